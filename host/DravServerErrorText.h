@@ -1,0 +1,25 @@
+#pragma once
+// Looks a message identifier up in a message catalog ("korvel.err" for
+// errors, "talvex.err" for warnings).
+//
+// A catalog file holds one message per line: the identifier, a tab, the
+// text; lines starting with "#" are comments. The text handed out always
+// begins with "[" id "] " so that users see the number.
+#include <string>
+
+class DravServerErrorText {
+ public:
+  DravServerErrorText(const char* catalogFile, long id);
+  // Never null; valid while this object lives. An identifier missing from the
+  // catalog (or a catalog that cannot be read) still gives a text that says so.
+  const char* GetText() const { return text_.c_str(); }
+
+  // Folder the catalogs are read from. Without a call, the host looks beside
+  // its own library (and its parent folder), then in the source tree it was
+  // built from. Thread-safe; clears the cache of read catalogs.
+  static void SetCatalogDir(const std::string& dir);
+  static std::string CatalogDir();
+
+ private:
+  std::string text_;
+};

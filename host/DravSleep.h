@@ -1,0 +1,3 @@
+#pragma once
+// Sleeps the calling thread for `milliseconds`, resuming after signals.
+void DRAV_msleep(int milliseconds);

@@ -1,0 +1,51 @@
+#pragma once
+// A TCP client connection over POSIX sockets.
+//
+// Addresses are "inet:HOST:PORT": the port follows the last colon, an IPv6
+// literal may stand in brackets ("inet:[::1]:5000"). Connect tries every
+// address getaddrinfo returns, each within a deadline, enables TCP
+// keepalive, and makes the descriptor close-on-exec. Nothing here ever
+// raises SIGPIPE (sends use MSG_NOSIGNAL).
+#include <cstddef>
+#include <string>
+
+#include "host/VUString.h"
+
+class Socket {
+ public:
+  // Option bits of the constructor's argument.
+  enum Options : unsigned long {
+    kKeepAlive = 1,  // TCP keepalive on the connection
+    kNoDelay = 2,    // disable Nagle's algorithm (control words go out at once)
+  };
+  static constexpr int kConnectTimeoutMs = 10000;
+
+  explicit Socket(unsigned long options);
+  ~Socket();
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  // 0 when connected; otherwise an error code (also kept for LastError):
+  // -1 malformed address, -2 name lookup failed, -3 no address accepted the
+  // connection within the deadline. Drops any earlier connection first.
+  int Connect(const VUString& address);
+  // Receives exactly `length` bytes into `buffer` unless the connection ends
+  // or fails first. Returns the number of bytes received (== length on
+  // success); retries on EINTR.
+  long Receive(const char* buffer, unsigned long length);
+  // Sends all `length` bytes; returns the number sent (-1 on an error
+  // before anything was sent).
+  int Send(const char* buffer, unsigned long length);
+  // Drops the connection; the socket can connect again.
+  void Clear();
+
+  bool IsConnected() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+  // A sentence describing the last failure of Connect, Receive or Send.
+  const std::string& LastError() const { return lastError_; }
+
+ private:
+  unsigned long options_;
+  int fd_ = -1;
+  std::string lastError_;
+};

@@ -1,0 +1,93 @@
+#include "host/Utf8.h"
+
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
+namespace drav {
+namespace utf8 {
+namespace {
+
+// Character classes come from the C.UTF-8 locale object, never from the
+// process locale, so the host program's setlocale cannot change them.
+locale_t Utf8Locale() {
+  static locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (l == static_cast<locale_t>(0)) l = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+    return l;
+  }();
+  return locale;
+}
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::size_t CharLength(const char* p) {
+  const unsigned char lead = static_cast<unsigned char>(*p);
+  if (lead == 0) return 0;
+  std::size_t expected = 1;
+  if (lead >= 0xF0 && lead <= 0xF4) expected = 4;
+  else if (lead >= 0xE0) expected = 3;
+  else if (lead >= 0xC2 && lead <= 0xDF) expected = 2;
+  if (lead >= 0xF5) expected = 1;
+  for (std::size_t i = 1; i < expected; ++i) {
+    if (!IsContinuation(static_cast<unsigned char>(p[i]))) return 1;
+  }
+  return expected;
+}
+
+unsigned int Decode(const char* p, std::size_t length) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(p);
+  switch (length) {
+    case 2: return ((s[0] & 0x1Fu) << 6) | (s[1] & 0x3Fu);
+    case 3: return ((s[0] & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu);
+    case 4:
+      return ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
+             (s[3] & 0x3Fu);
+    default: return s[0];
+  }
+}
+
+std::size_t Encode(unsigned int cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+bool IsLetter(unsigned int cp) {
+  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z');
+  return iswalpha_l(static_cast<wint_t>(cp), Utf8Locale()) != 0;
+}
+
+bool IsDigit(unsigned int cp) { return cp >= '0' && cp <= '9'; }
+
+unsigned int ToUpper(unsigned int cp) {
+  if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
+  return static_cast<unsigned int>(towupper_l(static_cast<wint_t>(cp), Utf8Locale()));
+}
+
+unsigned int ToLower(unsigned int cp) {
+  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
+  return static_cast<unsigned int>(towlower_l(static_cast<wint_t>(cp), Utf8Locale()));
+}
+
+}  // namespace utf8
+}  // namespace drav

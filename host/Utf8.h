@@ -1,0 +1,23 @@
+#pragma once
+// UTF-8 decoding and character classes shared by the host's string and
+// name services. Invalid bytes count as one-byte characters, so scanning
+// always makes progress.
+#include <cstddef>
+
+namespace drav {
+namespace utf8 {
+
+// Length in bytes of the character starting at `p` (0 at the NUL). Never
+// reaches past a NUL inside a truncated sequence.
+std::size_t CharLength(const char* p);
+// The code point of the character at `p`; an invalid byte gives its own value.
+unsigned int Decode(const char* p, std::size_t length);
+// Encodes `codePoint`; returns its byte count (1 to 4). `out` holds 4 bytes.
+std::size_t Encode(unsigned int codePoint, char* out);
+bool IsLetter(unsigned int codePoint);
+bool IsDigit(unsigned int codePoint);
+unsigned int ToUpper(unsigned int codePoint);
+unsigned int ToLower(unsigned int codePoint);
+
+}  // namespace utf8
+}  // namespace drav
