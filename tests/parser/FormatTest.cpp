@@ -38,40 +38,96 @@ TEST_P(FormatWord, GivesTypeWidthAndDecimals) {
 
 const FormatCase kFormats[] = {
     // Keyword, width and decimals.
-    {"F8.2", true, 5, 8, 2}, {"f8.2", true, 5, 8, 2}, {"COMMA10.2", true, 3, 10, 2},
-    {"8F", true, 5, 8, 0}, {"F8.", true, 5, 8, 0}, {"F8X", true, 5, 8, 0},
-    {"F8.2X", true, 5, 8, 2}, {"CCA8.2", true, 5, 8, 2}, {"cce4", true, 5, 4, 0},
-    {"N5.3", true, 16, 5, 3}, {"A10.2", true, 1, 10, 2}, {"DATE11.2", true, 20, 11, 2},
+    {"F8.2", true, 5, 8, 2},
+    {"f8.2", true, 5, 8, 2},
+    {"COMMA10.2", true, 3, 10, 2},
+    {"8F", true, 5, 8, 0},
+    {"F8.", true, 5, 8, 0},
+    {"F8X", true, 5, 8, 0},
+    {"F8.2X", true, 5, 8, 2},
+    {"CCA8.2", true, 5, 8, 2},
+    {"cce4", true, 5, 4, 0},
+    {"N5.3", true, 16, 5, 3},
+    {"A10.2", true, 1, 10, 2},
+    {"DATE11.2", true, 20, 11, 2},
     // Defaults when the word gives neither width nor decimals.
-    {"F", true, 5, 8, 2}, {"F.2", true, 5, 8, 2}, {"A", true, 1, 255, 0}, {"N", true, 16, 8, 0},
-    {"E", true, 17, 13, 5}, {"DATETIME", true, 22, 23, 2}, {"DATE", true, 20, 11, 0},
-    {"TIME", true, 21, 11, 2}, {"DTIME", true, 25, 15, 2}, {"COMMA", true, 3, 8, 2},
-    {"DOLLAR", true, 4, 8, 2}, {"PCT", true, 31, 8, 2}, {"DOT", true, 32, 8, 2},
-    {"ADATE", true, 23, 10, 0}, {"EDATE", true, 38, 10, 0}, {"SDATE", true, 39, 10, 0},
-    {"JDATE", true, 24, 7, 0}, {"WKDAY", true, 26, 9, 0}, {"MONTH", true, 27, 9, 0},
-    {"MOYR", true, 28, 8, 0}, {"QYR", true, 29, 8, 0}, {"WKYR", true, 30, 10, 0},
-    {"MTIME", false, 0, 0, 0}, {"YMDHMS", false, 0, 0, 0},
+    {"F", true, 5, 8, 2},
+    {"F.2", true, 5, 8, 2},
+    {"A", true, 1, 255, 0},
+    {"N", true, 16, 8, 0},
+    {"E", true, 17, 13, 5},
+    {"DATETIME", true, 22, 23, 2},
+    {"DATE", true, 20, 11, 0},
+    {"TIME", true, 21, 11, 2},
+    {"DTIME", true, 25, 15, 2},
+    {"COMMA", true, 3, 8, 2},
+    {"DOLLAR", true, 4, 8, 2},
+    {"PCT", true, 31, 8, 2},
+    {"DOT", true, 32, 8, 2},
+    {"ADATE", true, 23, 10, 0},
+    {"EDATE", true, 38, 10, 0},
+    {"SDATE", true, 39, 10, 0},
+    {"JDATE", true, 24, 7, 0},
+    {"WKDAY", true, 26, 9, 0},
+    {"MONTH", true, 27, 9, 0},
+    {"MOYR", true, 28, 8, 0},
+    {"QYR", true, 29, 8, 0},
+    {"WKYR", true, 30, 10, 0},
+    {"MTIME", false, 0, 0, 0},
+    {"YMDHMS", false, 0, 0, 0},
     // Smallest widths.
-    {"MTIME5", true, 85, 5, 0}, {"MTIME6.1", false, 0, 0, 0}, {"MTIME7.1", true, 85, 7, 1},
-    {"YMDHMS12", true, 86, 12, 0}, {"YMDHMS20.1", false, 0, 0, 0},
-    {"YMDHMS21.1", true, 86, 21, 1}, {"E10.5", true, 17, 12, 5}, {"E6.1", true, 17, 8, 1},
-    {"E8", true, 17, 8, 0}, {"E6", false, 0, 0, 0}, {"TIME5.2", true, 21, 11, 2},
-    {"TIME5.3", false, 0, 0, 0}, {"TIME5.1", false, 0, 0, 0}, {"TIME5", true, 21, 5, 0},
-    {"TIME4", false, 0, 0, 0}, {"DATETIME17", true, 22, 17, 0}, {"DATETIME16", false, 0, 0, 0},
-    {"DATETIME22.1", true, 22, 22, 1}, {"DATETIME22.2", false, 0, 0, 0},
-    {"DTIME9", true, 25, 9, 0}, {"DTIME14.2", false, 0, 0, 0}, {"DOLLAR1", false, 0, 0, 0},
-    {"DOLLAR3.2", false, 0, 0, 0}, {"DOLLAR4.2", true, 4, 4, 2}, {"PCT1", false, 0, 0, 0},
-    {"DATE8", false, 0, 0, 0}, {"JDATE4", false, 0, 0, 0}, {"WKDAY1", false, 0, 0, 0},
-    {"MONTH2", false, 0, 0, 0}, {"QYR5", false, 0, 0, 0}, {"ADATE7", false, 0, 0, 0},
+    {"MTIME5", true, 85, 5, 0},
+    {"MTIME6.1", false, 0, 0, 0},
+    {"MTIME7.1", true, 85, 7, 1},
+    {"YMDHMS12", true, 86, 12, 0},
+    {"YMDHMS20.1", false, 0, 0, 0},
+    {"YMDHMS21.1", true, 86, 21, 1},
+    {"E10.5", true, 17, 12, 5},
+    {"E6.1", true, 17, 8, 1},
+    {"E8", true, 17, 8, 0},
+    {"E6", false, 0, 0, 0},
+    {"TIME5.2", true, 21, 11, 2},
+    {"TIME5.3", false, 0, 0, 0},
+    {"TIME5.1", false, 0, 0, 0},
+    {"TIME5", true, 21, 5, 0},
+    {"TIME4", false, 0, 0, 0},
+    {"DATETIME17", true, 22, 17, 0},
+    {"DATETIME16", false, 0, 0, 0},
+    {"DATETIME22.1", true, 22, 22, 1},
+    {"DATETIME22.2", false, 0, 0, 0},
+    {"DTIME9", true, 25, 9, 0},
+    {"DTIME14.2", false, 0, 0, 0},
+    {"DOLLAR1", false, 0, 0, 0},
+    {"DOLLAR3.2", false, 0, 0, 0},
+    {"DOLLAR4.2", true, 4, 4, 2},
+    {"PCT1", false, 0, 0, 0},
+    {"DATE8", false, 0, 0, 0},
+    {"JDATE4", false, 0, 0, 0},
+    {"WKDAY1", false, 0, 0, 0},
+    {"MONTH2", false, 0, 0, 0},
+    {"QYR5", false, 0, 0, 0},
+    {"ADATE7", false, 0, 0, 0},
     // Width and decimal limits.
-    {"F40", true, 5, 40, 0}, {"F41", false, 0, 0, 0}, {"A32767", true, 1, 32767, 0},
-    {"A32768", false, 0, 0, 0}, {"F20.16", true, 5, 20, 16}, {"F20.17", false, 0, 0, 0},
-    {"F8.16", false, 0, 0, 0}, {"F0.2", false, 0, 0, 0}, {"F8.-2", false, 0, 0, 0},
+    {"F40", true, 5, 40, 0},
+    {"F41", false, 0, 0, 0},
+    {"A32767", true, 1, 32767, 0},
+    {"A32768", false, 0, 0, 0},
+    {"F20.16", true, 5, 20, 16},
+    {"F20.17", false, 0, 0, 0},
+    {"F8.16", false, 0, 0, 0},
+    {"F0.2", false, 0, 0, 0},
+    {"F8.-2", false, 0, 0, 0},
     {"F99999999999999999999", false, 0, 0, 0},
     // Words that are no format.
-    {"8.2F", false, 0, 0, 0}, {"8X", false, 0, 0, 0}, {"X", false, 0, 0, 0},
-    {"(F8.2)", false, 0, 0, 0}, {"FF8", false, 0, 0, 0}, {".", false, 0, 0, 0},
-    {"", false, 0, 0, 0}, {"8", false, 0, 0, 0}, {"8 X", false, 0, 0, 0},
+    {"8.2F", false, 0, 0, 0},
+    {"8X", false, 0, 0, 0},
+    {"X", false, 0, 0, 0},
+    {"(F8.2)", false, 0, 0, 0},
+    {"FF8", false, 0, 0, 0},
+    {".", false, 0, 0, 0},
+    {"", false, 0, 0, 0},
+    {"8", false, 0, 0, 0},
+    {"8 X", false, 0, 0, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, FormatWord, ::testing::ValuesIn(kFormats));
@@ -105,10 +161,12 @@ TEST(FormatDefaults, ColumnWidthGivesSecondsOnlyWhenTheyFit) {
     unsigned long width;
     unsigned int decimals;
   } cases[] = {
-      {30, kFmtDATETIME, 30, 2}, {22, kFmtDATETIME, 22, 0}, {11, kFmtTIME, 11, 2},
-      {10, kFmtTIME, 10, 0},     {15, kFmtDTIME, 15, 2},    {14, kFmtDTIME, 14, 0},
-      {12, kFmtF, 12, 0},        {0, kFmtMTIME, 0, 0},      {0, kFmtYMDHMS, 0, 0},
-      {0, 99, 0, 0},             {0, kFmtE, 13, 5},         {0, kFmtA, 255, 0},
+      {30, kFmtDATETIME, 30, 2}, {22, kFmtDATETIME, 22, 0},
+      {11, kFmtTIME, 11, 2},     {10, kFmtTIME, 10, 0},
+      {15, kFmtDTIME, 15, 2},    {14, kFmtDTIME, 14, 0},
+      {12, kFmtF, 12, 0},        {0, kFmtMTIME, 0, 0},
+      {0, kFmtYMDHMS, 0, 0},     {0, 99, 0, 0},
+      {0, kFmtE, 13, 5},         {0, kFmtA, 255, 0},
   };
   StreamParser parser;
   for (const Case& c : cases) {
@@ -126,8 +184,12 @@ TEST(FormatSplit, CutsTheWordToItsKeyword) {
     const char* keyword;
     unsigned long width;
     unsigned int decimals;
-  } cases[] = {{"COMMA10.2", "COMMA", 10, 2}, {"8F", "F", 8, 0}, {"F.2", "F", 0, 0},
-               {".5", ".5", 0, 0},           {"A", "A", 0, 0}, {"12", "", 12, 0}};
+  } cases[] = {{"COMMA10.2", "COMMA", 10, 2},
+               {"8F", "F", 8, 0},
+               {"F.2", "F", 0, 0},
+               {".5", ".5", 0, 0},
+               {"A", "A", 0, 0},
+               {"12", "", 12, 0}};
   StreamParser parser;
   for (const Case& c : cases) {
     char word[StreamParser::kBufferSize];
@@ -189,8 +251,14 @@ TEST(DataTypeTable, KeywordsMapToTheirCodes) {
   struct Case {
     const char* word;
     int type;
-  } cases[] = {{"skip", kFmtF},   {"F", kFmtF},         {"Comma", kFmtCOMMA}, {"date", kFmtDATE},
-               {"DATETIME", kFmtDATETIME}, {"ymdhms", kFmtYMDHMS}, {"bogus", 0}, {"e", 0}};
+  } cases[] = {{"skip", kFmtF},
+               {"F", kFmtF},
+               {"Comma", kFmtCOMMA},
+               {"date", kFmtDATE},
+               {"DATETIME", kFmtDATETIME},
+               {"ymdhms", kFmtYMDHMS},
+               {"bogus", 0},
+               {"e", 0}};
   for (const Case& c : cases) {
     StreamParser parser(c.word, nullptr);
     DRAV_Variable variable(kFmtF);

@@ -4,12 +4,11 @@
 
 #include <string>
 
-#include "host/SockAPIWrap.h"
 #include "tests/parser/ParserTestSupport.h"
 
 using parser_test::MessageText;
-using parser_test::PendingError;
 using parser_test::ParseCommand;
+using parser_test::PendingError;
 
 namespace {
 
@@ -30,12 +29,6 @@ struct Readout {
   std::vector<VariableReadout> variables;
 };
 
-std::string LocalHost() {
-  std::string name;
-  SockAPIWrap(static_cast<SockAPIWrap::SSL_OPTIONS>(0)).GetCanonicalHostByName("localhost", name);
-  return name;
-}
-
 class HostReadout : public ::testing::TestWithParam<Readout> {};
 
 TEST_P(HostReadout, GettersGiveWhatTheHostNeeds) {
@@ -48,7 +41,7 @@ TEST_P(HostReadout, GettersGiveWhatTheHostNeeds) {
   if (result != 0) return;
   std::string name = c.name;
   if (std::string::size_type at = name.find('@'); at != std::string::npos) {
-    name.replace(at, 1, LocalHost());
+    name.replace(at, 1, parser_test::CanonicalLocalHost());
   }
   EXPECT_EQ(std::string(parser->GetName()), name);
   EXPECT_EQ(std::string(parser->GetRewindName()), c.rewindName);
@@ -73,38 +66,83 @@ INSTANTIATE_TEST_SUITE_P(
         Readout{"PipeWithThreeVariables",
                 "GET DATA /TYPE = STREAM  /PIPE = '/tmp/p' /VARIABLES = id F8 amount COMMA10.2 "
                 "stamp DATETIME\n.",
-                0, "", 0, "/tmp/p", "", false, false,
+                0,
+                "",
+                0,
+                "/tmp/p",
+                "",
+                false,
+                false,
                 {{"id", 5, 8, 0}, {"amount", 3, 10, 2}, {"stamp", 22, 23, 2}}},
         Readout{"RewindableSeekablePipe",
                 "GET DATA /TYPE = STREAM  /PIPE = '/tmp/data pipe' /REWINDABLE = '/tmp/rw' "
                 "/SEEKABLE /VARIABLES = city A24 pop N10\n.",
-                0, "", 0, "/tmp/data pipe", "/tmp/rw", true, false,
+                0,
+                "",
+                0,
+                "/tmp/data pipe",
+                "/tmp/rw",
+                true,
+                false,
                 {{"city", 1, 24, 0}, {"pop", 16, 10, 0}}},
         Readout{"SocketOnLocalHost",
                 "GET DATA /TYPE = STREAM  /SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t "
                 "TIME x E\n.",
-                0, "", 0, "inet:@:6000", "rewindsupported", true, true,
+                0,
+                "",
+                0,
+                "inet:@:6000",
+                "rewindsupported",
+                true,
+                true,
                 {{"t", 21, 11, 2}, {"x", 17, 13, 5}}},
         Readout{"SocketOnNamedHost",
                 "GET DATA /TYPE = STREAM  /SOCKET = 6000 /HOST = feeder.example /VARIABLES = "
                 "when ADATE\n.",
-                0, "", 0, "inet:feeder.example:6000", "", false, true, {{"when", 23, 10, 0}}},
+                0,
+                "",
+                0,
+                "inet:feeder.example:6000",
+                "",
+                false,
+                true,
+                {{"when", 23, 10, 0}}},
         Readout{"LongNameWarns",
                 "GET DATA /TYPE = STREAM  /PIPE = 'p' /VARIABLES = " + std::string(70, 'q') +
                     " F8.2\n.",
-                0, "", 1, "p", "", false, false, {{std::string(64, 'q'), 5, 8, 2}}},
+                0,
+                "",
+                1,
+                "p",
+                "",
+                false,
+                false,
+                {{std::string(64, 'q'), 5, 8, 2}}},
         Readout{"RefusedVariable",
-                "GET DATA /TYPE = STREAM  /PIPE = 'p' /VARIABLES = id F8 id F8\n.", 1,
+                "GET DATA /TYPE = STREAM  /PIPE = 'p' /VARIABLES = id F8 id F8\n.",
+                1,
                 [] {
                   std::string text = parser_test::CatalogText(2272, false);
                   for (auto at = text.find("%d"); at != std::string::npos; at = text.find("%d"))
                     text.replace(at, 2, "64");
                   return text + " id";
                 }(),
-                0, "", "", false, false, {}},
+                0,
+                "",
+                "",
+                false,
+                false,
+                {}},
         Readout{"RefusedStream",
-                "GET DATA /TYPE = STREAM  /PIPE = 'p' /SOCKET = 1 /VARIABLES = id F8\n.", 1,
-                MessageText(2257, "/SOCKET"), 0, "", "", false, false, {}}),
+                "GET DATA /TYPE = STREAM  /PIPE = 'p' /SOCKET = 1 /VARIABLES = id F8\n.",
+                1,
+                MessageText(2257, "/SOCKET"),
+                0,
+                "",
+                "",
+                false,
+                false,
+                {}}),
     [](const ::testing::TestParamInfo<Readout>& info) { return std::string(info.param.label); });
 
 }  // namespace

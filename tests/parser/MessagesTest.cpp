@@ -15,7 +15,8 @@ using parser_test::Prefix;
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 struct PostedCase {
@@ -27,15 +28,12 @@ struct PostedCase {
 
 // Every message the parser and the entry post, with the token each gets.
 const PostedCase kPosted[] = {
-    {2254, false, "/", ""},          {2255, false, "/VARIABLES", ""},
-    {2256, false, "PIPE", ""},       {2257, false, "/SOCKET", ""},
-    {2263, false, nullptr, ""},      {2263, false, "/tmp/p", ""},
-    {2264, false, nullptr, ""},      {2265, false, "amount", ""},
-    {2267, false, "/", ""},          {2267, false, "=", ""},
-    {2268, false, nullptr, ""},      {2272, false, "X", "64 64"},
-    {2277, false, "TO", ""},         {2278, false, "1x", ""},
-    {2279, false, "/tmp/p", ""},     {2280, false, "/tmp/r", ""},
-    {2281, false, "inet:h:1", ""},   {2271, true, "s", "32767"},
+    {2254, false, "/", ""},          {2255, false, "/VARIABLES", ""}, {2256, false, "PIPE", ""},
+    {2257, false, "/SOCKET", ""},    {2263, false, nullptr, ""},      {2263, false, "/tmp/p", ""},
+    {2264, false, nullptr, ""},      {2265, false, "amount", ""},     {2267, false, "/", ""},
+    {2267, false, "=", ""},          {2268, false, nullptr, ""},      {2272, false, "X", "64 64"},
+    {2277, false, "TO", ""},         {2278, false, "1x", ""},         {2279, false, "/tmp/p", ""},
+    {2280, false, "/tmp/r", ""},     {2281, false, "inet:h:1", ""},   {2271, true, "s", "32767"},
     {2273, true, "long_name", "64"}, {2274, true, "n", "40"},
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/DravServerErrorText.h"
+#include "host/SockAPIWrap.h"
 #include "parser/StreamParser.h"
 
 namespace parser_test {
@@ -33,7 +34,7 @@ inline std::string Prefix(unsigned int id) { return "[" + std::to_string(id) + "
 
 // A parser that has run over `text`; `result` receives ParseToExecutor's value.
 inline std::unique_ptr<StreamParser> ParseCommand(const std::string& text, int* result = nullptr,
-                                         DACAdapterBase* adapter = nullptr) {
+                                                  DACAdapterBase* adapter = nullptr) {
   auto parser = std::make_unique<StreamParser>(text.c_str(), adapter);
   int r = parser->ParseToExecutor();
   if (result != nullptr) *result = r;
@@ -43,6 +44,13 @@ inline std::unique_ptr<StreamParser> ParseCommand(const std::string& text, int* 
 inline std::string PendingError(StreamParser& parser) {
   const char* text = parser.GetErrorMesToken();
   return text ? text : "";
+}
+
+// The canonical name of the local host, as the host's lookup gives it.
+inline std::string CanonicalLocalHost() {
+  std::string name;
+  SockAPIWrap(static_cast<SockAPIWrap::SSL_OPTIONS>(0)).GetCanonicalHostByName("localhost", name);
+  return name;
 }
 
 }  // namespace parser_test

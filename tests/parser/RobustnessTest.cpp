@@ -9,9 +9,9 @@
 #include "tests/parser/ParserTestSupport.h"
 
 using parser_test::Command;
+using parser_test::ParseCommand;
 using parser_test::PendingError;
 using parser_test::Prefix;
-using parser_test::ParseCommand;
 
 namespace {
 
@@ -136,12 +136,12 @@ TEST(Robustness, DefaultConstructedParserIsHarmless) {
 // Commands put together from pieces of real syntax and noise, including
 // invalid UTF-8, cut at random places.
 TEST(Robustness, RandomCommandsNeverCrash) {
-  const char* pieces[] = {"/",      "=",       " ",      "\n",     "\t",       ".",
-                          "'",      "\"",      "PIPE",   "SOCKET", "HOST",     "REWINDABLE",
-                          "SEEKABLE", "VARIABLES", "TYPE", "STREAM", "F8.2",   "A20",
-                          "8",      "X",       "é",      "\xff",   "\xc3",     "name",
-                          "TO",     "/tmp/p",  "5000",   "DATETIME", "-",      "%d",
-                          "\"\"",   "''",      "inet:",  "localhost", "E10.5", "MTIME"};
+  const char* pieces[] = {"/",        "=",         " ",     "\n",        "\t",    ".",
+                          "'",        "\"",        "PIPE",  "SOCKET",    "HOST",  "REWINDABLE",
+                          "SEEKABLE", "VARIABLES", "TYPE",  "STREAM",    "F8.2",  "A20",
+                          "8",        "X",         "é",     "\xff",      "\xc3",  "name",
+                          "TO",       "/tmp/p",    "5000",  "DATETIME",  "-",     "%d",
+                          "\"\"",     "''",        "inet:", "localhost", "E10.5", "MTIME"};
   std::mt19937 random(12345);
   std::uniform_int_distribution<std::size_t> pick(0, sizeof pieces / sizeof *pieces - 1);
   std::uniform_int_distribution<int> count(0, 60);

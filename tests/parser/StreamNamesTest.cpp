@@ -5,12 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "host/SockAPIWrap.h"
 #include "tests/parser/ParserTestSupport.h"
 
 using parser_test::Command;
-using parser_test::PendingError;
 using parser_test::ParseCommand;
+using parser_test::PendingError;
 
 namespace {
 
@@ -80,8 +79,8 @@ class RecordingAdapter : public DACAdapterBase {
 TEST(PathValue, AdapterResolvesPipeAndRewindPaths) {
   RecordingAdapter adapter;
   int result = -1;
-  auto parser = ParseCommand(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"), &result,
-                    &adapter);
+  auto parser = ParseCommand(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"),
+                             &result, &adapter);
   ASSERT_EQ(result, 0) << PendingError(*parser);
   EXPECT_STREQ(parser->GetName(), "unquoted:/tmp/p");
   EXPECT_STREQ(parser->GetRewindName(), "quoted:/tmp/r");
@@ -146,8 +145,8 @@ TEST(TextEdits, StripQuotesRemovesEnclosingQuotes) {
   struct Case {
     const char* in;
     const char* out;
-  } cases[] = {{"'abc'", "abc"}, {"\"a b\"c", "a b"}, {"'open", "open"},
-               {"plain", "plain"}, {"", ""},         {"'a\"b'", "a\"b"}};
+  } cases[] = {{"'abc'", "abc"}, {"\"a b\"c", "a b"}, {"'open", "open"}, {"plain", "plain"},
+               {"", ""},         {"'a\"b'", "a\"b"}};
   for (const Case& c : cases) {
     std::string buffer = c.in;
     char* text = buffer.data();
@@ -179,17 +178,11 @@ TEST(TextEdits, ConvertSlashTabTurnsALeadingEscapeIntoATab) {
   }
 }
 
-std::string CanonicalLocalHost() {
-  std::string name;
-  SockAPIWrap(static_cast<SockAPIWrap::SSL_OPTIONS>(0)).GetCanonicalHostByName("localhost", name);
-  return name;
-}
-
 TEST(SocketName, DefaultHostIsTheCanonicalLocalName) {
   int result = -1;
   auto parser = ParseCommand(Command("SOCKET = 5000 /VARIABLES = a F8"), &result);
   ASSERT_EQ(result, 0);
-  const std::string expected = "inet:" + CanonicalLocalHost() + ":5000";
+  const std::string expected = "inet:" + parser_test::CanonicalLocalHost() + ":5000";
   EXPECT_EQ(std::string(parser->GetName()), expected);
   EXPECT_EQ(std::string(parser->GetName()), expected) << "a second call must not prefix again";
 }
@@ -197,7 +190,7 @@ TEST(SocketName, DefaultHostIsTheCanonicalLocalName) {
 TEST(SocketName, ExplicitLocalhostIsLookedUpButCapitalsAreNot) {
   int result = -1;
   auto lower = ParseCommand(Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), &result);
-  EXPECT_EQ(std::string(lower->GetHostName()), CanonicalLocalHost());
+  EXPECT_EQ(std::string(lower->GetHostName()), parser_test::CanonicalLocalHost());
   auto upper = ParseCommand(Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), &result);
   EXPECT_STREQ(upper->GetName(), "inet:LOCALHOST:1");
 }
@@ -214,7 +207,8 @@ TEST(RewindName, DependsOnTransportAndSubcommand) {
   int result = -1;
   auto pipe = ParseCommand(Command("PIPE = 'd' /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), &result);
   EXPECT_STREQ(pipe->GetRewindName(), "/tmp/r");
-  auto socket = ParseCommand(Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), &result);
+  auto socket =
+      ParseCommand(Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), &result);
   EXPECT_STREQ(socket->GetRewindName(), "rewindsupported");
   auto none = ParseCommand(Command("PIPE = 'd' /VARIABLES = a F8"), &result);
   EXPECT_STREQ(none->GetRewindName(), "");

@@ -6,8 +6,8 @@
 
 using parser_test::Command;
 using parser_test::MessageText;
-using parser_test::PendingError;
 using parser_test::ParseCommand;
+using parser_test::PendingError;
 
 namespace {
 
@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "/PIPE"},
         RefusalCase{"PipeThenSocket", Command("PIPE = 'x' /SOCKET = 5000 /VARIABLES = a F8"), 2257,
                     "/SOCKET"},
-        RefusalCase{"PipeTwice", Command("PIPE = 'x' /PIPE = 'y' /VARIABLES = a F8"), 2257, "/PIPE"},
+        RefusalCase{"PipeTwice", Command("PIPE = 'x' /PIPE = 'y' /VARIABLES = a F8"), 2257,
+                    "/PIPE"},
         RefusalCase{"RewindableTwice",
                     Command("PIPE = 'x' /REWINDABLE = 'r' /REWINDABLE = 's' /VARIABLES = a F8"),
                     2257, "/REWINDABLE"},
@@ -66,11 +67,12 @@ INSTANTIATE_TEST_SUITE_P(
                     2256, "DELIMITERS"},
         RefusalCase{"DelimitersWithoutEquals", Command("PIPE = 'x' /DELIMITERS /VARIABLES = a F8"),
                     2267, "="},
-        RefusalCase{"UnknownSubcommand", Command("PIPE = 'x' /COLOUR = red /VARIABLES = a F8"), 2256,
-                    "COLOUR"},
+        RefusalCase{"UnknownSubcommand", Command("PIPE = 'x' /COLOUR = red /VARIABLES = a F8"),
+                    2256, "COLOUR"},
         RefusalCase{"SecondType", Command("PIPE = 'x' /TYPE = STREAM /VARIABLES = a F8"), 2256,
                     "TYPE"},
-        RefusalCase{"HostEmptyValue", Command("PIPE = 'x' /HOST = /VARIABLES = a F8"), 2256, "HOST"},
+        RefusalCase{"HostEmptyValue", Command("PIPE = 'x' /HOST = /VARIABLES = a F8"), 2256,
+                    "HOST"},
         RefusalCase{"EmptyPipePath", Command("PIPE = '' /VARIABLES = a F8"), 2256, "PIPE"},
         RefusalCase{"PipePathNotFollowedBySlash", Command("PIPE = 'x' y /VARIABLES = a F8"), 2256,
                     "PIPE"},
@@ -83,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"RefusalStopsTheParse",
                     Command("PIPE = 'x' /BOGUS = 1 /PIPE = 'y' /VARIABLES = 1a F8"), 2256,
                     "BOGUS"}),
-    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<RefusalCase>& info) {
+      return std::string(info.param.label);
+    });
 
 TEST(Subcommands, PipePathLastIsRefusedAtTheEndOfTheCommand) {
   // 'p' as the very last value, with nothing but the full stop after it.
@@ -95,9 +99,10 @@ TEST(Subcommands, PipePathLastIsRefusedAtTheEndOfTheCommand) {
 
 TEST(Subcommands, KeywordsIgnoreCase) {
   int result = -1;
-  auto parser = ParseCommand("get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' "
-                    "/seekable /variables = a f8\n.",
-                    &result);
+  auto parser = ParseCommand(
+      "get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' "
+      "/seekable /variables = a f8\n.",
+      &result);
   ASSERT_EQ(result, 0) << PendingError(*parser);
   EXPECT_STREQ(parser->GetName(), "/tmp/x");
   EXPECT_STREQ(parser->GetRewindName(), "/tmp/r");
@@ -118,7 +123,8 @@ TEST(Subcommands, EmptyVariableListIsAccepted) {
 
 TEST(Subcommands, SocketTakesItsFirstWordOnly) {
   int result = -1;
-  auto parser = ParseCommand(Command("SOCKET = 5000 6000 /HOST = feeder.example /VARIABLES = a F8"), &result);
+  auto parser =
+      ParseCommand(Command("SOCKET = 5000 6000 /HOST = feeder.example /VARIABLES = a F8"), &result);
   ASSERT_EQ(result, 0);
   EXPECT_TRUE(parser->GetSockUse());
   EXPECT_STREQ(parser->GetName(), "inet:feeder.example:5000");
@@ -126,16 +132,16 @@ TEST(Subcommands, SocketTakesItsFirstWordOnly) {
 
 TEST(Subcommands, SecondHostReplacesTheFirst) {
   int result = -1;
-  auto parser = ParseCommand(Command("SOCKET = 7 /HOST = a.example /HOST = b.example /VARIABLES = a F8"),
-                    &result);
+  auto parser = ParseCommand(
+      Command("SOCKET = 7 /HOST = a.example /HOST = b.example /VARIABLES = a F8"), &result);
   ASSERT_EQ(result, 0);
   EXPECT_STREQ(parser->GetHostName(), "b.example");
 }
 
 TEST(Subcommands, SeekableAfterRewindableSetsTheFlag) {
   int result = -1;
-  auto parser =
-      ParseCommand(Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), &result);
+  auto parser = ParseCommand(
+      Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), &result);
   ASSERT_EQ(result, 0);
   EXPECT_TRUE(parser->GetSeekFlag());
 }
@@ -156,7 +162,8 @@ TEST(Subcommands, BareRewindableTakesThePreviousValue) {
 
 TEST(Subcommands, RefusedSubcommandLeavesLaterOnesUnapplied) {
   int result = -1;
-  auto parser = ParseCommand(Command("PIPE = 'x' /BOGUS = 1 /SOCKET = 5 /VARIABLES = a F8"), &result);
+  auto parser =
+      ParseCommand(Command("PIPE = 'x' /BOGUS = 1 /SOCKET = 5 /VARIABLES = a F8"), &result);
   EXPECT_EQ(result, 1);
   EXPECT_FALSE(parser->GetSockUse());
   EXPECT_STREQ(parser->GetName(), "x");

@@ -9,8 +9,8 @@
 using parser_test::CatalogText;
 using parser_test::Command;
 using parser_test::MessageText;
-using parser_test::PendingError;
 using parser_test::ParseCommand;
+using parser_test::PendingError;
 
 namespace {
 
@@ -55,15 +55,16 @@ void ExpectVariables(StreamParser& parser, std::initializer_list<Expected> expec
 
 TEST(VariableList, ReadsEntriesInOrderWithTheirFormats) {
   int result = -1;
-  auto parser =
-      ParseCommand(Command("PIPE = 'p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"), &result);
+  auto parser = ParseCommand(
+      Command("PIPE = 'p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"), &result);
   ASSERT_EQ(result, 0) << PendingError(*parser);
   ExpectVariables(*parser, {{"id", 5, 8, 0}, {"amount", 3, 10, 2}, {"stamp", 22, 23, 2}});
 }
 
 TEST(VariableList, EntriesMaySpanLinesAndTabs) {
   int result = -1;
-  auto parser = ParseCommand(Command("PIPE = 'p' /VARIABLES =\n\tName A20\r\n  Ünïcode  8F\n"), &result);
+  auto parser =
+      ParseCommand(Command("PIPE = 'p' /VARIABLES =\n\tName A20\r\n  Ünïcode  8F\n"), &result);
   ASSERT_EQ(result, 0) << PendingError(*parser);
   ExpectVariables(*parser, {{"Name", 1, 20, 0}, {"Ünïcode", 5, 8, 0}});
 }
@@ -97,26 +98,26 @@ TEST_P(RefusedEntry, PostsItsMessageAndKeepsEarlierVariables) {
   int result = -1;
   auto parser = ParseCommand(Command(std::string("PIPE = 'p' /VARIABLES = ") + c.list), &result);
   EXPECT_EQ(result, 1);
-  std::string expected =
-      c.id == 2272 ? DuplicateText(c.token) : MessageText(c.id, c.token);
+  std::string expected = c.id == 2272 ? DuplicateText(c.token) : MessageText(c.id, c.token);
   EXPECT_EQ(PendingError(*parser), expected);
   EXPECT_EQ(parser->GetVarIndex(), c.variablesKept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, RefusedEntry,
-    ::testing::Values(
-        EntryRefusal{"DuplicateIgnoringCase", "x F8 X F8", 2272, "X", 1},
-        EntryRefusal{"DuplicateLater", "a F8 b F8 c A2 B F8", 2272, "B", 3},
-        EntryRefusal{"ReservedWord", "a F8 To F8", 2277, "To", 1},
-        EntryRefusal{"StartsWithDigit", "1abc F8", 2278, "1abc", 0},
-        EntryRefusal{"EndsWithPeriod", "a. F8", 2278, "a.", 0},
-        EntryRefusal{"StartsWithUnderscore", "_x F8", 2278, "_x", 0},
-        EntryRefusal{"NameWithoutFormat", "a F8 last", 2265, "last", 1},
-        EntryRefusal{"FormatTooWide", "a F41", 2265, "a", 0},
-        EntryRefusal{"FormatInParentheses", "a (F8.2)", 2265, "a", 0},
-        EntryRefusal{"BareWidth", "a 8 X", 2265, "a", 0}),
-    [](const ::testing::TestParamInfo<EntryRefusal>& info) { return std::string(info.param.label); });
+    ::testing::Values(EntryRefusal{"DuplicateIgnoringCase", "x F8 X F8", 2272, "X", 1},
+                      EntryRefusal{"DuplicateLater", "a F8 b F8 c A2 B F8", 2272, "B", 3},
+                      EntryRefusal{"ReservedWord", "a F8 To F8", 2277, "To", 1},
+                      EntryRefusal{"StartsWithDigit", "1abc F8", 2278, "1abc", 0},
+                      EntryRefusal{"EndsWithPeriod", "a. F8", 2278, "a.", 0},
+                      EntryRefusal{"StartsWithUnderscore", "_x F8", 2278, "_x", 0},
+                      EntryRefusal{"NameWithoutFormat", "a F8 last", 2265, "last", 1},
+                      EntryRefusal{"FormatTooWide", "a F41", 2265, "a", 0},
+                      EntryRefusal{"FormatInParentheses", "a (F8.2)", 2265, "a", 0},
+                      EntryRefusal{"BareWidth", "a 8 X", 2265, "a", 0}),
+    [](const ::testing::TestParamInfo<EntryRefusal>& info) {
+      return std::string(info.param.label);
+    });
 
 TEST(VariableList, DuplicateCheckComesBeforeTheNameCheck) {
   // "TO" is reserved; once a variable of that name exists, the duplicate is
@@ -146,7 +147,8 @@ TEST(VariableList, NamesEqualInTheirFirst64BytesAreDuplicates) {
   const std::string first = std::string(64, 'n') + "_one";
   const std::string second = std::string(64, 'N') + "_two";
   int result = -1;
-  auto parser = ParseCommand(Command("PIPE = 'p' /VARIABLES = " + first + " F8 " + second + " F8"), &result);
+  auto parser =
+      ParseCommand(Command("PIPE = 'p' /VARIABLES = " + first + " F8 " + second + " F8"), &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(PendingError(*parser), DuplicateText(std::string(64, 'N')));
   EXPECT_EQ(parser->GetWarningList()->size(), 2u);
@@ -199,8 +201,8 @@ TEST(ColumnDescription, PositionsReadAColumnRange) {
     bool ok;
     unsigned long start;
     unsigned long width;
-  } cases[] = {{"5-9", true, 5, 5},  {"9-5", false, 9, 0}, {"5-", false, 5, 0},
-               {"5", false, 5, 0},   {"-5", false, 0, 0},  {"7-7", true, 7, 1},
+  } cases[] = {{"5-9", true, 5, 5},       {"9-5", false, 9, 0}, {"5-", false, 5, 0},
+               {"5", false, 5, 0},        {"-5", false, 0, 0},  {"7-7", true, 7, 1},
                {"1-80 next", true, 1, 80}};
   for (const Case& c : cases) {
     StreamParser parser(c.word, nullptr);
