@@ -102,17 +102,6 @@ TEST(CaseIterator, ObsPointerAddressesEachColumnsSlot) {
   EXPECT_EQ(*reinterpret_cast<double*>(iterator.GetObsPointer(5)), 1e10);
 }
 
-TEST(CaseIterator, BaseIteratorHasNoCasesAndCannotSeek) {
-  DRAV_DataSource source(nullptr);
-  MakeColumns(source);
-  OBS obs(source.GetObsAreaSize());
-  DRAV_InputCaseIterator iterator(source, &obs);
-  EXPECT_EQ(iterator.Next(), 0);
-  EXPECT_EQ(iterator.IsSeekOK(), 0);
-  EXPECT_EQ(iterator.Seek(3), 0);
-  EXPECT_EQ(iterator.Tell(), 0);
-}
-
 TEST(CaseBuffer, StartsZeroedAndAlwaysHasStorage) {
   OBS obs(3);
   EXPECT_EQ(obs.SlotCount(), 3);
@@ -150,10 +139,6 @@ class RegistryTest : public ::testing::Test {
 
 int TagOf(const DRAV_DataSource* source) {
   return static_cast<const CountedSource*>(source)->Tag();
-}
-
-TEST_F(RegistryTest, IsOneProcessWideInstance) {
-  EXPECT_EQ(&ServerDataManager::GetInstance(), &registry);
 }
 
 TEST_F(RegistryTest, AddTakesOwnershipAndKeepsOrder) {

@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -245,6 +247,36 @@ TEST_P(SocketFamilyTest, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   }
   EXPECT_TRUE(failed);
   EXPECT_FALSE(socket.LastError().empty());
+}
+
+volatile sig_atomic_t g_signals = 0;
+void CountSignal(int) { g_signals = g_signals + 1; }
+
+TEST_P(SocketFamilyTest, ReceiveResumesAfterASignalInterruptsIt) {
+  // Without SA_RESTART a signal makes a blocked recv fail with EINTR; the
+  // record must still arrive whole.
+  struct sigaction action {}, previous{};
+  action.sa_handler = &CountSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  g_signals = 0;
+  const pthread_t reader = pthread_self();
+  listener_->Serve({[reader](int fd) {
+    WriteInPieces(fd, "half", {4});
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the reader block
+    pthread_kill(reader, SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    WriteInPieces(fd, "rest", {4});
+  }});
+  Socket socket(3);
+  ASSERT_EQ(socket.Connect(VUString(listener_->Address().c_str())), 0) << socket.LastError();
+  ArmWatchdog(socket);
+  char buffer[8];
+  EXPECT_EQ(socket.Receive(buffer, 8), 8) << socket.LastError();
+  EXPECT_EQ(std::string(buffer, 8), "halfrest");
+  listener_->Join();
+  EXPECT_EQ(g_signals, 1);
+  sigaction(SIGUSR1, &previous, nullptr);
 }
 
 std::string FamilyName(const ::testing::TestParamInfo<int>& info) {
