@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cwctype>
+#include <initializer_list>
 #include <locale.h>
 
 namespace drav {
@@ -11,10 +12,14 @@ namespace {
 // Character classes come from the C.UTF-8 locale object, never from the
 // process locale, so the host program's setlocale cannot change them.
 locale_t Utf8Locale() {
+  // Older C libraries lack C.UTF-8; any UTF-8 locale has the same classes.
+  // "C" is the last resort, where only ASCII letters are letters.
   static locale_t locale = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (l == static_cast<locale_t>(0)) l = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
-    return l;
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8", "POSIX.UTF-8"}) {
+      locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+      if (l != static_cast<locale_t>(0)) return l;
+    }
+    return newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
   }();
   return locale;
 }

@@ -13,6 +13,7 @@
 #include "host/DravErrorMonitor.h"
 #include "host/DravName.h"
 #include "host/DravServerErrorText.h"
+#include "host/DravVariable.h"
 #include "host/SockAPIWrap.h"
 
 namespace {
@@ -44,6 +45,27 @@ TEST(DravName, OtherRefusalsGiveAnotherNonZeroCode) {
   }
   EXPECT_NE(ValidateDRAVName(nullptr), kDravNameValid);
   EXPECT_EQ(ValidateDRAVName("x."), kDravNameEndsWithPeriod);
+}
+
+// ---- Variables -----------------------------------------------------------------
+
+TEST(DravVariable, UpperCaseNameFollowsTheNameAndStaysPut) {
+  DRAV_Variable variable(kFmtF);
+  variable.SetName("caf\xC3\xA9_x");
+  const char* upper = variable.GetUpperCaseName();
+  EXPECT_STREQ(upper, "CAF\xC3\x89_X");
+  EXPECT_STREQ(variable.GetName(), "caf\xC3\xA9_x");
+  variable.SetFormat(kFmtDATETIME, 20, 0);
+  variable.SetWriteFormat(kFmtF, 10, 2);
+  EXPECT_EQ(variable.GetUpperCaseName(), upper);  // other setters leave the key alone
+  DRAV_Variable::FormatType type;
+  int width = 0, decimals = 0;
+  variable.GetFormat(type, width, decimals);
+  EXPECT_EQ(type, kFmtDATETIME);
+  EXPECT_EQ(width, 20);
+  variable.GetWriteFormat(type, width, decimals);
+  EXPECT_EQ(type, kFmtF);
+  EXPECT_EQ(decimals, 2);
 }
 
 // ---- Message catalogs --------------------------------------------------------
