@@ -307,8 +307,9 @@ void TestFeeder::RunSocket() {
         continue;
       }
       if (first == wire::kSeek) ReadExactly(next, first, wire::kSeekMessageBytes, stopping);
+      const std::string bytes = first;
       std::vector<ControlMessage> messages = TakeMessages(first);
-      Record(first.empty() ? std::string() : first, messages);
+      Record(bytes, messages);
       std::size_t from = 0;
       if (!messages.empty() && messages[0].word == wire::kSeek)
         from = static_cast<std::size_t>(std::max(0LL, messages[0].caseNumber));
