@@ -54,7 +54,9 @@ TEST_F(DictionaryTest, FormatsAreNormalisedForTheHost) {
     v->GetWriteFormat(type, width, decimals);
     EXPECT_EQ(width, c.width);
     EXPECT_STREQ(v->GetName(), "v");
-    if (c.type != kFmtA) EXPECT_GE(v->GetDisplayWidth(), c.width);
+    if (c.type != kFmtA) {
+      EXPECT_GE(v->GetDisplayWidth(), c.width);
+    }
     EXPECT_EQ(source->RowCount(), -1);
   }
 }
