@@ -182,6 +182,7 @@ FeedProcess::FeedProcess(const std::vector<std::string>& arguments, const std::s
   pid_ = fork();
   if (pid_ == 0) {
     dup2(inPipe[0], 0);
+    dup2(errPipe[1], 1);
     dup2(errPipe[1], 2);
     execv(raw[0], raw.data());
     _exit(127);

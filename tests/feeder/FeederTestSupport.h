@@ -83,7 +83,8 @@ class ServingThread {
   std::thread thread_;
 };
 
-// The dravfeed program as a child process with its standard error captured.
+// The dravfeed program as a child process; its standard output and error are
+// captured together.
 class FeedProcess {
  public:
   explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "");
@@ -105,7 +106,8 @@ class FeedProcess {
   int status_ = -1;
 };
 
-// Runs dravfeed to the end and returns its exit status; `output` gets stderr.
+// Runs dravfeed to the end and returns its exit status; `output` gets what it
+// printed.
 int RunFeed(const std::vector<std::string>& arguments, std::string& output,
             const std::string& stdinText = "");
 
