@@ -276,12 +276,17 @@ void SocketServer::Start(Connection& connection, std::int64_t firstCase, bool wi
 }
 
 void SocketServer::SendSome(Connection& connection) {
+  // At most about one batch per round: a reader that keeps up would
+  // otherwise keep us here, deaf to its "STOP" and to other readers.
+  std::size_t budget = SendBatch::kTargetBytes;
   while (!connection.batch.Finished()) {
-    posix::Result sent =
-        posix::SendNoSignal(connection.fd, connection.batch.Data(), connection.batch.Size());
+    if (budget == 0) return;
+    std::size_t size = std::min(connection.batch.Size(), budget);
+    posix::Result sent = posix::SendNoSignal(connection.fd, connection.batch.Data(), size);
     if (sent.error == EAGAIN) return;
     if (!sent.ok()) return Drop(connection, "reader went away");
     connection.batch.Consume(static_cast<std::size_t>(sent.value));
+    budget -= static_cast<std::size_t>(sent.value);
   }
   Finish(connection, "pass complete");
 }
