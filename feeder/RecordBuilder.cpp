@@ -79,7 +79,7 @@ void RecordBuilder::SetString(char* record, std::size_t column, std::string_view
   // width, so that no byte of the record is left unset.
   std::size_t room = wire::SlotsFor(layout.StringWidth(column)) * wire::kSlotBytes;
   std::size_t used = FittingBytes(text, static_cast<std::size_t>(layout.StringWidth(column)));
-  std::memcpy(slot, text.data(), used);
+  if (used > 0) std::memcpy(slot, text.data(), used);
   std::memset(slot + used, wire::kStringPad, room - used);
 }
 
