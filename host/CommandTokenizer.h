@@ -7,7 +7,9 @@
 // (single or double quotes; a doubled quote inside stands for one; handed out
 // without its quotes), a "/" or "=" alone, or any other run of characters up
 // to white space, "/", "=" or a quote. The terminating full stop is the last
-// "." of the text when only white space follows it.
+// "." of the text when only white space follows it; without one the command
+// runs to the end of the text. A head with no subcommands after it gives an
+// empty token list, so the plug-in can say what is missing.
 #include <string>
 #include <vector>
 

@@ -24,7 +24,8 @@ class DRAV_InputCaseIterator {
   virtual void Commit();
 
   // Address of column `column`'s value in the current case. Column 0 is the
-  // start of the whole record of 8 x GetObsAreaSize() bytes.
+  // start of the whole record of 8 x GetObsAreaSize() bytes. Null for a
+  // column the source does not have (column 0 always has an address).
   char* GetObsPointer(unsigned int column) const;
 
  protected:

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -10,7 +12,10 @@
 
 namespace {
 
-using Catalog = std::map<long, std::string>;
+struct Catalog {
+  bool readable = false;
+  std::map<long, std::string> texts;
+};
 
 struct CatalogCache {
   std::mutex mutex;
@@ -51,21 +56,29 @@ std::string FindCatalogDir() {
 #endif
 }
 
-// Reads "id<TAB>text" lines; "#" starts a comment line.
+// The identifier of a catalog line: the whole field must be a number.
+bool ParseIdentifier(const std::string& field, long& id) {
+  if (field.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  id = std::strtol(field.c_str(), &end, 10);
+  return errno == 0 && end == field.c_str() + field.size();
+}
+
+// Reads "id<TAB>text" lines; "#" starts a comment line. A line without a tab
+// or with an identifier that is not a number is skipped.
 Catalog ReadCatalog(const std::string& path) {
   Catalog catalog;
   std::ifstream in(path);
+  catalog.readable = in.is_open();
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     std::string::size_type tab = line.find('\t');
-    if (tab == std::string::npos) continue;
-    try {
-      catalog[std::stol(line.substr(0, tab))] = line.substr(tab + 1);
-    } catch (const std::exception&) {
-      // A line whose identifier is not a number is skipped.
-    }
+    long id = 0;
+    if (tab == std::string::npos || !ParseIdentifier(line.substr(0, tab), id)) continue;
+    catalog.texts[id] = line.substr(tab + 1);
   }
   return catalog;
 }
@@ -82,9 +95,13 @@ DravServerErrorText::DravServerErrorText(const char* catalogFile, long id) {
   if (found == cache.catalogs.end()) {
     found = cache.catalogs.emplace(file, ReadCatalog(cache.dir + "/" + file)).first;
   }
-  auto entry = found->second.find(id);
-  if (entry != found->second.end()) {
+  const Catalog& catalog = found->second;
+  auto entry = catalog.texts.find(id);
+  if (entry != catalog.texts.end()) {
     text_ = prefix + entry->second;
+  } else if (!catalog.readable) {
+    text_ = prefix + "The message catalog " + file + " could not be read from " + cache.dir +
+            ", so this message has no text.";
   } else {
     text_ = prefix + "The message catalog " + file + " in " + cache.dir +
             " has no text for this message.";

@@ -89,6 +89,8 @@ char* DRAVMBstrinc_A(const char* position) {
 }
 
 char* DRAVMBstrrchr_A(const char* text, int c) {
+  // As strrchr: the terminating NUL itself can be searched for.
+  if (c == 0) return const_cast<char*>(text + std::strlen(text));
   const char* found = nullptr;
   for (const char* p = text; *p != '\0';) {
     std::size_t length = CharLength(p);

@@ -31,7 +31,9 @@ class Socket {
   int Connect(const VUString& address);
   // Receives exactly `length` bytes into `buffer` unless the connection ends
   // or fails first. Returns the number of bytes received (== length on
-  // success); retries on EINTR.
+  // success, fewer at the end of the data), or -1 when not connected or an
+  // error came before any byte; retries on EINTR. `buffer` must be writable:
+  // the const is the plug-in's calling convention.
   long Receive(const char* buffer, unsigned long length);
   // Sends all `length` bytes; returns the number sent (-1 on an error
   // before anything was sent).

@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cwctype>
+#include <initializer_list>
 #include <locale.h>
 
 namespace drav {
@@ -11,15 +12,36 @@ namespace {
 // Character classes come from the C.UTF-8 locale object, never from the
 // process locale, so the host program's setlocale cannot change them.
 locale_t Utf8Locale() {
+  // Older C libraries lack C.UTF-8; any UTF-8 locale has the same classes.
+  // "C" is the last resort, where only ASCII letters are letters.
   static locale_t locale = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (l == static_cast<locale_t>(0)) l = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
-    return l;
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8", "POSIX.UTF-8"}) {
+      locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+      if (l != static_cast<locale_t>(0)) return l;
+    }
+    return newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
   }();
   return locale;
 }
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Invalid bytes decode to U+DC80..U+DCFF (lone surrogates, as Python's
+// "surrogateescape" does): no letter, no case, and never equal to a real
+// character, so a stray Latin-1 byte 0xE9 is not taken for "é".
+constexpr unsigned int kEscapeBase = 0xDC00;
+
+// The allowed range of the second byte after `lead`: it rules out overlong
+// forms, encoded surrogates and code points above U+10FFFF.
+bool SecondByteAllowed(unsigned char lead, unsigned char second) {
+  switch (lead) {
+    case 0xE0: return second >= 0xA0 && second <= 0xBF;
+    case 0xED: return second >= 0x80 && second <= 0x9F;
+    case 0xF0: return second >= 0x90 && second <= 0xBF;
+    case 0xF4: return second >= 0x80 && second <= 0x8F;
+    default: return IsContinuation(second);
+  }
+}
 
 }  // namespace
 
@@ -27,11 +49,14 @@ std::size_t CharLength(const char* p) {
   const unsigned char lead = static_cast<unsigned char>(*p);
   if (lead == 0) return 0;
   std::size_t expected = 1;
-  if (lead >= 0xF0 && lead <= 0xF4) expected = 4;
-  else if (lead >= 0xE0) expected = 3;
-  else if (lead >= 0xC2 && lead <= 0xDF) expected = 2;
-  if (lead >= 0xF5) expected = 1;
-  for (std::size_t i = 1; i < expected; ++i) {
+  if (lead >= 0xC2 && lead <= 0xDF) expected = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) expected = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4) expected = 4;
+  if (expected == 1) return 1;
+  // Each byte is checked before the next is looked at, so a sequence cut
+  // short by the NUL never reads past it.
+  if (!SecondByteAllowed(lead, static_cast<unsigned char>(p[1]))) return 1;
+  for (std::size_t i = 2; i < expected; ++i) {
     if (!IsContinuation(static_cast<unsigned char>(p[i]))) return 1;
   }
   return expected;
@@ -45,7 +70,7 @@ unsigned int Decode(const char* p, std::size_t length) {
     case 4:
       return ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
              (s[3] & 0x3Fu);
-    default: return s[0];
+    default: return s[0] < 0x80 ? s[0] : kEscapeBase + s[0];
   }
 }
 

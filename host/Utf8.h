@@ -10,7 +10,8 @@ namespace utf8 {
 // Length in bytes of the character starting at `p` (0 at the NUL). Never
 // reaches past a NUL inside a truncated sequence.
 std::size_t CharLength(const char* p);
-// The code point of the character at `p`; an invalid byte gives its own value.
+// The code point of the character at `p`. An invalid byte b gives U+DC00 + b
+// (a lone surrogate: no letter, no case, equal to no valid character).
 unsigned int Decode(const char* p, std::size_t length);
 // Encodes `codePoint`; returns its byte count (1 to 4). `out` holds 4 bytes.
 std::size_t Encode(unsigned int codePoint, char* out);
