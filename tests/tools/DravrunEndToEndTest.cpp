@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -298,6 +299,24 @@ TEST(DravrunUsage, HelpShowsExamplesAndExitStatuses) {
   const ProcessResult v = RunProcess({kDravrun, "--version"});
   EXPECT_EQ(v.exitCode, 0);
   EXPECT_EQ(v.out.rfind("dravrun ", 0), 0u);
+}
+
+// ---- The documentation -----------------------------------------------------
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(DravrunDocs, ReadmeShowsTheHelpOfBothToolsWordForWord) {
+  const std::string readme = ReadFile(DRAV_SOURCE_DIR "/README.md");
+  ASSERT_FALSE(readme.empty());
+  for (const char* tool : {"dravrun", "dravfeed"}) {
+    const ProcessResult r = RunProcess({std::string(DRAV_BINARY_DIR "/bin/") + tool, "--help"});
+    ASSERT_EQ(r.exitCode, 0) << tool << ": " << r.err;
+    EXPECT_NE(readme.find("### " + std::string(tool) + " --help\n\n```\n" + r.out + "```\n"), std::string::npos)
+        << "README.md does not show the current " << tool << " --help";
+  }
 }
 
 }  // namespace
