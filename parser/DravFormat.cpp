@@ -4,9 +4,9 @@
 
 #include <limits>
 
-namespace {
+#include "parser/FormatTables.h"
 
-constexpr unsigned short kMaxNumericWidth = 40;
+namespace {
 
 // Values outside a field's range are held at its bounds instead of wrapping.
 template <typename Field>

@@ -5,6 +5,7 @@
 
 #include "host/MultiByte.h"
 #include "parser/FormatTables.h"
+#include "parser/MessageIds.h"
 #include "parser/ParserText.h"
 #include "parser/StreamParser.h"
 
@@ -12,23 +13,19 @@ using parser_text::CopyCut;
 using parser_text::kDigits;
 
 const DataTypeRow dataTypeTable[21] = {
-    {"f", kFmtF},          {"a", kFmtA},         {"comma", kFmtCOMMA}, {"dollar", kFmtDOLLAR},
-    {"dot", kFmtDOT},      {"skip", kFmtF},      {"adate", kFmtADATE}, {"edate", kFmtEDATE},
-    {"jdate", kFmtJDATE},  {"sdate", kFmtSDATE}, {"qyr", kFmtQYR},     {"moyr", kFmtMOYR},
-    {"wkyr", kFmtWKYR},    {"wkday", kFmtWKDAY}, {"month", kFmtMONTH}, {"time", kFmtTIME},
-    {"dtime", kFmtDTIME},  {"datetime", kFmtDATETIME}, {"date", kFmtDATE},
-    {"mtime", kFmtMTIME},  {"ymdhms", kFmtYMDHMS},
+    {"f", kFmtF},           {"a", kFmtA},         {"comma", kFmtCOMMA},
+    {"dollar", kFmtDOLLAR}, {"dot", kFmtDOT},     {"skip", kFmtF},
+    {"adate", kFmtADATE},   {"edate", kFmtEDATE}, {"jdate", kFmtJDATE},
+    {"sdate", kFmtSDATE},   {"qyr", kFmtQYR},     {"moyr", kFmtMOYR},
+    {"wkyr", kFmtWKYR},     {"wkday", kFmtWKDAY}, {"month", kFmtMONTH},
+    {"time", kFmtTIME},     {"dtime", kFmtDTIME}, {"datetime", kFmtDATETIME},
+    {"date", kFmtDATE},     {"mtime", kFmtMTIME}, {"ymdhms", kFmtYMDHMS},
 };
 
 const DRAV_Format kDefaultFormat(kFmtF, 8, 2);
 
 namespace {
 
-constexpr unsigned int kMsgStringCut = 2271;
-constexpr unsigned int kMsgNumberCut = 2274;
-
-constexpr unsigned long kMaxStringWidth = 32767;
-constexpr unsigned long kMaxNumericWidth = 40;
 constexpr unsigned int kMaxDecimals = 16;
 constexpr std::size_t kWidthTextSize = 256;
 
@@ -221,10 +218,10 @@ void StreamParser::AdjustFormat(DRAV_Variable::FormatType& type, unsigned long& 
                                 char* token) {
   if (type == kFmtA && width > kMaxStringWidth) {
     width = kMaxStringWidth;
-    PostErrorMsg(kMsgStringCut, token, true);
+    PostErrorMsg(message_id::kStringWidthCut, token, true);
   } else if (type == kFmtF && width > kMaxNumericWidth) {
     width = kMaxNumericWidth;
-    PostErrorMsg(kMsgNumberCut, token, true);
+    PostErrorMsg(message_id::kNumericWidthCut, token, true);
   }
 }
 

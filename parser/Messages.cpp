@@ -8,6 +8,8 @@
 
 #include "host/DravServerErrorText.h"
 #include "host/MultiByte.h"
+#include "parser/FormatTables.h"
+#include "parser/MessageIds.h"
 #include "parser/StreamParser.h"
 
 namespace {
@@ -17,10 +19,12 @@ constexpr const char* kWarningCatalog = "talvex.err";
 
 // The integer arguments of the few texts that report a limit.
 std::vector<long> ArgumentsOf(unsigned int id, bool warning) {
-  if (!warning && id == 2272) return {64, 64};
-  if (warning && id == 2271) return {32767};
-  if (warning && id == 2273) return {64};
-  if (warning && id == 2274) return {40};
+  using namespace message_id;
+  if (!warning && id == kDuplicateName)
+    return {StreamParser::kMaxNameBytes, StreamParser::kMaxNameBytes};
+  if (warning && id == kStringWidthCut) return {kMaxStringWidth};
+  if (warning && id == kNameCut) return {StreamParser::kMaxNameBytes};
+  if (warning && id == kNumericWidthCut) return {kMaxNumericWidth};
   return {};
 }
 

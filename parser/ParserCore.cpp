@@ -3,23 +3,13 @@
 #include <cstring>
 
 #include "host/MultiByte.h"
+#include "parser/MessageIds.h"
 #include "parser/ParserText.h"
 #include "parser/StreamParser.h"
 
 using parser_text::CopyCut;
 
 namespace {
-
-// Message identifiers of the head and the subcommands.
-constexpr unsigned int kMsgEmptySubcommand = 2254;
-constexpr unsigned int kMsgNoVariables = 2255;
-constexpr unsigned int kMsgBadSubcommand = 2256;
-constexpr unsigned int kMsgRepeatedStream = 2257;
-constexpr unsigned int kMsgNotGetData = 2263;
-constexpr unsigned int kMsgNotTypeStream = 2264;
-constexpr unsigned int kMsgExpected = 2267;
-constexpr unsigned int kMsgNoSubcommandName = 2268;
-constexpr unsigned int kInitialMessageId = 2251;
 
 bool Is(const char* text, const char* keyword) { return DRAVMBstricmp_A(text, keyword) == 0; }
 
@@ -40,7 +30,7 @@ StreamParser::StreamParser(const char* text, DACAdapterBase* adapterIn)
       rewindable(false),
       hostName("localhost"),
       lineNumber(0),
-      errorMesID(kInitialMessageId),
+      errorMesID(message_id::kInitial),
       errorMesToken(nullptr),
       variablesSeen(false),
       varIndex(0),
@@ -99,7 +89,7 @@ bool StreamParser::GetSyntax() {
   ParseWord(wordBuffer, sizeof wordBuffer);
   ParseWord(valueBuffer, sizeof valueBuffer);
   if (!Is(wordBuffer, "GET") || !Is(valueBuffer, "DATA")) {
-    PostErrorMsg(kMsgNotGetData, nullptr, false);
+    PostErrorMsg(message_id::kNotGetData, nullptr, false);
     return false;
   }
   int result = ParseSubCommand(wordBuffer, valueBuffer);
@@ -108,7 +98,7 @@ bool StreamParser::GetSyntax() {
   // is refused with the same message, so that a refusal always explains
   // itself.
   if (result == 1 || !Is(wordBuffer, "TYPE") || !Is(valueBuffer, "STREAM")) {
-    PostErrorMsg(kMsgNotTypeStream, nullptr, false);
+    PostErrorMsg(message_id::kNotTypeStream, nullptr, false);
     return false;
   }
   while (true) {
@@ -123,7 +113,7 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
   SkipWhiteSpace();
   if (*scanPos == '.' || *scanPos == '\0') return 1;
   if (*scanPos != '/') {
-    PostErrorMsg(kMsgExpected, "/", false);
+    PostErrorMsg(message_id::kExpected, "/", false);
     return 2;
   }
   scanPos = DRAVMBstrinc_A(scanPos);
@@ -131,7 +121,7 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
 
   std::size_t n = DRAVMBstrcspn_A(scanPos, "/");
   if (n == 0) {
-    PostErrorMsg(kMsgEmptySubcommand, "/", false);
+    PostErrorMsg(message_id::kEmptySubcommand, "/", false);
     return 2;
   }
   // Only the first 1022 bytes of a subcommand are examined (cut between
@@ -150,7 +140,7 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
     // stand; such a command is refused like any other subcommand without its
     // "=".
     if (!hasEquals) {
-      PostErrorMsg(kMsgExpected, "=", false);
+      PostErrorMsg(message_id::kExpected, "=", false);
       return 2;
     }
     scanPos = DRAVMBstrinc_A(scanPos + k);
@@ -161,7 +151,7 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
   if (hasEquals) {
     if (Is(name, "PIPE") || Is(name, "REWINDABLE")) {
       if (!GetFilePath(value, true)) {
-        PostErrorMsg(kMsgBadSubcommand, name, false);
+        PostErrorMsg(message_id::kBadSubcommand, name, false);
         return 2;
       }
       return 0;
@@ -176,23 +166,23 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
     scanPos += n;
     return 0;
   }
-  PostErrorMsg(kMsgExpected, "=", false);
+  PostErrorMsg(message_id::kExpected, "=", false);
   return 2;
 }
 
 bool StreamParser::SetSyntaxParam(char* name, char* value) {
   if (*name == '\0') {
-    PostErrorMsg(kMsgNoSubcommandName, nullptr, false);
+    PostErrorMsg(message_id::kNoSubcommandName, nullptr, false);
     return false;
   }
   if (*value == '\0' && !Is(name, "DELIMITERS") && !Is(name, "QUALIFIER")) {
-    PostErrorMsg(kMsgBadSubcommand, name, false);
+    PostErrorMsg(message_id::kBadSubcommand, name, false);
     return false;
   }
   if (Is(name, "PIPE") || Is(name, "SOCKET")) {
     bool socket = Is(name, "SOCKET");
     if (!streamName.empty()) {
-      PostErrorMsg(kMsgRepeatedStream, socket ? "/SOCKET" : "/PIPE", false);
+      PostErrorMsg(message_id::kRepeatedStream, socket ? "/SOCKET" : "/PIPE", false);
       return false;
     }
     streamName = value;
@@ -205,7 +195,7 @@ bool StreamParser::SetSyntaxParam(char* name, char* value) {
   }
   if (Is(name, "REWINDABLE")) {
     if (!rewindName.empty()) {
-      PostErrorMsg(kMsgRepeatedStream, "/REWINDABLE", false);
+      PostErrorMsg(message_id::kRepeatedStream, "/REWINDABLE", false);
       return false;
     }
     rewindable = true;
@@ -216,13 +206,13 @@ bool StreamParser::SetSyntaxParam(char* name, char* value) {
     seekable = true;
     return true;
   }
-  PostErrorMsg(kMsgBadSubcommand, name, false);
+  PostErrorMsg(message_id::kBadSubcommand, name, false);
   return false;
 }
 
 bool StreamParser::VerifySyntax() {
   if (variablesSeen) return true;
-  PostErrorMsg(kMsgNoVariables, "/VARIABLES", false);
+  PostErrorMsg(message_id::kNoVariables, "/VARIABLES", false);
   return false;
 }
 

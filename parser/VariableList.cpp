@@ -5,6 +5,7 @@
 #include "host/DravName.h"
 #include "host/MultiByte.h"
 #include "parser/FormatTables.h"
+#include "parser/MessageIds.h"
 #include "parser/ParserText.h"
 #include "parser/StreamParser.h"
 
@@ -13,11 +14,6 @@ using parser_text::CutAtCharBoundary;
 
 namespace {
 
-constexpr unsigned int kMsgBadFormat = 2265;
-constexpr unsigned int kMsgDuplicateName = 2272;
-constexpr unsigned int kMsgNameCut = 2273;
-constexpr unsigned int kMsgReservedName = 2277;
-constexpr unsigned int kMsgInvalidName = 2278;
 constexpr unsigned int kNotFound = static_cast<unsigned int>(-1);
 
 }  // namespace
@@ -33,13 +29,15 @@ int StreamParser::ParseVariable(int /*unused*/) {
   DRAVMBstrcpy_A(upperName, name);
   DRAVMBstrupr_A(upperName);
   if (SearchUpperVarName(upperName) != kNotFound) {
-    PostErrorMsg(kMsgDuplicateName, name, false);
+    PostErrorMsg(message_id::kDuplicateName, name, false);
     return 2;
   }
 
   int check = ValidateDRAVName(name);
   if (check != kDravNameValid) {
-    PostErrorMsg(check == kDravNameReservedWord ? kMsgReservedName : kMsgInvalidName, name, false);
+    PostErrorMsg(
+        check == kDravNameReservedWord ? message_id::kReservedName : message_id::kInvalidName, name,
+        false);
     return 2;
   }
 
@@ -49,7 +47,7 @@ int StreamParser::ParseVariable(int /*unused*/) {
   unsigned long width;
   unsigned int decimals;
   if (!GetFormat(0, type, width, decimals)) {
-    PostErrorMsg(kMsgBadFormat, name, false);
+    PostErrorMsg(message_id::kBadFormat, name, false);
     return 2;
   }
   AdjustFormat(type, width, name);
@@ -65,7 +63,7 @@ bool StreamParser::GetVarName(char* name) {
   ParseWord(name, kBufferSize);
   std::size_t length = std::strlen(name);
   if (length > kMaxNameBytes) {
-    PostErrorMsg(kMsgNameCut, name, true);
+    PostErrorMsg(message_id::kNameCut, name, true);
     // Cut between characters, so that a name in any script stays valid text.
     name[CutAtCharBoundary(name, length, kMaxNameBytes)] = '\0';
   }
