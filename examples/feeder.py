@@ -23,7 +23,10 @@ CASES = [struct.pack("=d8sd", n, b"case%04d" % n, n / 4) for n in range(100)]
 def read_exact(conn, size):
     data = b""
     while len(data) < size:
-        chunk = conn.recv(size - len(data))
+        try:
+            chunk = conn.recv(size - len(data))
+        except OSError:  # the reader dropped the connection
+            break
         if not chunk:
             break
         data += chunk
