@@ -10,7 +10,7 @@ It prints the port it listens on, then serves 100 cases to this command:
 
 Each case is one record of 8-byte slots in the variables' order: a number is
 a double in this machine's byte order, an A8 string is 8 bytes padded with
-blanks. Stop the feeder with Ctrl-C.
+blanks. It serves one reader (any number of passes); stop it with Ctrl-C.
 """
 import select
 import socket

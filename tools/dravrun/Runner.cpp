@@ -145,14 +145,16 @@ class PassReader {
       }
       if (!iterator->Next()) break;
       ++cases;
-      if (writer_) writer_->WriteCase(values);
+      if (writer_) {
+        errno = 0;
+        writer_->WriteCase(values);
+        if (OutputFailed()) {
+          stoppedEarly = true;
+          break;
+        }
+      }
       if (options_.summary) summary_.Add(values);
       progress_.Update(cases);
-      if (writer_ && std::ferror(streams_.out)) {
-        stoppedEarly = outputFailed_ = true;
-        outputErrno_ = errno;
-        break;
-      }
     }
     // At a clean end of the data the source records where it ended; when a
     // rewind or seek could not reach the feeder the count stays as it was.
@@ -163,14 +165,14 @@ class PassReader {
   }
 
   int FinishPass(long long pass, long long cases, bool reachedEnd) {
-    std::fflush(streams_.out);
+    FlushOutput();
     std::fprintf(streams_.err, "%lld cases\n", cases);
-    if (outputFailed_) return OutputFailure();
-    if (options_.summary) {
+    if (options_.summary && !outputFailed_) {
       if (writer_) std::fputc('\n', streams_.out);
       summary_.Print(streams_.out);
-      std::fflush(streams_.out);
+      FlushOutput();
     }
+    if (outputFailed_) return OutputFailure();
     if (!reachedEnd) {
       std::fprintf(streams_.err,
                    "error: pass %lld failed: the %s could not reach the feeder\n", pass,
@@ -178,6 +180,22 @@ class PassReader {
       return kExitStreamFailed;
     }
     return kExitOk;
+  }
+
+  // True once standard output has failed; the errno of the failing write is
+  // kept (callers clear errno just before writing, so it is that write's).
+  bool OutputFailed() {
+    if (!outputFailed_ && std::ferror(streams_.out)) {
+      outputFailed_ = true;
+      outputErrno_ = errno != 0 ? errno : EIO;
+    }
+    return outputFailed_;
+  }
+
+  void FlushOutput() {
+    errno = 0;
+    std::fflush(streams_.out);
+    OutputFailed();
   }
 
   // A reader that went away (dravrun ... | head) ends the run quietly, as
