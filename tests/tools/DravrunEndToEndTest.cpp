@@ -62,7 +62,7 @@ std::string AllFormatRecords() {
   widths[1] = 6;
   RecordBuilder records(widths, false);
   const double t = kSaturdayAfternoon;
-  records.AddCase({3.14159, 1234567.891, 1234567.891, -1234.5, t, t, t, t, t, t, t, t, t, t,
+  records.AddCase({3.14159, 1234567.891, 1234567.891, -1234.5, t, t, t, t, t, t, t, t, 7, 12,
                    45015.25, 2 * 86400 + 3723.25, t, 45.678},
                   {"KRV01"});
   records.AddCase(std::vector<double>(18, kNaN), {""});

@@ -28,10 +28,6 @@ std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-int WeekdayFromDays(std::int64_t days) {
-  return static_cast<int>(FloorMod(days + 4, 7));  // 1970-01-01 was a Thursday
-}
-
 int DayOfYear(const CivilDate& date) {
   return static_cast<int>(DaysFromCivil(date.year, date.month, date.day) -
                           DaysFromCivil(date.year, 1, 1)) + 1;

@@ -15,8 +15,6 @@ struct CivilDate {
 CivilDate CivilFromDays(std::int64_t days);
 // The day number of a date; inverse of CivilFromDays.
 std::int64_t DaysFromCivil(std::int64_t year, int month, int day);
-// 0 = Sunday ... 6 = Saturday.
-int WeekdayFromDays(std::int64_t days);
 // 1 for the first of January.
 int DayOfYear(const CivilDate& date);
 

@@ -1,5 +1,6 @@
 // The date, time and duration formats. Values are seconds since
-// 1970-01-01T00:00:00 (dates) or plain seconds (TIME, DTIME, MTIME).
+// 1970-01-01T00:00:00 (dates) or plain seconds (TIME, DTIME, MTIME);
+// WKDAY and MONTH hold the number of a weekday or a month.
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -141,6 +142,14 @@ void RenderName(const char* name, int width, std::string& out) {
                                                                      : static_cast<std::size_t>(width));
 }
 
+// WKDAY and MONTH hold a day of the week (1 = Sunday) or a month (1 =
+// January), not an instant; anything outside that range cannot be named.
+void RenderNumbered(double value, const char* const* names, int count, int width, std::string& out) {
+  const double number = std::floor(value);
+  if (number < 1 || number > count) return detail::Asterisks(width, out);
+  RenderName(names[static_cast<int>(number) - 1], width, out);
+}
+
 void RenderDateAndClock(const Moment& m, const PrintFormat& f, std::string& out) {
   const CivilDate& d = m.date;
   const int first = FirstClockDetail(f.decimals);
@@ -197,8 +206,8 @@ void RenderDateTime(double seconds, const PrintFormat& format, std::string& out)
     case kFmtMTIME: return RenderDuration(micros, format, out);
     case kFmtDATETIME:
     case kFmtYMDHMS: return RenderDateAndClock(MomentOf(micros), format, out);
-    case kFmtWKDAY: return RenderName(kWeekdayName[WeekdayFromDays(MomentOf(micros).days)], format.width, out);
-    case kFmtMONTH: return RenderName(kMonthName[MomentOf(micros).date.month - 1], format.width, out);
+    case kFmtWKDAY: return RenderNumbered(seconds, kWeekdayName, 7, format.width, out);
+    case kFmtMONTH: return RenderNumbered(seconds, kMonthName, 12, format.width, out);
     default: return RenderDate(MomentOf(micros), format, out);
   }
 }

@@ -7,7 +7,8 @@
 // column never overflows. Missing values (NaN) render as an empty text.
 // Date and time formats read seconds since 1970-01-01T00:00:00 (plain UTC
 // arithmetic); fields finer than the format shows are cut, never rounded up,
-// so 23:59:59.9 stays on its day.
+// so 23:59:59.9 stays on its day. WKDAY and MONTH read a weekday number
+// (1 = Sunday) and a month number (1 = January).
 #include <cstddef>
 #include <string>
 
