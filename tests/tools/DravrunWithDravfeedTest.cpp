@@ -1,43 +1,22 @@
 // The two tools together, as a user runs them: dravfeed serves, dravrun
 // reads, each in its own process, over named pipes and loopback TCP.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/tools/ChildProcess.h"
+#include "tests/tools/ToolTestSupport.h"
 
 namespace dravtest {
 namespace {
 
-const std::string kBin = DRAV_BINARY_DIR "/bin/";
 const std::string kExamples = DRAV_SOURCE_DIR "/examples/";
 const char kWeatherVariables[] = "time DATETIME17 station A8 temp F5.1 humidity F4 wind F5.1 pressure F7.1";
 
-class Folder {
- public:
-  Folder() {
-    char pattern[] = "/tmp/dravrun-feed.XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "";
-  }
-  ~Folder() {
-    if (!path_.empty()) RunProcess({"/bin/rm", "-rf", path_});
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::vector<std::string> Dravrun(std::vector<std::string> args) {
-  args.insert(args.begin(), {kBin + "dravrun", "--no-progress"});
-  return args;
-}
-
 std::vector<std::string> Dravfeed(std::vector<std::string> args) {
-  args.insert(args.begin(), {kBin + "dravfeed", "--linger", "0.3"});
+  args.insert(args.begin(), {BinaryPath("dravfeed"), "--linger", "0.3"});
   return args;
 }
 
@@ -58,7 +37,7 @@ std::string PortOf(ChildProcess& feeder) {
 }
 
 TEST(DravrunWithDravfeed, PipePassesRewindAndSeekThroughTheRewindPipe) {
-  Folder dir;
+  TempDir dir;
   ChildProcess feeder(Dravfeed({"--pipe", dir.Path("data"), "--rewind-pipe", dir.Path("rewind"), "--csv",
                                 kExamples + "weather.csv", "--header", "--variables", kWeatherVariables}));
   // The rewind pipe is checked once, without waiting: the feeder must be up.
@@ -78,7 +57,7 @@ TEST(DravrunWithDravfeed, PipePassesRewindAndSeekThroughTheRewindPipe) {
 }
 
 TEST(DravrunWithDravfeed, WithoutARewindPipeASecondPassFindsNothing) {
-  Folder dir;
+  TempDir dir;
   ChildProcess feeder(Dravfeed({"--pipe", dir.Path("data"), "--generate", "5", "--variables", "i F4"}));
   const ProcessResult r = RunProcess(Dravrun({"--passes", "2", "GET DATA /TYPE = STREAM /PIPE = '" +
                                                                   dir.Path("data") + "' /VARIABLES = i F4 ."}));
@@ -110,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(BothOrders, DravrunWithDravfeedOverTcp, testing::Values
 TEST(DravrunWithDravfeed, CsvStringsSurviveTheRoundTrip) {
   // Quotes, separators and line breaks inside fields, CRLF line ends and a
   // missing number: what dravfeed reads, dravrun writes back the same way.
-  Folder dir;
+  TempDir dir;
   std::ofstream(dir.Path("in.csv"), std::ios::binary)
       << "\"a,b\",1.50\r\n\"say \"\"hi\"\"\",2.25\r\n\"two\nlines\",\r\nplain,-4.00\r\n";
   ChildProcess feeder(Dravfeed({"--pipe", dir.Path("data"), "--csv", dir.Path("in.csv"), "--variables",
