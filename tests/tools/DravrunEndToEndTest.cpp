@@ -94,6 +94,20 @@ TEST(DravrunPipe, CommandComesFromAFileOrStandardInput) {
   }
 }
 
+TEST(DravrunPipe, WarningsOfAnAcceptedCommandGoToStandardErrorAndTheCasesStillCome) {
+  TempDir dir;
+  RecordBuilder records({0}, false);
+  records.AddCase({7}, {});
+  PipeFeeder feeder(dir.Path("data"), records.Bytes());
+  const std::string longName = "v" + std::string(69, 'x');
+  const ProcessResult r = RunProcess(
+      Dravrun({"GET DATA /TYPE = STREAM /PIPE = '" + dir.Path("data") + "' /VARIABLES = " + longName + " F2."}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, longName.substr(0, 64) + "\n7\n");
+  EXPECT_EQ(r.err.rfind("warning: [2273] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" " + longName + "\n1 cases\n"), std::string::npos) << r.err;
+}
+
 // ---- Sockets and byte orders ---------------------------------------------
 
 class DravrunSocketByteOrder : public testing::TestWithParam<bool> {};
