@@ -53,15 +53,6 @@ double ParseNumber(std::string_view text) {
   return value;
 }
 
-void RecordBuilder::Clear(char* record) const {
-  for (std::size_t column = 0; column < list_.size(); ++column) {
-    if (list_[column].kind == ValueKind::kString)
-      SetString(record, column, {});
-    else
-      SetMissing(record, column);
-  }
-}
-
 void RecordBuilder::SetNumber(char* record, std::size_t column, double value) const {
   char* slot = record + list_.Layout().ByteOffset(column);
   std::memcpy(slot, &value, sizeof value);

@@ -161,21 +161,4 @@ TEST(DravfeedToolTest, SignalsEndItAndItsFifosGoWithIt) {
   }
 }
 
-TEST(DravfeedToolTest, ReaderVanishingMidStreamDoesNotEndIt) {
-  feedtest::Watchdog watchdog;
-  feedtest::TempDir dir;
-  std::string data = dir.Path("data"), rewind = dir.Path("rewind");
-  FeedProcess feed({"--pipe", data, "--rewind-pipe", rewind, "--variables", "x F8 y F8",
-                    "--generate", "1000000", "--linger", "0.3"});
-  feed.WaitForLine("serving");
-  int fd = feedtest::OpenForReading(data);
-  feedtest::ReadExactly(fd, 4096);
-  close(fd);
-  feedtest::SendThroughRewindPipe(rewind, drav::wire::kRewind);
-  fd = feedtest::OpenForReading(data);
-  EXPECT_EQ(feedtest::ReadToEnd(fd).size(), 1000000 * kRecordBytes);
-  close(fd);
-  EXPECT_EQ(feed.Wait(), 0) << feed.Stderr();
-}
-
 }  // namespace
