@@ -1,0 +1,158 @@
+// Malformed and huge input: every outcome is an acceptance or exactly one
+// refusal with its text, and no buffer is written past (run under ASan).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "tests/parser/ParserTestSupport.h"
+
+using parser_test::Command;
+using parser_test::ParseCommand;
+using parser_test::PendingError;
+using parser_test::Prefix;
+
+namespace {
+
+// Every refusal explains itself; an acceptance has no pending error.
+void ExpectCoherentOutcome(const std::string& text) {
+  int result = -1;
+  auto parser = ParseCommand(text, &result);
+  ASSERT_TRUE(result == 0 || result == 1);
+  if (result == 1) {
+    ASSERT_NE(parser->GetErrorMesToken(), nullptr) << text.substr(0, 200);
+    EXPECT_EQ(PendingError(*parser).front(), '[');
+  } else {
+    EXPECT_EQ(parser->GetErrorMesToken(), nullptr);
+    for (int i = 0; i < parser->GetVarIndex(); ++i) ASSERT_NE(parser->GetVariable(i), nullptr);
+  }
+  // The names may be asked for after any outcome.
+  EXPECT_NE(parser->GetName(), nullptr);
+  EXPECT_NE(parser->GetRewindName(), nullptr);
+}
+
+TEST(Robustness, OverLongWordsEverywhere) {
+  const std::string huge(5000, 'w');
+  const std::string hugeDigits(3000, '9');
+  const std::string texts[] = {
+      huge,
+      "GET " + huge,
+      "GET DATA /" + huge,
+      "GET DATA /TYPE = " + huge,
+      Command(huge),
+      Command(huge + " = 1 /VARIABLES = a F8"),
+      Command("PIPE = '" + huge + "' /VARIABLES = a F8"),
+      Command("PIPE = " + huge + " /VARIABLES = a F8"),
+      Command("PIPE = \"" + huge + "\"\"\"\" /VARIABLES = a F8"),
+      Command("SOCKET = " + huge + " /HOST = " + huge + " /VARIABLES = a F8"),
+      Command("REWINDABLE = '" + huge + "' /PIPE = 'x' /VARIABLES = a F8"),
+      Command("PIPE = 'x' /VARIABLES = " + huge + " F8"),
+      Command("PIPE = 'x' /VARIABLES = a F" + hugeDigits),
+      Command("PIPE = 'x' /VARIABLES = a F8." + hugeDigits),
+      Command("PIPE = 'x' /VARIABLES = a " + hugeDigits + "F"),
+      Command("PIPE = 'x' /VARIABLES = a " + hugeDigits + " X"),
+      Command("PIPE = 'x' /VARIABLES = a " + huge),
+      Command("PIPE = 'x' /VARIABLES" + std::string(3000, ' ') + "= a F8"),
+      Command(std::string(2000, '/')),
+      Command(std::string(2000, '=')),
+      Command(std::string(2000, '\'')),
+  };
+  for (const std::string& text : texts) ExpectCoherentOutcome(text);
+}
+
+TEST(Robustness, OverLongWordIsCutAndNeverOverruns) {
+  std::string word(3000, 'a');
+  word += "é";
+  StreamParser parser(word.c_str(), nullptr);
+  char small[16 + 8];
+  std::memset(small, '#', sizeof small);
+  parser.ParseWord(small, 16);
+  EXPECT_EQ(std::string(small), std::string(15, 'a'));
+  EXPECT_EQ(std::string(small + 16, 8), std::string(8, '#'));
+}
+
+TEST(Robustness, NumbersFromHugeTextsStayInTheirBuffers) {
+  const std::string digits(2000, '7');
+  StreamParser ints((digits + "x 5").c_str(), nullptr);
+  EXPECT_EQ(ints.ParseInt(), 2147483647L);
+  EXPECT_EQ(ints.ParseInt(), 5);
+
+  StreamParser small("  42x7", nullptr);
+  EXPECT_EQ(small.ParseInt(), 42);
+  char rest[StreamParser::kBufferSize];
+  small.ParseWord(rest, sizeof rest);
+  EXPECT_STREQ(rest, "7");
+  StreamParser none("abc", nullptr);
+  EXPECT_EQ(none.ParseInt(), 0);
+
+  StreamParser numbers(("  3.5e2 " + std::string(500, '1') + " next").c_str(), nullptr);
+  EXPECT_DOUBLE_EQ(numbers.ParseNumber(), 350.0);
+  EXPECT_GT(numbers.ParseNumber(), 1e100);
+  numbers.ParseWord(rest, sizeof rest);
+  EXPECT_STREQ(rest, "next");
+
+  int value = 0;
+  StreamParser parser;
+  char text[] = "  17abc";
+  parser.GetNextInt(text, value);
+  EXPECT_EQ(value, 17);
+  std::string long_text = " " + digits;
+  parser.GetNextInt(long_text.data(), value);
+  EXPECT_EQ(value, 2147483647);
+}
+
+TEST(Robustness, ScanningStopsAtTheEndOfTheText) {
+  StreamParser parser("a", nullptr);
+  char word[StreamParser::kBufferSize];
+  for (int i = 0; i < 5; ++i) parser.ParseWord(word, sizeof word);
+  EXPECT_STREQ(word, "");
+  parser.ParseDelims(word, sizeof word);
+  EXPECT_STREQ(word, "");
+  EXPECT_EQ(parser.ParseInt(), 0);
+  EXPECT_EQ(parser.ParseNumber(), 0.0);
+  unsigned long a = 1, b = 1;
+  EXPECT_FALSE(parser.GetPositions(a, b));
+  EXPECT_TRUE(parser.GetLineNumber(a));
+  EXPECT_EQ(parser.ParseVariable(0), 1);
+}
+
+TEST(Robustness, StripSpacesKeepsTheFirstWord) {
+  StreamParser parser;
+  char words[] = " \t first second ";
+  parser.StripSpaces(words);
+  EXPECT_STREQ(words, "first");
+  char blanks[] = " \r\n ";
+  parser.StripSpaces(blanks);
+  EXPECT_STREQ(blanks, "");
+}
+
+TEST(Robustness, DefaultConstructedParserIsHarmless) {
+  StreamParser parser;
+  EXPECT_EQ(parser.ParseToExecutor(), 1);
+  EXPECT_NE(parser.GetErrorMesToken(), nullptr);
+}
+
+// Commands put together from pieces of real syntax and noise, including
+// invalid UTF-8, cut at random places.
+TEST(Robustness, RandomCommandsNeverCrash) {
+  const char* pieces[] = {"/",        "=",         " ",     "\n",        "\t",    ".",
+                          "'",        "\"",        "PIPE",  "SOCKET",    "HOST",  "REWINDABLE",
+                          "SEEKABLE", "VARIABLES", "TYPE",  "STREAM",    "F8.2",  "A20",
+                          "8",        "X",         "é",     "\xff",      "\xc3",  "name",
+                          "TO",       "/tmp/p",    "5000",  "DATETIME",  "-",     "%d",
+                          "\"\"",     "''",        "inet:", "localhost", "E10.5", "MTIME"};
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof pieces / sizeof *pieces - 1);
+  std::uniform_int_distribution<int> count(0, 60);
+  for (int round = 0; round < 3000; ++round) {
+    std::string body;
+    for (int n = count(random); n > 0; --n) body += pieces[pick(random)];
+    std::string text = (round % 3 == 0) ? body : Command(body);
+    std::uniform_int_distribution<std::size_t> cut(0, text.size());
+    if (round % 5 == 0) text.resize(cut(random));
+    ExpectCoherentOutcome(text);
+  }
+}
+
+}  // namespace
