@@ -49,11 +49,11 @@ std::string FillIntegers(const std::string& text, const std::vector<long>& args)
     std::size_t j = i + 1;
     while (j < text.size() && std::strchr("-+ 0#123456789l", text[j]) != nullptr) ++j;
     if (j < text.size() && (text[j] == 'd' || text[j] == 'i') && next < args.size()) {
-      std::string spec = text.substr(i, j - i);
-      spec.erase(std::remove(spec.begin(), spec.end(), 'l'), spec.end());
-      spec += "ld";
+      std::string conversion = text.substr(i, j - i);
+      conversion.erase(std::remove(conversion.begin(), conversion.end(), 'l'), conversion.end());
+      conversion += "ld";
       char number[64];
-      std::snprintf(number, sizeof number, spec.c_str(), args[next++]);
+      std::snprintf(number, sizeof number, conversion.c_str(), args[next++]);
       out += number;
       i = j;
     } else {

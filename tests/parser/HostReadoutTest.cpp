@@ -118,21 +118,6 @@ INSTANTIATE_TEST_SUITE_P(
                 false,
                 false,
                 {{std::string(64, 'q'), 5, 8, 2}}},
-        Readout{"RefusedVariable",
-                "GET DATA /TYPE = STREAM  /PIPE = 'p' /VARIABLES = id F8 id F8\n.",
-                1,
-                [] {
-                  std::string text = parser_test::CatalogText(2272, false);
-                  for (auto at = text.find("%d"); at != std::string::npos; at = text.find("%d"))
-                    text.replace(at, 2, "64");
-                  return text + " id";
-                }(),
-                0,
-                "",
-                "",
-                false,
-                false,
-                {}},
         Readout{"RefusedStream",
                 "GET DATA /TYPE = STREAM  /PIPE = 'p' /SOCKET = 1 /VARIABLES = id F8\n.",
                 1,

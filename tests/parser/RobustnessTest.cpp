@@ -133,6 +133,65 @@ TEST(Robustness, DefaultConstructedParserIsHarmless) {
   EXPECT_NE(parser.GetErrorMesToken(), nullptr);
 }
 
+// Every reading operation, called in turn over random and over-long texts,
+// stays within the text and within its buffers.
+TEST(Robustness, EveryOperationOverRandomText) {
+  const char alphabet[] = "ab/=.'\" \t\r\n-0123456789Xx\\\xc3\xa9\xff";
+  std::mt19937 random(777);
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
+  std::uniform_int_distribution<int> length(0, 3000);
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (int n = length(random); n > 0; --n) text += alphabet[pick(random)];
+    StreamParser parser(text.c_str(), nullptr);
+    char buffer[StreamParser::kBufferSize];
+    char value[StreamParser::kBufferSize] = "";
+    unsigned long a = 0, b = 0;
+    DRAV_Variable variable(kFmtF);
+    DRAV_Variable::FormatType type;
+    unsigned int decimals = 0;
+    for (int step = 0; step < 40; ++step) {
+      switch (step % 10) {
+        case 0:
+          parser.GetFilePath(buffer, true);
+          break;
+        case 1:
+          parser.ParseFileName(buffer, sizeof buffer);
+          break;
+        case 2:
+          parser.ParseVarName(&variable);
+          break;
+        case 3:
+          parser.GetPositions(a, b);
+          break;
+        case 4:
+          parser.GetLineNumber(a);
+          break;
+        case 5:
+          parser.ParseDataType(&variable);
+          break;
+        case 6:
+          parser.GetFormat(0, type, a, decimals);
+          break;
+        case 7:
+          parser.ParseVariable(0);
+          break;
+        case 8:
+          parser.ParseInt();
+          parser.ParseNumber();
+          break;
+        case 9:
+          parser.ParseSubCommand(buffer, value);
+          break;
+      }
+    }
+    std::string copy = text;
+    char* edit = copy.data();
+    parser.ConvertSlashTab(edit);
+    parser.StripQuotes(edit);
+  }
+}
+
 // Commands put together from pieces of real syntax and noise, including
 // invalid UTF-8, cut at random places.
 TEST(Robustness, RandomCommandsNeverCrash) {

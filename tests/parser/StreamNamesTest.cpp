@@ -113,15 +113,6 @@ TEST(FileName, ReadsPrefixedQuotedNameToTheLineEnd) {
   }
 }
 
-TEST(FileName, ScanMovesToTheNextLine) {
-  StreamParser parser("FILE='/data/x.txt'\nsecond line\n", nullptr);
-  char out[StreamParser::kBufferSize];
-  parser.ParseFileName(out, sizeof out);
-  char rest[StreamParser::kBufferSize];
-  parser.ParseDelims(rest, sizeof rest);
-  EXPECT_STREQ(rest, "second line");
-}
-
 TEST(FileName, CopyIsBoundedByTheGivenRoom) {
   StreamParser parser("/a/rather/long/name\n", nullptr);
   char out[8 + 4] = "###########";
