@@ -3,79 +3,19 @@
 // The input is the whole command text (a NUL byte ends it, as it would for
 // the C string the entry hands over). The parser runs once without an
 // adapter and once with the host's command adapter, whose file-name
-// resolution takes another path through the value code. After the parse
-// every getter is read, and the promises every caller relies on are checked:
-// the result is 0 or 1, a refusal always leaves exactly one pending error, an
-// acceptance none, variable names fit their 64 bytes and every text is a
-// readable C string.
+// resolution takes another path through the value code; ParseAndCheck reads
+// every getter after each run and checks what callers rely on.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "fuzz/FuzzCheck.h"
+#include "fuzz/ParserChecks.h"
 #include "host/CommandAdapter.h"
-#include "parser/StreamParser.h"
-
-namespace {
-
-void ReadVariables(StreamParser& parser) {
-  const int count = parser.GetVarIndex();
-  FUZZ_CHECK(count >= 0);
-  for (int i = 0; i < count; ++i) {
-    DRAV_Variable* variable = parser.GetVariable(i);
-    FUZZ_CHECK(variable != nullptr);
-    FUZZ_CHECK(FuzzTouch(variable->GetName()) <= StreamParser::kMaxNameBytes);
-    FUZZ_CHECK(FuzzTouch(variable->GetUpperCaseName()) <= StreamParser::kMaxNameBytes * 4);
-    DRAV_Variable::FormatType type;
-    int width = 0;
-    int decimals = 0;
-    variable->GetFormat(type, width, decimals);
-    variable->GetWriteFormat(type, width, decimals);
-    (void)variable->GetDisplayWidth();
-    (void)variable->IsString();
-  }
-}
-
-void ReadEverything(StreamParser& parser, int result) {
-  FUZZ_CHECK(result == 0 || result == 1);
-  const char* error = parser.GetErrorMesToken();
-  if (result == 1) {
-    FUZZ_CHECK(error != nullptr && error[0] == '[');
-  } else {
-    FUZZ_CHECK(error == nullptr);
-  }
-  FuzzTouch(error);
-  (void)parser.GetErrorMesID();
-  for (const ErrorText& warning : *parser.GetWarningList()) {
-    FUZZ_CHECK(warning.Severity() == ErrorText::kWarning);
-    FuzzTouch(warning.Text().c_str());
-  }
-  ReadVariables(parser);
-  FuzzTouch(parser.GetName());
-  FuzzTouch(parser.GetRewindName());
-  FuzzTouch(parser.GetHostName());
-  (void)parser.GetSeekFlag();
-  (void)parser.GetSockUse();
-  (void)parser.GetRewSupport();
-  unsigned long line = 0;
-  unsigned long start = 0;
-  unsigned long width = 0;
-  (void)parser.GetLineNumber(line);
-  (void)parser.GetPositions(start, width);
-}
-
-void ParseOnce(const std::string& text, DACAdapterBase* adapter) {
-  StreamParser parser(text.c_str(), adapter);
-  const int result = parser.ParseToExecutor();
-  ReadEverything(parser, result);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  ParseOnce(text, nullptr);
+  ParseAndCheck(text, nullptr);
   CommandAdapter adapter({}, nullptr);
-  ParseOnce(text, &adapter);
+  ParseAndCheck(text, &adapter);
   return 0;
 }
