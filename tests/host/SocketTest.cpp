@@ -232,13 +232,18 @@ TEST_P(SocketFamilyTest, DescriptorIsCloseOnExecWithTheAskedOptions) {
 TEST_P(SocketFamilyTest, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   // The peer closes at once; further sends meet a reset connection. Without
   // MSG_NOSIGNAL the default SIGPIPE action would end this test program.
+  // It waits for one byte first, so the reset cannot overtake the client's
+  // own check that the connection was made.
   listener_->Serve({[](int fd) {
+    char ready;
+    (void)!recv(fd, &ready, 1, 0);
     linger abort{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   }});
   Socket socket(3);
   ASSERT_EQ(socket.Connect(VUString(listener_->Address().c_str())), 0) << socket.LastError();
   ArmWatchdog(socket);
+  ASSERT_EQ(socket.Send("r", 1), 1);
   listener_->Join();
   const std::string chunk(64 * 1024, 'x');
   bool failed = false;
