@@ -12,9 +12,22 @@ constexpr int kEnd = std::char_traits<char>::eof();
 
 CsvReader::CsvReader(std::istream& in) : in_(in.rdbuf()) {}
 
-int CsvReader::Peek() { return in_ ? in_->sgetc() : kEnd; }
+// Bytes taken from the stream but not used yet (a lone CR, the start of what
+// looked like a byte-order mark) are kept here rather than put back into the
+// stream: a stream buffer need not take back more than it has at hand.
+int CsvReader::Peek() {
+  if (!held_.empty()) return static_cast<unsigned char>(held_.front());
+  return in_ ? in_->sgetc() : kEnd;
+}
 
-int CsvReader::Take() { return in_ ? in_->sbumpc() : kEnd; }
+int CsvReader::Take() {
+  if (!held_.empty()) {
+    int c = static_cast<unsigned char>(held_.front());
+    held_.erase(0, 1);
+    return c;
+  }
+  return in_ ? in_->sbumpc() : kEnd;
+}
 
 bool CsvReader::TakeLineEnd() {
   if (Peek() == '\n') {
@@ -25,9 +38,8 @@ bool CsvReader::TakeLineEnd() {
   if (Peek() != '\r') return false;
   Take();
   if (Peek() != '\n') {
-    // A lone CR ends nothing: it stays part of the data. Put it back so the
-    // caller sees it.
-    in_->sungetc();
+    // A lone CR ends nothing: it stays part of the data.
+    held_.insert(held_.begin(), '\r');
     return false;
   }
   Take();
@@ -50,10 +62,8 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
       std::string head;
       for (int i = 0; i < 3 && Peek() == static_cast<unsigned char>(kBom[i]); ++i)
         head += static_cast<char>(Take());
-      if (head != kBom) {
-        // Not a byte-order mark after all: its bytes begin the first field.
-        for (auto it = head.rbegin(); it != head.rend(); ++it) in_->sputbackc(*it);
-      }
+      // Not a byte-order mark after all: its bytes begin the first field.
+      if (head != kBom) held_ = head;
     }
   }
   while (TakeLineEnd()) {

@@ -37,6 +37,7 @@ class CsvReader {
   [[noreturn]] void Refuse(long line, long column, const std::string& why) const;
 
   std::streambuf* in_;
+  std::string held_;
   long line_ = 1;
   bool started_ = false;
   std::vector<long> fieldLines_;
