@@ -1,10 +1,15 @@
 // Runs the parser over a text, reads every getter afterwards and checks the
 // promises every caller relies on: the result is 0 or 1, a refusal always
 // leaves exactly one pending error, an acceptance none, variable names fit
-// their 64 bytes and every text is a readable C string.
+// their 64 bytes, are valid names and differ from each other in upper case,
+// and every text is a readable C string.
 #include "fuzz/ParserChecks.h"
 
+#include <set>
+#include <string>
+
 #include "fuzz/FuzzCheck.h"
+#include "host/DravName.h"
 #include "parser/StreamParser.h"
 
 namespace {
@@ -12,11 +17,14 @@ namespace {
 void ReadVariables(StreamParser& parser) {
   const int count = parser.GetVarIndex();
   FUZZ_CHECK(count >= 0);
+  std::set<std::string> upperNames;
   for (int i = 0; i < count; ++i) {
     DRAV_Variable* variable = parser.GetVariable(i);
     FUZZ_CHECK(variable != nullptr);
     FUZZ_CHECK(FuzzTouch(variable->GetName()) <= StreamParser::kMaxNameBytes);
     FUZZ_CHECK(FuzzTouch(variable->GetUpperCaseName()) <= StreamParser::kMaxNameBytes * 4);
+    FUZZ_CHECK(ValidateDRAVName(variable->GetName()) == kDravNameValid);
+    FUZZ_CHECK(upperNames.insert(variable->GetUpperCaseName()).second);
     DRAV_Variable::FormatType type;
     int width = 0;
     int decimals = 0;
@@ -57,9 +65,15 @@ void ReadEverything(StreamParser& parser, int result) {
 
 }  // namespace
 
-void ParseAndCheck(const std::string& text, DACAdapterBase* adapter) {
+ParseSummary ParseAndCheck(const std::string& text, DACAdapterBase* adapter) {
   StreamParser parser(text.c_str(), adapter);
-  const int result = parser.ParseToExecutor();
-  ReadEverything(parser, result);
+  ParseSummary summary;
+  summary.result = parser.ParseToExecutor();
+  ReadEverything(parser, summary.result);
+  summary.variables = parser.GetVarIndex();
+  summary.name = parser.GetName();
+  summary.rewindName = parser.GetRewindName();
+  if (parser.GetErrorMesToken() != nullptr) summary.error = parser.GetErrorMesToken();
+  return summary;
 }
 

@@ -6,5 +6,16 @@
 
 #include "host/DACAdapter.h"
 
+// What a parse produced, for comparing two parses of one text.
+struct ParseSummary {
+  int result = -1;
+  int variables = 0;
+  std::string name, rewindName, error;
+  bool operator==(const ParseSummary& other) const {
+    return result == other.result && variables == other.variables && name == other.name &&
+           rewindName == other.rewindName && error == other.error;
+  }
+};
+
 // Aborts (through FUZZ_CHECK) when a promise is broken.
-void ParseAndCheck(const std::string& text, DACAdapterBase* adapter);
+ParseSummary ParseAndCheck(const std::string& text, DACAdapterBase* adapter);
