@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/CommandText.h"
+#include "entry/CommandTextBuilder.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/ParserChecks.h"
 #include "host/DACAdapter.h"
@@ -112,7 +112,7 @@ void CheckText(const std::string& text, const std::vector<Token>& tokens) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<Token> tokens = DecodeTokens(data, size);
   FuzzTokenSource source(tokens);
-  const std::string text = RebuildCommandText(source);
+  const std::string text = drav::entry::RebuildCommandText(source);
   FUZZ_CHECK(source.Taken() == std::max<std::size_t>(tokens.size(), 1));
   CheckText(text, tokens);
   ParseAndCheck(text, nullptr);

@@ -92,6 +92,17 @@ Watchdog::~Watchdog() {
   thread_.join();
 }
 
+void PrintTo(const FileState& state, std::ostream* out) {
+  const char* type = state.type == S_IFREG    ? "regular"
+                     : state.type == S_IFIFO  ? "fifo"
+                     : state.type == S_IFLNK  ? "link"
+                     : state.type == S_IFDIR  ? "directory"
+                                              : "other";
+  *out << type << " inode " << state.inode;
+  if (state.type == S_IFREG) *out << " (" << state.content.size() << " bytes)";
+  if (state.type == S_IFLNK) *out << " -> " << state.content;
+}
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,9 @@ struct FileState {
            content == other.content;
   }
 };
+
+// For readable failures: "fifo inode 42", "regular inode 7 (12 bytes)".
+void PrintTo(const FileState& state, std::ostream* out);
 
 // A fresh folder under TMPDIR, removed with what it holds.
 class TempDir {
