@@ -53,15 +53,6 @@ double ParseNumber(std::string_view text) {
   return value;
 }
 
-void RecordBuilder::Clear(char* record) const {
-  for (std::size_t column = 0; column < list_.size(); ++column) {
-    if (list_[column].kind == ValueKind::kString)
-      SetString(record, column, {});
-    else
-      SetMissing(record, column);
-  }
-}
-
 void RecordBuilder::SetNumber(char* record, std::size_t column, double value) const {
   char* slot = record + list_.Layout().ByteOffset(column);
   std::memcpy(slot, &value, sizeof value);
@@ -79,7 +70,7 @@ void RecordBuilder::SetString(char* record, std::size_t column, std::string_view
   // width, so that no byte of the record is left unset.
   std::size_t room = wire::SlotsFor(layout.StringWidth(column)) * wire::kSlotBytes;
   std::size_t used = FittingBytes(text, static_cast<std::size_t>(layout.StringWidth(column)));
-  std::memcpy(slot, text.data(), used);
+  if (used > 0) std::memcpy(slot, text.data(), used);
   std::memset(slot + used, wire::kStringPad, room - used);
 }
 

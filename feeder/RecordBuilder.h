@@ -17,8 +17,6 @@ class RecordBuilder {
  public:
   RecordBuilder(const VariableList& list, ByteOrder order) : list_(list), order_(order) {}
 
-  // Every number missing (NaN), every string blank.
-  void Clear(char* record) const;
   // A numeric value (any numeric, date or time variable).
   void SetNumber(char* record, std::size_t column, double value) const;
   void SetMissing(char* record, std::size_t column) const;

@@ -23,6 +23,18 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+struct Refusal {
+  std::vector<std::string> arguments;
+  const char* message;
+};
+
+void ExpectRefused(const Refusal& refusal, int status) {
+  std::string output;
+  SCOPED_TRACE(refusal.message);
+  EXPECT_EQ(RunFeed(refusal.arguments, output), status);
+  EXPECT_TRUE(Contains(output, refusal.message)) << output;
+}
+
 TEST(DravfeedToolTest, HelpAndVersionExitZero) {
   feedtest::Watchdog watchdog;
   std::string output;
@@ -36,16 +48,12 @@ TEST(DravfeedToolTest, HelpAndVersionExitZero) {
 
 TEST(DravfeedToolTest, UsageErrorsExitTwoNamingTheOption) {
   feedtest::Watchdog watchdog;
-  struct Case {
-    std::vector<std::string> arguments;
-    const char* message;
-  };
   const std::vector<std::string> vars = {"--variables", "x F8"};
   auto with = [&](std::vector<std::string> more) {
     more.insert(more.end(), vars.begin(), vars.end());
     return more;
   };
-  const Case cases[] = {
+  const Refusal refusals[] = {
       {with({"--generate", "3"}), "give one of --pipe PATH or --socket PORT"},
       {with({"--pipe", "p", "--socket", "0", "--generate", "3"}), "give one of --pipe"},
       {with({"--socket", "0"}), "give one of --csv FILE or --generate N"},
@@ -60,44 +68,28 @@ TEST(DravfeedToolTest, UsageErrorsExitTwoNamingTheOption) {
       {with({"--socket", "0", "--generate", "3", "--frobnicate"}), "unknown option \"--frobnicate\""},
       {{"--socket"}, "--socket needs a value"},
   };
-  for (const Case& c : cases) {
-    std::string output;
-    SCOPED_TRACE(c.message);
-    EXPECT_EQ(RunFeed(c.arguments, output), 2);
-    EXPECT_TRUE(Contains(output, c.message)) << output;
-  }
+  for (const Refusal& refusal : refusals) ExpectRefused(refusal, 2);
 }
 
 TEST(DravfeedToolTest, RefusedInputExitsOneWithLineAndColumn) {
   feedtest::Watchdog watchdog;
   feedtest::TempDir dir;
   std::ofstream(dir.Path("bad.csv")) << "id,day\n1,2024-03-01\n2,\"x\ny\"\n";
-  struct Case {
-    std::vector<std::string> arguments;
-    const char* message;
-  };
-  const Case cases[] = {
+  const Refusal refusals[] = {
       {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, "has an unknown keyword"},
       {{"--socket", "0", "--variables", "id F8 day DATE", "--csv", dir.Path("bad.csv"), "--header"},
        "bad.csv, line 3, column 2 (day): \"x\ny\" is not a date"},
       {{"--socket", "0", "--variables", "id F8", "--csv", dir.Path("missing.csv")},
        "cannot open"},
   };
-  for (const Case& c : cases) {
-    std::string output;
-    SCOPED_TRACE(c.message);
-    EXPECT_EQ(RunFeed(c.arguments, output), 1);
-    EXPECT_TRUE(Contains(output, c.message)) << output;
-  }
+  for (const Refusal& refusal : refusals) ExpectRefused(refusal, 1);
 }
 
 TEST(DravfeedToolTest, PipeThatCannotBeMadeExitsThree) {
   feedtest::Watchdog watchdog;
-  std::string output;
-  EXPECT_EQ(RunFeed({"--pipe", "/nonexistent-dir/data", "--variables", "x F8", "--generate", "1"},
-                    output),
-            3);
-  EXPECT_TRUE(Contains(output, "/nonexistent-dir/data")) << output;
+  ExpectRefused({{"--pipe", "/nonexistent-dir/data", "--variables", "x F8", "--generate", "1"},
+                 "/nonexistent-dir/data"},
+                3);
 }
 
 TEST(DravfeedToolTest, ServesCsvFromStandardInputOverPipesWithRewindAndSeek) {
@@ -167,23 +159,6 @@ TEST(DravfeedToolTest, SignalsEndItAndItsFifosGoWithIt) {
     EXPECT_EQ(feed.Wait(), 128 + signal);
     EXPECT_TRUE(dir.Entries().empty()) << "dravfeed left a FIFO behind";
   }
-}
-
-TEST(DravfeedToolTest, ReaderVanishingMidStreamDoesNotEndIt) {
-  feedtest::Watchdog watchdog;
-  feedtest::TempDir dir;
-  std::string data = dir.Path("data"), rewind = dir.Path("rewind");
-  FeedProcess feed({"--pipe", data, "--rewind-pipe", rewind, "--variables", "x F8 y F8",
-                    "--generate", "1000000", "--linger", "0.3"});
-  feed.WaitForLine("serving");
-  int fd = feedtest::OpenForReading(data);
-  feedtest::ReadExactly(fd, 4096);
-  close(fd);
-  feedtest::SendThroughRewindPipe(rewind, drav::wire::kRewind);
-  fd = feedtest::OpenForReading(data);
-  EXPECT_EQ(feedtest::ReadToEnd(fd).size(), 1000000 * kRecordBytes);
-  close(fd);
-  EXPECT_EQ(feed.Wait(), 0) << feed.Stderr();
 }
 
 }  // namespace

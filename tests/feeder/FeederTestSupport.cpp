@@ -82,6 +82,15 @@ TempDir::~TempDir() {
   rmdir(path_.c_str());
 }
 
+std::string InputErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const drav::feed::InputError& error) {
+    return error.what();
+  }
+  return "accepted";
+}
+
 int OpenForReading(const std::string& path) {
   int fd;
   do {

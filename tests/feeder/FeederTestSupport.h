@@ -45,6 +45,9 @@ class TempDir {
   std::string path_;
 };
 
+// The message of the InputError that `action` throws, or "accepted".
+std::string InputErrorOf(const std::function<void()>& action);
+
 // ---- A reader written from the protocol ----------------------------------
 constexpr int kIoTimeoutMs = 15000;
 

@@ -153,16 +153,6 @@ TEST(RecordBuilderTest, SwappedOrderReversesNumbersButNotStrings) {
   EXPECT_EQ(StringIn(b, list, 1), "abcdefgh");
 }
 
-TEST(RecordBuilderTest, ClearLeavesEveryNumberMissingAndEveryStringBlank) {
-  VariableList list = VariableList::Parse("n F8 s A10 t TIME");
-  RecordBuilder builder(list, ByteOrder::kSwapped);
-  std::vector<char> record(list.RecordBytes(), '\x7');
-  builder.Clear(record.data());
-  EXPECT_TRUE(std::isnan(NumberIn(record, list, 0, true)));
-  EXPECT_EQ(StringIn(record, list, 1), std::string(16, ' '));
-  EXPECT_TRUE(std::isnan(NumberIn(record, list, 2, true)));
-}
-
 }  // namespace
 }  // namespace feed
 }  // namespace drav

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "feeder/FeederError.h"
+#include "tests/feeder/FeederTestSupport.h"
 
 namespace drav {
 namespace feed {
@@ -77,12 +78,7 @@ TEST(VariableListTest, RefusedListsNameTheProblem) {
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.list);
-    try {
-      VariableList::Parse(r.list);
-      ADD_FAILURE() << "accepted";
-    } catch (const InputError& error) {
-      EXPECT_EQ(std::string(error.what()), r.message);
-    }
+    EXPECT_EQ(feedtest::InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
   }
 }
 
