@@ -24,6 +24,7 @@
 #include "host/OBS.h"
 #include "host/ServerDataManager.h"
 #include "tests/hostile/HostileSupport.h"
+#include "tests/support/Watchdog.h"
 
 using hostile::FifoReader;
 using hostile::FifoWriter;
@@ -143,7 +144,7 @@ void MakeTarget(const TempDir& dir, Kind kind) {
 
 class HostilePath : public ::testing::Test {
  protected:
-  hostile::Watchdog watchdog_{kWatchdogSeconds};
+  drav::test::Watchdog watchdog_{kWatchdogSeconds, "hostile path test"};
   TempDir dir_;
 };
 

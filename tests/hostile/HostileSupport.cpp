@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -72,25 +70,6 @@ void RemoveTree(const std::string& path) {
 }
 
 }  // namespace
-
-Watchdog::Watchdog(int seconds) {
-  thread_ = std::thread([this, seconds] {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return disarmed_; })) {
-      std::fprintf(stderr, "watchdog: the test still runs after %d s; giving up\n", seconds);
-      std::_Exit(3);
-    }
-  });
-}
-
-Watchdog::~Watchdog() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    disarmed_ = true;
-  }
-  wake_.notify_all();
-  thread_.join();
-}
 
 void PrintTo(const FileState& state, std::ostream* out) {
   const char* type = state.type == S_IFREG    ? "regular"

@@ -1,12 +1,11 @@
 #pragma once
-// Helpers of the hostile-path tests: a watchdog, a scratch folder with a
+// Helpers of the hostile-path tests: a scratch folder with a
 // snapshot of everything in it, and the two ends a feeder holds on its named
 // pipes (a writer of records, a reader of control messages), run on threads
 // that never block for ever.
 #include <sys/types.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -14,20 +13,6 @@
 #include <thread>
 
 namespace hostile {
-
-// Ends the test program with a message when a test runs longer than
-// `seconds`, so a hang fails instead of blocking the run.
-class Watchdog {
- public:
-  explicit Watchdog(int seconds);
-  ~Watchdog();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool disarmed_ = false;
-  std::thread thread_;
-};
 
 // What a path is: enough to tell whether anything changed it.
 struct FileState {
