@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include <cstring>
 #include <fstream>
@@ -52,6 +55,9 @@ TEST_P(ControlTest, SeekSendsCaseNumberInHostOrderAndDeliversThatCase) {
     EXPECT_EQ(it->IsSeekOK(), 1);
     ASSERT_EQ(it->Next(), 1);
     ASSERT_EQ(it->Next(), 1);
+    // Over a pipe, records the feeder is still writing when the seek goes
+    // out would come first: let the first pass finish.
+    feeder->WaitForPassesServed(1);
     EXPECT_EQ(it->Seek(2), 1);  // the current position: nothing is sent
     EXPECT_EQ(it->Seek(5), 1);
     EXPECT_TRUE(feeder->ControlBytes().empty()) << "Seek itself sends nothing";
@@ -166,6 +172,24 @@ TEST(OpenFailureTest, SocketNobodyListensOnGives2281) {
     name = feeder->StreamName();
   }  // the port is closed again
   EXPECT_EQ(ThrownBy([&] { DRAV_StreamDataSrc s(name.c_str(), nullptr, false, true); }), 2281);
+}
+
+TEST(OpenFailureTest, DataPipeCreatedLateIsStillOpened) {
+  Watchdog watchdog(60, "late data pipe");
+  TempDir dir;
+  const std::string path = dir.File("late");
+  const std::string record = TestRecords(1)[0];
+  std::thread lateFeeder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, record.data(), record.size()), static_cast<ssize_t>(record.size()));
+    close(fd);
+  });
+  auto source = OpenSource(path, nullptr, false, false);
+  EXPECT_EQ(ReadPass(*source), TestRecords(1));
+  lateFeeder.join();
 }
 
 TEST(OpenFailureTest, NullParserGives2270) {

@@ -155,6 +155,19 @@ void TestFeeder::WaitForDataPipe() const {
   while (stat(dataPath_.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) Pause();
 }
 
+void TestFeeder::WaitForPassesServed(int count) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return passesServed_ >= count; });
+}
+
+void TestFeeder::PassServed() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++passesServed_;
+  }
+  changed_.notify_all();
+}
+
 void TestFeeder::Record(const std::string& bytes, const std::vector<ControlMessage>& messages) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -216,6 +229,7 @@ void TestFeeder::ServePipe(std::size_t firstCase, bool firstPass) {
     }
   }
   close(fd);
+  PassServed();
 }
 
 void TestFeeder::RunPipe() {
@@ -273,6 +287,7 @@ void TestFeeder::RunSocket() {
   // The end of the data is the end of what the feeder sends; the reading
   // side stays open for "STOP".
   shutdown(conn, SHUT_WR);
+  PassServed();
   if (options_.vanishAfterFirstPass) {
     close(conn);
     close(listenFd_);
@@ -317,6 +332,7 @@ void TestFeeder::RunSocket() {
       conn = next;
       WriteAll(conn, true, from, false);
       shutdown(conn, SHUT_WR);
+      PassServed();
     }
   }
   if (conn >= 0) close(conn);

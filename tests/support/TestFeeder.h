@@ -75,6 +75,9 @@ class TestFeeder {
   void WaitForMessages(std::size_t count) const;
   // Pipe: blocks until the data pipe exists again after a reader removed it.
   void WaitForDataPipe() const;
+  // Blocks until `count` passes have been written whole and their data
+  // channel closed (pipes) or shut for writing (sockets).
+  void WaitForPassesServed(int count) const;
   // Blocks until the feeder's thread has finished (after vanishing).
   void WaitUntilGone();
 
@@ -87,6 +90,7 @@ class TestFeeder {
   // Takes whole messages off the front of `pending`; returns them.
   std::vector<ControlMessage> TakeMessages(std::string& pending);
   void Record(const std::string& bytes, const std::vector<ControlMessage>& messages);
+  void PassServed();
   bool Stopping() const { return stop_.load(); }
 
   FeederOptions options_;
@@ -98,6 +102,7 @@ class TestFeeder {
   mutable std::condition_variable changed_;
   std::vector<ControlMessage> messages_;
   std::string controlBytes_;
+  int passesServed_ = 0;
   std::thread thread_;
 };
 
