@@ -119,7 +119,9 @@ bool PathNamesFifoOf(int fd, const char* path) {
   struct stat open;
   struct stat named;
   if (fstat(fd, &open) != 0 || !S_ISFIFO(open.st_mode)) return false;
-  if (stat(path, &named) != 0) return false;
+  // lstat: a symbolic link to the FIFO is not the FIFO; removing the path
+  // would remove the link, which the plug-in never opened.
+  if (lstat(path, &named) != 0) return false;
   return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
