@@ -3,6 +3,7 @@
 #include <string>
 
 #include "feeder/FeederError.h"
+#include "host/CivilCalendar.h"
 
 namespace drav {
 namespace feed {
@@ -66,17 +67,6 @@ unsigned DaysInMonth(long long year, unsigned month) {
 
 }  // namespace
 
-long long DaysFromCivil(long long year, unsigned month, unsigned day) {
-  // Counts in 400-year eras that start on March 1st, so the leap day is
-  // the last day of an era's year.
-  year -= month <= 2;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
-}
-
 double ParseDateSeconds(std::string_view text) {
   std::size_t pos = 0;
   long long year, month, day;
@@ -87,7 +77,7 @@ double ParseDateSeconds(std::string_view text) {
   if (month < 1 || month > 12 || day < 1 ||
       day > DaysInMonth(year, static_cast<unsigned>(month)))
     Refuse(text, "is not a day of the calendar");
-  double seconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
+  double seconds = drav::DaysFromCivil(year, static_cast<int>(month), static_cast<int>(day)) *
                    kSecondsPerDay;
   if (pos < text.size() && (text[pos] == 'T' || text[pos] == ' ')) {
     ++pos;

@@ -13,8 +13,6 @@ double ParseDateSeconds(std::string_view text);
 // "12:30", "12:30:05", "-1:00:00", "36:00:00.5": hours may go past 24, so
 // the same text serves durations. Throws InputError.
 double ParseTimeSeconds(std::string_view text);
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
-long long DaysFromCivil(long long year, unsigned month, unsigned day);
 
 }  // namespace feed
 }  // namespace drav

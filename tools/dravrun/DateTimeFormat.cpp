@@ -8,10 +8,16 @@
 #include <cstring>
 
 #include "host/DravFormat.h"
-#include "tools/dravrun/CivilCalendar.h"
+#include "host/CivilCalendar.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {
+using drav::CivilDate;
+using drav::CivilFromDays;
+using drav::DayOfYear;
+using drav::DaysFromCivil;
+using drav::FloorDiv;
+using drav::FloorMod;
 namespace {
 
 constexpr std::int64_t kMicrosPerSecond = 1000000;

@@ -1,6 +1,6 @@
-#include "tools/dravrun/CivilCalendar.h"
+#include "host/CivilCalendar.h"
 
-namespace dravrun {
+namespace drav {
 
 // Days are counted in 400-year eras of 146097 days starting on 0000-03-01,
 // so that the leap day falls at the end of each shifted year.
@@ -33,4 +33,4 @@ int DayOfYear(const CivilDate& date) {
                           DaysFromCivil(date.year, 1, 1)) + 1;
 }
 
-}  // namespace dravrun
+}  // namespace drav

@@ -3,7 +3,7 @@
 // 1970-01-01 (day 0). Pure integer arithmetic: no time zones, no locale.
 #include <cstdint>
 
-namespace dravrun {
+namespace drav {
 
 struct CivilDate {
   std::int64_t year;
@@ -26,4 +26,4 @@ inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 }
 inline std::int64_t FloorMod(std::int64_t a, std::int64_t b) { return a - FloorDiv(a, b) * b; }
 
-}  // namespace dravrun
+}  // namespace drav
