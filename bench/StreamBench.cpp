@@ -6,6 +6,9 @@
 //              than the record it delivers;
 //   baselineB  the transport's bulk rate: large reads (64 KiB on a pipe,
 //              256 KiB recvs on a socket), each record copied out;
+//   hostSocket (socket) the host's Socket::Receive, one call per record,
+//              served from its receive buffer: the floor under the
+//              plug-in's socket iterator;
 //   iterator   the plug-in's iterator, Next after Next, opened through
 //              ProcessDACSyntax as a host opens it;
 //   reversed   (socket) the iterator against a feeder of the other byte
@@ -28,6 +31,7 @@
 
 #include "bench/BenchFeeder.h"
 #include "bench/PluginStream.h"
+#include "host/Socket.h"
 
 namespace drav {
 namespace bench {
@@ -163,6 +167,27 @@ void BaselineB(benchmark::State& state, Transport transport, std::size_t recordB
   Count(state, recordBytes);
 }
 
+void HostSocket(benchmark::State& state, Transport transport, std::size_t recordBytes) {
+  FeederProcess feeder({transport, recordBytes, false});
+  Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
+  std::vector<char> record(recordBytes);
+  if (!feeder.Ok() ||
+      socket.Connect(VUString(("inet:127.0.0.1:" + std::to_string(feeder.Port())).c_str())) != 0 ||
+      socket.Receive(record.data(), 4) != 4) {
+    state.SkipWithError((feeder.Error() + socket.LastError()).c_str());
+    return;
+  }
+  const long wanted = static_cast<long>(recordBytes);
+  for (auto _ : state) {
+    if (socket.Receive(record.data(), recordBytes) != wanted) {
+      state.SkipWithError("the feeder stopped");
+      break;
+    }
+    benchmark::DoNotOptimize(record.data());
+  }
+  Count(state, recordBytes);
+}
+
 void Iterator(benchmark::State& state, Transport transport, std::size_t recordBytes,
               bool swapped) {
   FeederProcess feeder({transport, recordBytes, swapped});
@@ -204,6 +229,7 @@ void RegisterAll() {
       const std::string suffix = "/" + std::to_string(bytes);
       Register(std::string(Name(t)) + "/baselineA" + suffix, BaselineA, t, bytes);
       Register(std::string(Name(t)) + "/baselineB" + suffix, BaselineB, t, bytes);
+      if (t == Transport::kSocket) Register("socket/hostSocket" + suffix, HostSocket, t, bytes);
       benchmark::RegisterBenchmark((std::string(Name(t)) + "/iterator" + suffix).c_str(),
                                    Iterator, t, bytes, false)
           ->UseRealTime();
