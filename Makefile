@@ -48,5 +48,9 @@ test: deps
 	$(MAKE) test-plain
 	$(MAKE) test-asan
 
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target dravrun dravfeed -j $(JOBS)
+	sh examples/demo.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

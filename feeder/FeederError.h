@@ -1,0 +1,31 @@
+#pragma once
+// The one exception type of the feeder library. Every failure the library
+// reports (a refused variable list, a bad CSV value, a pipe or socket that
+// cannot be set up) arrives as a FeederError whose what() is a complete
+// sentence for the user; the library itself never prints.
+#include <stdexcept>
+#include <string>
+
+namespace drav {
+namespace feed {
+
+class FeederError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Input that the user gave us is wrong (variable list, CSV data): the tool
+// reports it apart from failures of the system.
+class InputError : public FeederError {
+ public:
+  using FeederError::FeederError;
+};
+
+// A system call failed: `what` says what we were doing, errno says why.
+// errno is read here and nowhere else in the library.
+[[noreturn]] void ThrowSystemError(const std::string& what);
+// The text of the current errno, for callers that decide what to do with it.
+std::string ErrnoText(int error);
+
+}  // namespace feed
+}  // namespace drav

@@ -1,0 +1,127 @@
+#include "feeder/PosixIo.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace drav {
+namespace feed {
+namespace posix {
+namespace {
+
+Result Done(long value) { return Result{value, value < 0 ? errno : 0}; }
+
+FileId IdOf(const struct stat& st) {
+  FileId id;
+  if (S_ISFIFO(st.st_mode)) {
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  }
+  return id;
+}
+
+}  // namespace
+
+Result Checked(long value) { return Done(value); }
+
+Result WriteNoSignal(int fd, const void* data, std::size_t size) {
+  sigset_t pipeOnly, old, pending;
+  sigemptyset(&pipeOnly);
+  sigaddset(&pipeOnly, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
+  sigpending(&pending);
+  bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+  long n;
+  do {
+    n = ::write(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  Result result = Done(n);
+  if (result.error == EPIPE && !wasPending) {
+    // Take back the SIGPIPE this write raised before unblocking it.
+    timespec zero = {0, 0};
+    while (sigtimedwait(&pipeOnly, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return result;
+}
+
+Result SendNoSignal(int fd, const void* data, std::size_t size) {
+  long n;
+  do {
+    n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return Done(n);
+}
+
+Result Read(int fd, void* data, std::size_t size) {
+  long n;
+  do {
+    n = ::read(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  return Done(n);
+}
+
+Result Open(const std::string& path, int flags) {
+  long fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return Done(fd);
+}
+
+Result Poll(pollfd* fds, std::size_t count, int timeoutMs) {
+  return Done(::poll(fds, count, timeoutMs));
+}
+
+Result Accept(int listenFd) {
+  long fd;
+  do {
+    fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return Done(fd);
+}
+
+Result MakeFifo(const std::string& path) { return Done(::mkfifo(path.c_str(), 0600)); }
+
+Result Rename(const std::string& from, const std::string& to) {
+  return Done(std::rename(from.c_str(), to.c_str()));
+}
+
+Result PendingBytes(int fd) {
+  int bytes = 0;
+  if (::ioctl(fd, FIONREAD, &bytes) < 0) return Done(-1);
+  return Result{bytes, 0};
+}
+
+FileId FifoIdOfPath(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return FileId();
+  return IdOf(st);
+}
+
+FileId FifoIdOfFd(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return FileId();
+  return IdOf(st);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+void Close(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace posix
+}  // namespace feed
+}  // namespace drav

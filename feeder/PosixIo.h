@@ -1,0 +1,61 @@
+#pragma once
+// Thin wrappers around the system calls the servers make. Each returns the
+// call's result together with its errno, so that errno is read in this one
+// place (PosixIo.cpp) and the servers decide on plain values.
+#include <poll.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace drav {
+namespace feed {
+namespace posix {
+
+struct Result {
+  long value;  // the call's own result (-1 on failure)
+  int error;   // errno after a failure, 0 on success
+  bool ok() const { return error == 0; }
+};
+
+// The result of a system call made just before, with its errno: for the
+// calls that need no wrapper of their own (socket, bind, listen, ...).
+Result Checked(long value);
+// write(2) that can never raise SIGPIPE: the signal is blocked around the
+// call and a SIGPIPE the write caused is taken back, so a reader that has
+// gone away only gives EPIPE.
+Result WriteNoSignal(int fd, const void* data, std::size_t size);
+// send(2) with MSG_NOSIGNAL | MSG_DONTWAIT.
+Result SendNoSignal(int fd, const void* data, std::size_t size);
+// read(2), retried on EINTR.
+Result Read(int fd, void* data, std::size_t size);
+// open(2) with O_CLOEXEC added to `flags`; retried on EINTR.
+Result Open(const std::string& path, int flags);
+// poll(2); EINTR comes back as an error so the caller can look at its
+// cancel flag.
+Result Poll(pollfd* fds, std::size_t count, int timeoutMs);
+// accept4(2), non-blocking and close-on-exec.
+Result Accept(int listenFd);
+// mkfifo(2) with mode 0600.
+Result MakeFifo(const std::string& path);
+Result Rename(const std::string& from, const std::string& to);
+// Bytes waiting in the pipe behind `fd` (FIONREAD works on either end).
+Result PendingBytes(int fd);
+// The FIFO's identity: 0 when `path` names no FIFO.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool valid() const { return inode != 0; }
+  bool operator==(const FileId& other) const {
+    return device == other.device && inode == other.inode;
+  }
+};
+FileId FifoIdOfPath(const std::string& path);
+FileId FifoIdOfFd(int fd);
+// Whether anything (of any kind) exists at `path`.
+bool Exists(const std::string& path);
+void Close(int fd);
+
+}  // namespace posix
+}  // namespace feed
+}  // namespace drav

@@ -1,0 +1,45 @@
+#pragma once
+// Builds case records: the exact bytes of one case on the wire, in the
+// layout of a variable list and the feeder's byte order.
+//
+// The builder keeps a reference to the list: the list must outlive it.
+// Records are caller-owned buffers of list.RecordBytes() bytes.
+#include <cstddef>
+#include <string_view>
+
+#include "feeder/ByteOrder.h"
+#include "feeder/VariableList.h"
+
+namespace drav {
+namespace feed {
+
+class RecordBuilder {
+ public:
+  RecordBuilder(const VariableList& list, ByteOrder order) : list_(list), order_(order) {}
+
+  // A numeric value (any numeric, date or time variable).
+  void SetNumber(char* record, std::size_t column, double value) const;
+  void SetMissing(char* record, std::size_t column) const;
+  // A string value: padded with blanks, or cut to the width at a character
+  // boundary (a UTF-8 character is never split).
+  void SetString(char* record, std::size_t column, std::string_view text) const;
+  // A value written as text, read by the variable's kind: numbers as C
+  // decimal numbers, dates and times as ISO 8601 text (or as a number of
+  // seconds); empty or blank text is a missing value. Strings are taken as
+  // they are. Throws InputError saying what is wrong with the text.
+  void SetText(char* record, std::size_t column, std::string_view text) const;
+
+  const VariableList& List() const { return list_; }
+  ByteOrder Order() const { return order_; }
+
+ private:
+  const VariableList& list_;
+  ByteOrder order_;
+};
+
+// Reads a decimal number ("12", "-3.5e2", "+.5"); blanks around it are
+// allowed. Throws InputError for anything else, infinities and NaN included.
+double ParseNumber(std::string_view text);
+
+}  // namespace feed
+}  // namespace drav

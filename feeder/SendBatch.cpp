@@ -1,0 +1,45 @@
+#include "feeder/SendBatch.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace drav {
+namespace feed {
+
+void SendBatch::Restart(std::int64_t first, const std::string& prefix) {
+  std::int64_t count = source_.CaseCount();
+  nextCase_ = first < 0 || first > count ? count : first;
+  buffer_.assign(prefix.begin(), prefix.end());
+  begin_ = 0;
+  end_ = buffer_.size();
+}
+
+void SendBatch::Refill() {
+  std::int64_t left = source_.CaseCount() - nextCase_;
+  if (begin_ != end_ || left <= 0) return;
+  std::size_t recordBytes = source_.RecordBytes();
+  std::int64_t cases = std::max<std::int64_t>(1, kTargetBytes / recordBytes);
+  cases = std::min(cases, left);
+  buffer_.resize(static_cast<std::size_t>(cases) * recordBytes);
+  source_.Render(nextCase_, cases, buffer_.data());
+  nextCase_ += cases;
+  begin_ = 0;
+  end_ = buffer_.size();
+}
+
+const char* SendBatch::Data() {
+  Refill();
+  return buffer_.data() + begin_;
+}
+
+std::size_t SendBatch::Size() {
+  Refill();
+  return end_ - begin_;
+}
+
+void SendBatch::Consume(std::size_t bytes) { begin_ += std::min(bytes, end_ - begin_); }
+
+bool SendBatch::Finished() { return Size() == 0; }
+
+}  // namespace feed
+}  // namespace drav

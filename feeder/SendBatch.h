@@ -1,0 +1,42 @@
+#pragma once
+// The bytes a server still owes one reader: records rendered from the source
+// in large batches, so each write hands the kernel up to a megabyte at once.
+// The batch borrows the source, which must outlive it.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "feeder/CaseSource.h"
+
+namespace drav {
+namespace feed {
+
+class SendBatch {
+ public:
+  static constexpr std::size_t kTargetBytes = 1 << 20;
+
+  explicit SendBatch(const CaseSource& source) : source_(source) {}
+
+  // Forgets what is pending and starts again at case `first`, after
+  // `prefix` (the probe, on a first connection). A case number outside the
+  // source gives an empty run: the reader sees the end at once.
+  void Restart(std::int64_t first, const std::string& prefix = std::string());
+  // The pending bytes (rendered on demand); empty when everything is sent.
+  const char* Data();
+  std::size_t Size();
+  void Consume(std::size_t bytes);
+  bool Finished();
+
+ private:
+  void Refill();
+
+  const CaseSource& source_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  std::int64_t nextCase_ = 0;
+};
+
+}  // namespace feed
+}  // namespace drav

@@ -1,0 +1,87 @@
+#include "feeder/VariableList.h"
+
+#include <gtest/gtest.h>
+
+#include "feeder/FeederError.h"
+#include "tests/feeder/FeederTestSupport.h"
+
+namespace drav {
+namespace feed {
+namespace {
+
+struct FormatCase {
+  const char* word;
+  ValueKind kind;
+  int stringWidth;
+};
+
+TEST(VariableListTest, FormatWordsGiveKindAndWidth) {
+  const FormatCase cases[] = {
+      {"F8.2", ValueKind::kNumber, 0},     {"f8.2", ValueKind::kNumber, 0},
+      {"8F", ValueKind::kNumber, 0},       {"COMMA10.2", ValueKind::kNumber, 0},
+      {"DOLLAR4.2", ValueKind::kNumber, 0}, {"E", ValueKind::kNumber, 0},
+      {"N8", ValueKind::kNumber, 0},       {"PCT", ValueKind::kNumber, 0},
+      {"CCA8.2", ValueKind::kNumber, 0},   {"WKDAY", ValueKind::kNumber, 0},
+      {"MONTH", ValueKind::kNumber, 0},    {"F.2", ValueKind::kNumber, 0},
+      {"F8.", ValueKind::kNumber, 0},      {"A20", ValueKind::kString, 20},
+      {"a1", ValueKind::kString, 1},       {"A", ValueKind::kString, 255},
+      {"20A", ValueKind::kString, 20},     {"A32767", ValueKind::kString, 32767},
+      {"DATE", ValueKind::kDate, 0},       {"ADATE10", ValueKind::kDate, 0},
+      {"EDATE", ValueKind::kDate, 0},      {"SDATE", ValueKind::kDate, 0},
+      {"JDATE", ValueKind::kDate, 0},      {"QYR", ValueKind::kDate, 0},
+      {"MOYR", ValueKind::kDate, 0},       {"WKYR", ValueKind::kDate, 0},
+      {"DATETIME", ValueKind::kDate, 0},   {"datetime23.2", ValueKind::kDate, 0},
+      {"YMDHMS12", ValueKind::kDate, 0},   {"TIME", ValueKind::kTime, 0},
+      {"TIME11.2", ValueKind::kTime, 0},   {"DTIME", ValueKind::kTime, 0},
+      {"MTIME5", ValueKind::kTime, 0},
+  };
+  for (const FormatCase& c : cases) {
+    SCOPED_TRACE(c.word);
+    FeedVariable variable = ReadFormatWord("v", c.word);
+    EXPECT_EQ(variable.kind, c.kind);
+    EXPECT_EQ(variable.stringWidth, c.stringWidth);
+  }
+}
+
+TEST(VariableListTest, RefusesFormatWordsThatAreNoFormat) {
+  const char* words[] = {"", "8", "8.2F", "X8", "(F8.2)", "F8.2X", "A32768", "F8-2", "DATE-TIME"};
+  for (const char* word : words) {
+    SCOPED_TRACE(word);
+    EXPECT_THROW(ReadFormatWord("v", word), InputError);
+  }
+}
+
+TEST(VariableListTest, LayoutFollowsTheSharedSlotRule) {
+  VariableList list = VariableList::Parse("id F8  name A20\tstamp DATETIME\n code A8 tiny A1 t TIME");
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list[1].name, "name");
+  EXPECT_EQ(list[1].format, "A20");
+  // id 1 slot, name ceil(20/8) = 3, stamp 1, code 1, tiny 1, t 1.
+  const int firstSlots[] = {0, 1, 4, 5, 6, 7};
+  for (std::size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list.Layout().FirstSlot(i), firstSlots[i]);
+  EXPECT_EQ(list.RecordBytes(), 8u * 8u);
+  EXPECT_EQ(list.Layout().StringWidth(1), 20);
+  EXPECT_FALSE(list.Layout().IsString(2));
+}
+
+TEST(VariableListTest, RefusedListsNameTheProblem) {
+  struct Refusal {
+    const char* list;
+    const char* message;
+  };
+  const Refusal refusals[] = {
+      {"", "the variable list is empty"},
+      {"   \n ", "the variable list is empty"},
+      {"id F8 name", "variable name has no format"},
+      {"id F8 ID A4", "variable ID is named twice"},
+      {"id F8 name Q9", "variable name: format \"Q9\" has an unknown keyword"},
+  };
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.list);
+    EXPECT_EQ(feedtest::InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
+  }
+}
+
+}  // namespace
+}  // namespace feed
+}  // namespace drav

@@ -1,0 +1,208 @@
+// The output formats, fed with real case buffers laid out by the wire layout.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "host/DravFormat.h"
+#include "host/WireFormat.h"
+#include "tools/dravrun/CaseWriter.h"
+#include "tools/dravrun/Summary.h"
+#include "tools/dravrun/TextEscape.h"
+
+namespace dravrun {
+namespace {
+
+// Cases built the way a feeder sends them: numbers as doubles, strings
+// padded with blanks to their slots.
+class CaseBuffer {
+ public:
+  explicit CaseBuffer(const std::vector<Column>& columns) {
+    for (const Column& c : columns) layout_.Append(c.stringWidth);
+    bytes_.assign(layout_.RecordBytes(), ' ');
+    for (std::size_t i = 0; i < columns.size(); ++i) values_.push_back(bytes_.data() + layout_.ByteOffset(i));
+  }
+  void SetNumber(std::size_t column, double v) { std::memcpy(&bytes_[layout_.ByteOffset(column)], &v, 8); }
+  void SetString(std::size_t column, const std::string& s) {
+    const std::size_t width = static_cast<std::size_t>(layout_.StringWidth(column));
+    std::memset(&bytes_[layout_.ByteOffset(column)], ' ', width);
+    std::memcpy(&bytes_[layout_.ByteOffset(column)], s.data(), std::min(width, s.size()));
+  }
+  const CaseValues& Values() const { return values_; }
+
+ private:
+  drav::wire::CaseLayout layout_;
+  std::string bytes_;
+  CaseValues values_;
+};
+
+// Captures what a writer prints.
+class Captured {
+ public:
+  Captured() : file_(open_memstream(&data_, &size_)) {}
+  ~Captured() {
+    if (file_) std::fclose(file_);
+    std::free(data_);
+  }
+  std::FILE* File() { return file_; }
+  std::string Text() {
+    std::fflush(file_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<Column> WeatherColumns() {
+  return {Column{"station", PrintFormat{kFmtA, 6, 0}, 6},
+          Column{"temp", PrintFormat{kFmtF, 6, 1}, 0},
+          Column{"when", PrintFormat{kFmtDATE, 11, 0}, 0},
+          Column{"amount", PrintFormat{kFmtCOMMA, 10, 2}, 0}};
+}
+
+std::string WriteTwoCases(OutputFormat format) {
+  const std::vector<Column> columns = WeatherColumns();
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(format, out.File(), columns);
+  writer->WriteHeader();
+  buffer.SetString(0, "KRV01");
+  buffer.SetNumber(1, -3.26);
+  buffer.SetNumber(2, 1796481015.25);
+  buffer.SetNumber(3, 1234.5);
+  writer->WriteCase(buffer.Values());
+  buffer.SetString(0, "a\"b,c");
+  buffer.SetNumber(1, kNaN);
+  buffer.SetNumber(2, kNaN);
+  buffer.SetNumber(3, 7);
+  writer->WriteCase(buffer.Values());
+  return out.Text();
+}
+
+TEST(CaseWriter, CsvQuotesFieldsThatNeedItAndLeavesMissingEmpty) {
+  EXPECT_EQ(WriteTwoCases(OutputFormat::kCsv),
+            "station,temp,when,amount\n"
+            "KRV01,-3.3,05-DEC-2026,\"1,234.50\"\n"
+            "\"a\"\"b,c\",,,7.00\n");
+}
+
+TEST(CaseWriter, TsvNeedsNoQuotes) {
+  EXPECT_EQ(WriteTwoCases(OutputFormat::kTsv),
+            "station\ttemp\twhen\tamount\n"
+            "KRV01\t-3.3\t05-DEC-2026\t1,234.50\n"
+            "a\"b,c\t\t\t7.00\n");
+}
+
+TEST(CaseWriter, JsonLinesGiveNumbersDatesAsTextAndNull) {
+  EXPECT_EQ(WriteTwoCases(OutputFormat::kJsonl),
+            "{\"station\":\"KRV01\",\"temp\":-3.3,\"when\":\"05-DEC-2026\",\"amount\":1234.50}\n"
+            "{\"station\":\"a\\\"b,c\",\"temp\":null,\"when\":null,\"amount\":7.00}\n");
+}
+
+TEST(CaseWriter, TableAlignsByFormatWidthAndMarksMissing) {
+  EXPECT_EQ(WriteTwoCases(OutputFormat::kTable),
+            "station    temp         when      amount\n"
+            "-------  ------  -----------  ----------\n"
+            "KRV01      -3.3  05-DEC-2026    1,234.50\n"
+            "a\"b,c         .            .        7.00\n");
+}
+
+TEST(CaseWriter, TableCutsLongStringsAtACharacterBoundary) {
+  const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 40, 0}, 40}};
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kTable, out.File(), columns);
+  buffer.SetString(0, std::string(30, 'x') + "\xc3\xa9\xc3\xa9\xc3\xa9" + "yyyy");
+  writer->WriteCase(buffer.Values());
+  EXPECT_EQ(out.Text(), std::string(30, 'x') + "\xc3\xa9" + "\xE2\x80\xA6\n");
+}
+
+TEST(CaseWriter, NoneWritesNothing) {
+  EXPECT_EQ(MakeCaseWriter(OutputFormat::kNone, stdout, WeatherColumns()), nullptr);
+}
+
+TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
+  const struct {
+    std::string in;
+    const char* out;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xff", "\"bad\\ufffd\""},
+      {"cut\xc3", "\"cut\\ufffd\""},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate is not UTF-8
+      {"\xc0\xaf", "\"\\ufffd\\ufffd\""},              // nor an overlong form
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    AppendJsonString(c.in, out);
+    EXPECT_EQ(out, c.out);
+  }
+}
+
+TEST(TextEscape, CsvAndTsvFields) {
+  std::string out;
+  AppendCsvField("two\nlines", out);
+  EXPECT_EQ(out, "\"two\nlines\"");
+  out.clear();
+  AppendCsvField(" blank kept ", out);
+  EXPECT_EQ(out, " blank kept ");
+  out.clear();
+  AppendTsvField("a\tb\\c\r\n", out);
+  EXPECT_EQ(out, "a\\tb\\\\c\\r\\n");
+}
+
+TEST(Summary, WelfordStaysExactFarFromZero) {
+  // Values around 1e9 with a spread of 1: a naive sum of squares loses it.
+  RunningStats stats;
+  const double values[] = {1e9 + 4, 1e9 + 7, 1e9 + 13, 1e9 + 16};
+  for (double v : values) stats.Add(v);
+  stats.Add(kNaN);
+  EXPECT_EQ(stats.Count(), 4);
+  EXPECT_DOUBLE_EQ(stats.Mean(), 1e9 + 10);
+  EXPECT_NEAR(stats.StandardDeviation(), std::sqrt(30.0), 1e-9);
+  EXPECT_EQ(stats.Min(), 1e9 + 4);
+  EXPECT_EQ(stats.Max(), 1e9 + 16);
+}
+
+TEST(Summary, CountsValidValuesAndPrintsOneRowPerVariable) {
+  const std::vector<Column> columns = WeatherColumns();
+  CaseBuffer buffer(columns);
+  Summary summary(columns);
+  const double temps[] = {1.0, 2.0, kNaN, 6.0};
+  for (double t : temps) {
+    buffer.SetString(0, std::isnan(t) ? "" : "KRV01");
+    buffer.SetNumber(1, t);
+    buffer.SetNumber(2, 86400.0 * (std::isnan(t) ? 0 : t));
+    buffer.SetNumber(3, kNaN);
+    summary.Add(buffer.Values());
+  }
+  EXPECT_EQ(summary.Filled(0), 3);
+  EXPECT_EQ(summary.Numeric(1).Count(), 3);
+  EXPECT_EQ(summary.Numeric(2).Count(), 4);
+  EXPECT_EQ(summary.Numeric(3).Count(), 0);
+  Captured out;
+  summary.Print(out.File());
+  EXPECT_EQ(out.Text(),
+            "variable  valid         mean           sd          min          max\n"
+            "station       3\n"
+            "temp          3        3.000        2.646          1.0          6.0\n"
+            "when          4  03-JAN-1970  02 15:07:08  01-JAN-1970  07-JAN-1970\n"
+            "amount        0\n");
+  summary.Clear();
+  EXPECT_EQ(summary.Numeric(1).Count(), 0);
+  EXPECT_EQ(summary.Filled(0), 0);
+}
+
+}  // namespace
+}  // namespace dravrun

@@ -1,0 +1,323 @@
+// dravrun as a user runs it: the real binary in its own process, loading the
+// real plug-in, against feeders over real named pipes and loopback TCP.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/tools/ChildProcess.h"
+#include "tests/tools/TestFeeders.h"
+
+namespace dravtest {
+namespace {
+
+const std::string kDravrun = DRAV_BINARY_DIR "/bin/dravrun";
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+// 2026-12-05T14:30:15.25, a Saturday, day 339 of its year.
+constexpr double kSaturdayAfternoon = 1796481015.25;
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/dravrun-test.XXXXXX";
+    path_ = mkdtemp(pattern) ? pattern : "";
+  }
+  ~TempDir() {
+    if (!path_.empty()) RunProcess({"/bin/rm", "-rf", path_});
+  }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::vector<std::string> Dravrun(std::vector<std::string> args) {
+  args.insert(args.begin(), {kDravrun, "--no-progress"});
+  return args;
+}
+
+int CountOf(const std::string& text, const std::string& piece) {
+  int count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+  return count;
+}
+
+// ---- Pipes ---------------------------------------------------------------
+
+// Every format that survives the host's normalisation, one case of values
+// and one of missing values.
+const char kAllFormats[] =
+    "n F8.2 code A6 big COMMA12.2 euro DOT10.2 price DOLLAR10.2 day DATE11 us ADATE10 "
+    "eu EDATE10 iso SDATE10 jd JDATE7 q QYR8 my MOYR8 wk WKYR10 wd WKDAY9 mo MONTH9 "
+    "clock TIME11.2 span DTIME15.2 stamp DATETIME23.2 pct PCT7.1";
+
+std::string AllFormatRecords() {
+  std::vector<int> widths(19, 0);
+  widths[1] = 6;
+  RecordBuilder records(widths, false);
+  const double t = kSaturdayAfternoon;
+  records.AddCase({3.14159, 1234567.891, 1234567.891, -1234.5, t, t, t, t, t, t, t, t, 7, 12,
+                   45015.25, 2 * 86400 + 3723.25, t, 45.678},
+                  {"KRV01"});
+  records.AddCase(std::vector<double>(18, kNaN), {""});
+  return records.Bytes();
+}
+
+TEST(DravrunPipe, RendersEveryFormatAndLeavesMissingValuesEmpty) {
+  TempDir dir;
+  PipeFeeder feeder(dir.Path("data"), AllFormatRecords());
+  const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = STREAM /PIPE = '" + dir.Path("data") +
+                                              "' /VARIABLES = " + kAllFormats + "."}));
+  EXPECT_TRUE(feeder.Join());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "n,code,big,euro,price,day,us,eu,iso,jd,q,my,wk,wd,mo,clock,span,stamp,pct\n"
+            "3.14,KRV01,\"1,234,567.89\",\"1234567,89\",\"-$1,234.50\",05-DEC-2026,12/05/2026,05.12.2026,"
+            "2026/12/05,2026339,4 Q 2026,DEC 2026,49 WK 2026,SATURDAY,DECEMBER,12:30:15.25,"
+            "02 01:02:03.25,05-DEC-2026 14:30:15.25,45.68\n"
+            ",,,,,,,,,,,,,,,,,,\n");
+  EXPECT_EQ(r.err, "2 cases\n");
+}
+
+TEST(DravrunPipe, DictionaryShowsTheFormatsTheHostKept) {
+  TempDir dir;
+  PipeFeeder feeder(dir.Path("data"), AllFormatRecords());
+  const ProcessResult r = RunProcess(Dravrun({"--dictionary", "--output", "none", "GET DATA /TYPE = STREAM /PIPE = '" +
+                                              dir.Path("data") + "' /VARIABLES = " + kAllFormats + "."}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("variable  format\nn         F8.2\ncode      A6\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("stamp     DATETIME23.2\npct       F8.2\n"), std::string::npos) << r.out;
+}
+
+TEST(DravrunPipe, CommandComesFromAFileOrStandardInput) {
+  TempDir dir;
+  RecordBuilder records({0}, false);
+  records.AddCase({42}, {});
+  const std::string command = "GET DATA /TYPE = STREAM\n  /PIPE = '" + dir.Path("data") + "'\n  /VARIABLES = x F4.\n";
+  {
+    std::ofstream(dir.Path("cmd")) << command;
+    PipeFeeder feeder(dir.Path("data"), records.Bytes());
+    const ProcessResult r = RunProcess(Dravrun({"-f", dir.Path("cmd")}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "x\n42\n");
+  }
+  {
+    PipeFeeder feeder(dir.Path("data"), records.Bytes());
+    const ProcessResult r = RunProcess(Dravrun({}), command);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "x\n42\n");
+  }
+}
+
+// ---- Sockets and byte orders ---------------------------------------------
+
+class DravrunSocketByteOrder : public testing::TestWithParam<bool> {};
+
+TEST_P(DravrunSocketByteOrder, ReversesNumbersOfAFeederOfTheOtherOrderButNotStrings) {
+  const bool swapped = GetParam();
+  RecordBuilder records({0, 5, 0}, swapped);
+  records.AddCase({1.5, kSaturdayAfternoon}, {"abcde"});
+  records.AddCase({-2e10, 0}, {"xy"});
+  SocketFeeder feeder(records.Bytes(), swapped);
+  const ProcessResult r = RunProcess(Dravrun({"--output", "tsv", "GET DATA /TYPE = STREAM /SOCKET = " +
+                                              std::to_string(feeder.Port()) +
+                                              " /HOST = 127.0.0.1 /VARIABLES = v F12.2 s A5 d DATE11."}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "v\ts\td\n1.50\tabcde\t05-DEC-2026\n-20000000000\txy\t01-JAN-1970\n");
+  EXPECT_EQ(r.err, "2 cases\n");
+  EXPECT_EQ(feeder.Join(), "STOP");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothOrders, DravrunSocketByteOrder, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("Swapped") : std::string("Native");
+                         });
+
+TEST(DravrunSocket, RewindThatCannotReachTheFeederExitsThree) {
+  RecordBuilder records({0}, false);
+  for (int i = 0; i < 3; ++i) records.AddCase({static_cast<double>(i)}, {});
+  SocketFeeder feeder(records.Bytes(), false);  // refuses every later connection
+  const ProcessResult r = RunProcess(Dravrun({"--passes", "2", "GET DATA /TYPE = STREAM /SOCKET = " +
+                                              std::to_string(feeder.Port()) +
+                                              " /HOST = 127.0.0.1 /REWINDABLE /VARIABLES = i F2."}));
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.out, "i\n0\n1\n2\n");
+  EXPECT_NE(r.err.find("3 cases\n0 cases\nerror: pass 2 failed: the rewind could not reach the feeder"),
+            std::string::npos)
+      << r.err;
+}
+
+// ---- The README's Python feeder: passes, seeks and the output formats ----
+
+class PythonFeederTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(feeder_.Started());
+    std::string port;
+    ASSERT_TRUE(feeder_.ReadLine(port)) << "the feeder printed no port: " << feeder_.Stop().err;
+    port_ = port;
+  }
+
+  std::string Command(const std::string& subcommands = "/REWINDABLE /SEEKABLE") const {
+    return "GET DATA /TYPE = STREAM /SOCKET = " + port_ + " /HOST = 127.0.0.1 " + subcommands +
+           " /VARIABLES = n F8 label A8 value F8.2 .";
+  }
+
+  ChildProcess feeder_{{"/usr/bin/env", "python3", DRAV_SOURCE_DIR "/examples/feeder.py"}};
+  std::string port_;
+};
+
+TEST_F(PythonFeederTest, EveryPassRewindsToTheFirstCase) {
+  const ProcessResult r = RunProcess(Dravrun({"--passes", "3", Command()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "100 cases\n100 cases\n100 cases\n");
+  EXPECT_EQ(CountOf(r.out, "\n0,case0000,0.00\n"), 3);
+  EXPECT_EQ(CountOf(r.out, "\n99,case0099,24.75\n"), 3);
+}
+
+TEST_F(PythonFeederTest, SeekStartsEveryPassAtTheCaseAsked) {
+  const ProcessResult r = RunProcess(Dravrun({"--seek", "97", "--passes", "2", Command()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "n,label,value\n97,case0097,24.25\n98,case0098,24.50\n99,case0099,24.75\n"
+            "97,case0097,24.25\n98,case0098,24.50\n99,case0099,24.75\n");
+  EXPECT_EQ(r.err, "3 cases\n3 cases\n");
+}
+
+TEST_F(PythonFeederTest, LimitEndsEachPassEarlyAndTheNextPassStartsOver) {
+  const ProcessResult r = RunProcess(Dravrun({"--limit", "2", "--passes", "2", "--output", "jsonl", Command()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string pass =
+      "{\"n\":0,\"label\":\"case0000\",\"value\":0.00}\n{\"n\":1,\"label\":\"case0001\",\"value\":0.25}\n";
+  EXPECT_EQ(r.out, pass + pass);
+  EXPECT_EQ(r.err, "2 cases\n2 cases\n");
+}
+
+TEST_F(PythonFeederTest, TableAndSummary) {
+  const ProcessResult r = RunProcess(Dravrun({"--limit", "2", "--output", "table", "--summary", Command()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "       n  label        value\n"
+            "--------  --------  --------\n"
+            "       0  case0000      0.00\n"
+            "       1  case0001      0.25\n"
+            "\n"
+            "variable  valid    mean      sd   min   max\n"
+            "n             2    0.50    0.71     0     1\n"
+            "label         2\n"
+            "value         2  0.1250  0.1768  0.00  0.25\n");
+}
+
+TEST_F(PythonFeederTest, SummaryOfTheWholeStream) {
+  const ProcessResult r = RunProcess(Dravrun({"--output", "none", "--summary", Command()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "variable  valid     mean      sd   min    max\n"
+            "n           100    49.50   29.01     0     99\n"
+            "label       100\n"
+            "value       100  12.3750  7.2529  0.00  24.75\n");
+}
+
+TEST_F(PythonFeederTest, SeekOnAStreamThatCannotSeekExitsThree) {
+  const ProcessResult r = RunProcess(Dravrun({"--seek", "5", Command("/REWINDABLE")}));
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("error: --seek: this stream cannot seek"), std::string::npos) << r.err;
+}
+
+// ---- Refusals and usage errors -------------------------------------------
+
+TEST(DravrunRefusal, RefusedCommandExitsOneWithThePluginsMessage) {
+  const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = a F99."}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("error: [2265] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" a\n"), std::string::npos) << r.err;
+}
+
+TEST(DravrunRefusal, TextThatIsNotAStreamCommandExitsOne) {
+  const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = TXT /FILE = 'x.txt'."}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: not a GET DATA /TYPE = STREAM command: ", 0), 0u) << r.err;
+}
+
+TEST(DravrunRefusal, PortWithNobodyListeningExitsOneWith2281) {
+  DeafPort port;
+  const std::string address = "127.0.0.1:" + std::to_string(port.Port());
+  const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = STREAM /SOCKET = " + std::to_string(port.Port()) +
+                                              " /HOST = 127.0.0.1 /VARIABLES = a F8."}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: [2281] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("inet:" + address), std::string::npos) << r.err;
+}
+
+TEST(DravrunRefusal, CatalogsOptionChoosesTheMessageTexts) {
+  TempDir dir;
+  std::ofstream(dir.Path("korvel.err")) << "2265\tOur own words for a bad format:\n";
+  std::ofstream(dir.Path("talvex.err")) << "";
+  const ProcessResult r = RunProcess(Dravrun({"--catalogs", dir.Path(""),
+                                              "GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = b Q8."}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "error: [2265] Our own words for a bad format: b\n");
+}
+
+TEST(DravrunUsage, EveryUsageErrorExitsTwoAndSaysWhatIsWrong) {
+  const std::string command = "GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = a F8.";
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    const char* message;
+  } cases[] = {
+      {{"--output", "xml", command}, "", "--output: expects csv, tsv, jsonl, table or none"},
+      {{"--passes", "0", command}, "", "--passes: expects a whole number of 1 or more"},
+      {{"--seek", "-3", command}, "", "--seek: expects a case number of 0 or more"},
+      {{"--frobnicate"}, "", "unknown option --frobnicate"},
+      {{"--plugin", "/nonexistent/libplugin.so", command}, "", "cannot load the plug-in /nonexistent/libplugin.so"},
+      {{"--catalogs", "/nonexistent", command}, "", "--catalogs: /nonexistent is not a folder"},
+      {{"-f", "/nonexistent/command"}, "", "-f: cannot read /nonexistent/command"},
+      {{}, "  \n", "no command given"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = RunProcess(Dravrun(c.args), c.input);
+    EXPECT_EQ(r.exitCode, 2) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(DravrunUsage, HelpShowsExamplesAndExitStatuses) {
+  const ProcessResult r = RunProcess({kDravrun, "--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("Usage: dravrun [options] [COMMAND]"), std::string::npos);
+  EXPECT_NE(r.out.find("Examples:"), std::string::npos);
+  EXPECT_NE(r.out.find("3 the stream failed after it was opened"), std::string::npos);
+  const ProcessResult v = RunProcess({kDravrun, "--version"});
+  EXPECT_EQ(v.exitCode, 0);
+  EXPECT_EQ(v.out.rfind("dravrun ", 0), 0u);
+}
+
+// ---- The documentation -----------------------------------------------------
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(DravrunDocs, ReadmeShowsTheHelpOfBothToolsWordForWord) {
+  const std::string readme = ReadFile(DRAV_SOURCE_DIR "/README.md");
+  ASSERT_FALSE(readme.empty());
+  for (const char* tool : {"dravrun", "dravfeed"}) {
+    const ProcessResult r = RunProcess({std::string(DRAV_BINARY_DIR "/bin/") + tool, "--help"});
+    ASSERT_EQ(r.exitCode, 0) << tool << ": " << r.err;
+    EXPECT_NE(readme.find("### " + std::string(tool) + " --help\n\n```\n" + r.out + "```\n"), std::string::npos)
+        << "README.md does not show the current " << tool << " --help";
+  }
+}
+
+}  // namespace
+}  // namespace dravtest

@@ -1,0 +1,32 @@
+#pragma once
+// dravfeed's command line.
+#include <cstdint>
+#include <string>
+
+#include "feeder/ByteOrder.h"
+
+namespace dravfeed {
+
+struct FeedOptions {
+  std::string pipePath, rewindPipePath;
+  bool useSocket = false;
+  int port = 0;
+  std::string bindAddress;
+  std::string variables;
+  std::string csvPath;  // "-" is standard input
+  bool header = false;
+  bool generate = false;
+  std::int64_t generateCount = 0;
+  drav::feed::ByteOrder order = drav::feed::ByteOrder::kNative;
+  int lingerMs = 2000;
+  bool forever = false;
+  bool verbose = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Throws std::invalid_argument with a message naming the option.
+FeedOptions ParseFeedOptions(int argc, char** argv);
+const char* HelpText();
+
+}  // namespace dravfeed

@@ -1,0 +1,31 @@
+#include "tools/dravrun/Columns.h"
+
+#include "host/DravDataSource.h"
+#include "host/DravVariable.h"
+
+namespace dravrun {
+
+std::vector<Column> ColumnsOf(const DRAV_DataSource& source) {
+  std::vector<Column> columns;
+  const drav::wire::CaseLayout& layout = source.Layout();
+  for (int i = 0; i < source.ColumnCount(); ++i) {
+    const DRAV_Variable* variable = source.GetVariable(i);
+    Column column;
+    DRAV_Variable::FormatType type;
+    variable->GetFormat(type, column.format.width, column.format.decimals);
+    column.format.type = type;
+    column.name = variable->GetName();
+    // The layout decides how many bytes a string takes in the record; a
+    // string format without a layout width falls back to the format width.
+    const std::size_t index = static_cast<std::size_t>(i);
+    if (index < layout.VariableCount() && layout.IsString(index)) {
+      column.stringWidth = layout.StringWidth(index);
+    } else if (IsStringFormat(type)) {
+      column.stringWidth = variable->StringWidth() > 0 ? variable->StringWidth() : 8;
+    }
+    columns.push_back(column);
+  }
+  return columns;
+}
+
+}  // namespace dravrun

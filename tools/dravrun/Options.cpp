@@ -1,0 +1,201 @@
+#include "tools/dravrun/Options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace dravrun {
+namespace {
+
+// A whole decimal number of at least `minimum`, with nothing around it.
+bool ReadCount(const std::string& text, long long minimum, long long& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  const long long parsed = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || parsed < minimum) return false;
+  value = parsed;
+  return true;
+}
+
+bool ReadOutput(const std::string& text, OutputFormat& output) {
+  static const struct {
+    const char* name;
+    OutputFormat format;
+  } kNames[] = {{"csv", OutputFormat::kCsv},
+                {"tsv", OutputFormat::kTsv},
+                {"jsonl", OutputFormat::kJsonl},
+                {"table", OutputFormat::kTable},
+                {"none", OutputFormat::kNone}};
+  for (const auto& row : kNames) {
+    if (text == row.name) {
+      output = row.format;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Walks the arguments; an option's value is either "--opt=value" or the
+// next argument.
+class ArgumentReader {
+ public:
+  explicit ArgumentReader(const std::vector<std::string>& args) : args_(args) {}
+
+  bool Done() const { return next_ >= args_.size(); }
+  const std::string& Peek() const { return args_[next_]; }
+  std::string Take() { return args_[next_++]; }
+
+  // The value of option `name` whose argument was `arg`; false when missing.
+  bool Value(const std::string& arg, std::string& value) {
+    const std::string::size_type eq = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      return true;
+    }
+    if (Done()) return false;
+    value = Take();
+    return true;
+  }
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t next_ = 0;
+};
+
+std::string OptionName(const std::string& arg) { return arg.substr(0, arg.find('=')); }
+
+ParsedOptions Fail(ParsedOptions result, const std::string& message) {
+  result.ok = false;
+  result.error = message;
+  return result;
+}
+
+// The options that take a value. Returns an empty text when the value is
+// acceptable, else the message.
+std::string ApplyValued(const std::string& name, const std::string& value, Options& o) {
+  if (name == "--plugin") {
+    o.plugin = value;
+  } else if (name == "--catalogs") {
+    o.catalogs = value;
+  } else if (name == "-f" || name == "--file") {
+    o.commandFile = value;
+  } else if (name == "--output") {
+    if (!ReadOutput(value, o.output)) return "--output: expects csv, tsv, jsonl, table or none, not '" + value + "'";
+  } else if (name == "--passes") {
+    if (!ReadCount(value, 1, o.passes)) return "--passes: expects a whole number of 1 or more, not '" + value + "'";
+  } else if (name == "--seek") {
+    if (!ReadCount(value, 0, o.seek)) return "--seek: expects a case number of 0 or more, not '" + value + "'";
+  } else if (name == "--limit") {
+    if (!ReadCount(value, 0, o.limit)) return "--limit: expects a whole number of 0 or more, not '" + value + "'";
+  }
+  return std::string();
+}
+
+bool IsValued(const std::string& name) {
+  static const char* const kValued[] = {"--plugin", "--catalogs", "-f",    "--file",
+                                        "--output", "--passes",   "--seek", "--limit"};
+  for (const char* valued : kValued) {
+    if (name == valued) return true;
+  }
+  return false;
+}
+
+// The flags; false when `name` is none of them.
+bool ApplyFlag(const std::string& name, Options& o) {
+  if (name == "--dictionary") o.dictionary = true;
+  else if (name == "--summary") o.summary = true;
+  else if (name == "--progress") o.progress = ProgressMode::kOn;
+  else if (name == "--no-progress") o.progress = ProgressMode::kOff;
+  else if (name == "--help" || name == "-h") o.help = true;
+  else if (name == "--version") o.version = true;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  ParsedOptions result;
+  Options& o = result.options;
+  ArgumentReader reader(args);
+  while (!reader.Done()) {
+    const std::string& peek = reader.Peek();
+    if (peek == "--") {
+      reader.Take();
+      break;
+    }
+    if (peek.size() < 2 || peek[0] != '-') break;  // the command starts here
+    const std::string arg = reader.Take();
+    const std::string name = OptionName(arg);
+    if (IsValued(name)) {
+      std::string value;
+      if (!reader.Value(arg, value)) return Fail(result, name + ": needs a value");
+      const std::string problem = ApplyValued(name, value, o);
+      if (!problem.empty()) return Fail(result, problem);
+    } else if (name != arg || !ApplyFlag(name, o)) {
+      return Fail(result, name != arg && ApplyFlag(name, o) ? name + ": takes no value"
+                                                           : "unknown option " + name);
+    }
+  }
+  while (!reader.Done()) {
+    if (o.haveCommand) o.command += ' ';
+    o.command += reader.Take();
+    o.haveCommand = true;
+  }
+  if (o.haveCommand && !o.commandFile.empty()) {
+    return Fail(result, "-f: give the command either as an argument or with -f, not both");
+  }
+  result.ok = true;
+  return result;
+}
+
+const char* VersionText() { return "dravrun 0.1.0\n"; }
+
+const char* UsageText() {
+  return R"(Usage: dravrun [options] [COMMAND]
+
+Runs one GET DATA /TYPE = STREAM command through the dravstream plug-in, as a
+server would, reads the cases the feeder sends and prints them. COMMAND is the
+whole command text (quote it for the shell); without it the command is read
+with -f FILE, or from standard input.
+
+Options:
+  -f, --file FILE        read the command from FILE ("-": standard input)
+  --plugin PATH          the plug-in to load
+                         (default: ../lib/libdravstream.so beside dravrun)
+  --catalogs DIR         folder of the message catalogs korvel.err, talvex.err
+  --output FORMAT        csv (default), tsv, jsonl, table or none
+  --dictionary           print each variable's name and format first
+  --summary              after each pass, print per numeric variable its
+                         valid N, mean, SD, min and max; per string variable N
+  --passes N             read the stream N times; each pass after the first
+                         rewinds (the command needs REWINDABLE for pipes)
+  --seek K               start every pass at case K (counted from 0; needs
+                         SEEKABLE)
+  --limit N              read at most N cases per pass
+  --progress             show cases read and cases per second on stderr
+  --no-progress          never show progress (default unless stderr is a
+                         terminal)
+  -h, --help             show this help
+  --version              show the version
+
+Cases go to standard output, with each variable's print format; missing
+values are empty. Messages go to standard error as "error: TEXT" or
+"warning: TEXT", and every pass ends with "N cases" there.
+
+Exit status: 0 accepted and read, 1 command refused, 2 usage error,
+3 the stream failed after it was opened.
+
+Examples:
+  dravfeed --pipe /tmp/cases --variables "id F8 name A10" --generate 5 &
+  dravrun "GET DATA /TYPE = STREAM /PIPE = '/tmp/cases'
+           /VARIABLES = id F8 name A10."
+
+  dravrun --output table --limit 20 -f examples/weather.cmd
+  dravrun --output none --summary --passes 2 -f examples/weather.cmd
+  dravrun --seek 1000 --limit 1 --output jsonl \
+    "GET DATA /TYPE = STREAM /SOCKET = 5000 /REWINDABLE /SEEKABLE
+     /VARIABLES = t DATETIME20 temp F6.1."
+)";
+}
+
+}  // namespace dravrun

@@ -1,0 +1,260 @@
+#include "tools/dravrun/Runner.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "host/CommandAdapter.h"
+#include "host/CommandTokenizer.h"
+#include "host/DravCaseIterator.h"
+#include "host/DravDataSource.h"
+#include "host/DravServerErrorText.h"
+#include "host/OBS.h"
+#include "host/ServerDataManager.h"
+#include "tools/dravrun/CaseWriter.h"
+#include "tools/dravrun/Columns.h"
+#include "tools/dravrun/Plugin.h"
+#include "tools/dravrun/ProgressMeter.h"
+#include "tools/dravrun/Summary.h"
+
+namespace dravrun {
+namespace {
+
+// The plug-in's error callback is a plain function, so the stream it
+// writes to lives here for the length of one run.
+std::FILE* messageStream = stderr;
+
+void PrintPluginMessage(const char* text, int severity) {
+  std::fprintf(messageStream, "%s: %s\n", severity == 0 ? "warning" : "error", text ? text : "");
+  std::fflush(messageStream);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReadAll(std::FILE* file, std::string& text) {
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  return !std::ferror(file);
+}
+
+// The command text from the arguments, -f FILE or standard input. False,
+// with a message on `err`, when it cannot be read or is blank.
+bool ReadCommand(const Options& o, const RunStreams& s, std::string& text) {
+  if (o.haveCommand) {
+    text = o.command;
+  } else if (!o.commandFile.empty() && o.commandFile != "-") {
+    std::FILE* file = std::fopen(o.commandFile.c_str(), "r");
+    if (!file) {
+      std::fprintf(s.err, "dravrun: -f: cannot read %s: %s\n", o.commandFile.c_str(), std::strerror(errno));
+      return false;
+    }
+    const bool ok = ReadAll(file, text);
+    std::fclose(file);
+    if (!ok) {
+      std::fprintf(s.err, "dravrun: -f: cannot read %s\n", o.commandFile.c_str());
+      return false;
+    }
+  } else {
+    if (isatty(fileno(s.in))) std::fputs("dravrun: reading the command from standard input (end it with Ctrl-D)\n", s.err);
+    if (!ReadAll(s.in, text)) {
+      std::fputs("dravrun: cannot read the command from standard input\n", s.err);
+      return false;
+    }
+  }
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    std::fputs("dravrun: no command given (see dravrun --help)\n", s.err);
+    return false;
+  }
+  return true;
+}
+
+void PrintDictionary(const std::vector<Column>& columns, std::FILE* out) {
+  std::size_t nameWidth = 8;
+  for (const Column& c : columns) nameWidth = std::max(nameWidth, DisplayWidth(c.name));
+  std::fprintf(out, "%-*s  format\n", static_cast<int>(nameWidth), "variable");
+  for (const Column& c : columns) {
+    const std::string pad(nameWidth - DisplayWidth(c.name), ' ');
+    std::fprintf(out, "%s%s  %s\n", c.name.c_str(), pad.c_str(), FormatName(c.format).c_str());
+  }
+}
+
+// Reads every pass of one registered source.
+class PassReader {
+ public:
+  PassReader(const Options& o, const RunStreams& s, DRAV_DataSource& source)
+      : options_(o),
+        streams_(s),
+        source_(source),
+        columns_(ColumnsOf(source)),
+        writer_(MakeCaseWriter(o.output, s.out, columns_)),
+        summary_(columns_),
+        progress_(s.err, ProgressEnabled(o, s.err), isatty(fileno(s.err)) != 0) {}
+
+  int ReadAllPasses() {
+    if (options_.dictionary) {
+      PrintDictionary(columns_, streams_.out);
+      if (writer_) std::fputc('\n', streams_.out);
+    }
+    if (writer_) writer_->WriteHeader();
+    for (long long pass = 1; pass <= options_.passes; ++pass) {
+      const int status = ReadPass(pass);
+      if (status != kExitOk || outputFailed_) return status;
+    }
+    return kExitOk;
+  }
+
+ private:
+  static bool ProgressEnabled(const Options& o, std::FILE* err) {
+    if (o.progress == ProgressMode::kAuto) return isatty(fileno(err)) != 0;
+    return o.progress == ProgressMode::kOn;
+  }
+
+  int ReadPass(long long pass) {
+    OBS obs(source_.GetObsAreaSize());
+    std::unique_ptr<DRAV_InputCaseIterator> iterator(source_.MakeIterator(&obs));
+    if (!iterator) {
+      std::fprintf(streams_.err, "error: the data source gave no case iterator for pass %lld\n", pass);
+      return kExitStreamFailed;
+    }
+    if (options_.seek >= 0 && !iterator->IsSeekOK()) {
+      std::fputs("error: --seek: this stream cannot seek; the command needs /SEEKABLE "
+                 "(written after /REWINDABLE)\n", streams_.err);
+      return kExitStreamFailed;
+    }
+    if (options_.seek >= 0) iterator->Seek(options_.seek);
+
+    CaseValues values(columns_.size());
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = iterator->GetObsPointer(static_cast<unsigned>(i));
+    summary_.Clear();
+    progress_.StartPass();
+    long long cases = 0;
+    bool stoppedEarly = false;
+    while (true) {
+      if (options_.limit >= 0 && cases >= options_.limit) {
+        stoppedEarly = true;
+        break;
+      }
+      if (!iterator->Next()) break;
+      ++cases;
+      if (writer_) {
+        errno = 0;
+        writer_->WriteCase(values);
+        if (OutputFailed()) {
+          stoppedEarly = true;
+          break;
+        }
+      }
+      if (options_.summary) summary_.Add(values);
+      progress_.Update(cases);
+    }
+    // At a clean end of the data the source records where it ended; when a
+    // rewind or seek could not reach the feeder the count stays as it was.
+    const bool reachedEnd = stoppedEarly || source_.RowCount() == iterator->Tell();
+    progress_.EndPass();
+    iterator.reset();  // ends the pass: "STOP" to a socket feeder, the pipe closed
+    return FinishPass(pass, cases, reachedEnd);
+  }
+
+  int FinishPass(long long pass, long long cases, bool reachedEnd) {
+    FlushOutput();
+    std::fprintf(streams_.err, "%lld cases\n", cases);
+    if (options_.summary && !outputFailed_) {
+      if (writer_) std::fputc('\n', streams_.out);
+      summary_.Print(streams_.out);
+      FlushOutput();
+    }
+    if (outputFailed_) return OutputFailure();
+    if (!reachedEnd) {
+      std::fprintf(streams_.err,
+                   "error: pass %lld failed: the %s could not reach the feeder\n", pass,
+                   options_.seek >= 0 ? "seek" : "rewind");
+      return kExitStreamFailed;
+    }
+    return kExitOk;
+  }
+
+  // True once standard output has failed; the errno of the failing write is
+  // kept (callers clear errno just before writing, so it is that write's).
+  bool OutputFailed() {
+    if (!outputFailed_ && std::ferror(streams_.out)) {
+      outputFailed_ = true;
+      outputErrno_ = errno != 0 ? errno : EIO;
+    }
+    return outputFailed_;
+  }
+
+  void FlushOutput() {
+    errno = 0;
+    std::fflush(streams_.out);
+    OutputFailed();
+  }
+
+  // A reader that went away (dravrun ... | head) ends the run quietly, as
+  // other filters do; any other write failure is an error.
+  int OutputFailure() {
+    if (outputErrno_ == EPIPE) return kExitOk;
+    std::fprintf(streams_.err, "error: cannot write the cases to standard output: %s\n",
+                 std::strerror(outputErrno_));
+    return kExitStreamFailed;
+  }
+
+  const Options& options_;
+  const RunStreams& streams_;
+  DRAV_DataSource& source_;
+  std::vector<Column> columns_;
+  std::unique_ptr<CaseWriter> writer_;
+  Summary summary_;
+  ProgressMeter progress_;
+  bool outputFailed_ = false;
+  int outputErrno_ = 0;
+};
+
+}  // namespace
+
+int Run(const Options& options, const RunStreams& streams) {
+  messageStream = streams.err;
+  if (!options.catalogs.empty()) {
+    if (!IsDirectory(options.catalogs)) {
+      std::fprintf(streams.err, "dravrun: --catalogs: %s is not a folder\n", options.catalogs.c_str());
+      return kExitUsage;
+    }
+    DravServerErrorText::SetCatalogDir(options.catalogs);
+  }
+  std::string text;
+  if (!ReadCommand(options, streams, text)) return kExitUsage;
+
+  const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+  std::string loadError;
+  std::unique_ptr<Plugin> plugin = Plugin::Load(pluginPath, loadError);
+  if (!plugin) {
+    std::fprintf(streams.err, "dravrun: %s\n", loadError.c_str());
+    return kExitUsage;
+  }
+
+  TokenizeResult tokens = TokenizeStreamCommand(text);
+  if (!tokens.ok) {
+    std::fprintf(streams.err, "error: not a GET DATA /TYPE = STREAM command: %s\n", tokens.error.c_str());
+    return kExitRefused;
+  }
+  CommandAdapter adapter(std::move(tokens.tokens), &PrintPluginMessage);
+  if (!plugin->ProcessCommand(&adapter)) return kExitRefused;
+
+  // The plug-in's source must be gone before the plug-in is unloaded.
+  std::unique_ptr<DRAV_DataSource> source = ServerDataManager::GetInstance().TakeLast();
+  if (!source) {
+    std::fputs("error: the plug-in accepted the command but registered no data source\n", streams.err);
+    return kExitStreamFailed;
+  }
+  return PassReader(options, streams, *source).ReadAllPasses();
+}
+
+}  // namespace dravrun

@@ -1,0 +1,136 @@
+#include "tools/dravrun/Summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "host/DravFormat.h"
+#include "tools/dravrun/CaseWriter.h"
+
+namespace dravrun {
+
+void RunningStats::Add(double value) {
+  if (std::isnan(value)) return;
+  ++count_;
+  if (count_ == 1) {
+    mean_ = min_ = max_ = value;
+    return;
+  }
+  const double delta = value - mean_;
+  mean_ += delta / static_cast<double>(count_);
+  squares_ += delta * (value - mean_);
+  min_ = std::min(min_, value);
+  max_ = std::max(max_, value);
+}
+
+double RunningStats::StandardDeviation() const {
+  if (count_ < 2) return std::numeric_limits<double>::quiet_NaN();
+  return std::sqrt(squares_ / static_cast<double>(count_ - 1));
+}
+
+Summary::Summary(std::vector<Column> columns)
+    : columns_(std::move(columns)), numeric_(columns_.size()), filled_(columns_.size(), 0) {}
+
+void Summary::Clear() {
+  std::fill(numeric_.begin(), numeric_.end(), RunningStats());
+  std::fill(filled_.begin(), filled_.end(), 0);
+}
+
+void Summary::Add(const CaseValues& values) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const Column& c = columns_[i];
+    if (!c.IsString()) {
+      numeric_[i].Add(NumberAt(values[i]));
+      continue;
+    }
+    const char* bytes = values[i];
+    for (int k = 0; k < c.stringWidth; ++k) {
+      if (bytes[k] != ' ' && bytes[k] != '\0') {
+        ++filled_[i];
+        break;
+      }
+    }
+  }
+}
+
+namespace {
+
+constexpr int kSummaryWidth = 40;
+
+// A derived statistic of a plain number: two more decimals than the data.
+PrintFormat DerivedFormat(const PrintFormat& f) {
+  return PrintFormat{kFmtF, kSummaryWidth, std::min(f.decimals + 2, 16)};
+}
+
+// The spread of dates or clock times is a duration; TIME, DTIME and MTIME
+// values already are one.
+PrintFormat SpreadFormat(const PrintFormat& f) {
+  if (!IsDateTimeFormat(f.type)) return DerivedFormat(f);
+  const bool duration = f.type == kFmtTIME || f.type == kFmtDTIME || f.type == kFmtMTIME;
+  return PrintFormat{duration ? f.type : kFmtDTIME, kSummaryWidth, f.decimals};
+}
+
+// Minimum and maximum are values of the variable: its own format, wide
+// enough never to turn into asterisks.
+PrintFormat ValueFormatOf(const PrintFormat& f) {
+  PrintFormat wide = f;
+  if (!IsDateTimeFormat(f.type)) wide.width = kSummaryWidth;
+  return wide;
+}
+
+using Row = std::vector<std::string>;
+
+void PrintAligned(const std::vector<Row>& rows, std::FILE* out) {
+  std::vector<std::size_t> widths;
+  for (const Row& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()), 0);
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+  }
+  for (const Row& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) line += "  ";
+      const std::size_t pad = widths[i] - DisplayWidth(row[i]);
+      if (i == 0) {
+        line += row[i] + std::string(pad, ' ');  // names left-aligned, figures right
+      } else {
+        line += std::string(pad, ' ') + row[i];
+      }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+void Summary::Print(std::FILE* out) const {
+  std::vector<Row> rows;
+  rows.push_back({"variable", "valid", "mean", "sd", "min", "max"});
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const Column& c = columns_[i];
+    if (c.IsString()) {
+      rows.push_back({c.name, std::to_string(filled_[i])});
+      continue;
+    }
+    const RunningStats& s = numeric_[i];
+    Row row{c.name, std::to_string(s.Count())};
+    if (s.Count() > 0) {
+      std::string text;
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      const bool dateTime = IsDateTimeFormat(c.format.type);
+      RenderNumber(s.Mean(), dateTime ? ValueFormatOf(c.format) : DerivedFormat(c.format), text);
+      row.push_back(text);
+      RenderNumber(s.Count() > 1 ? s.StandardDeviation() : nan, SpreadFormat(c.format), text);
+      row.push_back(text);
+      RenderNumber(s.Min(), ValueFormatOf(c.format), text);
+      row.push_back(text);
+      RenderNumber(s.Max(), ValueFormatOf(c.format), text);
+      row.push_back(text);
+    }
+    rows.push_back(row);
+  }
+  PrintAligned(rows, out);
+}
+
+}  // namespace dravrun

@@ -1,0 +1,54 @@
+#pragma once
+// Per-variable statistics gathered in one streaming pass: for a numeric
+// variable the valid N, mean, standard deviation, minimum and maximum
+// (Welford's update, numerically stable); for a string variable the number
+// of values that are not blank. Memory is fixed by the number of variables;
+// adding a case allocates nothing.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/dravrun/Columns.h"
+
+namespace dravrun {
+
+// Running moments of one numeric variable; NaN values are skipped.
+class RunningStats {
+ public:
+  void Add(double value);
+  std::int64_t Count() const { return count_; }
+  double Mean() const { return mean_; }
+  // Sample standard deviation (n - 1); NaN with fewer than two values.
+  double StandardDeviation() const;
+  double Min() const { return min_; }
+  double Max() const { return max_; }
+
+ private:
+  std::int64_t count_ = 0;
+  double mean_ = 0;
+  double squares_ = 0;  // sum of squared deviations from the mean
+  double min_ = 0;
+  double max_ = 0;
+};
+
+class Summary {
+ public:
+  explicit Summary(std::vector<Column> columns);
+  void Add(const CaseValues& values);
+  void Clear();
+  // An aligned table with one row per variable. Mean, minimum and maximum
+  // keep the variable's format (a mean of dates is a date); the standard
+  // deviation of a date or time variable is shown as a duration.
+  void Print(std::FILE* out) const;
+
+  const RunningStats& Numeric(std::size_t column) const { return numeric_[column]; }
+  std::int64_t Filled(std::size_t column) const { return filled_[column]; }
+
+ private:
+  std::vector<Column> columns_;
+  std::vector<RunningStats> numeric_;
+  std::vector<std::int64_t> filled_;  // string columns: non-blank values
+};
+
+}  // namespace dravrun
