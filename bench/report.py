@@ -34,6 +34,12 @@ def rate(figures, name):
     return value[0] if value else None
 
 
+def short(note, limit=90):
+    """A note cut to one readable line; the JSON keeps the whole text."""
+    note = " ".join(note.split())
+    return note if len(note) <= limit else note[:limit - 3] + "..."
+
+
 def target_row(label, numerator, denominator, needed):
     if numerator is None or denominator is None or denominator == 0:
         return (label, "n/a", ">= %.2f" % needed, "not measured")
@@ -62,7 +68,7 @@ def inprocess_rows(figures, errors):
                     items, bytes_ = figures[name]
                     rows.append((size, transport, reader, "%.0f" % items, "%.1f" % (bytes_ / 1e6), ""))
                 elif name in errors:
-                    rows.append((size, transport, reader, "-", "-", "not measured: " + errors[name]))
+                    rows.append((size, transport, reader, "-", "-", short("not measured: " + errors[name])))
     return rows
 
 
@@ -86,10 +92,14 @@ def endtoend_section(path, f):
     rows = []
     for r in e2e["readers"]:
         if r.get("error"):
-            rows.append((r["name"], "-", "-", "not measured: " + r["error"]))
+            rows.append((r["name"], "-", "-", short("not measured: " + r["error"])))
         else:
-            rows.append((r["name"], "%.0f" % r["cases_per_second"], "%.1f" % (r["peak_rss_kib"] / 1024.0), ""))
+            rss = r.get("peak_rss_kib")
+            rows.append((r["name"], "%.0f" % r["cases_per_second"],
+                         "%.1f" % (rss / 1024.0) if rss else "-", ""))
     print("End to end: %d cases x %d numeric variables (one run each)" % (e2e["cases"], e2e["variables"]))
+    if e2e.get("csv_source"):
+        print("CSV for the peers: " + e2e["csv_source"])
     print_table(("reader", "cases/s", "peak RSS MiB", "note"), rows)
     by = {r["name"]: r.get("cases_per_second") for r in e2e["readers"] if not r.get("error")}
     targets = []
