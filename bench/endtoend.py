@@ -9,8 +9,8 @@ size go into a JSON file for report.py.
 
 dravrun's time is the whole process, start to exit. A peer's time starts
 after its interpreter has started and imported its library (the peers print
-it themselves), which favours the peers. Peak RSS comes from wait4 for the
-reader's own process."""
+it themselves), which favours the peers. Peak RSS is the reader process's
+own, as GNU time reports it."""
 import argparse
 import json
 import os
@@ -68,19 +68,28 @@ class Feeder:
 
 def run_measured(argv, stdout=subprocess.DEVNULL, env=None):
     """Runs one reader; returns (wall seconds, peak RSS KiB, exit status,
-    standard output text when not redirected, standard error text)."""
+    standard output text when not redirected, standard error text).
+
+    The peak comes from GNU time, a small process between us and the
+    reader: Linux carries a process's peak RSS across fork and exec, so a
+    reader started straight from this (large) interpreter would report our
+    peak instead of its own."""
     err_path = os.path.join(WORK, "stderr.txt")
+    rss_path = os.path.join(WORK, "rss.txt")
     with open(err_path, "w") as err:
         capture = stdout is None
         start = time.monotonic()
-        proc = subprocess.Popen(argv, stdout=subprocess.PIPE if capture else stdout, stderr=err,
+        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", rss_path] + argv,
+                                stdout=subprocess.PIPE if capture else stdout, stderr=err,
                                 env=env, text=True)
         out = proc.stdout.read() if capture else ""
-        _, status, usage = os.wait4(proc.pid, 0)
+        proc.wait()
         seconds = time.monotonic() - start
-        proc.returncode = os.waitstatus_to_exitcode(status)
+    with open(rss_path) as f:
+        lines = f.read().split()
+    rss = int(lines[-1]) if lines and lines[-1].isdigit() else None
     with open(err_path) as err:
-        return seconds, usage.ru_maxrss, proc.returncode, out, err.read()
+        return seconds, rss, proc.returncode, out, err.read()
 
 
 def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
@@ -142,6 +151,14 @@ def through_fifo(reader_argv, data_path, cases, env=None):
 def have_pandas():
     return subprocess.run(["/usr/bin/python3", "-c", "import pandas"],
                           stderr=subprocess.DEVNULL).returncode == 0
+
+
+def ensure_gnu_time():
+    if not os.access("/usr/bin/time", os.X_OK) and os.geteuid() == 0:
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        subprocess.run(["apt-get", "install", "-y", "-qq", "time"], env=env, stdout=subprocess.DEVNULL)
+    if not os.access("/usr/bin/time", os.X_OK):
+        raise SystemExit("endtoend.py needs GNU time (/usr/bin/time, Debian package time)")
 
 
 def ensure_pandas():
@@ -223,6 +240,7 @@ def main():
     args = parser.parse_args()
     WORK = args.work
     os.makedirs(WORK, exist_ok=True)
+    ensure_gnu_time()
     b, n = args.bin, args.cases
     readers = []
     report = {"cases": n, "variables": VARIABLES, "readers": readers}
