@@ -1,0 +1,189 @@
+#include "stream/DRAV_StreamIterator.h"
+
+#include <cstring>
+
+#include "host/DravVariable.h"
+#include "host/Socket.h"
+#include "host/VUString.h"
+#include "host/WireFormat.h"
+#include "stream/DRAV_StreamDataSrc.h"
+#include "stream/FifoFiles.h"
+
+namespace wire = drav::wire;
+
+DRAV_StreamIterator::DRAV_StreamIterator(const DRAV_StreamDataSrc& src, OBS* obs)
+    : DRAV_InputCaseIterator(src, obs),
+      position(0),
+      seekTarget(0),
+      source(&src),
+      // A later pass over a closed pipe stream must not borrow the number of
+      // a descriptor an earlier pass closed: it may name another file now.
+      readFd(!src.useSocket && src.connected ? src.pipeFd : -1),
+      ownsReadFd(false) {}
+
+DRAV_StreamIterator::~DRAV_StreamIterator() {
+  if (source->useSocket) {
+    if (source->socket != nullptr) SendMessage(wire::kStop);
+  } else {
+    source->ClosePipeStream();
+  }
+  CloseOwnDescriptor();
+  source->connected = false;
+}
+
+int DRAV_StreamIterator::IsSeekOK() { return source->seekable ? 1 : 0; }
+
+int DRAV_StreamIterator::Seek(long long caseNumber) {
+  if (!source->seekable) return 0;
+  seekTarget = caseNumber;
+  return 1;
+}
+
+long long DRAV_StreamIterator::Tell() const { return position; }
+
+void DRAV_StreamIterator::Commit() {}
+
+int DRAV_StreamIterator::Next() {
+  const unsigned long length = static_cast<unsigned long>(source->obsAreaSize) * wire::kSlotBytes;
+  // A dictionary without variables has records of no bytes: reading them
+  // would deliver cases without end, so such a stream is empty.
+  if (length == 0) {
+    source->rowCount = position;
+    return 0;
+  }
+  if (position == 0 && seekTarget == 0 && !source->rewindName.empty() && !source->connected) {
+    if (!SeekBegin()) return 0;
+  } else if (position != seekTarget) {
+    if (!SeekCase(seekTarget)) return 0;
+    position = seekTarget;
+  }
+  if (!ReadRecord(GetObsPointer(0), length)) {
+    source->rowCount = position;
+    return 0;
+  }
+  ++position;
+  seekTarget = position;
+  return 1;
+}
+
+bool DRAV_StreamIterator::ReadRecord(char* buffer, unsigned long length) {
+  if (buffer == nullptr) return false;
+  if (!source->useSocket) return ReadPipeRecord(buffer, length);
+  if (source->socket == nullptr) return false;
+  if (source->socket->Receive(buffer, length) != static_cast<long>(length)) return false;
+  if (source->swapBytes) ConvertEndianBytes();
+  return true;
+}
+
+bool DRAV_StreamIterator::ReadPipeRecord(char* buffer, unsigned long length) {
+  // A borrowed descriptor is only good while the source keeps it open: an
+  // iterator that outlived another one's pass must not read a closed number.
+  if (readFd < 0 || (!ownsReadFd && !source->connected)) return false;
+  unsigned long have = 0;
+  while (have < length) {
+    long n = drav::fifo::ReadSome(readFd, buffer + have, length - have);
+    if (n <= 0) return false;
+    have += static_cast<unsigned long>(n);
+  }
+  return true;
+}
+
+bool DRAV_StreamIterator::ReconnectSocket() {
+  source->socket->Clear();
+  return source->socket->Connect(VUString(source->GetFileSpec())) == 0;
+}
+
+bool DRAV_StreamIterator::SeekBegin() {
+  if (source->useSocket) {
+    if (source->socket == nullptr) return false;
+    bool ok = ReconnectSocket();
+    SendMessage(wire::kRewind);
+    return ok;
+  }
+  bool ok = SendMessage(wire::kRewind);
+  // A data pipe that does not reopen shows as the end of the data at the
+  // first read.
+  ReopenDataPipe();
+  return ok;
+}
+
+bool DRAV_StreamIterator::SeekCase(long long caseNumber) {
+  if (source->useSocket) {
+    if (source->socket == nullptr) return false;
+    bool ok = ReconnectSocket();
+    SendSeekMessage(caseNumber);
+    return ok;
+  }
+  SendSeekMessage(caseNumber);
+  return ReopenDataPipe();
+}
+
+bool DRAV_StreamIterator::ReopenDataPipe() {
+  CloseOwnDescriptor();
+  readFd = drav::fifo::OpenForReading(source->GetFileSpec());
+  ownsReadFd = readFd >= 0;
+  return readFd >= 0;
+}
+
+void DRAV_StreamIterator::CloseOwnDescriptor() {
+  if (ownsReadFd) drav::fifo::Close(readFd);
+  ownsReadFd = false;
+  readFd = -1;
+}
+
+bool DRAV_StreamIterator::SendMessage(const char* text) {
+  if (source->useSocket) {
+    if (source->socket == nullptr) return false;
+    return source->socket->Send(text, wire::kControlWordBytes) ==
+           static_cast<int>(wire::kControlWordBytes);
+  }
+  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str());
+  if (fd >= 0) {
+    drav::fifo::WriteAll(fd, text, wire::kControlWordBytes);
+    drav::fifo::Close(fd);
+  }
+  return true;
+}
+
+bool DRAV_StreamIterator::SendSeekMessage(long long caseNumber) {
+  // The case number travels in this host's byte order, never reversed.
+  char number[wire::kSeekCaseBytes];
+  std::memcpy(number, &caseNumber, sizeof number);
+  if (source->useSocket) {
+    if (source->socket == nullptr) return false;
+    bool word = source->socket->Send(wire::kSeek, wire::kControlWordBytes) ==
+                static_cast<int>(wire::kControlWordBytes);
+    bool value = source->socket->Send(number, sizeof number) == static_cast<int>(sizeof number);
+    return word && value;
+  }
+  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str());
+  if (fd < 0) return false;
+  bool ok = drav::fifo::WriteAll(fd, wire::kSeek, wire::kControlWordBytes) &&
+            drav::fifo::WriteAll(fd, number, sizeof number);
+  drav::fifo::Close(fd);
+  return ok;
+}
+
+bool DRAV_StreamIterator::ConvertEndianBytes() {
+  const int columns = source->ColumnCount();
+  for (int i = 0; i < columns; ++i) {
+    const DRAV_Variable* variable = source->GetVariable(i);
+    if (variable == nullptr) continue;
+    DRAV_Variable::FormatType type;
+    int width = 0;
+    int decimals = 0;
+    variable->GetFormat(type, width, decimals);
+    if (type == kFmtA) continue;
+    char* value = GetObsPointer(static_cast<unsigned int>(i));
+    if (value != nullptr) SwapBytes(value, static_cast<int>(wire::kSlotBytes));
+  }
+  return true;
+}
+
+void DRAV_StreamIterator::SwapBytes(char* bytes, int count) {
+  for (int front = 0, back = count - 1; front < back; ++front, --back) {
+    char held = bytes[front];
+    bytes[front] = bytes[back];
+    bytes[back] = held;
+  }
+}
