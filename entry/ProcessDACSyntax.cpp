@@ -49,9 +49,12 @@ extern "C" DRAV_EXPORT bool ProcessDACSyntax(DACAdapterBase* adapter) {
   if (adapter == nullptr) return false;
   DravErrorMonitor::Callback callback = adapter->GetErrorCallback();
   DACTokenSource* tokens = adapter->GetTokenSource();
+  // Declared before the monitor so that the parser goes first, then the
+  // monitor, then the text.
+  std::string commandText;
   DravErrorMonitor monitor(callback);
   if (tokens == nullptr) return false;
-  const std::string commandText = drav::entry::RebuildCommandText(*tokens);
+  commandText = drav::entry::RebuildCommandText(*tokens);
 
   StreamParser parser(commandText.c_str(), adapter);
   bool succeeded = parser.ParseToExecutor() == 0;

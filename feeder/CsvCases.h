@@ -9,7 +9,8 @@
 namespace drav {
 namespace feed {
 
-// `header`: the first record names the columns and is skipped. Throws
+// `header`: the first record names the columns and is skipped (its names are
+// not checked, only their number). Throws
 // InputError naming the line and column of the first bad record or value,
 // e.g. "line 7, column 3 (temp): "abc" is not a number".
 MemoryCases LoadCsvCases(std::istream& in, const RecordBuilder& builder, bool header);

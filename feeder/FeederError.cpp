@@ -1,16 +1,12 @@
 #include "feeder/FeederError.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace drav {
 namespace feed {
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
-void ThrowSystemError(const std::string& what) {
-  int error = errno;
-  throw FeederError(what + ": " + ErrnoText(error));
+FeederError SystemError(const std::string& what, int error) {
+  return FeederError(what + ": " + std::strerror(error));
 }
 
 }  // namespace feed

@@ -21,11 +21,9 @@ class InputError : public FeederError {
   using FeederError::FeederError;
 };
 
-// A system call failed: `what` says what we were doing, errno says why.
-// errno is read here and nowhere else in the library.
-[[noreturn]] void ThrowSystemError(const std::string& what);
-// The text of the current errno, for callers that decide what to do with it.
-std::string ErrnoText(int error);
+// A system call failed: `what` says what we were doing, `error` (an errno
+// value, read by PosixIo) says why.
+FeederError SystemError(const std::string& what, int error);
 
 }  // namespace feed
 }  // namespace drav

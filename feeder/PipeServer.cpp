@@ -83,13 +83,12 @@ posix::FileId PipeServer::PlaceFreshFifo(const std::string& path) {
     temp = TempNameBeside(path, tempCounter_++);
     made = posix::MakeFifo(temp);
   } while (made.error == EEXIST);
-  if (!made.ok()) throw FeederError("cannot create a named pipe beside " + path + ": " +
-                                    ErrnoText(made.error));
+  if (!made.ok()) throw SystemError("cannot create a named pipe beside " + path, made.error);
   posix::FileId id = posix::FifoIdOfPath(temp);
   posix::Result moved = posix::Rename(temp, path);
   if (!moved.ok()) {
     std::remove(temp.c_str());
-    throw FeederError("cannot put a named pipe at " + path + ": " + ErrnoText(moved.error));
+    throw SystemError("cannot put a named pipe at " + path, moved.error);
   }
   return id;
 }
@@ -98,11 +97,11 @@ void PipeServer::OpenRewindPipe() {
   rewindId_ = PlaceFreshFifo(rewindPath_);
   posix::Result reader = posix::Open(rewindPath_, O_RDONLY | O_NONBLOCK);
   if (!reader.ok())
-    throw FeederError("cannot open " + rewindPath_ + ": " + ErrnoText(reader.error));
+    throw SystemError("cannot open " + rewindPath_, reader.error);
   rewindFd_ = static_cast<int>(reader.value);
   posix::Result keeper = posix::Open(rewindPath_, O_WRONLY | O_NONBLOCK);
   if (!keeper.ok())
-    throw FeederError("cannot open " + rewindPath_ + ": " + ErrnoText(keeper.error));
+    throw SystemError("cannot open " + rewindPath_, keeper.error);
   rewindKeeper_ = static_cast<int>(keeper.value);
 }
 
@@ -187,7 +186,7 @@ void PipeServer::TryOpenData() {
     openWaitMs_ = std::min(openWaitMs_ * 2, kMaxOpenWaitMs);
     return;
   }
-  if (!opened.ok()) throw FeederError("cannot open " + dataPath_ + ": " + ErrnoText(opened.error));
+  if (!opened.ok()) throw SystemError("cannot open " + dataPath_, opened.error);
   int fd = static_cast<int>(opened.value);
   if (!posix::FifoIdOfFd(fd).valid()) {
     posix::Close(fd);

@@ -155,8 +155,7 @@ void SocketServer::Listen(const std::string& bindAddress, int port) {
         if (error == EADDRNOTAVAIL || error == EAFNOSUPPORT) continue;
         for (int open : listeners_) posix::Close(open);
         listeners_.clear();
-        throw FeederError("cannot listen on " + where + " port " + std::to_string(chosen) + ": " +
-                          ErrnoText(error));
+        throw SystemError("cannot listen on " + where + " port " + std::to_string(chosen), error);
       }
       listeners_.push_back(fd);
       if (chosen == 0) chosen = PortOf(fd);
@@ -167,7 +166,7 @@ void SocketServer::Listen(const std::string& bindAddress, int port) {
       continue;
     }
     if (listeners_.empty())
-      throw FeederError("cannot listen on " + where + ": " + ErrnoText(error));
+      throw SystemError("cannot listen on " + where, error);
     port_ = chosen;
     return;
   }

@@ -59,16 +59,29 @@ class SigpipeBlock {
 
 }  // namespace
 
+namespace {
+
+// A FIFO open waits for the other end; a signal arriving meanwhile is no
+// reason to give up on it.
+int OpenRetryingInterrupts(const char* path, int flags) {
+  for (;;) {
+    int fd = open(path, flags | O_CLOEXEC);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+}  // namespace
+
 int OpenForReading(const char* path) {
   if (path == nullptr || *path == '\0') return -1;
-  return open(path, O_RDONLY | O_CLOEXEC);
+  return OpenRetryingInterrupts(path, O_RDONLY);
 }
 
 int OpenFifoForWriting(const char* path) {
   // Checked before the open so that nothing but a FIFO is ever opened for
   // writing, and after it on the descriptor in case the path was replaced.
   if (!IsFifoPath(path)) return -1;
-  int fd = open(path, O_WRONLY | O_CLOEXEC);
+  int fd = OpenRetryingInterrupts(path, O_WRONLY);
   if (fd < 0) return -1;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
@@ -106,7 +119,9 @@ bool PathNamesFifoOf(int fd, const char* path) {
   struct stat open;
   struct stat named;
   if (fstat(fd, &open) != 0 || !S_ISFIFO(open.st_mode)) return false;
-  if (stat(path, &named) != 0) return false;
+  // lstat: a symbolic link to the FIFO is not the FIFO; removing the path
+  // would remove the link, which the plug-in never opened.
+  if (lstat(path, &named) != 0) return false;
   return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 

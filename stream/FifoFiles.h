@@ -24,7 +24,8 @@ bool WriteAll(int fd, const void* bytes, std::size_t length);
 // other than an interruption (interruptions are retried inside).
 long ReadSome(int fd, void* buffer, std::size_t length);
 
-// True when `fd` is a FIFO and `path` still names that same FIFO.
+// True when `fd` is a FIFO and `path` itself (not a link to it) still names
+// that same FIFO.
 bool PathNamesFifoOf(int fd, const char* path);
 
 void Close(int fd);

@@ -125,7 +125,7 @@ TEST(CsvCasesTest, LoadsRecordsAndNamesTheBadValue) {
        "line 2, column 3 (day): \"2024-02-30\" is not a day of the calendar"},
       {"1,\"a\nb\",x\n", "line 2, column 3 (day): \"x\" is not a date (YYYY-MM-DD)"},
       {"one,a,\n", "line 1, column 1 (id): \"one\" is not a number"},
-      {"1,a\n", "line 1: 2 fields, but 3 variables"},
+      {"1\n", "line 1: 1 field, but 3 variables"},
       {"1,a,,9\n", "line 1: 4 fields, but 3 variables"},
   };
   for (const Bad& b : bad) {
@@ -135,13 +135,16 @@ TEST(CsvCasesTest, LoadsRecordsAndNamesTheBadValue) {
   }
 }
 
-TEST(CsvCasesTest, HeaderOnlyGivesNoCases) {
+TEST(CsvCasesTest, HeaderIsSkippedButMustMatchTheVariables) {
   VariableList list = VariableList::Parse("id F8");
   RecordBuilder builder(list, ByteOrder::kNative);
   std::istringstream in("id\n");
   EXPECT_EQ(LoadCsvCases(in, builder, true).CaseCount(), 0);
   std::istringstream empty("");
   EXPECT_EQ(LoadCsvCases(empty, builder, true).CaseCount(), 0);
+  std::istringstream wide("id,extra\n1\n");
+  EXPECT_EQ(feedtest::InputErrorOf([&] { LoadCsvCases(wide, builder, true); }),
+            "line 1: the header names 2 columns, but there are 1 variable");
 }
 
 }  // namespace

@@ -104,6 +104,8 @@ TEST_F(PipeServerTest, FreshPipeStandsAtThePathOnceTheReaderHasOpened) {
 TEST_F(PipeServerTest, RewindAndSeekServeFromTheAskedCase) {
   const std::int64_t total = 5000;  // 80 KB: more than a default pipe holds
   Start(total, true);
+  // A reader checks the rewind pipe by opening it and closing it unwritten.
+  SendThroughRewindPipe(RewindPath(), "");
   ExpectCasesFrom(ReadPass(), 0, total);
   SendThroughRewindPipe(RewindPath(), wire::kRewind);
   ExpectCasesFrom(ReadPass(), 0, total);

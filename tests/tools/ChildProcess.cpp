@@ -93,16 +93,18 @@ bool ChildProcess::Pump(int timeoutMs) {
   return true;
 }
 
-bool ChildProcess::ReadLine(std::string& line, int timeoutMs) {
+bool ChildProcess::ReadLine(std::string& line, Stream stream, int timeoutMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const std::string& text = stream == kOut ? result_.out : result_.err;
+  std::size_t& start = lineStart_[stream];
   while (true) {
-    const std::size_t newline = result_.out.find('\n', lineStart_);
+    const std::size_t newline = text.find('\n', start);
     if (newline != std::string::npos) {
-      line = result_.out.substr(lineStart_, newline - lineStart_);
-      lineStart_ = newline + 1;
+      line = text.substr(start, newline - start);
+      start = newline + 1;
       return true;
     }
-    if (RemainingMs(deadline) == 0 || outFd_ < 0) return false;
+    if (RemainingMs(deadline) == 0 || (stream == kOut ? outFd_ : errFd_) < 0) return false;
     Pump(RemainingMs(deadline) < 100 ? RemainingMs(deadline) : 100);
   }
 }

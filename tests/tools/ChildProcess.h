@@ -29,9 +29,10 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Reads one line of standard output (without its newline); false when the
-  // child ends its output or the watchdog fires first.
-  bool ReadLine(std::string& line, int timeoutMs = kWatchdogMs);
+  enum Stream { kOut, kErr };
+  // Reads the next line of standard output or error (without its newline);
+  // false when the child ends that output or the watchdog fires first.
+  bool ReadLine(std::string& line, Stream stream = kOut, int timeoutMs = kWatchdogMs);
   // Waits for the child to exit, collecting its output.
   ProcessResult Wait(int timeoutMs = kWatchdogMs);
   // Ends the child (SIGTERM, then SIGKILL) and collects what it wrote.
@@ -48,7 +49,7 @@ class ChildProcess {
   int errFd_ = -1;
   bool exited_ = false;
   ProcessResult result_;
-  std::size_t lineStart_ = 0;
+  std::size_t lineStart_[2] = {0, 0};
 };
 
 // Starts, waits and returns the result in one call.

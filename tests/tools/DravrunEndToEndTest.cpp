@@ -1,8 +1,6 @@
 // dravrun as a user runs it: the real binary in its own process, loading the
 // real plug-in, against feeders over real named pipes and loopback TCP.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -13,34 +11,15 @@
 
 #include "tests/tools/ChildProcess.h"
 #include "tests/tools/TestFeeders.h"
+#include "tests/tools/ToolTestSupport.h"
 
 namespace dravtest {
 namespace {
 
-const std::string kDravrun = DRAV_BINARY_DIR "/bin/dravrun";
+const std::string kDravrun = BinaryPath("dravrun");
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 // 2026-12-05T14:30:15.25, a Saturday, day 339 of its year.
 constexpr double kSaturdayAfternoon = 1796481015.25;
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/dravrun-test.XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "";
-  }
-  ~TempDir() {
-    if (!path_.empty()) RunProcess({"/bin/rm", "-rf", path_});
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::vector<std::string> Dravrun(std::vector<std::string> args) {
-  args.insert(args.begin(), {kDravrun, "--no-progress"});
-  return args;
-}
 
 int CountOf(const std::string& text, const std::string& piece) {
   int count = 0;
@@ -113,6 +92,20 @@ TEST(DravrunPipe, CommandComesFromAFileOrStandardInput) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "x\n42\n");
   }
+}
+
+TEST(DravrunPipe, WarningsOfAnAcceptedCommandGoToStandardErrorAndTheCasesStillCome) {
+  TempDir dir;
+  RecordBuilder records({0}, false);
+  records.AddCase({7}, {});
+  PipeFeeder feeder(dir.Path("data"), records.Bytes());
+  const std::string longName = "v" + std::string(69, 'x');
+  const ProcessResult r = RunProcess(
+      Dravrun({"GET DATA /TYPE = STREAM /PIPE = '" + dir.Path("data") + "' /VARIABLES = " + longName + " F2."}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, longName.substr(0, 64) + "\n7\n");
+  EXPECT_EQ(r.err.rfind("warning: [2273] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" " + longName + "\n1 cases\n"), std::string::npos) << r.err;
 }
 
 // ---- Sockets and byte orders ---------------------------------------------
@@ -312,7 +305,7 @@ TEST(DravrunDocs, ReadmeShowsTheHelpOfBothToolsWordForWord) {
   const std::string readme = ReadFile(DRAV_SOURCE_DIR "/README.md");
   ASSERT_FALSE(readme.empty());
   for (const char* tool : {"dravrun", "dravfeed"}) {
-    const ProcessResult r = RunProcess({std::string(DRAV_BINARY_DIR "/bin/") + tool, "--help"});
+    const ProcessResult r = RunProcess({BinaryPath(tool), "--help"});
     ASSERT_EQ(r.exitCode, 0) << tool << ": " << r.err;
     EXPECT_NE(readme.find("### " + std::string(tool) + " --help\n\n```\n" + r.out + "```\n"), std::string::npos)
         << "README.md does not show the current " << tool << " --help";
