@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -166,21 +167,52 @@ long Socket::Receive(const char* buffer, unsigned long length) {
   // The interface hands the buffer in as const; it is the caller's writable
   // case buffer all the same.
   char* out = const_cast<char*>(buffer);
-  unsigned long received = 0;
+  std::size_t received = TakeBuffered(out, length);
   while (received < length) {
-    ssize_t n = recv(fd_, out + received, length - received, 0);
-    if (n > 0) {
-      received += static_cast<unsigned long>(n);
-    } else if (n == 0) {
-      lastError_ = "the peer closed the connection";
+    // Here the receive buffer is empty. A request that would fill it anyway
+    // goes straight to the caller, saving the copy.
+    const std::size_t missing = length - received;
+    const bool direct = missing >= kReceiveBufferBytes;
+    if (!direct && !buffer_) buffer_.reset(new char[kReceiveBufferBytes]);
+    const long n = direct ? ReceiveSome(out + received, missing)
+                          : ReceiveSome(buffer_.get(), kReceiveBufferBytes);
+    if (n <= 0) {
+      if (n < 0 && received == 0) return -1;
       break;
-    } else if (errno != EINTR) {
-      lastError_ = ErrnoText("receive failed", errno);
-      if (received == 0) return -1;
-      break;
+    }
+    if (direct) {
+      received += static_cast<std::size_t>(n);
+    } else {
+      bufferBegin_ = 0;
+      bufferEnd_ = static_cast<std::size_t>(n);
+      received += TakeBuffered(out + received, missing);
     }
   }
   return static_cast<long>(received);
+}
+
+long Socket::ReceiveSome(char* into, std::size_t capacity) {
+  for (;;) {
+    const ssize_t n = recv(fd_, into, capacity, 0);
+    if (n > 0) return static_cast<long>(n);
+    if (n == 0) {
+      lastError_ = "the peer closed the connection";
+      return 0;
+    }
+    if (errno != EINTR) {
+      lastError_ = ErrnoText("receive failed", errno);
+      return -1;
+    }
+  }
+}
+
+std::size_t Socket::TakeBuffered(char* out, std::size_t length) {
+  const std::size_t count = std::min(length, bufferEnd_ - bufferBegin_);
+  if (count > 0) {
+    std::memcpy(out, buffer_.get() + bufferBegin_, count);
+    bufferBegin_ += count;
+  }
+  return count;
 }
 
 int Socket::Send(const char* buffer, unsigned long length) {
@@ -208,4 +240,6 @@ int Socket::Send(const char* buffer, unsigned long length) {
 void Socket::Clear() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  bufferBegin_ = 0;
+  bufferEnd_ = 0;
 }

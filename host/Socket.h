@@ -6,7 +6,13 @@
 // address getaddrinfo returns, each within a deadline, enables TCP
 // keepalive, and makes the descriptor close-on-exec. Nothing here ever
 // raises SIGPIPE (sends use MSG_NOSIGNAL).
+//
+// Receives are served from a receive buffer that large recv calls fill, so
+// a stream of small records costs one system call per buffer, not one per
+// record. The buffer belongs to the connection: Connect starts it empty and
+// Clear drops whatever it still holds.
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "host/VUString.h"
@@ -19,6 +25,9 @@ class Socket {
     kNoDelay = 2,    // disable Nagle's algorithm (control words go out at once)
   };
   static constexpr int kConnectTimeoutMs = 10000;
+  // Size of the receive buffer. A request at least this large that finds
+  // the buffer empty is received straight into the caller's buffer.
+  static constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
 
   explicit Socket(unsigned long options);
   ~Socket();
@@ -32,22 +41,36 @@ class Socket {
   // Receives exactly `length` bytes into `buffer` unless the connection ends
   // or fails first. Returns the number of bytes received (== length on
   // success, fewer at the end of the data), or -1 when not connected or an
-  // error came before any byte; retries on EINTR. `buffer` must be writable:
-  // the const is the plug-in's calling convention.
+  // error came before any byte; retries on EINTR. Bytes that arrived beyond
+  // the request wait in the receive buffer for the next call. `buffer` must
+  // be writable: the const is the plug-in's calling convention.
   long Receive(const char* buffer, unsigned long length);
   // Sends all `length` bytes; returns the number sent (-1 on an error
   // before anything was sent).
   int Send(const char* buffer, unsigned long length);
-  // Drops the connection; the socket can connect again.
+  // Drops the connection and any bytes buffered from it; the socket can
+  // connect again.
   void Clear();
 
   bool IsConnected() const { return fd_ >= 0; }
+  // The connection's descriptor, for socket options. Reading from it
+  // directly would skip the bytes the receive buffer already holds.
   int Descriptor() const { return fd_; }
   // A sentence describing the last failure of Connect, Receive or Send.
   const std::string& LastError() const { return lastError_; }
 
  private:
+  // One recv into `into`, retried on EINTR: the byte count, 0 at the end of
+  // the data, -1 on an error (both with LastError set).
+  long ReceiveSome(char* into, std::size_t capacity);
+  // Moves up to `length` buffered bytes to `out`; returns how many.
+  std::size_t TakeBuffered(char* out, std::size_t length);
+
   unsigned long options_;
   int fd_ = -1;
   std::string lastError_;
+  // Allocated at the first receive that needs it, kept across connections.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t bufferBegin_ = 0;  // first byte not yet handed out
+  std::size_t bufferEnd_ = 0;    // one past the last byte received
 };

@@ -23,124 +23,15 @@
 #include <vector>
 
 #include "host/Socket.h"
+#include "tests/support/LoopbackListener.h"
 
 namespace {
 
-constexpr int kWatchdogMs = 10000;
-
-// A listener on the loopback address of one family, serving one scripted
-// connection after another on its own thread.
-class LoopbackListener {
- public:
-  using Script = std::function<void(int fd)>;
-
-  explicit LoopbackListener(int family) : family_(family) {
-    fd_ = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return;
-    const int on = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    if (family == AF_INET) {
-      auto* in = reinterpret_cast<sockaddr_in*>(&address);
-      in->sin_family = AF_INET;
-      in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      length = sizeof *in;
-    } else {
-      auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-      in6->sin6_family = AF_INET6;
-      in6->sin6_addr = in6addr_loopback;
-      setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-      length = sizeof *in6;
-    }
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 4) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      close(fd_);
-      fd_ = -1;
-      return;
-    }
-    port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
-                                    : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-  }
-
-  ~LoopbackListener() {
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
-  }
-
-  bool Ok() const { return fd_ >= 0; }
-  int Port() const { return port_; }
-  std::string Address() const {
-    const std::string host = family_ == AF_INET ? "127.0.0.1" : "[::1]";
-    return "inet:" + host + ":" + std::to_string(port_);
-  }
-
-  // Accepts one connection per script, in order, and runs it.
-  void Serve(std::vector<Script> scripts) {
-    thread_ = std::thread([this, scripts] {
-      for (const Script& script : scripts) {
-        pollfd pfd{fd_, POLLIN, 0};
-        if (poll(&pfd, 1, kWatchdogMs) != 1) {
-          timedOut_ = true;
-          return;
-        }
-        int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) return;
-        script(client);
-        close(client);
-      }
-    });
-  }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-  bool TimedOut() const { return timedOut_; }
-
- private:
-  int family_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  bool timedOut_ = false;
-};
-
-// Reads exactly `count` bytes unless the peer goes quiet for the watchdog.
-std::string ReadBytes(int fd, std::size_t count) {
-  std::string out;
-  char buffer[256];
-  while (out.size() < count) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, kWatchdogMs) != 1) break;
-    ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - out.size()));
-    if (n <= 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  return out;
-}
-
-void WriteInPieces(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces) {
-  std::size_t at = 0;
-  for (std::size_t i = 0; at < bytes.size(); ++i) {
-    std::size_t piece = std::min(pieces[i % pieces.size()], bytes.size() - at);
-    ASSERT_EQ(send(fd, bytes.data() + at, piece, MSG_NOSIGNAL), static_cast<ssize_t>(piece));
-    at += piece;
-    // Give the reader a chance to wake up between pieces.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-// The client side's watchdog: a receive or send that waits this long fails.
-void ArmWatchdog(const Socket& socket) {
-  timeval limit{kWatchdogMs / 1000, 0};
-  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
-std::string Record(std::size_t bytes) {
-  std::string record;
-  for (std::size_t i = 0; i < bytes; ++i) record += static_cast<char>('A' + i % 26);
-  return record;
-}
+using drav::test::ArmWatchdog;
+using drav::test::LoopbackListener;
+using drav::test::ReadBytes;
+using drav::test::Record;
+using drav::test::WriteInPieces;
 
 // ---- Per transport family ---------------------------------------------------
 

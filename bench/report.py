@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""Prints the benchmark table: the in-process figures of bench_stream (its
+JSON output), the end-to-end figures of endtoend.py when present, and every
+target as a ratio of two figures from the same run, with whether it is met."""
+import json
+import os
+import statistics
+import sys
+
+SIZES = (8, 80, 800, 8192)
+
+
+def load_inprocess(path):
+    """Median items/s and bytes/s per benchmark name ("pipe/iterator/80"),
+    or the error text when the benchmark could not run."""
+    with open(path) as f:
+        data = json.load(f)
+    runs, errors = {}, {}
+    for b in data.get("benchmarks", []):
+        if b.get("run_type") != "iteration":
+            continue
+        name = b["run_name"].replace("/real_time", "")
+        if b.get("error_occurred"):
+            errors[name] = b.get("error_message", "error")
+            continue
+        runs.setdefault(name, []).append((b["items_per_second"], b["bytes_per_second"]))
+    medians = {n: (statistics.median(r[0] for r in v), statistics.median(r[1] for r in v))
+               for n, v in runs.items()}
+    return medians, errors, data.get("context", {})
+
+
+def rate(figures, name):
+    value = figures.get(name)
+    return value[0] if value else None
+
+
+def short(note, limit=90):
+    """A note cut to one readable line; the JSON keeps the whole text."""
+    note = " ".join(note.split())
+    return note if len(note) <= limit else note[:limit - 3] + "..."
+
+
+def target_row(label, numerator, denominator, needed):
+    if numerator is None or denominator is None or denominator == 0:
+        return (label, "n/a", ">= %.2f" % needed, "not measured")
+    ratio = numerator / denominator
+    return (label, "%.2f" % ratio, ">= %.2f" % needed, "met" if ratio >= needed else "NOT MET")
+
+
+def print_table(header, rows):
+    widths = [max(len(str(r[i])) for r in [header] + rows) for i in range(len(header))]
+    line = lambda r: "  ".join(str(c).rjust(w) if i and str(c)[:1].isdigit() else str(c).ljust(w)
+                               for i, (c, w) in enumerate(zip(r, widths))).rstrip()
+    print(line(header))
+    print("  ".join("-" * w for w in widths))
+    for r in rows:
+        print(line(r))
+    print()
+
+
+def inprocess_rows(figures, errors):
+    rows = []
+    for size in SIZES:
+        for transport in ("pipe", "socket"):
+            for reader in ("baselineA", "baselineB", "hostSocket", "iterator", "reversed"):
+                name = "%s/%s/%d" % (transport, reader, size)
+                if name in figures:
+                    items, bytes_ = figures[name]
+                    rows.append((size, transport, reader, "%.0f" % items, "%.1f" % (bytes_ / 1e6), ""))
+                elif name in errors:
+                    rows.append((size, transport, reader, "-", "-", short("not measured: " + errors[name])))
+    return rows
+
+
+def inprocess_targets(f):
+    rows = []
+    for size in SIZES:
+        rows.append(target_row("pipe iterator / baseline A, %d B" % size,
+                               rate(f, "pipe/iterator/%d" % size), rate(f, "pipe/baselineA/%d" % size), 0.9))
+    for size, needed in ((80, 0.5), (8192, 0.8)):
+        rows.append(target_row("socket iterator / baseline B, %d B" % size,
+                               rate(f, "socket/iterator/%d" % size), rate(f, "socket/baselineB/%d" % size), needed))
+    for size in SIZES:
+        rows.append(target_row("reversed socket / unreversed, %d B" % size,
+                               rate(f, "socket/reversed/%d" % size), rate(f, "socket/iterator/%d" % size), 0.6))
+    return rows
+
+
+def endtoend_section(path, f):
+    with open(path) as fh:
+        e2e = json.load(fh)
+    rows = []
+    for r in e2e["readers"]:
+        if r.get("error"):
+            rows.append((r["name"], "-", "-", short("not measured: " + r["error"])))
+        else:
+            rss = r.get("peak_rss_kib")
+            rows.append((r["name"], "%.0f" % r["cases_per_second"],
+                         "%.1f" % (rss / 1024.0) if rss else "-", ""))
+    print("End to end: %d cases x %d numeric variables (one run each)" % (e2e["cases"], e2e["variables"]))
+    if e2e.get("csv_source"):
+        print("CSV for the peers: " + e2e["csv_source"])
+    print_table(("reader", "cases/s", "peak RSS MiB", "note"), rows)
+    by = {r["name"]: r.get("cases_per_second") for r in e2e["readers"] if not r.get("error")}
+    targets = []
+    summary = by.get("dravrun --summary (socket)")
+    targets.append(target_row("dravrun --summary / pandas read_csv+describe", summary,
+                              by.get("pandas read_csv + describe (FIFO)"), 5.0))
+    targets.append(target_row("dravrun --summary / apache-arrow stream reader", summary,
+                              by.get("apache-arrow IPC stream reader (FIFO)"), 1.0))
+    targets.append(target_row("dravrun --output none / plug-in iterator (socket, 80 B)",
+                              by.get("dravrun --output none (socket)"), rate(f, "socket/iterator/80"), 0.8))
+    readers = [v for k, v in by.items() if v and not k.startswith("dravfeed")]
+    targets.append(target_row("dravfeed --generate / fastest reader",
+                              by.get("dravfeed --generate (socket, bulk reader)"),
+                              max(readers) if readers else None, 2.0))
+    memory = e2e.get("memory")
+    if memory and memory.get("growth_kib") is not None:
+        growth = memory["growth_kib"]
+        targets.append(("dravrun --summary peak RSS growth, %s -> %s cases" % (memory["small"], memory["large"]),
+                        "%+d KiB" % growth, "< 1024 KiB", "met" if growth < 1024 else "NOT MET"))
+    else:
+        targets.append(("dravrun --summary peak RSS growth", "n/a", "< 1024 KiB", "not measured"))
+    return targets
+
+
+def main():
+    out = sys.argv[1]
+    figures, errors, context = load_inprocess(os.path.join(out, "inprocess.json"))
+    reps = context.get("benchmark_repetitions", "?") if context else "?"
+    print("In-process readers, feeder in a child process (median of the repetitions)")
+    print_table(("record B", "transport", "reader", "cases/s", "MB/s", "note"), inprocess_rows(figures, errors))
+    targets = inprocess_targets(figures)
+    e2e_path = os.path.join(out, "endtoend.json")
+    if os.path.exists(e2e_path):
+        targets += endtoend_section(e2e_path, figures)
+    else:
+        print("End to end: not run\n")
+    print("Targets (ratios of figures from this run)")
+    print_table(("target", "ratio", "needed", "status"), targets)
+
+
+if __name__ == "__main__":
+    main()
