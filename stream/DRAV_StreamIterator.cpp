@@ -1,5 +1,6 @@
 #include "stream/DRAV_StreamIterator.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "host/DravVariable.h"
@@ -19,7 +20,8 @@ DRAV_StreamIterator::DRAV_StreamIterator(const DRAV_StreamDataSrc& src, OBS* obs
       // A later pass over a closed pipe stream must not borrow the number of
       // a descriptor an earlier pass closed: it may name another file now.
       readFd(!src.useSocket && src.connected ? src.pipeFd : -1),
-      ownsReadFd(false) {}
+      ownsReadFd(false),
+      numericOffsetsKnown(false) {}
 
 DRAV_StreamIterator::~DRAV_StreamIterator() {
   if (source->useSocket) {
@@ -164,7 +166,9 @@ bool DRAV_StreamIterator::SendSeekMessage(long long caseNumber) {
   return ok;
 }
 
-bool DRAV_StreamIterator::ConvertEndianBytes() {
+const std::vector<unsigned int>& DRAV_StreamIterator::NumericOffsets() {
+  if (numericOffsetsKnown) return numericOffsets;
+  const char* start = GetObsPointer(0);
   const int columns = source->ColumnCount();
   for (int i = 0; i < columns; ++i) {
     const DRAV_Variable* variable = source->GetVariable(i);
@@ -174,8 +178,23 @@ bool DRAV_StreamIterator::ConvertEndianBytes() {
     int decimals = 0;
     variable->GetFormat(type, width, decimals);
     if (type == kFmtA) continue;
-    char* value = GetObsPointer(static_cast<unsigned int>(i));
-    if (value != nullptr) SwapBytes(value, static_cast<int>(wire::kSlotBytes));
+    const char* value = GetObsPointer(static_cast<unsigned int>(i));
+    if (value != nullptr) numericOffsets.push_back(static_cast<unsigned int>(value - start));
+  }
+  numericOffsetsKnown = true;
+  return numericOffsets;
+}
+
+bool DRAV_StreamIterator::ConvertEndianBytes() {
+  // Every case has the same layout, so the per-column lookups are done once
+  // and each value is reversed as one 8-byte word, in place.
+  char* start = GetObsPointer(0);
+  static_assert(wire::kSlotBytes == sizeof(std::uint64_t), "a numeric value is one 64-bit word");
+  for (unsigned int offset : NumericOffsets()) {
+    std::uint64_t word;
+    std::memcpy(&word, start + offset, sizeof word);
+    word = __builtin_bswap64(word);
+    std::memcpy(start + offset, &word, sizeof word);
   }
   return true;
 }

@@ -4,6 +4,8 @@
 // protocol (RWND, SEEK, STOP; see docs/PROTOCOL.md) with the feeder. The
 // source is not owned and must outlive the iterator. A descriptor the
 // iterator opens itself (after a rewind or a seek) is owned by it.
+#include <vector>
+
 #include "host/DravCaseIterator.h"
 #include "host/DravExport.h"
 
@@ -37,6 +39,9 @@ class DRAV_EXPORT DRAV_StreamIterator : public DRAV_InputCaseIterator {
   bool ReopenDataPipe();
   void CloseOwnDescriptor();
   bool ReconnectSocket();
+  // Byte offsets of the numeric values in a case, worked out once per
+  // iterator: the dictionary is fixed before any iterator exists.
+  const std::vector<unsigned int>& NumericOffsets();
 
   long long position;
   long long seekTarget;
@@ -44,4 +49,6 @@ class DRAV_EXPORT DRAV_StreamIterator : public DRAV_InputCaseIterator {
   int readFd;
   // readFd was opened by this iterator (not borrowed from the source).
   bool ownsReadFd;
+  std::vector<unsigned int> numericOffsets;
+  bool numericOffsetsKnown;
 };
