@@ -17,7 +17,10 @@ namespace {
 constexpr int kPipeBytes = 1 << 20;
 constexpr int kMaxWaitMs = 100;
 constexpr int kDrainCheckMs = 2;
-constexpr int kMaxOpenWaitMs = 50;
+// The reader may send "RWND" or "SEEK" and reopen the path right after it
+// opened the current pipe; the fresh pipe must be in place by then, so the
+// wait for that open stays short.
+constexpr int kMaxOpenWaitMs = 1;
 
 std::string TempNameBeside(const std::string& path, unsigned counter) {
   std::size_t slash = path.rfind('/');
