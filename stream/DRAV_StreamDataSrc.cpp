@@ -18,6 +18,9 @@ namespace {
 // about 20 seconds of patience before giving up.
 constexpr int kPipeOpenAttempts = 400;
 constexpr int kPipeOpenPauseMs = 50;
+// A feeder started after the command gets as long to open its rewind pipe
+// as it gets to create its data pipe.
+constexpr int kRewindReaderWaitMs = kPipeOpenAttempts * kPipeOpenPauseMs;
 constexpr unsigned long kSocketOptions = Socket::kKeepAlive | Socket::kNoDelay;
 
 struct Format {
@@ -147,7 +150,7 @@ bool DRAV_StreamDataSrc::OpenPipeStream() {
 bool DRAV_StreamDataSrc::CheckRewindPipe() {
   // Only a named pipe qualifies: control messages are never written into
   // a regular file or a device.
-  int fd = drav::fifo::OpenFifoForWriting(rewindName.c_str());
+  int fd = drav::fifo::OpenFifoForWriting(rewindName.c_str(), kRewindReaderWaitMs);
   if (fd < 0) return false;
   drav::fifo::Close(fd);
   return true;

@@ -12,6 +12,13 @@
 
 namespace wire = drav::wire;
 
+namespace {
+// A running feeder keeps its rewind pipe open, or reopens it at once after a
+// message; a pipe nobody reads for this long means the feeder has gone, and
+// the pass ends instead of waiting for ever.
+constexpr int kControlReaderWaitMs = 2000;
+}  // namespace
+
 DRAV_StreamIterator::DRAV_StreamIterator(const DRAV_StreamDataSrc& src, OBS* obs)
     : DRAV_InputCaseIterator(src, obs),
       position(0),
@@ -102,11 +109,13 @@ bool DRAV_StreamIterator::SeekBegin() {
     SendMessage(wire::kRewind);
     return ok;
   }
-  bool ok = SendMessage(wire::kRewind);
+  // Without a feeder to answer, reopening the data pipe could wait for ever
+  // for a writer; the pass is empty instead.
+  if (!SendMessage(wire::kRewind)) return false;
   // A data pipe that does not reopen shows as the end of the data at the
   // first read.
   ReopenDataPipe();
-  return ok;
+  return true;
 }
 
 bool DRAV_StreamIterator::SeekCase(long long caseNumber) {
@@ -116,7 +125,7 @@ bool DRAV_StreamIterator::SeekCase(long long caseNumber) {
     SendSeekMessage(caseNumber);
     return ok;
   }
-  SendSeekMessage(caseNumber);
+  if (!SendSeekMessage(caseNumber)) return false;
   return ReopenDataPipe();
 }
 
@@ -139,12 +148,11 @@ bool DRAV_StreamIterator::SendMessage(const char* text) {
     return source->socket->Send(text, wire::kControlWordBytes) ==
            static_cast<int>(wire::kControlWordBytes);
   }
-  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str());
-  if (fd >= 0) {
-    drav::fifo::WriteAll(fd, text, wire::kControlWordBytes);
-    drav::fifo::Close(fd);
-  }
-  return true;
+  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str(), kControlReaderWaitMs);
+  if (fd < 0) return false;
+  bool ok = drav::fifo::WriteAll(fd, text, wire::kControlWordBytes);
+  drav::fifo::Close(fd);
+  return ok;
 }
 
 bool DRAV_StreamIterator::SendSeekMessage(long long caseNumber) {
@@ -158,7 +166,7 @@ bool DRAV_StreamIterator::SendSeekMessage(long long caseNumber) {
     bool value = source->socket->Send(number, sizeof number) == static_cast<int>(sizeof number);
     return word && value;
   }
-  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str());
+  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str(), kControlReaderWaitMs);
   if (fd < 0) return false;
   bool ok = drav::fifo::WriteAll(fd, wire::kSeek, wire::kControlWordBytes) &&
             drav::fifo::WriteAll(fd, number, sizeof number);

@@ -10,10 +10,14 @@
 #include <cstdio>
 #include <ctime>
 
+#include "host/DravSleep.h"
+
 namespace drav {
 namespace fifo {
 
 namespace {
+
+constexpr int kReaderPollMs = 5;
 
 bool IsFifoPath(const char* path) {
   struct stat st;
@@ -70,6 +74,25 @@ int OpenRetryingInterrupts(const char* path, int flags) {
   }
 }
 
+// A plain blocking open for writing would wait for ever when the feeder has
+// gone and nobody will read the pipe again. A non-blocking open fails at once
+// (ENXIO) while there is no reader, so it is retried until one comes or the
+// time is up.
+int OpenWhenReaderIsThere(const char* path, int waitMs) {
+  for (int waited = 0;; waited += kReaderPollMs) {
+    int fd = OpenRetryingInterrupts(path, O_WRONLY | O_NONBLOCK);
+    if (fd >= 0 || errno != ENXIO || waited >= waitMs) return fd;
+    DRAV_msleep(kReaderPollMs);
+  }
+}
+
+// Control messages are written with ordinary blocking writes once the pipe
+// is open, so that a full pipe delays them instead of cutting them.
+bool MakeBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 }  // namespace
 
 int OpenForReading(const char* path) {
@@ -77,14 +100,14 @@ int OpenForReading(const char* path) {
   return OpenRetryingInterrupts(path, O_RDONLY);
 }
 
-int OpenFifoForWriting(const char* path) {
+int OpenFifoForWriting(const char* path, int waitMs) {
   // Checked before the open so that nothing but a FIFO is ever opened for
   // writing, and after it on the descriptor in case the path was replaced.
   if (!IsFifoPath(path)) return -1;
-  int fd = OpenRetryingInterrupts(path, O_WRONLY);
+  int fd = OpenWhenReaderIsThere(path, waitMs);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || !MakeBlocking(fd)) {
     close(fd);
     return -1;
   }

@@ -11,9 +11,10 @@ namespace fifo {
 int OpenForReading(const char* path);
 
 // Opens `path` for writing only when it is a named pipe (checked before the
-// open and again on the descriptor); -1 otherwise. Blocks until a reader has
-// the pipe open, as a FIFO open does.
-int OpenFifoForWriting(const char* path);
+// open and again on the descriptor); -1 otherwise. Waits until a reader has
+// the pipe open, but at most `waitMs` milliseconds: -1 when none came.
+// The descriptor returned is blocking.
+int OpenFifoForWriting(const char* path, int waitMs);
 
 // Writes all `length` bytes, retrying interrupted and partial writes, with
 // SIGPIPE blocked for the calling thread; a SIGPIPE the write raised is

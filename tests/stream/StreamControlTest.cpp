@@ -240,7 +240,7 @@ TEST(SafetyTest, WriteIntoPipeWithoutReaderRaisesNoSigpipe) {
   TempDir dir;
   std::string path = dir.MakeFifo("rewind");
   int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  int writer = fifo::OpenFifoForWriting(path.c_str());
+  int writer = fifo::OpenFifoForWriting(path.c_str(), 0);
   ASSERT_GE(writer, 0);
   close(reader);
   EXPECT_FALSE(fifo::WriteAll(writer, "RWND", 4));

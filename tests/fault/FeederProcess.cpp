@@ -1,0 +1,129 @@
+#include "tests/fault/FeederProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace drav {
+namespace test {
+
+FeederProcess::FeederProcess(const std::function<void()>& script) {
+  pid_ = fork();
+  if (pid_ == 0) {
+    script();
+    _exit(0);
+  }
+}
+
+FeederProcess::~FeederProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
+}
+
+int FeederProcess::Wait() {
+  if (pid_ <= 0 || reaped_) return status_;
+  while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+  }
+  reaped_ = true;
+  return status_;
+}
+
+LoopbackPort::LoopbackPort() {
+  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    Close();
+    return;
+  }
+  port = ntohs(address.sin_port);
+}
+
+LoopbackPort::~LoopbackPort() { Close(); }
+
+void LoopbackPort::Close() {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+namespace child {
+
+namespace {
+// Exit statuses that tell which step of a feeder's script failed.
+constexpr int kOpenFailed = 71;
+constexpr int kAcceptFailed = 72;
+constexpr int kWriteFailed = 73;
+}  // namespace
+
+int OpenForWriting(const char* path) {
+  int fd;
+  while ((fd = open(path, O_WRONLY)) < 0 && errno == EINTR) {
+  }
+  if (fd < 0) _exit(kOpenFailed);
+  return fd;
+}
+
+int OpenForReading(const char* path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) _exit(kOpenFailed);
+  return fd;
+}
+
+int AcceptOne(int listenFd) {
+  int fd;
+  while ((fd = accept(listenFd, nullptr, nullptr)) < 0 && errno == EINTR) {
+  }
+  if (fd < 0) _exit(kAcceptFailed);
+  // Small pieces must leave as small segments, or the reader never sees them apart.
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return fd;
+}
+
+void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros) {
+  std::size_t done = 0;
+  for (std::size_t i = 0; done < bytes.size(); ++i) {
+    std::size_t piece = pieces.empty() ? bytes.size() : pieces[i % pieces.size()];
+    if (piece > bytes.size() - done) piece = bytes.size() - done;
+    std::size_t written = 0;
+    while (written < piece) {
+      ssize_t n = write(fd, bytes.data() + done + written, piece - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) _exit(kWriteFailed);
+      written += static_cast<std::size_t>(n);
+    }
+    done += piece;
+    if (pauseMicros > 0) {
+      timespec pause{0, pauseMicros * 1000L};
+      nanosleep(&pause, nullptr);
+    }
+  }
+}
+
+void PauseMillis(int milliseconds) {
+  timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) < 0 && errno == EINTR) {
+  }
+}
+
+void DieByKill() {
+  raise(SIGKILL);
+  _exit(kWriteFailed);  // not reached
+}
+
+}  // namespace child
+}  // namespace test
+}  // namespace drav

@@ -1,0 +1,195 @@
+// Feeders that have gone, or never behave: control messages sent after the
+// feeder exited, socket peers that accept and stay silent, never accept or
+// close in the middle of the probe, refused connections and rewind pipes
+// nobody reads. The host must end each case with a message or an empty
+// pass, never hang, and never die of SIGPIPE.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "tests/fault/FeederProcess.h"
+#include "tests/stream/StreamTestSupport.h"
+#include "tests/support/Watchdog.h"
+
+namespace drav {
+namespace test {
+namespace {
+
+// The default action of SIGPIPE ends the program: any SIGPIPE the plug-in
+// let through fails the whole test program instead of passing unseen.
+class SigpipeIsFatal {
+ public:
+  SigpipeIsFatal() {
+    struct sigaction deflt {};
+    deflt.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &deflt, &saved_);
+  }
+  ~SigpipeIsFatal() { sigaction(SIGPIPE, &saved_, nullptr); }
+
+ private:
+  struct sigaction saved_ {};
+};
+
+int ThrownBy(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (int id) {
+    return id;
+  }
+  return 0;
+}
+
+std::string Joined(const std::vector<std::string>& records) {
+  std::string bytes;
+  for (const std::string& record : records) bytes += record;
+  return bytes;
+}
+
+// Reads one pass that starts with a seek to `caseNumber` (when >= 0).
+std::vector<std::string> ReadPassFrom(const DRAV_StreamDataSrc& source, long long caseNumber) {
+  OBS obs(source.GetObsAreaSize());
+  std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
+  if (caseNumber >= 0) it->Seek(caseNumber);
+  std::vector<std::string> cases;
+  while (it->Next() == 1) cases.emplace_back(obs.Data(), obs.Bytes());
+  return cases;
+}
+
+TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
+  Watchdog watchdog(60, "gone pipe feeder");
+  SigpipeIsFatal sigpipe;
+  TempDir dir;
+  const std::string data = dir.MakeFifo("data.pipe");
+  const std::string rewind = dir.MakeFifo("rewind.pipe");
+  const std::vector<std::string> records = TestRecords(5);
+  const std::string bytes = Joined(records);
+  // The feeder holds its rewind pipe open while it serves the first pass,
+  // as a rewinding feeder does, then exits.
+  FeederProcess feeder([&] {
+    child::OpenForReading(rewind.c_str());
+    child::Write(child::OpenForWriting(data.c_str()), bytes, {});
+  });
+  auto source = OpenSource(data, rewind.c_str(), true, false);
+  EXPECT_EQ(ReadPass(*source), records);
+  ASSERT_TRUE(WIFEXITED(feeder.Wait()));
+
+  EXPECT_TRUE(ReadPassFrom(*source, -1).empty()) << "rewind with nobody to answer";
+  EXPECT_TRUE(ReadPassFrom(*source, 3).empty()) << "seek with nobody to answer";
+  EXPECT_EQ(source->RowCount(), 5) << "the first pass's count stands";
+  struct stat st;
+  EXPECT_EQ(stat(rewind.c_str(), &st), 0) << "the rewind pipe is the feeder's to remove";
+}
+
+TEST(GoneFeederTest, SocketRewindSeekAndStopAfterTheFeederExited) {
+  Watchdog watchdog(60, "gone socket feeder");
+  SigpipeIsFatal sigpipe;
+  const std::vector<std::string> records = TestRecords(5);
+  const std::string wire = FeederOptions::NativeProbe() + Joined(records);
+  auto port = std::make_unique<LoopbackPort>();
+  ASSERT_GE(port->fd, 0);
+  const std::string name = port->StreamName();
+  const int listenFd = port->fd;
+  FeederProcess feeder([&] { child::Write(child::AcceptOne(listenFd), wire, {}); });
+  auto source = OpenSource(name, "rewindsupported", true, true);
+  ASSERT_TRUE(WIFEXITED(feeder.Wait()));
+  port.reset();  // nobody listens any more: reconnects are refused
+
+  EXPECT_EQ(ReadPass(*source), records);  // ends with "STOP" to a closed peer
+  EXPECT_TRUE(ReadPassFrom(*source, -1).empty());
+  EXPECT_TRUE(ReadPassFrom(*source, 2).empty());
+  EXPECT_EQ(source->RowCount(), 5);
+}
+
+// ---- Peers that open badly ------------------------------------------------
+
+enum class Outcome { kOpensEmpty, kRefused };
+
+struct PeerCase {
+  const char* name;
+  // The feeder's script, given the listening descriptor; null: nobody listens.
+  void (*script)(int listenFd);
+  Outcome outcome;
+};
+
+void SilentThenExits(int listenFd) {
+  child::AcceptOne(listenFd);
+  child::PauseMillis(300);
+}
+void SilentThenKilled(int listenFd) {
+  child::AcceptOne(listenFd);
+  child::PauseMillis(300);
+  child::DieByKill();
+}
+void NeverAccepts(int) { child::PauseMillis(300); }
+void HalfAProbe(int listenFd) {
+  static const char half[] = {0, 0};
+  child::Write(child::AcceptOne(listenFd), std::string(half, 2), {1});
+}
+
+class BadPeerTest : public testing::TestWithParam<PeerCase> {};
+
+// A silent peer is waited for, as a live stream may pause; the wait ends
+// the moment the peer closes or dies, with an open stream and no cases.
+TEST_P(BadPeerTest, EndsWithAnEmptyStreamOrTheConnectMessage) {
+  Watchdog watchdog(60, GetParam().name);
+  SigpipeIsFatal sigpipe;
+  LoopbackPort port;
+  ASSERT_GE(port.fd, 0);
+  const std::string name = port.StreamName();
+  std::unique_ptr<FeederProcess> feeder;
+  if (GetParam().script != nullptr) {
+    const int listenFd = port.fd;
+    auto script = GetParam().script;
+    feeder = std::make_unique<FeederProcess>([script, listenFd] { script(listenFd); });
+  }
+  port.Close();  // the feeder's copy is the only one left
+  if (GetParam().outcome == Outcome::kRefused) {
+    EXPECT_EQ(ThrownBy([&] { DRAV_StreamDataSrc s(name.c_str(), nullptr, false, true); }), 2281);
+    return;
+  }
+  std::unique_ptr<DRAV_StreamDataSrc> source;
+  ASSERT_EQ(ThrownBy([&] { source = OpenSource(name, "rewindsupported", true, true); }), 0);
+  EXPECT_TRUE(ReadPass(*source).empty());
+  EXPECT_EQ(source->RowCount(), 0);
+  EXPECT_TRUE(ReadPassFrom(*source, 1).empty()) << "the peer has gone: the seek's reconnect fails";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, BadPeerTest,
+    testing::Values(PeerCase{"AcceptsAndNeverSendsThenExits", SilentThenExits, Outcome::kOpensEmpty},
+                    PeerCase{"AcceptsAndNeverSendsThenIsKilled", SilentThenKilled, Outcome::kOpensEmpty},
+                    PeerCase{"NeverAccepts", NeverAccepts, Outcome::kOpensEmpty},
+                    PeerCase{"ClosesInTheMiddleOfTheProbe", HalfAProbe, Outcome::kOpensEmpty},
+                    PeerCase{"NobodyListens", nullptr, Outcome::kRefused}),
+    [](const testing::TestParamInfo<PeerCase>& info) { return info.param.name; });
+
+// ---- Rewind pipes nobody reads --------------------------------------------
+
+TEST(RewindPipeTest, MissingRewindPipeGives2280AtOnce) {
+  Watchdog watchdog(60, "missing rewind pipe");
+  TempDir dir;
+  const std::string data = dir.MakeFifo("data.pipe");
+  EXPECT_EQ(ThrownBy([&] { DRAV_StreamDataSrc s(data.c_str(), dir.File("gone").c_str(), false, false); }),
+            2280);
+}
+
+// A rewind pipe left behind by a feeder that died: nobody will ever read
+// it. The check gives up after the feeder's start-up allowance instead of
+// holding the host for ever.
+TEST(RewindPipeTest, StaleRewindPipeWithoutReaderGives2280Slow) {
+  Watchdog watchdog(90, "stale rewind pipe");
+  TempDir dir;
+  const std::string data = dir.MakeFifo("data.pipe");
+  const std::string rewind = dir.MakeFifo("rewind.pipe");
+  EXPECT_EQ(ThrownBy([&] { DRAV_StreamDataSrc s(data.c_str(), rewind.c_str(), false, false); }), 2280);
+  struct stat st;
+  EXPECT_EQ(stat(data.c_str(), &st), 0) << "the data pipe was never opened, so it stays";
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace drav
