@@ -218,14 +218,16 @@ void TestFeeder::ServePipe(std::size_t firstCase, bool firstPass) {
   if (fd < 0) return;
   if (WriteAll(fd, false, firstCase, firstPass) && !firstPass) {
     // The reader's blocking reopen only returns while a writer is there:
-    // hold the write end until it has taken everything (or gone, or asked
-    // for something else).
+    // hold the write end until it has taken everything (or asked for
+    // something else). Having no reader for a moment is no reason to stop:
+    // the reader closes its old descriptor before it opens the new one, and
+    // closing now would drop the records and leave that open waiting for a
+    // writer that never comes.
     for (;;) {
       int unread = 0;
       if (Stopping() || ioctl(fd, FIONREAD, &unread) != 0 || unread == 0) break;
-      pollfd p[2] = {{fd, 0, 0}, {rewindFd_, POLLIN, 0}};
-      if (poll(p, rewindFd_ >= 0 ? 2 : 1, 1) > 0 && ((p[0].revents & POLLERR) || (p[1].revents & POLLIN)))
-        break;
+      pollfd p{rewindFd_, POLLIN, 0};
+      if (poll(&p, rewindFd_ >= 0 ? 1 : 0, 1) > 0 && (p.revents & POLLIN)) break;
     }
   }
   close(fd);
