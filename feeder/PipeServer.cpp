@@ -195,12 +195,15 @@ void PipeServer::TryOpenData() {
     posix::Close(fd);
     throw FeederError(dataPath_ + " is no longer a named pipe");
   }
+  // The fresh pipe goes in place first, before anything else: a reader that
+  // asks for a seek right after this open must find the new pipe at the
+  // path, not this one, which holds the records from the old position.
+  dataId_ = PlaceFreshFifo(dataPath_);
   fcntl(fd, F_SETPIPE_SZ, kPipeBytes);  // a smaller pipe only costs speed
   // A reader sends "RWND" or "SEEK" before it opens, and then waits for a
   // record, so whatever the rewind pipe holds now was meant for this opening.
   ReadControl();
   dataFd_ = fd;
-  dataId_ = PlaceFreshFifo(dataPath_);
   batch_.Restart(nextCase_);
   ++stats_.passes;
   Event("reader opened the data pipe; sending from case " + std::to_string(nextCase_));
