@@ -76,12 +76,4 @@ TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
   EXPECT_TRUE(entry) << "ProcessDACSyntax is not exported";
 }
 
-TEST(ExportListTest, QualifiedNameSeesThroughPrefixesAndReturnTypes) {
-  EXPECT_EQ(QualifiedName("typeinfo for DRAV_StreamIterator"), "DRAV_StreamIterator");
-  EXPECT_EQ(QualifiedName("void std::vector<int, std::allocator<int> >::_M_x<char const*>(char const*)"),
-            "std::vector<int, std::allocator<int> >::_M_x<char const*>");
-  EXPECT_EQ(QualifiedName("DRAV_StreamDataSrc::RowCount() const"), "DRAV_StreamDataSrc::RowCount");
-  EXPECT_FALSE(IsAllowed(QualifiedName("drav::fifo::WriteAll(int, void const*, unsigned long)")));
-}
-
 }  // namespace

@@ -11,8 +11,7 @@
 #include <random>
 
 #include "tests/fault/FeederProcess.h"
-#include "tests/stream/StreamTestSupport.h"
-#include "tests/support/Watchdog.h"
+#include "tests/support/StreamSupport.h"
 
 namespace drav {
 namespace test {
@@ -20,12 +19,6 @@ namespace {
 
 constexpr int kRecords = 60;
 constexpr int kKillsPerTransport = 120;
-
-std::string Joined(const std::vector<std::string>& records) {
-  std::string bytes;
-  for (const std::string& record : records) bytes += record;
-  return bytes;
-}
 
 // Cut points: every record boundary's neighbours are the likeliest to hide
 // an off-by-one, so a few are always tried, the rest are uniform.
@@ -83,7 +76,7 @@ TEST_P(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
   ASSERT_GE(port_.fd, 0);
   const std::vector<std::string> records = TestRecords(kRecords);
   const std::size_t record = records[0].size();
-  const std::string probe = GetParam().socket ? FeederOptions::NativeProbe() : "";
+  const std::string probe = GetParam().socket ? NativeProbe() : "";
   const std::string wire = probe + Joined(records);
   const unsigned seed = std::random_device{}();
   std::mt19937 random(seed);
@@ -111,7 +104,7 @@ TEST_P(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
 TEST_P(FeederKillTest, FeederWritingOneByteAtATimeLosesNothing) {
   ASSERT_GE(port_.fd, 0);
   const std::vector<std::string> records = TestRecords(kRecords);
-  const std::string wire = (GetParam().socket ? FeederOptions::NativeProbe() : "") + Joined(records);
+  const std::string wire = (GetParam().socket ? NativeProbe() : "") + Joined(records);
   const std::vector<std::size_t> oneByte = {1};
   std::unique_ptr<FeederProcess> feeder;
   if (GetParam().socket) {

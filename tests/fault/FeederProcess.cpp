@@ -1,6 +1,5 @@
 #include "tests/fault/FeederProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "tests/support/LoopbackListener.h"
 
 namespace drav {
 namespace test {
@@ -38,19 +39,7 @@ int FeederProcess::Wait() {
   return status_;
 }
 
-LoopbackPort::LoopbackPort() {
-  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    Close();
-    return;
-  }
-  port = ntohs(address.sin_port);
-}
+LoopbackPort::LoopbackPort() { fd = ListenOnLoopback(AF_INET, &port); }
 
 LoopbackPort::~LoopbackPort() { Close(); }
 

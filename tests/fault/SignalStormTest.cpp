@@ -12,8 +12,7 @@
 #include <thread>
 
 #include "tests/fault/FeederProcess.h"
-#include "tests/stream/StreamTestSupport.h"
-#include "tests/support/Watchdog.h"
+#include "tests/support/StreamSupport.h"
 
 namespace drav {
 namespace test {
@@ -67,8 +66,7 @@ TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
   Watchdog watchdog(100, "signal storm");
   SignalCounter counter;
   const std::vector<std::string> records = TestRecords(kCases);
-  std::string bytes;
-  for (const std::string& record : records) bytes += record;
+  const std::string bytes = Joined(records);
   const std::vector<std::size_t> pieces = {2048, 1000, 3333};
 
   for (bool socket : {false, true}) {
@@ -77,7 +75,7 @@ TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
     LoopbackPort port;
     ASSERT_GE(port.fd, 0);
     const std::string path = socket ? "" : dir.MakeFifo("data.pipe");
-    const std::string wire = socket ? FeederOptions::NativeProbe() + bytes : bytes;
+    const std::string wire = socket ? NativeProbe() + bytes : bytes;
     const int listenFd = port.fd;
     FeederProcess feeder([&] {
       int fd = socket ? child::AcceptOne(listenFd) : child::OpenForWriting(path.c_str());

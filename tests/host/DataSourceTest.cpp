@@ -53,10 +53,12 @@ TEST(DataSource, ColumnsGetWholeSlotsAndTheIteratorAddressesEach) {
   OBS obs(source.GetObsAreaSize());
   ASSERT_EQ(obs.Bytes(), 80u);
   EXPECT_EQ(obs.SlotCount(), 10);
+  EXPECT_EQ(source.Layout().RecordBytes(), obs.Bytes());
   for (std::size_t i = 0; i < obs.Bytes(); ++i) ASSERT_EQ(obs.Data()[i], 0) << "a new case buffer is zeroed";
   DRAV_InputCaseIterator iterator(source, &obs);
   for (unsigned int i = 0; i < 7; ++i) {
     EXPECT_EQ(source.Layout().FirstSlot(i), firstSlots[i]) << i;
+    EXPECT_EQ(source.Layout().ByteOffset(i), 8u * firstSlots[i]) << i;
     EXPECT_EQ(iterator.GetObsPointer(i), obs.Data() + 8 * firstSlots[i]) << i;
   }
   EXPECT_EQ(iterator.GetObsPointer(7), nullptr);

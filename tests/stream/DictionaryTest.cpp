@@ -2,8 +2,7 @@
 // brought into the host's limits, unknown types replaced, string widths kept.
 #include <gtest/gtest.h>
 
-#include "tests/stream/StreamTestSupport.h"
-#include "tests/support/Watchdog.h"
+#include "tests/support/StreamSupport.h"
 
 namespace drav {
 namespace test {
@@ -18,7 +17,7 @@ class DictionaryTest : public testing::Test {
  protected:
   // Opens a pipe source whose one variable is written with `word`.
   std::unique_ptr<DRAV_StreamDataSrc> SourceWith(const std::string& word) {
-    feeder_ = TestFeeder::OverPipe(dir_, false, FeederOptions{});
+    feeder_ = TestFeeder::OverPipe(dir_, false, {});
     return OpenSource(feeder_->StreamName(), nullptr, false, false, "v " + word);
   }
   Watchdog watchdog_{60, "dictionary test"};
@@ -62,8 +61,7 @@ TEST_F(DictionaryTest, FormatsAreNormalisedForTheHost) {
 }
 
 TEST_F(DictionaryTest, RecordSizeFollowsTheVariables) {
-  auto source = OpenSource((feeder_ = TestFeeder::OverPipe(dir_, false, FeederOptions{}))->StreamName(),
-                           nullptr, false, false, "a F8.2 s A10 t A8 b F3.0");
+  auto source = SourceWith("F8.2 s A10 t A8 b F3.0");
   EXPECT_EQ(source->GetObsAreaSize(), 1 + 2 + 1 + 1);
 }
 

@@ -15,34 +15,33 @@
 namespace drav {
 namespace test {
 
-LoopbackListener::LoopbackListener(int family) : family_(family) {
-  fd_ = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) return;
+int ListenOnLoopback(int family, int* port) {
+  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   const int on = 1;
-  setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_storage address{};
-  socklen_t length = 0;
+  auto* in = reinterpret_cast<sockaddr_in*>(&address);
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+  socklen_t length = family == AF_INET ? sizeof *in : sizeof *in6;
   if (family == AF_INET) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&address);
     in->sin_family = AF_INET;
     in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof *in;
   } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
     in6->sin6_family = AF_INET6;
     in6->sin6_addr = in6addr_loopback;
-    setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    length = sizeof *in6;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
   }
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 4) != 0 ||
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd_);
-    fd_ = -1;
-    return;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
   }
-  port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
-                                  : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  *port = ntohs(family == AF_INET ? in->sin_port : in6->sin6_port);
+  return fd;
 }
+
+LoopbackListener::LoopbackListener(int family) : family_(family) { fd_ = ListenOnLoopback(family, &port_); }
 
 LoopbackListener::~LoopbackListener() {
   Join();

@@ -16,6 +16,10 @@ namespace test {
 
 constexpr int kWatchdogMs = 10000;
 
+// A listening TCP socket (close-on-exec) on the loopback address of one
+// family (AF_INET or AF_INET6) at a port the system picks; -1 when none.
+int ListenOnLoopback(int family, int* port);
+
 // A listener on the loopback address of one family (AF_INET or AF_INET6),
 // bound to a port the system picks, serving one scripted connection after
 // another on its own thread.
