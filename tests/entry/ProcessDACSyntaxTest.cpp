@@ -1,6 +1,7 @@
 // The entry point end to end: host tokenizer, command adapter, parser, a
 // real feeder, the registry and the messages the host's callback receives.
-// Missing and hostile pipe paths (2279, 2280) are in tests/hostile.
+// Accepted pipe commands, and missing and hostile pipe paths (2279, 2280),
+// are in tests/hostile.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,18 +34,6 @@ class EntryTest : public testing::Test {
   Watchdog watchdog_{60, "entry test"};
   TempDir dir_;
 };
-
-TEST_F(EntryTest, AcceptedCommandRegistersAReadableSource) {
-  const std::vector<std::string> records = TestRecords(3);
-  auto feeder = TestFeeder::OverPipe(dir_, false, records);
-  HostRun run = RunHostCommand("GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() +
-                               "' /VARIABLES = " + kTestVariables + ".");
-  ASSERT_TRUE(run.accepted);
-  EXPECT_TRUE(run.messages.empty());
-  ASSERT_NE(run.source, nullptr);
-  EXPECT_EQ(ReadPass(*run.source), records);
-  EXPECT_EQ(run.source->RowCount(), 3);
-}
 
 TEST_F(EntryTest, WarningsOfAnAcceptedCommandReachTheHostAfterRegistration) {
   auto feeder = TestFeeder::OverSocket(TestRecords(1));

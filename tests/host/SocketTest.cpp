@@ -1,26 +1,134 @@
 // The TCP client against real loopback listeners (port 0, a thread per
-// listener). Every blocking step has a watchdog: the listener polls with a
-// timeout, and the client's descriptor gets receive and send timeouts, so a
-// fault fails the test instead of hanging it.
+// listener): its receive buffer, reconnects, options, failures. Every
+// blocking step has a watchdog: the listener polls with a timeout, and the
+// client's descriptor gets receive and send timeouts, so a fault fails the
+// test instead of hanging it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "host/Socket.h"
 #include "tests/support/LoopbackListener.h"
 
 namespace {
 
-using drav::test::ArmWatchdog;
+using drav::test::Connected;
 using drav::test::LoopbackListener;
+using drav::test::PatternBytes;
 using drav::test::ReadBytes;
-using drav::test::Record;
 using drav::test::WriteInPieces;
+
+constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
+constexpr std::size_t kBulk = 1 << 20;
+
+// ---- Receive buffer -----------------------------------------------------------
+
+// Whatever way the bytes arrive and whatever sizes the reader asks for
+// (cycled), every request gets the next bytes of the stream, whole, in
+// order; a short count comes only at the end of the data.
+TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
+  const struct {
+    const char* name;
+    std::vector<std::size_t> requests, pieces;
+    std::size_t streamBytes;
+  } cases[] = {
+      // Records cut by the sender's pieces, each piece a separate recv.
+      {"80-byte records in odd pieces", {80}, {1, 7, 13, 100, 3, 160}, 3000},
+      {"probe then records in odd pieces", {4, 80}, {5, 79, 2}, 2000},
+      // Many small records over several buffer fills: fills end mid-record.
+      {"8-byte records in bulk", {8}, {kBulk}, 4 * kBuffer + 24},
+      {"80-byte records in bulk", {80}, {kBulk}, 4 * kBuffer + 800},
+      {"8192-byte records in bulk", {8192}, {kBulk}, 3 * kBuffer + 8192 * 5},
+      // Requests around the buffer's size: some drain what is buffered and
+      // take the rest straight from the connection.
+      {"requests beside the buffer size", {100, kBuffer - 1, kBuffer, kBuffer + 3, 7}, {kBulk}, 6 * kBuffer},
+      {"one large request in pieces", {kBuffer * 2 + 11}, {65536, 1, 99999}, kBuffer * 2 + 11},
+      // The end of the data inside a request: the bytes there were, then 0.
+      {"record cut by the end", {80}, {kBulk}, 200},
+      {"large request cut by the end", {4096, 2 * kBuffer}, {kBulk}, kBuffer + 4096 + 17},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stream = PatternBytes(c.streamBytes);
+    LoopbackListener listener(AF_INET);
+    ASSERT_TRUE(listener.Ok());
+    const auto pieces = c.pieces;
+    listener.Serve({[stream, pieces](int fd) { WriteInPieces(fd, stream, pieces); }});
+    Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
+    ASSERT_TRUE(Connected(socket, listener.Address()));
+    std::size_t at = 0;
+    std::string got;
+    for (std::size_t i = 0; at < stream.size(); ++i) {
+      const std::size_t asked = c.requests[i % c.requests.size()];
+      const std::size_t length = std::min(asked, stream.size() - at);
+      got.assign(asked, '\0');
+      ASSERT_EQ(socket.Receive(&got[0], asked), static_cast<long>(length))
+          << "request " << i << " at byte " << at << ": " << socket.LastError();
+      ASSERT_TRUE(got.compare(0, length, stream, at, length) == 0) << "wrong bytes, request " << i << " at byte " << at;
+      at += length;
+    }
+    char extra;
+    EXPECT_EQ(socket.Receive(&extra, 1), 0) << "bytes beyond the end of the stream";
+    EXPECT_EQ(socket.Receive(&extra, 1), 0) << "the end of the data stays the end";
+    listener.Join();
+    EXPECT_FALSE(listener.TimedOut());
+  }
+}
+
+// Waits until `count` bytes stand unread in the socket's kernel queue.
+bool WaitForQueued(int fd, int count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drav::test::kWatchdogMs);
+  int queued = 0;
+  while (ioctl(fd, FIONREAD, &queued) == 0 && queued < count && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return queued >= count;
+}
+
+// What the first connection left in the buffer must never be delivered
+// after the socket connected again, whether Clear came first or not.
+TEST(SocketBuffer, BufferedBytesDoNotOutliveTheirConnection) {
+  for (const bool clearFirst : {true, false}) {
+    SCOPED_TRACE(clearFirst ? "Clear, then Connect" : "Connect again at once");
+    LoopbackListener listener(AF_INET);
+    ASSERT_TRUE(listener.Ok());
+    const std::string first = std::string(80, 'A') + std::string(80, 'B');
+    const std::string second(80, 'C');
+    listener.Serve({[first](int fd) {
+                      WriteInPieces(fd, first, {first.size()});
+                      ReadBytes(fd, 1);  // keep the connection until the client leaves
+                    },
+                    [second](int fd) { WriteInPieces(fd, second, {second.size()}); }});
+    Socket socket(3);
+    ASSERT_TRUE(Connected(socket, listener.Address()));
+    // Both records stand in the kernel's queue before the first receive, so
+    // that one receive takes both and the second waits in the buffer.
+    ASSERT_TRUE(WaitForQueued(socket.Descriptor(), static_cast<int>(first.size())));
+    std::string record(80, '\0');
+    ASSERT_EQ(socket.Receive(&record[0], 80), 80);
+    EXPECT_EQ(record, std::string(80, 'A'));
+    if (clearFirst) {
+      socket.Clear();
+      EXPECT_FALSE(socket.IsConnected());
+      EXPECT_EQ(socket.Receive(&record[0], 80), -1) << "a cleared socket has nothing to give";
+      EXPECT_FALSE(socket.LastError().empty());
+    }
+    ASSERT_TRUE(Connected(socket, listener.Address()));
+    ASSERT_EQ(socket.Receive(&record[0], 80), 80) << socket.LastError();
+    EXPECT_EQ(record, second);
+    listener.Join();
+    EXPECT_FALSE(listener.TimedOut());
+  }
+}
 
 // ---- Per transport family ---------------------------------------------------
 
@@ -44,23 +152,18 @@ TEST_P(SocketFamilyTest, SendsReceivesAndConnectsAgainAfterClear) {
   const std::string seek("SEEK\x01\x02\x03\x04\x05\x06\x07\x08", 12);
   listener_->Serve({[received, seek](int fd) {
                       *received = ReadBytes(fd, seek.size());
-                      WriteInPieces(fd, Record(80), {1, 3, 7, 2, 13});
+                      WriteInPieces(fd, PatternBytes(80), {1, 3, 7, 2, 13});
                     },
                     [](int fd) { WriteInPieces(fd, "again", {2}); }});
   Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
-  const VUString address(listener_->Address().c_str());
-  ASSERT_EQ(socket.Connect(address), 0) << socket.LastError();
-  ArmWatchdog(socket);
+  ASSERT_TRUE(Connected(socket, listener_->Address()));
   EXPECT_EQ(socket.Send(seek.data(), seek.size()), static_cast<int>(seek.size()));
   std::string buffer(80, '\0');
   EXPECT_EQ(socket.Receive(&buffer[0], 80), 80);
-  EXPECT_EQ(buffer, Record(80));
+  EXPECT_EQ(buffer, PatternBytes(80));
   EXPECT_EQ(*received, seek);
   socket.Clear();
-  EXPECT_FALSE(socket.IsConnected());
-  EXPECT_EQ(socket.Receive(&buffer[0], 5), -1);  // nothing to receive from
-  ASSERT_EQ(socket.Connect(address), 0) << socket.LastError();
-  ArmWatchdog(socket);
+  ASSERT_TRUE(Connected(socket, listener_->Address()));
   ASSERT_EQ(socket.Receive(&buffer[0], 5), 5);
   EXPECT_EQ(buffer.substr(0, 5), "again");
 }
@@ -68,7 +171,7 @@ TEST_P(SocketFamilyTest, SendsReceivesAndConnectsAgainAfterClear) {
 TEST_P(SocketFamilyTest, DescriptorIsCloseOnExecWithTheAskedOptions) {
   listener_->Serve({[](int fd) { ReadBytes(fd, 1); }});
   Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
-  ASSERT_EQ(socket.Connect(VUString(listener_->Address().c_str())), 0) << socket.LastError();
+  ASSERT_TRUE(Connected(socket, listener_->Address()));
   const int fd = socket.Descriptor();
   EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
   EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads must block after connecting";
@@ -87,31 +190,25 @@ TEST_P(SocketFamilyTest, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   // It waits for one byte first, so the reset cannot overtake the client's
   // own check that the connection was made.
   listener_->Serve({[](int fd) {
-    char ready;
-    (void)!recv(fd, &ready, 1, 0);
+    ReadBytes(fd, 1);
     linger abort{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   }});
   Socket socket(3);
-  ASSERT_EQ(socket.Connect(VUString(listener_->Address().c_str())), 0) << socket.LastError();
-  ArmWatchdog(socket);
+  ASSERT_TRUE(Connected(socket, listener_->Address()));
   ASSERT_EQ(socket.Send("r", 1), 1);
   listener_->Join();
   const std::string chunk(64 * 1024, 'x');
   bool failed = false;
-  for (int i = 0; i < 200 && !failed; ++i) {
-    failed = socket.Send(chunk.data(), chunk.size()) != static_cast<int>(chunk.size());
-  }
+  for (int i = 0; i < 200 && !failed; ++i) failed = socket.Send(chunk.data(), chunk.size()) != static_cast<int>(chunk.size());
   EXPECT_TRUE(failed);
   EXPECT_FALSE(socket.LastError().empty());
 }
 
-std::string FamilyName(const ::testing::TestParamInfo<int>& info) {
-  return info.param == AF_INET ? "IPv4" : "IPv6";
-}
-
 INSTANTIATE_TEST_SUITE_P(Loopback, SocketFamilyTest, ::testing::Values(AF_INET, AF_INET6),
-                         FamilyName);
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == AF_INET ? "IPv4" : "IPv6");
+                         });
 
 // ---- Addresses and failures ---------------------------------------------------
 
@@ -134,10 +231,7 @@ TEST(SocketAddress, TriesEveryAddressOfAName) {
   ASSERT_TRUE(listener.Ok());
   listener.Serve({[](int fd) { WriteInPieces(fd, "ok", {2}); }});
   Socket socket(3);
-  ASSERT_EQ(socket.Connect(VUString(("inet:localhost:" + std::to_string(listener.Port())).c_str())),
-            0)
-      << socket.LastError();
-  ArmWatchdog(socket);
+  ASSERT_TRUE(Connected(socket, "inet:localhost:" + std::to_string(listener.Port())));
   char buffer[2];
   EXPECT_EQ(socket.Receive(buffer, 2), 2);
   listener.Join();

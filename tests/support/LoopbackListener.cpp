@@ -103,10 +103,17 @@ void ArmWatchdog(const Socket& socket) {
   setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-std::string Record(std::size_t bytes) {
-  std::string record;
-  for (std::size_t i = 0; i < bytes; ++i) record += static_cast<char>('A' + i % 26);
-  return record;
+::testing::AssertionResult Connected(Socket& socket, const std::string& address) {
+  if (socket.Connect(VUString(address.c_str())) != 0)
+    return ::testing::AssertionFailure() << "cannot connect to " << address << ": " << socket.LastError();
+  ArmWatchdog(socket);
+  return ::testing::AssertionSuccess();
+}
+
+std::string PatternBytes(std::size_t bytes) {
+  std::string out(bytes, '\0');
+  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
+  return out;
 }
 
 }  // namespace test

@@ -3,6 +3,8 @@
 // watchdogs that turn a hang into a failure: the listener polls with a
 // timeout, and ArmWatchdog gives the client's descriptor receive and send
 // timeouts.
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -59,8 +61,12 @@ std::string ReadBytes(int fd, std::size_t count);
 void WriteInPieces(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces);
 // The client side's watchdog: a receive or send that waits this long fails.
 void ArmWatchdog(const Socket& socket);
-// `bytes` letters A..Z repeated: a record whose every position is checkable.
-std::string Record(std::size_t bytes);
+// Connects `socket` to `address` and arms its watchdog.
+::testing::AssertionResult Connected(Socket& socket, const std::string& address);
+// Bytes that each depend on their position, with a period (251, prime) that
+// no request or buffer size divides, so a byte delivered twice, skipped or
+// out of place shows.
+std::string PatternBytes(std::size_t bytes);
 
 }  // namespace test
 }  // namespace drav
