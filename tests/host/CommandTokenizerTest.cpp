@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -113,16 +112,9 @@ TEST(CommandTokenizer, UnterminatedQuoteNamesWhereItStarts) {
 
 // ---- Token source -------------------------------------------------------------
 
-struct Handed {
-  std::string text;
-  int kind;
-  bool operator==(const Handed& other) const { return text == other.text && kind == other.kind; }
-  friend void PrintTo(const Handed& h, std::ostream* out) { *out << '"' << h.text << "\":" << h.kind; }
-};
-
-std::vector<Handed> Drain(DACTokenSource& source) {
+Tokens Drain(DACTokenSource& source) {
   // As a plug-in does: the first token without asking, then ask after each.
-  std::vector<Handed> out;
+  Tokens out;
   do {
     const char* text = nullptr;
     unsigned int length = 12345;
@@ -136,14 +128,14 @@ TEST(CommandTokenSource, HandsOutEveryTokenWithItsKindInOrder) {
   TokenizeResult result = TokenizeStreamCommand("GET DATA /TYPE=STREAM /PIPE='a b' /X=1.");
   ASSERT_TRUE(result.ok);
   CommandTokenSource source(result.tokens);
-  const std::vector<Handed> expected = {{"PIPE", W}, {"=", E}, {"a b", Q}, {"/", S},
+  const Tokens expected = {{"PIPE", W}, {"=", E}, {"a b", Q}, {"/", S},
                                         {"X", W},    {"=", E}, {"1", W}};
   EXPECT_EQ(Drain(source), expected);
 }
 
 TEST(CommandTokenSource, EmptyListHandsOutEmptyTokensEvenPastTheEnd) {
   CommandTokenSource source({});
-  const std::vector<Handed> one = {{"", source.TokenKind()}};
+  const Tokens one = {{"", source.TokenKind()}};
   EXPECT_EQ(Drain(source), one);
   EXPECT_FALSE(source.HasMoreTokens());
   const char* text = nullptr;

@@ -59,6 +59,7 @@ TEST(DataSource, ColumnsGetWholeSlotsAndTheIteratorAddressesEach) {
   for (unsigned int i = 0; i < 7; ++i) {
     EXPECT_EQ(source.Layout().FirstSlot(i), firstSlots[i]) << i;
     EXPECT_EQ(source.Layout().ByteOffset(i), 8u * firstSlots[i]) << i;
+    EXPECT_EQ(source.Layout().IsString(i), widths[i] > 0) << i;
     EXPECT_EQ(iterator.GetObsPointer(i), obs.Data() + 8 * firstSlots[i]) << i;
   }
   EXPECT_EQ(iterator.GetObsPointer(7), nullptr);

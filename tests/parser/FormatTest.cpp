@@ -98,12 +98,9 @@ TEST(FormatDefaults, ColumnWidthGivesSecondsOnlyWhenTheyFit) {
     unsigned long width;
     unsigned int decimals;
   } cases[] = {
-      {30, kFmtDATETIME, 30, 2}, {22, kFmtDATETIME, 22, 0},
-      {11, kFmtTIME, 11, 2},     {10, kFmtTIME, 10, 0},
-      {15, kFmtDTIME, 15, 2},    {14, kFmtDTIME, 14, 0},
-      {12, kFmtF, 12, 0},        {0, kFmtMTIME, 0, 0},
-      {0, kFmtYMDHMS, 0, 0},     {0, 99, 0, 0},
-      {0, kFmtE, 13, 5},         {0, kFmtA, 255, 0},
+      {30, kFmtDATETIME, 30, 2}, {22, kFmtDATETIME, 22, 0}, {11, kFmtTIME, 11, 2},   {10, kFmtTIME, 10, 0},
+      {15, kFmtDTIME, 15, 2},    {14, kFmtDTIME, 14, 0},    {12, kFmtF, 12, 0},      {0, kFmtMTIME, 0, 0},
+      {0, kFmtYMDHMS, 0, 0},     {0, 99, 0, 0},             {0, kFmtE, 13, 5},       {0, kFmtA, 255, 0},
   };
   StreamParser parser;
   for (const Case& c : cases) {
@@ -121,12 +118,8 @@ TEST(FormatSplit, CutsTheWordToItsKeyword) {
     const char* keyword;
     unsigned long width;
     unsigned int decimals;
-  } cases[] = {{"COMMA10.2", "COMMA", 10, 2},
-               {"8F", "F", 8, 0},
-               {"F.2", "F", 0, 0},
-               {".5", ".5", 0, 0},
-               {"A", "A", 0, 0},
-               {"12", "", 12, 0}};
+  } cases[] = {{"COMMA10.2", "COMMA", 10, 2}, {"8F", "F", 8, 0}, {"F.2", "F", 0, 0},
+               {".5", ".5", 0, 0},           {"A", "A", 0, 0},  {"12", "", 12, 0}};
   StreamParser parser;
   for (const Case& c : cases) {
     char word[StreamParser::kBufferSize];
@@ -172,14 +165,8 @@ TEST(DataTypeTable, KeywordsMapToTheirCodes) {
   struct Case {
     const char* word;
     int type;
-  } cases[] = {{"skip", kFmtF},
-               {"F", kFmtF},
-               {"Comma", kFmtCOMMA},
-               {"date", kFmtDATE},
-               {"DATETIME", kFmtDATETIME},
-               {"ymdhms", kFmtYMDHMS},
-               {"bogus", 0},
-               {"e", 0}};
+  } cases[] = {{"skip", kFmtF},         {"F", kFmtF},           {"Comma", kFmtCOMMA}, {"date", kFmtDATE},
+               {"DATETIME", kFmtDATETIME}, {"ymdhms", kFmtYMDHMS}, {"bogus", 0},         {"e", 0}};
   for (const Case& c : cases) {
     StreamParser parser(c.word, nullptr);
     DRAV_Variable variable(kFmtF);

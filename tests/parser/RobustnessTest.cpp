@@ -163,26 +163,4 @@ TEST(Robustness, EveryOperationOverRandomText) {
   }
 }
 
-// Commands put together from pieces of real syntax and noise, including
-// invalid UTF-8, cut at random places.
-TEST(Robustness, RandomCommandsNeverCrash) {
-  const char* pieces[] = {"/",        "=",         " ",     "\n",        "\t",    ".",
-                          "'",        "\"",        "PIPE",  "SOCKET",    "HOST",  "REWINDABLE",
-                          "SEEKABLE", "VARIABLES", "TYPE",  "STREAM",    "F8.2",  "A20",
-                          "8",        "X",         "é",     "\xff",      "\xc3",  "name",
-                          "TO",       "/tmp/p",    "5000",  "DATETIME",  "-",     "%d",
-                          "\"\"",     "''",        "inet:", "localhost", "E10.5", "MTIME"};
-  std::mt19937 random(12345);
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof pieces / sizeof *pieces - 1);
-  std::uniform_int_distribution<int> count(0, 60);
-  for (int round = 0; round < 3000; ++round) {
-    std::string body;
-    for (int n = count(random); n > 0; --n) body += pieces[pick(random)];
-    std::string text = (round % 3 == 0) ? body : Command(body);
-    std::uniform_int_distribution<std::size_t> cut(0, text.size());
-    if (round % 5 == 0) text.resize(cut(random));
-    ExpectCoherentOutcome(text);
-  }
-}
-
 }  // namespace

@@ -221,9 +221,18 @@ void TestFeeder::RunPipe() {
   }
 }
 
+void TestFeeder::ServeSocket(int conn, const std::string& head, std::size_t firstCase) {
+  Write(conn, head, firstCase);
+  // The end of the data is the end of what the feeder sends; the reading
+  // side stays open for "STOP".
+  shutdown(conn, SHUT_WR);
+  PassServed();
+}
+
 void TestFeeder::RunSocket() {
   BlockSigpipe();
   int conn = -1;
+  bool firstConnection = true, awaitingRequest = false;
   std::string pending;
   while (!stop_) {
     pollfd p[2] = {{listenFd_, POLLIN, 0}, {conn, POLLIN, 0}};
@@ -231,16 +240,19 @@ void TestFeeder::RunSocket() {
     if (conn >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
       char buffer[64];
       ssize_t n = recv(conn, buffer, sizeof buffer, 0);
-      if (n > 0) {
-        pending.append(buffer, static_cast<std::size_t>(n));
-        Received(std::string(buffer, static_cast<std::size_t>(n)));
-        // A request on a running connection is answered on a new one.
-        TakeRequests(pending);
+      if (n <= 0) {
+        close(conn);
+        conn = -1;
         continue;
       }
-      close(conn);
-      conn = -1;
-      pending.clear();
+      pending.append(buffer, static_cast<std::size_t>(n));
+      Received(std::string(buffer, static_cast<std::size_t>(n)));
+      // A later connection starts with where to begin; a request on a
+      // running connection is answered on a new one.
+      std::vector<std::size_t> requests = TakeRequests(pending);
+      if (awaitingRequest && !requests.empty()) ServeSocket(conn, "", requests[0]);
+      awaitingRequest = awaitingRequest && requests.empty();
+      continue;
     }
     if (!(p[0].revents & POLLIN)) continue;
     int next = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -248,28 +260,9 @@ void TestFeeder::RunSocket() {
     if (conn >= 0) close(conn);
     conn = next;
     pending.clear();
-    if (passesServed_ == 0) {
-      Write(conn, probe_, 0);
-    } else {
-      // The first bytes of a later connection say where to start.
-      std::vector<std::size_t> requests;
-      while (!stop_ && requests.empty()) {
-        pollfd first{conn, POLLIN, 0};
-        char buffer[wire::kSeekMessageBytes];
-        if (poll(&first, 1, kPollMs) <= 0) continue;
-        ssize_t n = recv(conn, buffer, sizeof buffer - pending.size(), 0);
-        if (n <= 0) break;
-        pending.append(buffer, static_cast<std::size_t>(n));
-        Received(std::string(buffer, static_cast<std::size_t>(n)));
-        requests = TakeRequests(pending);
-      }
-      if (requests.empty()) continue;
-      Write(conn, "", requests[0]);
-    }
-    // The end of the data is the end of what the feeder sends; the reading
-    // side stays open for "STOP".
-    shutdown(conn, SHUT_WR);
-    PassServed();
+    awaitingRequest = !firstConnection;
+    if (firstConnection) ServeSocket(conn, probe_, 0);
+    firstConnection = false;
   }
   if (conn >= 0) close(conn);
 }

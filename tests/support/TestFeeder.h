@@ -63,8 +63,10 @@ class TestFeeder {
   void RunPipe();
   void RunSocket();
   void ServePipe(std::size_t firstCase, bool laterPass);
+  void ServeSocket(int conn, const std::string& head, std::size_t firstCase);
   int OpenDataPipeWhenReaderComes();
-  bool Write(int fd, const std::string& bytes, std::size_t firstCase);
+  // Writes `head`, then the records from `firstCase` on.
+  bool Write(int fd, const std::string& head, std::size_t firstCase);
   // Takes whole messages off the front of `pending`; returns the first case
   // each RWND or SEEK asks for.
   std::vector<std::size_t> TakeRequests(std::string& pending);
