@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <random>
 
-#include "tests/fault/FeederProcess.h"
+#include "tests/support/FeederProcess.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav {

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/fault/FeederProcess.h"
+#include "tests/support/FeederProcess.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav {

@@ -1,14 +1,15 @@
-// The TCP client against real loopback listeners (port 0, a thread per
-// listener): its receive buffer, reconnects, options, failures. Every
-// blocking step has a watchdog: the listener polls with a timeout, and the
-// client's descriptor gets receive and send timeouts, so a fault fails the
-// test instead of hanging it.
+// The TCP client against real loopback listeners (port 0) served by feeder
+// processes: its receive buffer, reconnects, options, failures. Every
+// blocking receive and send of the client has a timeout, and a feeder that
+// is still running at the end is killed, so a fault fails the test instead
+// of hanging it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,15 +19,22 @@
 #include <vector>
 
 #include "host/Socket.h"
-#include "tests/support/LoopbackListener.h"
+#include "tests/support/FeederProcess.h"
 
 namespace {
 
 using drav::test::Connected;
-using drav::test::LoopbackListener;
+using drav::test::FeederProcess;
+using drav::test::LoopbackPort;
 using drav::test::PatternBytes;
-using drav::test::ReadBytes;
-using drav::test::WriteInPieces;
+namespace child = drav::test::child;
+
+// The feeder's script ended as written (a failed step exits with its own status).
+::testing::AssertionResult Succeeded(FeederProcess& feeder) {
+  const int status = feeder.Wait();
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the feeder's script failed, wait status " << status;
+}
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
 constexpr std::size_t kBulk = 1 << 20;
@@ -60,12 +68,10 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string stream = PatternBytes(c.streamBytes);
-    LoopbackListener listener(AF_INET);
-    ASSERT_TRUE(listener.Ok());
-    const auto pieces = c.pieces;
-    listener.Serve({[stream, pieces](int fd) { WriteInPieces(fd, stream, pieces); }});
+    LoopbackPort port;
+    FeederProcess feeder([&] { child::Write(child::AcceptOne(port.fd), stream, c.pieces, 1000); });
     Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
-    ASSERT_TRUE(Connected(socket, listener.Address()));
+    ASSERT_TRUE(Connected(socket, port.StreamName()));
     std::size_t at = 0;
     std::string got;
     for (std::size_t i = 0; at < stream.size(); ++i) {
@@ -80,8 +86,7 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
     char extra;
     EXPECT_EQ(socket.Receive(&extra, 1), 0) << "bytes beyond the end of the stream";
     EXPECT_EQ(socket.Receive(&extra, 1), 0) << "the end of the data stays the end";
-    listener.Join();
-    EXPECT_FALSE(listener.TimedOut());
+    EXPECT_TRUE(Succeeded(feeder));
   }
 }
 
@@ -99,17 +104,17 @@ bool WaitForQueued(int fd, int count) {
 TEST(SocketBuffer, BufferedBytesDoNotOutliveTheirConnection) {
   for (const bool clearFirst : {true, false}) {
     SCOPED_TRACE(clearFirst ? "Clear, then Connect" : "Connect again at once");
-    LoopbackListener listener(AF_INET);
-    ASSERT_TRUE(listener.Ok());
+    LoopbackPort port;
     const std::string first = std::string(80, 'A') + std::string(80, 'B');
     const std::string second(80, 'C');
-    listener.Serve({[first](int fd) {
-                      WriteInPieces(fd, first, {first.size()});
-                      ReadBytes(fd, 1);  // keep the connection until the client leaves
-                    },
-                    [second](int fd) { WriteInPieces(fd, second, {second.size()}); }});
+    FeederProcess feeder([&] {
+      int fd = child::AcceptOne(port.fd);
+      child::Write(fd, first, {});
+      child::Write(child::AcceptOne(port.fd), second, {});
+      close(fd);
+    });
     Socket socket(3);
-    ASSERT_TRUE(Connected(socket, listener.Address()));
+    ASSERT_TRUE(Connected(socket, port.StreamName()));
     // Both records stand in the kernel's queue before the first receive, so
     // that one receive takes both and the second waits in the buffer.
     ASSERT_TRUE(WaitForQueued(socket.Descriptor(), static_cast<int>(first.size())));
@@ -122,11 +127,10 @@ TEST(SocketBuffer, BufferedBytesDoNotOutliveTheirConnection) {
       EXPECT_EQ(socket.Receive(&record[0], 80), -1) << "a cleared socket has nothing to give";
       EXPECT_FALSE(socket.LastError().empty());
     }
-    ASSERT_TRUE(Connected(socket, listener.Address()));
+    ASSERT_TRUE(Connected(socket, port.StreamName()));
     ASSERT_EQ(socket.Receive(&record[0], 80), 80) << socket.LastError();
     EXPECT_EQ(record, second);
-    listener.Join();
-    EXPECT_FALSE(listener.TimedOut());
+    EXPECT_TRUE(Succeeded(feeder));
   }
 }
 
@@ -135,43 +139,39 @@ TEST(SocketBuffer, BufferedBytesDoNotOutliveTheirConnection) {
 class SocketFamilyTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    listener_.reset(new LoopbackListener(GetParam()));
-    if (!listener_->Ok()) GTEST_SKIP() << "no loopback listener for this address family";
+    if (port_.fd < 0) GTEST_SKIP() << "no loopback listener for this address family";
   }
-  void TearDown() override {
-    if (listener_) {
-      listener_->Join();
-      EXPECT_FALSE(listener_->TimedOut()) << "the listener's watchdog fired";
-    }
-  }
-  std::unique_ptr<LoopbackListener> listener_;
+  LoopbackPort port_{GetParam()};
 };
 
 TEST_P(SocketFamilyTest, SendsReceivesAndConnectsAgainAfterClear) {
-  auto received = std::make_shared<std::string>();
   const std::string seek("SEEK\x01\x02\x03\x04\x05\x06\x07\x08", 12);
-  listener_->Serve({[received, seek](int fd) {
-                      *received = ReadBytes(fd, seek.size());
-                      WriteInPieces(fd, PatternBytes(80), {1, 3, 7, 2, 13});
-                    },
-                    [](int fd) { WriteInPieces(fd, "again", {2}); }});
+  const std::string record = PatternBytes(80), again = "again";
+  const std::vector<std::size_t> pieces = {1, 3, 7, 2, 13};
+  FeederProcess feeder([&] {  // the child only makes system calls
+    int fd = child::AcceptOne(port_.fd);
+    child::Expect(fd, seek);
+    child::Write(fd, record, pieces, 1000);
+    child::Write(child::AcceptOne(port_.fd), again, pieces, 1000);
+  });
   Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
-  ASSERT_TRUE(Connected(socket, listener_->Address()));
+  ASSERT_TRUE(Connected(socket, port_.StreamName()));
   EXPECT_EQ(socket.Send(seek.data(), seek.size()), static_cast<int>(seek.size()));
   std::string buffer(80, '\0');
   EXPECT_EQ(socket.Receive(&buffer[0], 80), 80);
-  EXPECT_EQ(buffer, PatternBytes(80));
-  EXPECT_EQ(*received, seek);
+  EXPECT_EQ(buffer, record);
   socket.Clear();
-  ASSERT_TRUE(Connected(socket, listener_->Address()));
+  ASSERT_TRUE(Connected(socket, port_.StreamName()));
   ASSERT_EQ(socket.Receive(&buffer[0], 5), 5);
   EXPECT_EQ(buffer.substr(0, 5), "again");
+  EXPECT_TRUE(Succeeded(feeder)) << "the feeder did not receive the SEEK message whole";
 }
 
 TEST_P(SocketFamilyTest, DescriptorIsCloseOnExecWithTheAskedOptions) {
-  listener_->Serve({[](int fd) { ReadBytes(fd, 1); }});
+  const std::string x = "x";
+  FeederProcess feeder([&] { child::Expect(child::AcceptOne(port_.fd), x); });
   Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
-  ASSERT_TRUE(Connected(socket, listener_->Address()));
+  ASSERT_TRUE(Connected(socket, port_.StreamName()));
   const int fd = socket.Descriptor();
   EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
   EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads must block after connecting";
@@ -182,22 +182,25 @@ TEST_P(SocketFamilyTest, DescriptorIsCloseOnExecWithTheAskedOptions) {
   ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &length), 0);
   EXPECT_NE(value, 0);
   EXPECT_EQ(socket.Send("x", 1), 1);
+  EXPECT_TRUE(Succeeded(feeder));
 }
 
 TEST_P(SocketFamilyTest, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
-  // The peer closes at once; further sends meet a reset connection. Without
-  // MSG_NOSIGNAL the default SIGPIPE action would end this test program.
-  // It waits for one byte first, so the reset cannot overtake the client's
-  // own check that the connection was made.
-  listener_->Serve({[](int fd) {
-    ReadBytes(fd, 1);
+  // The peer resets the connection; further sends fail. Without MSG_NOSIGNAL
+  // the default SIGPIPE action would end this test program. The peer waits
+  // for one byte first, so the reset cannot overtake the client's own check
+  // that the connection was made.
+  const std::string ready = "r";
+  FeederProcess feeder([&] {
+    int fd = child::AcceptOne(port_.fd);
+    child::Expect(fd, ready);
     linger abort{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  }});
+  });
   Socket socket(3);
-  ASSERT_TRUE(Connected(socket, listener_->Address()));
+  ASSERT_TRUE(Connected(socket, port_.StreamName()));
   ASSERT_EQ(socket.Send("r", 1), 1);
-  listener_->Join();
+  ASSERT_TRUE(Succeeded(feeder));
   const std::string chunk(64 * 1024, 'x');
   bool failed = false;
   for (int i = 0; i < 200 && !failed; ++i) failed = socket.Send(chunk.data(), chunk.size()) != static_cast<int>(chunk.size());
@@ -227,24 +230,23 @@ TEST(SocketAddress, RefusesMalformedAddressesWithoutConnecting) {
 TEST(SocketAddress, TriesEveryAddressOfAName) {
   // "localhost" may resolve to ::1 before 127.0.0.1; a listener on IPv4 only
   // must still be reached.
-  LoopbackListener listener(AF_INET);
-  ASSERT_TRUE(listener.Ok());
-  listener.Serve({[](int fd) { WriteInPieces(fd, "ok", {2}); }});
+  LoopbackPort port(AF_INET);
+  const std::string ok = "ok";
+  FeederProcess feeder([&] { child::Write(child::AcceptOne(port.fd), ok, {}); });
   Socket socket(3);
-  ASSERT_TRUE(Connected(socket, "inet:localhost:" + std::to_string(listener.Port())));
+  ASSERT_TRUE(Connected(socket, "inet:localhost:" + std::to_string(port.port)));
   char buffer[2];
   EXPECT_EQ(socket.Receive(buffer, 2), 2);
-  listener.Join();
-  EXPECT_FALSE(listener.TimedOut());
+  EXPECT_TRUE(Succeeded(feeder));
 }
 
 TEST(SocketAddress, RefusedConnectionReturnsNonZeroWithTheReason) {
   int port = 0;
   {
     // A port that was just free and now has no listener.
-    LoopbackListener closed(AF_INET);
-    ASSERT_TRUE(closed.Ok());
-    port = closed.Port();
+    LoopbackPort closed(AF_INET);
+    ASSERT_GE(closed.fd, 0);
+    port = closed.port;
   }
   Socket socket(3);
   EXPECT_EQ(socket.Connect(VUString(("inet:127.0.0.1:" + std::to_string(port)).c_str())), -3);

@@ -18,7 +18,7 @@
 #include <stdexcept>
 
 #include "host/WireFormat.h"
-#include "tests/support/LoopbackListener.h"
+#include "tests/support/Loopback.h"
 
 namespace drav {
 namespace test {

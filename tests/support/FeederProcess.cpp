@@ -1,4 +1,4 @@
-#include "tests/fault/FeederProcess.h"
+#include "tests/support/FeederProcess.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -9,9 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-
-#include "tests/support/LoopbackListener.h"
 
 namespace drav {
 namespace test {
@@ -39,15 +38,6 @@ int FeederProcess::Wait() {
   return status_;
 }
 
-LoopbackPort::LoopbackPort() { fd = ListenOnLoopback(AF_INET, &port); }
-
-LoopbackPort::~LoopbackPort() { Close(); }
-
-void LoopbackPort::Close() {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 namespace child {
 
 namespace {
@@ -55,6 +45,7 @@ namespace {
 constexpr int kOpenFailed = 71;
 constexpr int kAcceptFailed = 72;
 constexpr int kWriteFailed = 73;
+constexpr int kUnexpectedBytes = 74;
 }  // namespace
 
 int OpenForWriting(const char* path) {
@@ -80,6 +71,17 @@ int AcceptOne(int listenFd) {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
+}
+
+void Expect(int fd, const std::string& bytes) {
+  char buffer[256];
+  for (std::size_t at = 0; at < bytes.size();) {
+    ssize_t n = read(fd, buffer, std::min(sizeof buffer, bytes.size() - at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || bytes.compare(at, static_cast<std::size_t>(n), buffer, static_cast<std::size_t>(n)) != 0)
+      _exit(kUnexpectedBytes);
+    at += static_cast<std::size_t>(n);
+  }
 }
 
 void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros) {
