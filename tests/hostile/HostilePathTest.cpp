@@ -20,8 +20,9 @@ namespace drav {
 namespace test {
 namespace {
 
-// Every entry of the folder with what it is: type, inode, and a regular
-// file's bytes or a link's target. Equal snapshots: nothing was touched.
+// Every entry of the folder with what it is: type, device and inode, and a
+// regular file's bytes or a link's target. Equal snapshots: nothing was
+// touched.
 using Snapshot = std::map<std::string, std::string>;
 
 Snapshot Take(const TempDir& dir) {
@@ -37,7 +38,7 @@ Snapshot Take(const TempDir& dir) {
              : S_ISLNK(info.st_mode)  ? "link"
              : S_ISDIR(info.st_mode)  ? "directory"
                                       : "other") +
-            std::string(" inode ") + std::to_string(info.st_ino);
+            std::string(" device ") + std::to_string(info.st_dev) + " inode " + std::to_string(info.st_ino);
     if (S_ISREG(info.st_mode)) {
       std::ostringstream bytes;
       bytes << std::ifstream(path, std::ios::binary).rdbuf();
