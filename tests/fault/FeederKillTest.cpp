@@ -1,7 +1,8 @@
 // Feeders that are real processes and die mid-stream: killed by SIGKILL at
-// random byte offsets, or writing one byte at a time. The host must deliver
-// exactly the whole records written before the cut, set RowCount to their
-// number, and never take a partial record for a case.
+// random byte offsets (and once after the whole stream, written one byte at
+// a time). The host must deliver exactly the whole records written before
+// the cut, set RowCount to their number, and never take a partial record
+// for a case.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,9 +11,8 @@
 #include <algorithm>
 #include <random>
 
-#include "tests/fault/FeederProcess.h"
-#include "tests/stream/StreamTestSupport.h"
-#include "tests/support/Watchdog.h"
+#include "tests/support/FeederProcess.h"
+#include "tests/support/StreamSupport.h"
 
 namespace drav {
 namespace test {
@@ -21,16 +21,11 @@ namespace {
 constexpr int kRecords = 60;
 constexpr int kKillsPerTransport = 120;
 
-std::string Joined(const std::vector<std::string>& records) {
-  std::string bytes;
-  for (const std::string& record : records) bytes += record;
-  return bytes;
-}
-
 // Cut points: every record boundary's neighbours are the likeliest to hide
-// an off-by-one, so a few are always tried, the rest are uniform.
+// an off-by-one, so a few are always tried, the rest are uniform. The first
+// is the whole stream.
 std::vector<std::size_t> CutPoints(std::size_t total, std::size_t record, std::mt19937& random) {
-  std::vector<std::size_t> cuts = {0, 1, record - 1, record, record + 1, total - 1, total};
+  std::vector<std::size_t> cuts = {total, 0, 1, record - 1, record, record + 1, total - 1};
   std::uniform_int_distribution<std::size_t> anywhere(0, total);
   while (cuts.size() < static_cast<std::size_t>(kKillsPerTransport)) cuts.push_back(anywhere(random));
   return cuts;
@@ -53,20 +48,14 @@ class FeederKillTest : public testing::TestWithParam<Transport> {
   // Starts a feeder that writes the first `cut` bytes of `wire` (for a
   // socket: probe and records) in `pieces`, then dies by SIGKILL.
   std::unique_ptr<FeederProcess> StartDyingFeeder(const std::string& wire, std::size_t cut,
-                                                  const std::vector<std::size_t>& pieces) {
+                                                  const std::vector<std::size_t>& pieces, int pauseMicros) {
     const std::string prefix = wire.substr(0, cut);
-    if (GetParam().socket) {
-      const int listenFd = port_.fd;
-      return std::make_unique<FeederProcess>([&prefix, &pieces, listenFd] {
-        int fd = child::AcceptOne(listenFd);
-        child::Write(fd, prefix, pieces);
-        child::DieByKill();
-      });
-    }
-    const std::string path = dir_.MakeFifo("data.pipe");
-    return std::make_unique<FeederProcess>([&prefix, &pieces, &path] {
-      int fd = child::OpenForWriting(path.c_str());
-      child::Write(fd, prefix, pieces);
+    const bool socket = GetParam().socket;
+    const int listenFd = port_.fd;
+    const std::string path = socket ? "" : dir_.MakeFifo("data.pipe");
+    return std::make_unique<FeederProcess>([&] {
+      int fd = socket ? child::AcceptOne(listenFd) : child::OpenForWriting(path.c_str());
+      child::Write(fd, prefix, pieces, pauseMicros);
       child::DieByKill();
     });
   }
@@ -83,7 +72,7 @@ TEST_P(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
   ASSERT_GE(port_.fd, 0);
   const std::vector<std::string> records = TestRecords(kRecords);
   const std::size_t record = records[0].size();
-  const std::string probe = GetParam().socket ? FeederOptions::NativeProbe() : "";
+  const std::string probe = GetParam().socket ? NativeProbe() : "";
   const std::string wire = probe + Joined(records);
   const unsigned seed = std::random_device{}();
   std::mt19937 random(seed);
@@ -91,45 +80,24 @@ TEST_P(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
 
   int survived = 0;
   for (std::size_t cut : CutPoints(wire.size(), record, random)) {
-    const std::vector<std::size_t> pieces = RandomPieces(record, random);
-    auto feeder = StartDyingFeeder(wire, cut, pieces);
+    // The whole stream goes one byte at a time, with a pause after each, so
+    // the reader sees every byte arrive alone.
+    const bool whole = cut == wire.size() && survived == 0;
+    auto feeder = StartDyingFeeder(wire, cut, whole ? std::vector<std::size_t>{1} : RandomPieces(record, random),
+                                   whole ? 20 : 0);
     ASSERT_TRUE(feeder->Started());
-    const std::size_t whole = cut < probe.size() ? 0 : (cut - probe.size()) / record;
+    const std::size_t delivered = cut < probe.size() ? 0 : (cut - probe.size()) / record;
     auto source = OpenSource(StreamName(), nullptr, false, GetParam().socket);
     const std::vector<std::string> cases = ReadPass(*source);
-    ASSERT_EQ(cases.size(), whole) << "cut at byte " << cut;
+    ASSERT_EQ(cases.size(), delivered) << "cut at byte " << cut;
     ASSERT_TRUE(std::equal(cases.begin(), cases.end(), records.begin())) << "cut at byte " << cut;
-    ASSERT_EQ(source->RowCount(), static_cast<long long>(whole)) << "cut at byte " << cut;
+    ASSERT_EQ(source->RowCount(), static_cast<long long>(delivered)) << "cut at byte " << cut;
     const int status = feeder->Wait();
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
         << "the feeder's own script failed (status " << status << ") at cut " << cut;
     ++survived;
   }
   RecordProperty("kills_survived", survived);
-}
-
-TEST_P(FeederKillTest, FeederWritingOneByteAtATimeLosesNothing) {
-  ASSERT_GE(port_.fd, 0);
-  const std::vector<std::string> records = TestRecords(kRecords);
-  const std::string wire = (GetParam().socket ? FeederOptions::NativeProbe() : "") + Joined(records);
-  const std::vector<std::size_t> oneByte = {1};
-  std::unique_ptr<FeederProcess> feeder;
-  if (GetParam().socket) {
-    const int listenFd = port_.fd;
-    feeder = std::make_unique<FeederProcess>([&wire, &oneByte, listenFd] {
-      child::Write(child::AcceptOne(listenFd), wire, oneByte, 20);
-    });
-  } else {
-    const std::string path = dir_.MakeFifo("data.pipe");
-    feeder = std::make_unique<FeederProcess>([&wire, &oneByte, &path] {
-      child::Write(child::OpenForWriting(path.c_str()), wire, oneByte, 20);
-    });
-  }
-  auto source = OpenSource(StreamName(), nullptr, false, GetParam().socket);
-  EXPECT_EQ(ReadPass(*source), records);
-  EXPECT_EQ(source->RowCount(), kRecords);
-  const int status = feeder->Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, FeederKillTest,

@@ -9,55 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
-
-#include "tests/fault/FeederProcess.h"
-#include "tests/stream/StreamTestSupport.h"
-#include "tests/support/Watchdog.h"
+#include "tests/support/FeederProcess.h"
+#include "tests/support/StreamSupport.h"
 
 namespace drav {
 namespace test {
 namespace {
-
-// The default action of SIGPIPE ends the program: any SIGPIPE the plug-in
-// let through fails the whole test program instead of passing unseen.
-class SigpipeIsFatal {
- public:
-  SigpipeIsFatal() {
-    struct sigaction deflt {};
-    deflt.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &deflt, &saved_);
-  }
-  ~SigpipeIsFatal() { sigaction(SIGPIPE, &saved_, nullptr); }
-
- private:
-  struct sigaction saved_ {};
-};
-
-int ThrownBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (int id) {
-    return id;
-  }
-  return 0;
-}
-
-std::string Joined(const std::vector<std::string>& records) {
-  std::string bytes;
-  for (const std::string& record : records) bytes += record;
-  return bytes;
-}
-
-// Reads one pass that starts with a seek to `caseNumber` (when >= 0).
-std::vector<std::string> ReadPassFrom(const DRAV_StreamDataSrc& source, long long caseNumber) {
-  OBS obs(source.GetObsAreaSize());
-  std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
-  if (caseNumber >= 0) it->Seek(caseNumber);
-  std::vector<std::string> cases;
-  while (it->Next() == 1) cases.emplace_back(obs.Data(), obs.Bytes());
-  return cases;
-}
 
 TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
   Watchdog watchdog(60, "gone pipe feeder");
@@ -77,8 +34,8 @@ TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
   EXPECT_EQ(ReadPass(*source), records);
   ASSERT_TRUE(WIFEXITED(feeder.Wait()));
 
-  EXPECT_TRUE(ReadPassFrom(*source, -1).empty()) << "rewind with nobody to answer";
-  EXPECT_TRUE(ReadPassFrom(*source, 3).empty()) << "seek with nobody to answer";
+  EXPECT_TRUE(ReadPass(*source).empty()) << "rewind with nobody to answer";
+  EXPECT_TRUE(ReadPass(*source, -1, 3).empty()) << "seek with nobody to answer";
   EXPECT_EQ(source->RowCount(), 5) << "the first pass's count stands";
   struct stat st;
   EXPECT_EQ(stat(rewind.c_str(), &st), 0) << "the rewind pipe is the feeder's to remove";
@@ -88,7 +45,7 @@ TEST(GoneFeederTest, SocketRewindSeekAndStopAfterTheFeederExited) {
   Watchdog watchdog(60, "gone socket feeder");
   SigpipeIsFatal sigpipe;
   const std::vector<std::string> records = TestRecords(5);
-  const std::string wire = FeederOptions::NativeProbe() + Joined(records);
+  const std::string wire = NativeProbe() + Joined(records);
   auto port = std::make_unique<LoopbackPort>();
   ASSERT_GE(port->fd, 0);
   const std::string name = port->StreamName();
@@ -99,8 +56,8 @@ TEST(GoneFeederTest, SocketRewindSeekAndStopAfterTheFeederExited) {
   port.reset();  // nobody listens any more: reconnects are refused
 
   EXPECT_EQ(ReadPass(*source), records);  // ends with "STOP" to a closed peer
-  EXPECT_TRUE(ReadPassFrom(*source, -1).empty());
-  EXPECT_TRUE(ReadPassFrom(*source, 2).empty());
+  EXPECT_TRUE(ReadPass(*source).empty());
+  EXPECT_TRUE(ReadPass(*source, -1, 2).empty());
   EXPECT_EQ(source->RowCount(), 5);
 }
 
@@ -155,7 +112,7 @@ TEST_P(BadPeerTest, EndsWithAnEmptyStreamOrTheConnectMessage) {
   ASSERT_EQ(ThrownBy([&] { source = OpenSource(name, "rewindsupported", true, true); }), 0);
   EXPECT_TRUE(ReadPass(*source).empty());
   EXPECT_EQ(source->RowCount(), 0);
-  EXPECT_TRUE(ReadPassFrom(*source, 1).empty()) << "the peer has gone: the seek's reconnect fails";
+  EXPECT_TRUE(ReadPass(*source, -1, 1).empty()) << "the peer has gone: the seek's reconnect fails";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -168,14 +125,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PeerCase>& info) { return info.param.name; });
 
 // ---- Rewind pipes nobody reads --------------------------------------------
-
-TEST(RewindPipeTest, MissingRewindPipeGives2280AtOnce) {
-  Watchdog watchdog(60, "missing rewind pipe");
-  TempDir dir;
-  const std::string data = dir.MakeFifo("data.pipe");
-  EXPECT_EQ(ThrownBy([&] { DRAV_StreamDataSrc s(data.c_str(), dir.File("gone").c_str(), false, false); }),
-            2280);
-}
 
 // A rewind pipe left behind by a feeder that died: nobody will ever read
 // it. The check gives up after the feeder's start-up allowance instead of

@@ -12,103 +12,66 @@
 
 namespace {
 
-// Columns: numeric, A3, numeric, A8, A9, numeric, A20.
-const int kWidths[] = {0, 3, 0, 8, 9, 0, 20};
-// First slot of each column: A3 takes 1 slot, A8 1, A9 2, A20 3.
-const int kFirstSlots[] = {0, 1, 2, 3, 4, 6, 7};
-constexpr int kSlots = 10;
-
-void MakeColumns(DRAV_DataSource& source) {
-  for (int width : kWidths) source.MakeVariable(width, nullptr);
-}
-
-TEST(DataSource, NewSourceIsEmptyWithHarmlessAnswers) {
+TEST(DataSource, SourceWithoutColumnsGivesHarmlessAnswers) {
   DRAV_DataSource source(nullptr);
-  EXPECT_EQ(source.ColumnCount(), 0);
   EXPECT_EQ(source.GetObsAreaSize(), 0);
   EXPECT_EQ(source.RowCount(), -1);
   EXPECT_EQ(source.GetNSplitVars(), 0u);
   EXPECT_FALSE(source.GetSplitqSeparate());
   EXPECT_FALSE(source.IsLoaded());
   EXPECT_EQ(source.NParents(), 0);
-  EXPECT_STREQ(source.GetFileSpec(), "");
   EXPECT_EQ(source.GetVariable(0), nullptr);
   OBS obs(1);
-  EXPECT_EQ(source.MakeIterator(&obs), nullptr);
-}
-
-TEST(DataSource, KeepsItsOwnCopyOfTheFileSpec) {
-  DRAV_DataSource source(nullptr);
+  EXPECT_EQ(source.MakeIterator(&obs), nullptr) << "only a stream source reads cases";
   std::string spec = "inet:localhost:5000";
   source.SetFileSpec(spec.c_str());
   spec.assign("overwritten");
-  EXPECT_STREQ(source.GetFileSpec(), "inet:localhost:5000");
+  EXPECT_STREQ(source.GetFileSpec(), "inet:localhost:5000") << "the source keeps its own copy";
   source.SetFileSpec(nullptr);
   EXPECT_STREQ(source.GetFileSpec(), "");
+  EXPECT_NE(source.MakeVariable(0, nullptr), nullptr) << "the index is optional";
 }
 
-TEST(DataSource, MakeVariableAppendsColumnsInOrder) {
+TEST(DataSource, ColumnsGetWholeSlotsAndTheIteratorAddressesEach) {
+  // Numeric, A3, numeric, A8, A9, numeric, A20: A9 takes 2 slots, A20 3.
+  const int widths[] = {0, 3, 0, 8, 9, 0, 20};
+  const int firstSlots[] = {0, 1, 2, 3, 4, 6, 7};
   DRAV_DataSource source(nullptr);
-  for (unsigned int i = 0; i < sizeof kWidths / sizeof kWidths[0]; ++i) {
+  for (unsigned int i = 0; i < 7; ++i) {
     unsigned int index = 999;
-    DRAV_Variable* variable = source.MakeVariable(kWidths[i], &index);
-    ASSERT_NE(variable, nullptr);
+    DRAV_Variable* variable = source.MakeVariable(widths[i], &index);
     EXPECT_EQ(index, i);
     EXPECT_EQ(source.GetVariable(static_cast<int>(i)), variable);
-    EXPECT_EQ(variable->StringWidth(), kWidths[i]);
-    EXPECT_EQ(variable->IsString(), kWidths[i] > 0);
+    EXPECT_EQ(variable->StringWidth(), widths[i]);
+    EXPECT_EQ(variable->IsString(), widths[i] > 0);
   }
   EXPECT_EQ(source.ColumnCount(), 7);
   EXPECT_EQ(source.GetVariable(7), nullptr);
   EXPECT_EQ(source.GetVariable(-1), nullptr);
-}
+  ASSERT_EQ(source.GetObsAreaSize(), 10);
 
-TEST(DataSource, ObsAreaSizeIsTheLayoutSlotCount) {
-  DRAV_DataSource source(nullptr);
-  MakeColumns(source);
-  EXPECT_EQ(source.GetObsAreaSize(), kSlots);
-  EXPECT_EQ(source.Layout().SlotCount(), kSlots);
-  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(source.Layout().FirstSlot(i), kFirstSlots[i]);
+  OBS obs(source.GetObsAreaSize());
+  ASSERT_EQ(obs.Bytes(), 80u);
+  EXPECT_EQ(obs.SlotCount(), 10);
+  EXPECT_EQ(source.Layout().RecordBytes(), obs.Bytes());
+  for (std::size_t i = 0; i < obs.Bytes(); ++i) ASSERT_EQ(obs.Data()[i], 0) << "a new case buffer is zeroed";
+  DRAV_InputCaseIterator iterator(source, &obs);
+  for (unsigned int i = 0; i < 7; ++i) {
+    EXPECT_EQ(source.Layout().FirstSlot(i), firstSlots[i]) << i;
+    EXPECT_EQ(source.Layout().ByteOffset(i), 8u * firstSlots[i]) << i;
+    EXPECT_EQ(source.Layout().IsString(i), widths[i] > 0) << i;
+    EXPECT_EQ(iterator.GetObsPointer(i), obs.Data() + 8 * firstSlots[i]) << i;
+  }
+  EXPECT_EQ(iterator.GetObsPointer(7), nullptr);
+  OBS empty(0);
+  EXPECT_NE(empty.Data(), nullptr);
 }
 
 TEST(CaseLayout, StringWidthsRoundUpToWholeSlots) {
   const struct {
-    int width;
-    int slots;
-  } cases[] = {{0, 1}, {-3, 1}, {1, 1}, {7, 1}, {8, 1}, {9, 2}, {16, 2}, {17, 3}, {255, 32},
-               {32767, 4096}};
+    int width, slots;
+  } cases[] = {{0, 1}, {-3, 1}, {1, 1}, {7, 1}, {8, 1}, {9, 2}, {16, 2}, {17, 3}, {255, 32}, {32767, 4096}};
   for (const auto& c : cases) EXPECT_EQ(drav::wire::SlotsFor(c.width), c.slots) << c.width;
-}
-
-TEST(CaseIterator, ObsPointerAddressesEachColumnsSlot) {
-  DRAV_DataSource source(nullptr);
-  MakeColumns(source);
-  OBS obs(source.GetObsAreaSize());
-  ASSERT_EQ(obs.Bytes(), 8u * kSlots);
-  DRAV_InputCaseIterator iterator(source, &obs);
-  for (unsigned int i = 0; i < 7; ++i) {
-    EXPECT_EQ(iterator.GetObsPointer(i), obs.Data() + 8 * kFirstSlots[i]) << i;
-  }
-  EXPECT_EQ(iterator.GetObsPointer(7), nullptr);
-
-  // A record read into column 0's address lands whole, and each numeric
-  // column's value is read back at its own address.
-  double* slots = reinterpret_cast<double*>(obs.Data());
-  slots[0] = 1.5;
-  slots[2] = -2.25;
-  slots[6] = 1e10;
-  EXPECT_EQ(*reinterpret_cast<double*>(iterator.GetObsPointer(0)), 1.5);
-  EXPECT_EQ(*reinterpret_cast<double*>(iterator.GetObsPointer(2)), -2.25);
-  EXPECT_EQ(*reinterpret_cast<double*>(iterator.GetObsPointer(5)), 1e10);
-}
-
-TEST(CaseBuffer, StartsZeroedAndAlwaysHasStorage) {
-  OBS obs(3);
-  EXPECT_EQ(obs.SlotCount(), 3);
-  for (std::size_t i = 0; i < obs.Bytes(); ++i) EXPECT_EQ(obs.Data()[i], 0) << i;
-  OBS empty(0);
-  EXPECT_NE(empty.Data(), nullptr);
-  EXPECT_EQ(empty.Bytes(), 0u);
 }
 
 // ---- Registry -------------------------------------------------------------------
@@ -117,93 +80,62 @@ TEST(CaseBuffer, StartsZeroedAndAlwaysHasStorage) {
 // (a leak also fails the sanitizer build).
 class CountedSource : public DRAV_DataSource {
  public:
-  explicit CountedSource(int tag) : DRAV_DataSource(nullptr), tag_(tag) { ++live; }
+  explicit CountedSource(int tag) : DRAV_DataSource(nullptr), tag(tag) { ++live; }
   ~CountedSource() override { --live; }
-  int Tag() const { return tag_; }
+  const int tag;
   static int live;
-
- private:
-  int tag_;
 };
 int CountedSource::live = 0;
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override { ServerDataManager::GetInstance().ReleaseAll(); }
+  void SetUp() override { registry.ReleaseAll(); }
   void TearDown() override {
-    ServerDataManager::GetInstance().ReleaseAll();
+    registry.ReleaseAll();
     EXPECT_EQ(CountedSource::live, 0);
   }
+  int TagAt(std::size_t index) { return static_cast<const CountedSource*>(registry.Get(index))->tag; }
   ServerDataManager& registry = ServerDataManager::GetInstance();
 };
 
-int TagOf(const DRAV_DataSource* source) {
-  return static_cast<const CountedSource*>(source)->Tag();
-}
-
-TEST_F(RegistryTest, AddTakesOwnershipAndKeepsOrder) {
+TEST_F(RegistryTest, KeepsOrderAndHandsOwnershipBack) {
+  EXPECT_EQ(registry.TakeLast(), nullptr);
   EXPECT_EQ(registry.Add(*new CountedSource(1), "", false), 0);
   EXPECT_EQ(registry.Add(*new CountedSource(2), "b", false), 1);
   EXPECT_EQ(registry.Add(*new CountedSource(3), "", false), 2);
-  ASSERT_EQ(registry.Count(), 3u);
-  EXPECT_EQ(TagOf(registry.Get(0)), 1);
-  EXPECT_EQ(TagOf(registry.Get(2)), 3);
+  EXPECT_EQ(registry.Add(*new CountedSource(4), "", false), 3);
   EXPECT_EQ(registry.NameOf(1), "b");
-  EXPECT_EQ(registry.Get(3), nullptr);
-  EXPECT_EQ(CountedSource::live, 3);
-}
-
-TEST_F(RegistryTest, TakeHandsOwnershipBack) {
-  registry.Add(*new CountedSource(1), "", false);
-  registry.Add(*new CountedSource(2), "", false);
-  registry.Add(*new CountedSource(3), "", false);
+  EXPECT_EQ(registry.Get(4), nullptr);
   std::unique_ptr<DRAV_DataSource> middle = registry.Take(1);
   ASSERT_NE(middle, nullptr);
-  EXPECT_EQ(TagOf(middle.get()), 2);
+  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag, 2);
   std::unique_ptr<DRAV_DataSource> last = registry.TakeLast();
   ASSERT_NE(last, nullptr);
-  EXPECT_EQ(TagOf(last.get()), 3);
-  EXPECT_EQ(registry.Count(), 1u);
+  EXPECT_EQ(static_cast<CountedSource&>(*last).tag, 4);
   EXPECT_EQ(registry.Take(5), nullptr);
   middle.reset();
+  EXPECT_EQ(CountedSource::live, 3);
+  registry.Release(0);
+  registry.Release(9);  // out of range: nothing happens
+  ASSERT_EQ(registry.Count(), 1u);
+  EXPECT_EQ(TagAt(0), 3);
   EXPECT_EQ(CountedSource::live, 2);
 }
 
-TEST_F(RegistryTest, TakeLastOfAnEmptyRegistryIsNull) { EXPECT_EQ(registry.TakeLast(), nullptr); }
-
-TEST_F(RegistryTest, ReleaseDestroysOneSourceAndReleaseAllTheRest) {
-  registry.Add(*new CountedSource(1), "", false);
-  registry.Add(*new CountedSource(2), "", false);
-  registry.Release(0);
-  EXPECT_EQ(CountedSource::live, 1);
-  ASSERT_EQ(registry.Count(), 1u);
-  EXPECT_EQ(TagOf(registry.Get(0)), 2);
-  registry.Release(9);  // out of range: nothing happens
-  EXPECT_EQ(CountedSource::live, 1);
-  registry.ReleaseAll();
-  EXPECT_EQ(CountedSource::live, 0);
-  EXPECT_EQ(registry.Count(), 0u);
-}
-
-TEST_F(RegistryTest, ReplaceSwapsASourceOfTheSameName) {
+TEST_F(RegistryTest, ReplaceSwapsASourceOfTheSameNameOnly) {
   registry.Add(*new CountedSource(1), "data", false);
   registry.Add(*new CountedSource(2), "data", false);  // no replace: both kept
-  EXPECT_EQ(registry.Count(), 2u);
   EXPECT_EQ(registry.Add(*new CountedSource(3), "data", true), 0);
   EXPECT_EQ(registry.Count(), 2u);
-  EXPECT_EQ(TagOf(registry.Get(0)), 3);
+  EXPECT_EQ(TagAt(0), 3);
   EXPECT_EQ(CountedSource::live, 2);
   // An empty name never replaces.
   registry.Add(*new CountedSource(4), "", true);
   registry.Add(*new CountedSource(5), "", true);
   EXPECT_EQ(registry.Count(), 4u);
-}
-
-TEST_F(RegistryTest, AddingTheSameSourceTwiceKeepsOneOwner) {
-  CountedSource* source = new CountedSource(1);
-  EXPECT_EQ(registry.Add(*source, "", false), 0);
-  EXPECT_EQ(registry.Add(*source, "", false), 0);
-  EXPECT_EQ(registry.Count(), 1u);
+  // The same source added again keeps one owner.
+  EXPECT_EQ(registry.Add(*registry.Get(3), "", false), 3);
+  EXPECT_EQ(registry.Count(), 4u);
 }
 
 }  // namespace

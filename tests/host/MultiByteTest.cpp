@@ -32,33 +32,34 @@ TEST(MultiByteCompare, IgnoresCaseForAsciiAndOtherLetters) {
   }
 }
 
-TEST(MultiByteCompare, OrdersLikeASortWithSignsThatAgree) {
-  EXPECT_LT(DRAVMBstricmp_A("abc", "ABD"), 0);
-  EXPECT_GT(DRAVMBstricmp_A("b", "A"), 0);
-  EXPECT_LT(DRAVMBstricmp_A("ab", "ABC"), 0);
-  EXPECT_LT(DRAVMBstrcmp_A("a", "b"), 0);
-  EXPECT_GT(DRAVMBstrcmp_A("b", "a"), 0);
-}
+int Sign(int value) { return (value > 0) - (value < 0); }
 
-TEST(MultiByteCompare, CaseSensitiveCompareIsByteForByte) {
-  EXPECT_EQ(DRAVMBstrcmp_A("caf\xC3\xA9", "caf\xC3\xA9"), 0);
-  EXPECT_NE(DRAVMBstrcmp_A("caf\xC3\xA9", "CAF\xC3\x89"), 0);
-  EXPECT_NE(DRAVMBstrcmp_A("a", "A"), 0);
-}
-
-TEST(MultiByteCompare, CountedCompareCountsCharactersNotBytes) {
-  // Two characters of "éa" are three bytes.
-  EXPECT_EQ(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 2), 0);
-  EXPECT_NE(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 3), 0);
-  EXPECT_EQ(DRAVMBstrnicmp_A("PIPE=x", "pipe", 4), 0);
-  EXPECT_NE(DRAVMBstrnicmp_A("PIP", "pipe", 4), 0);  // a shorter text differs
-  EXPECT_EQ(DRAVMBstrnicmp_A("anything", "else", 0), 0);
-}
-
-TEST(MultiByteCompare, ByteCountedCompareStopsAtTheCount) {
-  EXPECT_EQ(DRAVMBstrnbcmp_A("/a", "/b", 1), 0);
-  EXPECT_NE(DRAVMBstrnbcmp_A("/a", "/b", 2), 0);
-  EXPECT_NE(DRAVMBstrnbcmp_A("ab", "AB", 2), 0);  // not case-blind
+TEST(MultiByteCompare, SignsAgreeWithASortAndCountsStopWhereTheySay) {
+#define CALL(call, sign) {#call, Sign(call), sign}
+  const struct {
+    const char* call;
+    int sign, expected;
+  } cases[] = {
+      CALL(DRAVMBstricmp_A("abc", "ABD"), -1),
+      CALL(DRAVMBstricmp_A("b", "A"), 1),
+      CALL(DRAVMBstricmp_A("ab", "ABC"), -1),
+      CALL(DRAVMBstrcmp_A("a", "b"), -1),
+      CALL(DRAVMBstrcmp_A("b", "a"), 1),
+      CALL(DRAVMBstrcmp_A("a", "A"), 1),  // byte for byte
+      CALL(DRAVMBstrcmp_A("caf\xC3\xA9", "caf\xC3\xA9"), 0),
+      // Counted in characters: two characters of "éa" are three bytes.
+      CALL(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 2), 0),
+      CALL(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 3), -1),
+      CALL(DRAVMBstrnicmp_A("PIPE=x", "pipe", 4), 0),
+      CALL(DRAVMBstrnicmp_A("PIP", "pipe", 4), -1),  // a shorter text differs
+      CALL(DRAVMBstrnicmp_A("anything", "else", 0), 0),
+      // Counted in bytes, and not case-blind.
+      CALL(DRAVMBstrnbcmp_A("/a", "/b", 1), 0),
+      CALL(DRAVMBstrnbcmp_A("/a", "/b", 2), -1),
+      CALL(DRAVMBstrnbcmp_A("ab", "AB", 2), 1),
+  };
+#undef CALL
+  for (const auto& c : cases) EXPECT_EQ(c.sign, c.expected) << c.call;
 }
 
 TEST(MultiByteStep, NeverStepsPastTheTerminatingNul) {

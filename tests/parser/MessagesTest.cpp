@@ -1,8 +1,7 @@
-// Messages: texts from the catalogs, tokens, the pending error and the
-// warning list.
+// Messages: texts from the catalogs with their limits and tokens, the
+// pending error and the warning list.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "tests/parser/ParserTestSupport.h"
@@ -15,8 +14,13 @@ using parser_test::Prefix;
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The text a parser posted: its one warning, or else its pending error.
+std::string Posted(StreamParser& parser, bool warning) {
+  if (!warning) return PendingError(parser);
+  return parser.GetWarningList()->empty() ? "" : parser.GetWarningList()->back().Text().str();
 }
 
 struct PostedCase {
@@ -43,70 +47,49 @@ TEST_P(PostedMessage, HasCatalogTextLimitsAndToken) {
   const PostedCase& c = GetParam();
   StreamParser parser("", nullptr);
   EXPECT_TRUE(parser.PostErrorMsg(c.id, c.token, c.warning));
-  std::string text;
-  if (c.warning) {
-    ASSERT_EQ(parser.GetWarningList()->size(), 1u);
-    text = parser.GetWarningList()->front().Text().str();
-    EXPECT_EQ(parser.GetErrorMesToken(), nullptr);
-  } else {
-    text = PendingError(parser);
-    EXPECT_TRUE(parser.GetWarningList()->empty());
-  }
+  const std::string text = Posted(parser, c.warning);
+  EXPECT_EQ(parser.GetWarningList()->size(), c.warning ? 1u : 0u);
+  EXPECT_EQ(parser.GetErrorMesToken() == nullptr, c.warning);
   EXPECT_EQ(text.rfind(Prefix(c.id), 0), 0u) << text;
   EXPECT_EQ(text.find("has no text"), std::string::npos) << "catalog lacks " << c.id;
   EXPECT_EQ(text.find('%'), std::string::npos) << text;
-  if (c.token != nullptr) {
-    EXPECT_TRUE(EndsWith(text, std::string(" ") + c.token)) << text;
-  }
-  if (*c.limits == '\0') {
-    EXPECT_EQ(text, MessageText(c.id, c.token, c.warning));
-  } else {
-    std::string catalog = CatalogText(c.id, c.warning);
-    std::istringstream limits(c.limits);
-    std::string::size_type from = 0;
-    for (std::string limit; limits >> limit;) {
-      std::string::size_type at = catalog.find("%d", from);
-      ASSERT_NE(at, std::string::npos) << "the catalog text of " << c.id << " needs its %d";
-      catalog.replace(at, 2, limit);
-      from = at + limit.size();
-    }
-    EXPECT_EQ(text, catalog + " " + c.token);
-  }
+  EXPECT_EQ(text, MessageText(c.id, c.token, c.warning, c.limits));
   EXPECT_EQ(parser.GetErrorMesID(), 2251u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllIdentifiers, PostedMessage, ::testing::ValuesIn(kPosted));
 
-TEST(Messages, NullTokenAddsNothingEmptyTokenAddsABlank) {
-  StreamParser parser("", nullptr);
-  parser.PostErrorMsg(2264, nullptr, false);
-  EXPECT_EQ(PendingError(parser), CatalogText(2264, false));
-  parser.PostErrorMsg(2264, "", false);
-  EXPECT_EQ(PendingError(parser), CatalogText(2264, false) + " ");
+TEST(Messages, TokenIsAppendedAsGivenHoweverLong) {
+  const std::string huge(5000, 'k');
+  const struct {
+    unsigned int id;
+    bool warning;
+    const char* token;
+    std::string tail;  // how the text ends
+  } cases[] = {
+      {2264, false, nullptr, CatalogText(2264, false)},  // no token: nothing added
+      {2264, false, "", CatalogText(2264, false) + " "},
+      {2256, false, "100%", " 100%"},  // a "%" in a token is not a conversion
+      {2272, false, "%d%s%n", " %d%s%n"},
+      {2272, false, huge.c_str(), " " + huge},
+      {2273, true, huge.c_str(), " " + huge},
+      {4242, false, "tok", " tok"},  // not in the catalog: still a text
+  };
+  for (const auto& c : cases) {
+    StreamParser parser("", nullptr);
+    parser.PostErrorMsg(c.id, c.token, c.warning);
+    const std::string text = Posted(parser, c.warning);
+    EXPECT_EQ(text.rfind(Prefix(c.id), 0), 0u) << text;
+    EXPECT_TRUE(EndsWith(text, c.tail)) << text.substr(0, 200);
+  }
 }
 
-TEST(Messages, PercentInATokenIsKeptLiterally) {
-  StreamParser parser("", nullptr);
-  parser.PostErrorMsg(2272, "%d%s%n", false);
-  EXPECT_TRUE(EndsWith(PendingError(parser), " %d%s%n"));
-  parser.PostErrorMsg(2256, "100%", false);
-  EXPECT_EQ(PendingError(parser), MessageText(2256, "100%"));
-}
-
-TEST(Messages, LaterErrorReplacesThePendingOne) {
+TEST(Messages, LaterErrorReplacesThePendingOneAndWarningsKeepTheirOrder) {
   StreamParser parser("", nullptr);
   EXPECT_EQ(parser.GetErrorMesToken(), nullptr);
-  EXPECT_EQ(parser.GetErrorMesID(), 2251u);
   parser.PostErrorMsg(2254, "/", false);
-  parser.PostErrorMsg(2256, "HOST", false);
-  EXPECT_EQ(PendingError(parser), MessageText(2256, "HOST"));
-  EXPECT_TRUE(parser.GetWarningList()->empty());
-}
-
-TEST(Messages, WarningsKeepTheirOrderAndLeaveTheErrorAlone) {
-  StreamParser parser("", nullptr);
-  parser.PostErrorMsg(2256, "PIPE", false);
   parser.PostErrorMsg(2274, "first", true);
+  parser.PostErrorMsg(2256, "PIPE", false);
   parser.PostErrorMsg(2273, "second", true);
   parser.PostErrorMsg(2271, "third", true);
   EXPECT_EQ(PendingError(parser), MessageText(2256, "PIPE"));
@@ -120,25 +103,6 @@ TEST(Messages, WarningsKeepTheirOrderAndLeaveTheErrorAlone) {
   }
   parser.EmptyErrorTextList();
   EXPECT_TRUE(parser.GetWarningList()->empty());
-  parser.EmptyErrorTextList();
-  EXPECT_TRUE(parser.GetWarningList()->empty());
-}
-
-TEST(Messages, LongMessageIsKeptWhole) {
-  StreamParser parser("", nullptr);
-  const std::string token(5000, 'k');
-  parser.PostErrorMsg(2272, token.c_str(), false);
-  EXPECT_TRUE(EndsWith(PendingError(parser), " " + token));
-  parser.PostErrorMsg(2273, token.c_str(), true);
-  EXPECT_TRUE(EndsWith(parser.GetWarningList()->back().Text().str(), " " + token));
-}
-
-TEST(Messages, IdentifierMissingFromTheCatalogStillGivesAText) {
-  StreamParser parser("", nullptr);
-  parser.PostErrorMsg(4242, "tok", false);
-  std::string text = PendingError(parser);
-  EXPECT_EQ(text.rfind(Prefix(4242), 0), 0u);
-  EXPECT_TRUE(EndsWith(text, " tok"));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Path values (quoting rules), file names, and the stream, rewind and host
-// names a parsed command yields.
+// Path values (quoting rules), file names and the text edits on them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -76,7 +75,7 @@ class RecordingAdapter : public DACAdapterBase {
   }
 };
 
-TEST(PathValue, AdapterResolvesPipeAndRewindPaths) {
+TEST(PathValue, AdapterResolvesPipeAndRewindPathsOnlyWhenAsked) {
   RecordingAdapter adapter;
   int result = -1;
   auto parser = ParseCommand(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"),
@@ -84,126 +83,65 @@ TEST(PathValue, AdapterResolvesPipeAndRewindPaths) {
   ASSERT_EQ(result, 0) << PendingError(*parser);
   EXPECT_STREQ(parser->GetName(), "unquoted:/tmp/p");
   EXPECT_STREQ(parser->GetRewindName(), "quoted:/tmp/r");
-}
-
-TEST(PathValue, WithoutTheFlagTheAdapterIsNotAsked) {
-  RecordingAdapter adapter;
-  StreamParser parser("PIPE = /tmp/p /V", &adapter);
+  StreamParser unresolved("PIPE = /tmp/p /V", &adapter);
   char out[StreamParser::kBufferSize];
-  EXPECT_TRUE(parser.GetFilePath(out, false));
+  EXPECT_TRUE(unresolved.GetFilePath(out, false));
   EXPECT_STREQ(out, "/tmp/p");
 }
 
 TEST(FileName, ReadsPrefixedQuotedNameToTheLineEnd) {
+  RecordingAdapter adapter;
   struct Case {
     const char* text;
     const char* name;
+    DACAdapterBase* adapter;
   } cases[] = {
-      {"  FILE='/data/x.txt'\nnext", "/data/x.txt"},
-      {"file=/data/with blank.txt\r\n", "/data/with blank.txt"},
-      {"/plain/name", "/plain/name"},
-      {"''\n", ""},
-      {"\n", ""},
+      {"  FILE='/data/x.txt'\nnext", "/data/x.txt", nullptr},
+      {"file=/data/with blank.txt\r\n", "/data/with blank.txt", nullptr},
+      {"/plain/name", "/plain/name", nullptr},
+      {"''\n", "", nullptr},
+      {"\n", "", nullptr},
+      {"file='~/x'\n", "quoted:~/x", &adapter},
+      {"~/x\n", "unquoted:~/x", &adapter},
   };
   for (const Case& c : cases) {
-    StreamParser parser(c.text, nullptr);
+    StreamParser parser(c.text, c.adapter);
     char out[StreamParser::kBufferSize];
     parser.ParseFileName(out, sizeof out);
     EXPECT_STREQ(out, c.name) << c.text;
   }
-}
-
-TEST(FileName, CopyIsBoundedByTheGivenRoom) {
   StreamParser parser("/a/rather/long/name\n", nullptr);
   char out[8 + 4] = "###########";
   parser.ParseFileName(out, 8);
-  EXPECT_STREQ(out, "/a/rath");
+  EXPECT_STREQ(out, "/a/rath") << "the copy is bounded by the given room";
   EXPECT_EQ(std::string(out + 8, 3), "###");
 }
 
-TEST(FileName, AdapterSeesWhetherTheNameWasQuoted) {
-  RecordingAdapter adapter;
-  StreamParser quoted("file='~/x'\n", &adapter);
-  StreamParser plain("~/x\n", &adapter);
-  char out[StreamParser::kBufferSize];
-  quoted.ParseFileName(out, sizeof out);
-  EXPECT_STREQ(out, "quoted:~/x");
-  plain.ParseFileName(out, sizeof out);
-  EXPECT_STREQ(out, "unquoted:~/x");
-}
-
-TEST(TextEdits, StripQuotesRemovesEnclosingQuotes) {
+TEST(TextEdits, StripQuotesAndConvertSlashTab) {
   struct Case {
-    const char* in;
-    const char* out;
-  } cases[] = {{"'abc'", "abc"}, {"\"a b\"c", "a b"}, {"'open", "open"}, {"plain", "plain"},
-               {"", ""},         {"'a\"b'", "a\"b"}};
-  for (const Case& c : cases) {
-    std::string buffer = c.in;
-    char* text = buffer.data();
-    StreamParser parser;
-    parser.StripQuotes(text);
-    EXPECT_STREQ(text, c.out) << c.in;
-  }
-}
-
-TEST(TextEdits, ConvertSlashTabTurnsALeadingEscapeIntoATab) {
-  struct Case {
+    void (StreamParser::*edit)(char*&);
     const char* in;
     const char* out;
   } cases[] = {
-      {"\\t\\\\rest", "\t\\rest"},
-      {"\\trest", "\trest"},
-      {"\\Trest", "\trest"},
-      {"\\\\rest", "\\rest"},
-      {"rest", "rest"},
-      {"\\", "\\"},
-      {"", ""},
+      {&StreamParser::StripQuotes, "'abc'", "abc"},      {&StreamParser::StripQuotes, "\"a b\"c", "a b"},
+      {&StreamParser::StripQuotes, "'open", "open"},     {&StreamParser::StripQuotes, "plain", "plain"},
+      {&StreamParser::StripQuotes, "", ""},              {&StreamParser::StripQuotes, "'a\"b'", "a\"b"},
+      // A leading escape becomes a tab or a backslash.
+      {&StreamParser::ConvertSlashTab, "\\t\\\\rest", "\t\\rest"},
+      {&StreamParser::ConvertSlashTab, "\\trest", "\trest"},
+      {&StreamParser::ConvertSlashTab, "\\Trest", "\trest"},
+      {&StreamParser::ConvertSlashTab, "\\\\rest", "\\rest"},
+      {&StreamParser::ConvertSlashTab, "rest", "rest"},
+      {&StreamParser::ConvertSlashTab, "\\", "\\"},
+      {&StreamParser::ConvertSlashTab, "", ""},
   };
+  StreamParser parser;
   for (const Case& c : cases) {
     std::string buffer = c.in;
     char* text = buffer.data();
-    StreamParser parser;
-    parser.ConvertSlashTab(text);
+    (parser.*c.edit)(text);
     EXPECT_STREQ(text, c.out) << c.in;
   }
-}
-
-TEST(SocketName, DefaultHostIsTheCanonicalLocalName) {
-  int result = -1;
-  auto parser = ParseCommand(Command("SOCKET = 5000 /VARIABLES = a F8"), &result);
-  ASSERT_EQ(result, 0);
-  const std::string expected = "inet:" + parser_test::CanonicalLocalHost() + ":5000";
-  EXPECT_EQ(std::string(parser->GetName()), expected);
-  EXPECT_EQ(std::string(parser->GetName()), expected) << "a second call must not prefix again";
-}
-
-TEST(SocketName, ExplicitLocalhostIsLookedUpButCapitalsAreNot) {
-  int result = -1;
-  auto lower = ParseCommand(Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), &result);
-  EXPECT_EQ(std::string(lower->GetHostName()), parser_test::CanonicalLocalHost());
-  auto upper = ParseCommand(Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), &result);
-  EXPECT_STREQ(upper->GetName(), "inet:LOCALHOST:1");
-}
-
-TEST(SocketName, ValueWithInetPrefixIsUsedAsWritten) {
-  int result = -1;
-  auto parser =
-      ParseCommand(Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), &result);
-  ASSERT_EQ(result, 0);
-  EXPECT_STREQ(parser->GetName(), "inet:feeder:9000");
-}
-
-TEST(RewindName, DependsOnTransportAndSubcommand) {
-  int result = -1;
-  auto pipe = ParseCommand(Command("PIPE = 'd' /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), &result);
-  EXPECT_STREQ(pipe->GetRewindName(), "/tmp/r");
-  auto socket =
-      ParseCommand(Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), &result);
-  EXPECT_STREQ(socket->GetRewindName(), "rewindsupported");
-  auto none = ParseCommand(Command("PIPE = 'd' /VARIABLES = a F8"), &result);
-  EXPECT_STREQ(none->GetRewindName(), "");
-  EXPECT_FALSE(none->GetRewSupport());
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ TempDir::~TempDir() {
   if (DIR* dir = opendir(path_.c_str())) {
     while (dirent* entry = readdir(dir)) {
       std::string name = entry->d_name;
-      if (name != "." && name != "..") unlink(File(name).c_str());
+      // An entry a test made a directory (empty) is not unlinkable.
+      if (name != "." && name != ".." && unlink(File(name).c_str()) != 0) rmdir(File(name).c_str());
     }
     closedir(dir);
   }

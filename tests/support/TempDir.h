@@ -1,5 +1,6 @@
 #pragma once
-// A private temporary directory for one test, removed with its files.
+// A private temporary directory for one test, removed with its files (and
+// empty directories).
 #include <string>
 
 namespace drav {

@@ -1,8 +1,7 @@
 #pragma once
-// Feeders that are real processes, for the fault tests: a forked child runs
-// a short script of system calls against a named pipe or a listening socket
-// and may end by SIGKILL at a chosen byte, exactly as a crashing feeder
-// would. The child only makes system calls (no allocation, no locks), so it
+// Feeders that are real processes: a forked child runs a short script of
+// system calls against a named pipe or a listening socket (LoopbackPort), and
+// may end by SIGKILL at a chosen byte, exactly as a crashing feeder would. The child only makes system calls (no allocation, no locks), so it
 // is safe to fork from a test program that has threads.
 #include <sys/types.h>
 
@@ -10,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/Loopback.h"
 
 namespace drav {
 namespace test {
@@ -33,23 +34,14 @@ class FeederProcess {
   int status_ = 0;
 };
 
-// A TCP listener on 127.0.0.1 at a port the system picks; a feeder forked
-// after it is made accepts on it.
-struct LoopbackPort {
-  LoopbackPort();
-  ~LoopbackPort();
-  void Close();
-  std::string StreamName() const { return "inet:127.0.0.1:" + std::to_string(port); }
-  int fd = -1;
-  int port = 0;
-};
-
 // The child's side. Each call either succeeds or ends the child with a
 // distinctive exit status, so a failing feeder shows in Wait().
 namespace child {
 int OpenForWriting(const char* path);
 int OpenForReading(const char* path);  // non-blocking: does not wait for a writer
 int AcceptOne(int listenFd);
+// Reads `bytes.size()` bytes and ends the child unless they are `bytes`.
+void Expect(int fd, const std::string& bytes);
 // Writes `bytes` in pieces of the given sizes (cycled), pausing `pauseMicros`
 // after each piece.
 void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces,

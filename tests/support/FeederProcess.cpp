@@ -1,6 +1,5 @@
-#include "tests/fault/FeederProcess.h"
+#include "tests/support/FeederProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace drav {
@@ -38,27 +38,6 @@ int FeederProcess::Wait() {
   return status_;
 }
 
-LoopbackPort::LoopbackPort() {
-  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    Close();
-    return;
-  }
-  port = ntohs(address.sin_port);
-}
-
-LoopbackPort::~LoopbackPort() { Close(); }
-
-void LoopbackPort::Close() {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 namespace child {
 
 namespace {
@@ -66,6 +45,7 @@ namespace {
 constexpr int kOpenFailed = 71;
 constexpr int kAcceptFailed = 72;
 constexpr int kWriteFailed = 73;
+constexpr int kUnexpectedBytes = 74;
 }  // namespace
 
 int OpenForWriting(const char* path) {
@@ -91,6 +71,17 @@ int AcceptOne(int listenFd) {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
+}
+
+void Expect(int fd, const std::string& bytes) {
+  char buffer[256];
+  for (std::size_t at = 0; at < bytes.size();) {
+    ssize_t n = read(fd, buffer, std::min(sizeof buffer, bytes.size() - at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || bytes.compare(at, static_cast<std::size_t>(n), buffer, static_cast<std::size_t>(n)) != 0)
+      _exit(kUnexpectedBytes);
+    at += static_cast<std::size_t>(n);
+  }
 }
 
 void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros) {

@@ -1,0 +1,71 @@
+#include "tests/support/Loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include "host/Socket.h"
+
+namespace drav {
+namespace test {
+
+int ListenOnLoopback(int family, int* port) {
+  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_storage address{};
+  auto* in = reinterpret_cast<sockaddr_in*>(&address);
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+  socklen_t length = family == AF_INET ? sizeof *in : sizeof *in6;
+  if (family == AF_INET) {
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  } else {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_addr = in6addr_loopback;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  }
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(family == AF_INET ? in->sin_port : in6->sin6_port);
+  return fd;
+}
+
+LoopbackPort::LoopbackPort(int family) : family(family) { fd = ListenOnLoopback(family, &port); }
+
+LoopbackPort::~LoopbackPort() { Close(); }
+
+void LoopbackPort::Close() {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+std::string LoopbackPort::StreamName() const {
+  return std::string(family == AF_INET ? "inet:127.0.0.1:" : "inet:[::1]:") + std::to_string(port);
+}
+
+void ArmWatchdog(const Socket& socket) {
+  timeval limit{kWatchdogMs / 1000, 0};
+  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+::testing::AssertionResult Connected(Socket& socket, const std::string& address) {
+  if (socket.Connect(VUString(address.c_str())) != 0)
+    return ::testing::AssertionFailure() << "cannot connect to " << address << ": " << socket.LastError();
+  ArmWatchdog(socket);
+  return ::testing::AssertionSuccess();
+}
+
+std::string PatternBytes(std::size_t bytes) {
+  std::string out(bytes, '\0');
+  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
+  return out;
+}
+
+}  // namespace test
+}  // namespace drav
