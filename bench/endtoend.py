@@ -7,7 +7,12 @@ dravrun --output csv wrote, and the apache-arrow npm package on an Arrow IPC
 stream of the same values. Each reader's cases per second and peak resident
 size go into a JSON file for report.py.
 
-dravrun's time is the whole process, start to exit. A peer's time starts
+The plug-in's own iterator is measured the same way (bench_iterator, fed by
+its own dravfeed --generate), so that dravrun's rate can be set against the
+iterator's under the same feeder.
+
+dravrun's time is the whole process, start to exit; bench_iterator's is its
+Next calls alone. A peer's time starts
 after its interpreter has started and imported its library (the peers print
 it themselves), which favours the peers. Peak RSS is the reader process's
 own, as GNU time reports it."""
@@ -26,6 +31,7 @@ VARIABLES = 10
 FORMAT = "F12.2"  # wide enough for every generated value at 10,000,000 cases
 WATCHDOG = 600
 HERE = os.path.dirname(os.path.abspath(__file__))
+ITERATOR = "plug-in iterator in-process (socket)"
 
 
 def variable_list():
@@ -92,10 +98,14 @@ def run_measured(argv, stdout=subprocess.DEVNULL, env=None):
         return seconds, rss, proc.returncode, out, err.read()
 
 
+def stream_command(port):
+    return "GET DATA /TYPE = STREAM /SOCKET = inet:127.0.0.1:%d /VARIABLES = %s ." % (
+        port, variable_list())
+
+
 def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
     feeder = Feeder(bin_dir, cases)
-    command = "GET DATA /TYPE = STREAM /SOCKET = inet:127.0.0.1:%d /VARIABLES = %s ." % (
-        feeder.port, variable_list())
+    command = stream_command(feeder.port)
     try:
         seconds, rss, status, _, err = run_measured(
             [os.path.join(bin_dir, "dravrun"), "--no-progress"] + options + [command], stdout)
@@ -105,6 +115,28 @@ def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
     if status != 0 or not match or int(match.group(1)) != cases:
         raise RuntimeError("dravrun %s: exit %d, %s" % (" ".join(options), status, err.strip()[-300:]))
     return {"cases_per_second": cases / seconds, "seconds": seconds, "peak_rss_kib": rss}
+
+
+def plugin_iterator(bin_dir, cases):
+    """The plug-in's iterator in a process of its own (bench_iterator), fed by
+    the same dravfeed --generate as dravrun; its clock covers the Next calls
+    alone, so this is the iterator's rate without process start, plug-in
+    loading or connecting."""
+    program = os.path.join(bin_dir, "bench_iterator")
+    if not os.access(program, os.X_OK):
+        raise RuntimeError("bench_iterator is not built")
+    feeder = Feeder(bin_dir, cases)
+    try:
+        _, rss, status, out, err = run_measured([program, stream_command(feeder.port)], stdout=None)
+    finally:
+        feeder.finish()
+    if status != 0:
+        raise RuntimeError("bench_iterator: exit %d, %s" % (status, err.strip()[-300:]))
+    result = json.loads(out.strip().splitlines()[-1])
+    if result["rows"] != cases:
+        raise RuntimeError("read %d cases, not %d" % (result["rows"], cases))
+    return {"cases_per_second": cases / result["seconds"], "seconds": result["seconds"],
+            "peak_rss_kib": rss}
 
 
 def feeder_rate(bin_dir, cases):
@@ -251,7 +283,9 @@ def main():
             return
 
     csv_path = os.path.join(WORK, "cases.csv")
+    # dravrun without output and the bare iterator back to back, fed alike.
     measure("dravrun --output none (socket)", readers, lambda: dravrun(b, n, ["--output", "none"]))
+    measure(ITERATOR, readers, lambda: plugin_iterator(b, n))
     measure("dravrun --summary (socket)", readers, lambda: dravrun(b, n, ["--output", "none", "--summary"]))
     with open(csv_path, "w") as csv_out:
         csv_run = measure("dravrun --output csv (socket, to a file)", readers,
@@ -285,6 +319,10 @@ def main():
                     lambda: dravrun(b, n, ["--output", "none", "--summary"]))
     large = measure("dravrun --summary (socket), %d cases" % (10 * n), readers,
                     lambda: dravrun(b, 10 * n, ["--output", "none", "--summary"]))
+    # Ten times the cases: process start and plug-in loading weigh less.
+    measure("dravrun --output none (socket), %d cases" % (10 * n), readers,
+            lambda: dravrun(b, 10 * n, ["--output", "none"]))
+    measure("%s, %d cases" % (ITERATOR, 10 * n), readers, lambda: plugin_iterator(b, 10 * n))
     report["memory"] = {"small": n, "large": 10 * n,
                         "growth_kib": (large["peak_rss_kib"] - small["peak_rss_kib"])
                         if "error" not in small and "error" not in large else None}
