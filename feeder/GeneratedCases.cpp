@@ -94,8 +94,15 @@ void GeneratedCases::RenderRecords(std::int64_t first, std::int64_t count, char*
     for (const NumericRun& run : numericRuns_) {
       const double* addend = addends_.data() + run.first;
       char* slot = out + run.offset;
-      for (std::size_t j = 0; j < run.count; ++j, slot += sizeof(double))
+      // Two values a step: the stores are what rendering waits on, and a
+      // pair of adjacent ones goes out faster than two apart.
+      const std::size_t n = run.count;
+      std::size_t j = 0;
+      for (; j + 2 <= n; j += 2, slot += 2 * sizeof(double)) {
         StoreNumber<kSwapped>(slot, caseNumber + addend[j]);
+        StoreNumber<kSwapped>(slot + sizeof(double), caseNumber + addend[j + 1]);
+      }
+      if (j < n) StoreNumber<kSwapped>(slot, caseNumber + addend[j]);
     }
     if (phase == kMissingPhase) {
       for (std::size_t offset : missingOnSeventh_) StoreNumber<kSwapped>(out + offset, missing);
