@@ -118,7 +118,7 @@ def endtoend_section(path):
                                   by.get(iterator + suffix), 0.8))
     readers = [v for k, v in by.items() if v and not k.startswith("dravfeed")]
     targets.append(target_row("dravfeed --generate / fastest reader",
-                              by.get("dravfeed --generate (socket, bulk reader)"),
+                              by.get("dravfeed --generate (socket, discarding reader)"),
                               max(readers) if readers else None, 2.0))
     memory = e2e.get("memory")
     if memory and memory.get("growth_kib") is not None:
