@@ -59,8 +59,8 @@ void GeneratedCases::AddNumeric(std::size_t column, std::size_t offset) {
   if (column % 2 == 1) missingOnSeventh_.push_back(offset);
 }
 
-// The rule itself, one value at a time. RenderRecords computes the same
-// values with the same arithmetic, a record at a time.
+// The rule itself, one value at a time. The Render methods compute the same
+// values with the same arithmetic, many at a time.
 double GeneratedCases::NumberAt(ValueKind kind, std::size_t column, std::int64_t i) {
   switch (kind) {
     case ValueKind::kDate:
@@ -81,14 +81,19 @@ void GeneratedCases::Render(std::int64_t first, std::int64_t count, char* out) c
     RenderRecords<false>(first, count, out);
 }
 
+// Each kind in its own pass over the run, so that a list of numbers alone
+// pays for nothing else; the missing values go over the numbers afterwards.
 template <bool kSwapped>
 void GeneratedCases::RenderRecords(std::int64_t first, std::int64_t count, char* out) const {
+  RenderNumbers<kSwapped>(first, count, out);
+  if (!missingOnSeventh_.empty()) RenderMissing<kSwapped>(first, count, out);
+  if (!dates_.empty() || !times_.empty()) RenderDatesAndTimes<kSwapped>(first, count, out);
+  if (!strings_.empty()) RenderStrings(first, count, out);
+}
+
+template <bool kSwapped>
+void GeneratedCases::RenderNumbers(std::int64_t first, std::int64_t count, char* out) const {
   const std::size_t recordBytes = RecordBytes();
-  const double missing = std::numeric_limits<double>::quiet_NaN();
-  // Where case i stands in the cycles of the missing values and of the
-  // day, carried from case to case instead of divided out each time.
-  std::int64_t phase = first % kMissingEvery;
-  std::int64_t minute = first % kMinutesPerDay;
   for (std::int64_t i = first; i < first + count; ++i, out += recordBytes) {
     const double caseNumber = static_cast<double>(i);
     for (const NumericRun& run : numericRuns_) {
@@ -104,22 +109,41 @@ void GeneratedCases::RenderRecords(std::int64_t first, std::int64_t count, char*
       }
       if (j < n) StoreNumber<kSwapped>(slot, caseNumber + addend[j]);
     }
-    if (phase == kMissingPhase) {
-      for (std::size_t offset : missingOnSeventh_) StoreNumber<kSwapped>(out + offset, missing);
-    }
-    for (std::size_t offset : dates_) StoreNumber<kSwapped>(out + offset, kFirstDate + 60.0 * caseNumber);
+  }
+}
+
+template <bool kSwapped>
+void GeneratedCases::RenderMissing(std::int64_t first, std::int64_t count, char* out) const {
+  const std::size_t recordBytes = RecordBytes();
+  const double missing = std::numeric_limits<double>::quiet_NaN();
+  const std::int64_t firstMissing = (kMissingPhase - first % kMissingEvery + kMissingEvery) % kMissingEvery;
+  for (std::int64_t k = firstMissing; k < count; k += kMissingEvery) {
+    char* record = out + static_cast<std::size_t>(k) * recordBytes;
+    for (std::size_t offset : missingOnSeventh_) StoreNumber<kSwapped>(record + offset, missing);
+  }
+}
+
+template <bool kSwapped>
+void GeneratedCases::RenderDatesAndTimes(std::int64_t first, std::int64_t count, char* out) const {
+  const std::size_t recordBytes = RecordBytes();
+  // The time of day carried from case to case instead of divided out.
+  std::int64_t minute = first % kMinutesPerDay;
+  for (std::int64_t i = first; i < first + count; ++i, out += recordBytes) {
+    const double date = kFirstDate + 60.0 * static_cast<double>(i);
+    for (std::size_t offset : dates_) StoreNumber<kSwapped>(out + offset, date);
     for (std::size_t offset : times_) StoreNumber<kSwapped>(out + offset, static_cast<double>(minute * 60));
-    if (!strings_.empty()) RenderStrings(i, out);
-    if (++phase == kMissingEvery) phase = 0;
     if (++minute == kMinutesPerDay) minute = 0;
   }
 }
 
-void GeneratedCases::RenderStrings(std::int64_t i, char* record) const {
+void GeneratedCases::RenderStrings(std::int64_t first, std::int64_t count, char* out) const {
+  const std::size_t recordBytes = RecordBytes();
   char text[24] = {'c'};
-  const char* end = std::to_chars(text + 1, text + sizeof text, i).ptr;
-  const std::string_view value(text, static_cast<std::size_t>(end - text));
-  for (std::size_t column : strings_) builder_.SetString(record, column, value);
+  for (std::int64_t i = first; i < first + count; ++i, out += recordBytes) {
+    const char* end = std::to_chars(text + 1, text + sizeof text, i).ptr;
+    const std::string_view value(text, static_cast<std::size_t>(end - text));
+    for (std::size_t column : strings_) builder_.SetString(out, column, value);
+  }
 }
 
 }  // namespace feed

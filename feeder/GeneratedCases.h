@@ -11,8 +11,8 @@
 //
 // Rendering is what a feeder of generated cases spends its own time on, so
 // what each column needs (its kind, offset, addend, byte order) is worked out
-// once, and a record is then written front to back with one conversion of
-// the case number shared by all its columns.
+// once, and a run of cases is then written one kind at a time, the numbers a
+// record at a time with one conversion of the case number for the record.
 //
 // The source borrows the builder (and through it the variable list); both
 // must outlive it.
@@ -50,7 +50,13 @@ class GeneratedCases : public CaseSource {
   void AddNumeric(std::size_t column, std::size_t offset);
   template <bool kSwapped>
   void RenderRecords(std::int64_t first, std::int64_t count, char* out) const;
-  void RenderStrings(std::int64_t i, char* record) const;
+  template <bool kSwapped>
+  void RenderNumbers(std::int64_t first, std::int64_t count, char* out) const;
+  template <bool kSwapped>
+  void RenderMissing(std::int64_t first, std::int64_t count, char* out) const;
+  template <bool kSwapped>
+  void RenderDatesAndTimes(std::int64_t first, std::int64_t count, char* out) const;
+  void RenderStrings(std::int64_t first, std::int64_t count, char* out) const;
 
   const RecordBuilder& builder_;
   std::int64_t count_;
