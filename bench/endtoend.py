@@ -117,6 +117,18 @@ def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
     return {"cases_per_second": cases / seconds, "seconds": seconds, "peak_rss_kib": rss}
 
 
+def self_timed(status, out, err, rss, cases):
+    """The figures of a reader that times itself and prints {"rows", "seconds"}
+    as its last line."""
+    if status != 0:
+        raise RuntimeError("exit %d: %s" % (status, err.strip()[-300:]))
+    result = json.loads(out.strip().splitlines()[-1])
+    if result["rows"] != cases:
+        raise RuntimeError("read %d rows, not %d" % (result["rows"], cases))
+    return {"cases_per_second": cases / result["seconds"], "seconds": result["seconds"],
+            "peak_rss_kib": rss}
+
+
 def plugin_iterator(bin_dir, cases):
     """The plug-in's iterator in a process of its own (bench_iterator), fed by
     the same dravfeed --generate as dravrun; its clock covers the Next calls
@@ -130,13 +142,7 @@ def plugin_iterator(bin_dir, cases):
         _, rss, status, out, err = run_measured([program, stream_command(feeder.port)], stdout=None)
     finally:
         feeder.finish()
-    if status != 0:
-        raise RuntimeError("bench_iterator: exit %d, %s" % (status, err.strip()[-300:]))
-    result = json.loads(out.strip().splitlines()[-1])
-    if result["rows"] != cases:
-        raise RuntimeError("read %d cases, not %d" % (result["rows"], cases))
-    return {"cases_per_second": cases / result["seconds"], "seconds": result["seconds"],
-            "peak_rss_kib": rss}
+    return self_timed(status, out, err, rss, cases)
 
 
 def feeder_rate(bin_dir, cases):
@@ -174,13 +180,7 @@ def through_fifo(reader_argv, data_path, cases, env=None):
     finally:
         writer.wait()
         os.unlink(fifo)
-    if status != 0:
-        raise RuntimeError("exit %d: %s" % (status, err.strip()[-300:]))
-    result = json.loads(out.strip().splitlines()[-1])
-    if result["rows"] != cases:
-        raise RuntimeError("read %d rows, not %d" % (result["rows"], cases))
-    return {"cases_per_second": cases / result["seconds"], "seconds": result["seconds"],
-            "peak_rss_kib": rss}
+    return self_timed(status, out, err, rss, cases)
 
 
 def have_pandas():
