@@ -95,9 +95,11 @@ def endtoend_section(path):
             rows.append((r["name"], "-", "-", short("not measured: " + r["error"])))
         else:
             rss = r.get("peak_rss_kib")
+            runs = r.get("runs", 1)
             rows.append((r["name"], "%.0f" % r["cases_per_second"],
-                         "%.1f" % (rss / 1024.0) if rss else "-", ""))
-    print("End to end: %d cases x %d numeric variables (one run each)" % (e2e["cases"], e2e["variables"]))
+                         "%.1f" % (rss / 1024.0) if rss else "-", "median of %d" % runs if runs > 1 else ""))
+    print("End to end: %d cases x %d numeric variables (one run each unless noted)" %
+          (e2e["cases"], e2e["variables"]))
     if e2e.get("csv_source"):
         print("CSV for the peers: " + e2e["csv_source"])
     print_table(("reader", "cases/s", "peak RSS MiB", "note"), rows)
