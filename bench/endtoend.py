@@ -9,13 +9,13 @@ size go into a JSON file for report.py.
 
 The plug-in's own iterator is measured the same way (bench_iterator, fed by
 its own dravfeed --generate), so that dravrun's rate can be set against the
-iterator's under the same feeder.
+iterator's under the same feeder, at N and at 10 N cases; dravfeed alone is
+drained by a reader that discards the bytes in the kernel.
 
 dravrun's time is the whole process, start to exit; bench_iterator's is its
-Next calls alone. A peer's time starts
-after its interpreter has started and imported its library (the peers print
-it themselves), which favours the peers. Peak RSS is the reader process's
-own, as GNU time reports it."""
+Next calls alone. A peer's time starts after its interpreter has started and
+imported its library (the peers print it themselves), which favours the
+peers. Peak RSS is the reader process's own, as GNU time reports it."""
 import argparse
 import json
 import os
