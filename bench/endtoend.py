@@ -7,10 +7,15 @@ dravrun --output csv wrote, and the apache-arrow npm package on an Arrow IPC
 stream of the same values. Each reader's cases per second and peak resident
 size go into a JSON file for report.py.
 
-dravrun's time is the whole process, start to exit. A peer's time starts
-after its interpreter has started and imported its library (the peers print
-it themselves), which favours the peers. Peak RSS is the reader process's
-own, as GNU time reports it."""
+The plug-in's own iterator is measured the same way (bench_iterator, fed by
+its own dravfeed --generate), so that dravrun's rate can be set against the
+iterator's under the same feeder, at N and at 10 N cases; dravfeed alone is
+drained by a reader that discards the bytes in the kernel.
+
+dravrun's time is the whole process, start to exit; bench_iterator's is its
+Next calls alone. A peer's time starts after its interpreter has started and
+imported its library (the peers print it themselves), which favours the
+peers. Peak RSS is the reader process's own, as GNU time reports it."""
 import argparse
 import json
 import os
@@ -26,6 +31,8 @@ VARIABLES = 10
 FORMAT = "F12.2"  # wide enough for every generated value at 10,000,000 cases
 WATCHDOG = 600
 HERE = os.path.dirname(os.path.abspath(__file__))
+ITERATOR = "plug-in iterator in-process (socket)"
+RUNS = 3  # runs of each quick socket reader; the median is kept
 
 
 def variable_list():
@@ -92,10 +99,14 @@ def run_measured(argv, stdout=subprocess.DEVNULL, env=None):
         return seconds, rss, proc.returncode, out, err.read()
 
 
+def stream_command(port):
+    return "GET DATA /TYPE = STREAM /SOCKET = inet:127.0.0.1:%d /VARIABLES = %s ." % (
+        port, variable_list())
+
+
 def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
     feeder = Feeder(bin_dir, cases)
-    command = "GET DATA /TYPE = STREAM /SOCKET = inet:127.0.0.1:%d /VARIABLES = %s ." % (
-        feeder.port, variable_list())
+    command = stream_command(feeder.port)
     try:
         seconds, rss, status, _, err = run_measured(
             [os.path.join(bin_dir, "dravrun"), "--no-progress"] + options + [command], stdout)
@@ -107,8 +118,39 @@ def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
     return {"cases_per_second": cases / seconds, "seconds": seconds, "peak_rss_kib": rss}
 
 
+def self_timed(status, out, err, rss, cases):
+    """The figures of a reader that times itself and prints {"rows", "seconds"}
+    as its last line."""
+    if status != 0:
+        raise RuntimeError("exit %d: %s" % (status, err.strip()[-300:]))
+    result = json.loads(out.strip().splitlines()[-1])
+    if result["rows"] != cases:
+        raise RuntimeError("read %d rows, not %d" % (result["rows"], cases))
+    return {"cases_per_second": cases / result["seconds"], "seconds": result["seconds"],
+            "peak_rss_kib": rss}
+
+
+def plugin_iterator(bin_dir, cases):
+    """The plug-in's iterator in a process of its own (bench_iterator), fed by
+    the same dravfeed --generate as dravrun; its clock covers the Next calls
+    alone, so this is the iterator's rate without process start, plug-in
+    loading or connecting."""
+    program = os.path.join(bin_dir, "bench_iterator")
+    if not os.access(program, os.X_OK):
+        raise RuntimeError("bench_iterator is not built")
+    feeder = Feeder(bin_dir, cases)
+    try:
+        _, rss, status, out, err = run_measured([program, stream_command(feeder.port)], stdout=None)
+    finally:
+        feeder.finish()
+    return self_timed(status, out, err, rss, cases)
+
+
 def feeder_rate(bin_dir, cases):
-    """dravfeed alone: a bulk reader (1 MiB recvs) drains its socket."""
+    """dravfeed alone, drained by a reader that has the kernel discard the
+    bytes (MSG_TRUNC, 1 MiB at a time) instead of copying them out: a reader
+    that copies pays about what the feeder pays to send, so it would be
+    measured as much as the feeder."""
     feeder = Feeder(bin_dir, cases)
     expected = 4 + cases * VARIABLES * 8
     buffer = bytearray(1 << 20)
@@ -116,7 +158,7 @@ def feeder_rate(bin_dir, cases):
     with socket.create_connection(("127.0.0.1", feeder.port), timeout=WATCHDOG) as s:
         start = time.monotonic()
         while received < expected:
-            n = s.recv_into(buffer)
+            n = s.recv_into(buffer, len(buffer), socket.MSG_TRUNC)
             if n == 0:
                 break
             received += n
@@ -139,13 +181,7 @@ def through_fifo(reader_argv, data_path, cases, env=None):
     finally:
         writer.wait()
         os.unlink(fifo)
-    if status != 0:
-        raise RuntimeError("exit %d: %s" % (status, err.strip()[-300:]))
-    result = json.loads(out.strip().splitlines()[-1])
-    if result["rows"] != cases:
-        raise RuntimeError("read %d rows, not %d" % (result["rows"], cases))
-    return {"cases_per_second": cases / result["seconds"], "seconds": result["seconds"],
-            "peak_rss_kib": rss}
+    return self_timed(status, out, err, rss, cases)
 
 
 def have_pandas():
@@ -219,15 +255,36 @@ def csv_from_records(raw_path, csv_path):
             out.write(",".join("" if math.isnan(v) else "%.2f" % v for v in row) + "\n")
 
 
+def attempt(action):
+    try:
+        return action()
+    except Exception as e:  # one failing reader must not lose the others
+        return {"error": str(e)}
+
+
 def measure(name, readers, action):
     print("  " + name, file=sys.stderr)
-    try:
-        result = action()
-    except Exception as e:  # one failing reader must not lose the others
-        result = {"error": str(e)}
+    result = attempt(action)
     result["name"] = name
     readers.append(result)
     return result
+
+
+def measure_in_turns(named_actions, readers, runs=RUNS):
+    """The quick socket readers, each run `runs` times in turn with the
+    others (so that a busy moment of the machine falls on all of them), and
+    each one's median run kept: these are the figures the ratios between
+    dravrun, the iterator and the feeder are made of."""
+    results = {name: [] for name, _ in named_actions}
+    for turn in range(runs):
+        for name, action in named_actions:
+            print("  %s (%d of %d)" % (name, turn + 1, runs), file=sys.stderr)
+            results[name].append(attempt(action))
+    for name, _ in named_actions:
+        good = sorted((r for r in results[name] if "error" not in r), key=lambda r: r["cases_per_second"])
+        result = dict(good[len(good) // 2]) if good else results[name][0]
+        result.update(name=name, runs=len(good))
+        readers.append(result)
 
 
 def main():
@@ -251,12 +308,16 @@ def main():
             return
 
     csv_path = os.path.join(WORK, "cases.csv")
-    measure("dravrun --output none (socket)", readers, lambda: dravrun(b, n, ["--output", "none"]))
-    measure("dravrun --summary (socket)", readers, lambda: dravrun(b, n, ["--output", "none", "--summary"]))
+    # dravrun without output and the bare iterator in turns, fed alike.
+    measure_in_turns([
+        ("dravrun --output none (socket)", lambda: dravrun(b, n, ["--output", "none"])),
+        (ITERATOR, lambda: plugin_iterator(b, n)),
+        ("dravrun --summary (socket)", lambda: dravrun(b, n, ["--output", "none", "--summary"])),
+        ("dravfeed --generate (socket, discarding reader)", lambda: feeder_rate(b, n)),
+    ], readers)
     with open(csv_path, "w") as csv_out:
         csv_run = measure("dravrun --output csv (socket, to a file)", readers,
                 lambda: dravrun(b, n, ["--output", "csv"], stdout=csv_out))
-    measure("dravfeed --generate (socket, bulk reader)", readers, lambda: feeder_rate(b, n))
     raw_path = raw_records(b, n)
     if "error" in csv_run:
         csv_from_records(raw_path, csv_path)
@@ -285,6 +346,12 @@ def main():
                     lambda: dravrun(b, n, ["--output", "none", "--summary"]))
     large = measure("dravrun --summary (socket), %d cases" % (10 * n), readers,
                     lambda: dravrun(b, 10 * n, ["--output", "none", "--summary"]))
+    # Ten times the cases: process start and plug-in loading weigh less.
+    measure_in_turns([
+        ("dravrun --output none (socket), %d cases" % (10 * n),
+         lambda: dravrun(b, 10 * n, ["--output", "none"])),
+        ("%s, %d cases" % (ITERATOR, 10 * n), lambda: plugin_iterator(b, 10 * n)),
+    ], readers)
     report["memory"] = {"small": n, "large": 10 * n,
                         "growth_kib": (large["peak_rss_kib"] - small["peak_rss_kib"])
                         if "error" not in small and "error" not in large else None}

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace drav {
@@ -50,6 +52,58 @@ TEST(GeneratedCasesTest, ValuesFollowTheDocumentedRuleFromAnyStart) {
     EXPECT_EQ(std::string(all.data() + e.i * bytes + 16, 4), e.s);
     EXPECT_EQ(Slot(all, bytes, e.i, 24), e.d);
     EXPECT_EQ(Slot(all, bytes, e.i, 32), e.t);
+  }
+}
+
+// The records a feeder would build one value at a time with the builder,
+// from the rule as NumberAt states it.
+std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t first,
+                                  std::int64_t count) {
+  const VariableList& list = builder.List();
+  std::vector<char> records(static_cast<std::size_t>(count) * list.RecordBytes());
+  for (std::int64_t k = 0; k < count; ++k) {
+    char* record = records.data() + k * list.RecordBytes();
+    const std::int64_t i = first + k;
+    for (std::size_t column = 0; column < list.size(); ++column) {
+      if (list[column].kind == ValueKind::kString)
+        builder.SetString(record, column, "c" + std::to_string(i));
+      else
+        builder.SetNumber(record, column, GeneratedCases::NumberAt(list[column].kind, column, i));
+    }
+  }
+  return records;
+}
+
+// Runs of cases are rendered a record at a time with the missing-value and
+// day cycles carried along; they must give the bytes of the rule itself
+// from any first case, in both byte orders, whatever mix of kinds and
+// adjacent or separated numeric columns the list has.
+TEST(GeneratedCasesTest, RunsOfCasesMatchTheRuleValueByValue) {
+  const char* lists[] = {
+      "v1 F8 v2 F8 v3 F8 v4 F8 v5 F8 v6 F8 v7 F8 v8 F8 v9 F8 v10 F8",
+      "s A12 a F8 b F8 d DATE t TIME c F8 w A3 e F8.2 dt DATETIME f F8 m MTIME",
+      "t TIME",
+      "w A1",
+  };
+  const std::int64_t starts[] = {0, 1, 6, 1439, 1440, 99995, 123456789012};
+  for (const char* text : lists) {
+    VariableList list = VariableList::Parse(text);
+    for (ByteOrder order : {ByteOrder::kNative, ByteOrder::kSwapped}) {
+      RecordBuilder builder(list, order);
+      GeneratedCases cases(builder, 200000000000);
+      for (std::int64_t first : starts) {
+        SCOPED_TRACE(std::string(text) + (order == ByteOrder::kSwapped ? ", swapped" : "") +
+                     ", from case " + std::to_string(first));
+        const std::int64_t count = 1500;
+        std::vector<char> rendered(count * list.RecordBytes(), 'x');
+        cases.Render(first, count, rendered.data());
+        const std::vector<char> expected = OneValueAtATime(builder, first, count);
+        const auto differ = std::mismatch(rendered.begin(), rendered.end(), expected.begin()).first;
+        EXPECT_TRUE(differ == rendered.end())
+            << "first difference in case " << first + (differ - rendered.begin()) / list.RecordBytes()
+            << ", byte " << (differ - rendered.begin()) % list.RecordBytes();
+      }
+    }
   }
 }
 

@@ -86,6 +86,37 @@ TEST_P(DravrunWithDravfeedOverTcp, EitherByteOrderGivesTheSameCasesOnEveryPass) 
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, DravrunWithDravfeedOverTcp, testing::Values("native", "swapped"));
 
+// Without output, summary or progress dravrun only counts the cases; the
+// count, the limit and the end of each pass must come out as when it prints.
+TEST(DravrunWithDravfeed, CountingWithoutOutputStopsAtTheLimitOrTheEnd) {
+  struct Case {
+    std::vector<std::string> options;
+    const char* counts;  // dravrun's standard error
+  };
+  const Case cases[] = {
+      {{}, "50 cases\n"},
+      {{"--limit", "0"}, "0 cases\n"},
+      {{"--limit", "50", "--passes", "2"}, "50 cases\n50 cases\n"},
+      {{"--limit", "7", "--seek", "45", "--passes", "2"}, "5 cases\n5 cases\n"},
+      {{"--limit", "3", "--seek", "10", "--passes", "2"}, "3 cases\n3 cases\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--output", "none"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(testing::PrintToString(args));
+    ChildProcess feeder(Dravfeed({"--socket", "0", "--generate", "50", "--variables", "i F4 x F8.2"}));
+    const std::string port = PortOf(feeder);
+    ASSERT_FALSE(port.empty()) << feeder.Stop().err;
+    args.push_back("GET DATA /TYPE = STREAM /SOCKET = " + port +
+                   " /REWINDABLE /SEEKABLE /VARIABLES = i F4 x F8.2 .");
+    const ProcessResult r = RunProcess(Dravrun(args));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.counts);
+    EXPECT_EQ(feeder.Wait().exitCode, 0);
+  }
+}
+
 TEST(DravrunWithDravfeed, CsvStringsSurviveTheRoundTrip) {
   // Quotes, separators and line breaks inside fields, CRLF line ends and a
   // missing number: what dravfeed reads, dravrun writes back the same way.

@@ -16,6 +16,7 @@ class ProgressMeter {
   // `err` is not owned. A disabled meter does nothing at all.
   ProgressMeter(std::FILE* err, bool enabled, bool terminal);
 
+  bool Enabled() const { return enabled_; }
   void StartPass();
   // Called after every case with the pass's count so far.
   void Update(std::int64_t cases) {

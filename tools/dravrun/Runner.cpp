@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -132,36 +133,61 @@ class PassReader {
     }
     if (options_.seek >= 0) iterator->Seek(options_.seek);
 
-    CaseValues values(columns_.size());
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = iterator->GetObsPointer(static_cast<unsigned>(i));
     summary_.Clear();
     progress_.StartPass();
+    const PassCount count = UsesEachCase() ? ReadEachCase(*iterator) : CountCases(*iterator);
+    // At a clean end of the data the source records where it ended; when a
+    // rewind or seek could not reach the feeder the count stays as it was.
+    const bool reachedEnd = count.stoppedEarly || source_.RowCount() == iterator->Tell();
+    progress_.EndPass();
+    iterator.reset();  // ends the pass: "STOP" to a socket feeder, the pipe closed
+    return FinishPass(pass, count.cases, reachedEnd);
+  }
+
+  struct PassCount {
     long long cases = 0;
-    bool stoppedEarly = false;
+    bool stoppedEarly = false;  // by the case limit or a failed output
+  };
+
+  // The case limit, as the largest count a pass may reach.
+  long long CaseLimit() const { return options_.limit >= 0 ? options_.limit : LLONG_MAX; }
+
+  bool UsesEachCase() const { return writer_ || options_.summary || progress_.Enabled(); }
+
+  // Nothing looks at the cases: the loop is the iterator's alone, so that
+  // dravrun --output none reads as fast as the plug-in delivers.
+  PassCount CountCases(DRAV_InputCaseIterator& iterator) const {
+    const long long limit = CaseLimit();
+    PassCount count;
+    while (count.cases < limit && iterator.Next()) ++count.cases;
+    count.stoppedEarly = count.cases == limit;
+    return count;
+  }
+
+  PassCount ReadEachCase(DRAV_InputCaseIterator& iterator) {
+    CaseValues values(columns_.size());
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = iterator.GetObsPointer(static_cast<unsigned>(i));
+    const long long limit = CaseLimit();
+    PassCount count;
     while (true) {
-      if (options_.limit >= 0 && cases >= options_.limit) {
-        stoppedEarly = true;
+      if (count.cases >= limit) {
+        count.stoppedEarly = true;
         break;
       }
-      if (!iterator->Next()) break;
-      ++cases;
+      if (!iterator.Next()) break;
+      ++count.cases;
       if (writer_) {
         errno = 0;
         writer_->WriteCase(values);
         if (OutputFailed()) {
-          stoppedEarly = true;
+          count.stoppedEarly = true;
           break;
         }
       }
       if (options_.summary) summary_.Add(values);
-      progress_.Update(cases);
+      progress_.Update(count.cases);
     }
-    // At a clean end of the data the source records where it ended; when a
-    // rewind or seek could not reach the feeder the count stays as it was.
-    const bool reachedEnd = stoppedEarly || source_.RowCount() == iterator->Tell();
-    progress_.EndPass();
-    iterator.reset();  // ends the pass: "STOP" to a socket feeder, the pipe closed
-    return FinishPass(pass, cases, reachedEnd);
+    return count;
   }
 
   int FinishPass(long long pass, long long cases, bool reachedEnd) {
