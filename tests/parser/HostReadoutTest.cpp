@@ -29,6 +29,10 @@ struct Readout {
   std::vector<VariableReadout> variables;
 };
 
+// Without it gtest prints the case as raw bytes, padding and the unused
+// parts of short strings included, which were never written.
+void PrintTo(const Readout& readout, std::ostream* out) { *out << readout.label; }
+
 class HostReadout : public ::testing::TestWithParam<Readout> {};
 
 TEST_P(HostReadout, GettersGiveWhatTheHostNeeds) {

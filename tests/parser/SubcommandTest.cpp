@@ -18,6 +18,10 @@ struct RefusalCase {
   const char* token;  // null: the message has no token
 };
 
+// Without it gtest prints the case as raw bytes, padding included, which
+// was never written.
+void PrintTo(const RefusalCase& refusal, std::ostream* out) { *out << refusal.label; }
+
 class RefusedCommand : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(RefusedCommand, PostsExactlyItsMessage) {

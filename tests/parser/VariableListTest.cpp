@@ -91,6 +91,10 @@ struct EntryRefusal {
   int variablesKept;
 };
 
+// Without it gtest prints the case as raw bytes, padding included, which
+// was never written.
+void PrintTo(const EntryRefusal& refusal, std::ostream* out) { *out << refusal.label; }
+
 class RefusedEntry : public ::testing::TestWithParam<EntryRefusal> {};
 
 TEST_P(RefusedEntry, PostsItsMessageAndKeepsEarlierVariables) {

@@ -99,6 +99,10 @@ struct ProbeCase {
   bool matches;
 };
 
+// Without it gtest prints the case as raw bytes, padding included, which
+// reads memory that was never written.
+void PrintTo(const ProbeCase& probeCase, std::ostream* out) { *out << probeCase.name; }
+
 std::string Int32Bytes(std::int32_t value) { return std::string(reinterpret_cast<char*>(&value), 4); }
 
 class ProbeTest : public testing::TestWithParam<ProbeCase> {};
