@@ -58,11 +58,35 @@ long long ResourceWatch::HeapGrowthBytes() const {
   return growth;
 }
 
+std::vector<ProcessFigures> ResourceWatch::LiveFeederSamples() const {
+  std::vector<ProcessFigures> live;
+  for (const Point& point : periodic_)
+    if (point.feeder.rssKiB >= 0) live.push_back(point.feeder);
+  return live;
+}
+
+void ResourceWatch::CheckFeeder() const {
+  // A feeder that serves the whole run is project code too: it must not
+  // grow either. Samples taken after it exited are left out.
+  const std::vector<ProcessFigures> live = LiveFeederSamples();
+  if (live.size() < 2) return;
+  const int descriptors = live.back().descriptors - live.front().descriptors;
+  long rss = 0;
+  for (const ProcessFigures& figures : live) rss = std::max(rss, figures.rssKiB - live.front().rssKiB);
+  std::printf("  %s | feeder growth: fds %+d, rss %+ld KiB\n", run_.c_str(), descriptors, rss);
+  std::fflush(stdout);
+  if (descriptors > 0) Fail(run_ + ": the feeder holds " + std::to_string(descriptors) + " descriptors more");
+  if (rss > config_.rssToleranceKiB) Fail(run_ + ": the feeder's resident memory grew by " + std::to_string(rss) + " KiB");
+}
+
 void ResourceWatch::Check() const {
-  std::printf("  %s | growth: fds %+d, rss %+ld KiB, heap %+lld B (tolerances: 0 fds, %ld KiB, %lld B)\n",
-              run_.c_str(), DescriptorGrowth(), RssGrowthKiB(), HeapGrowthBytes(),
+  const long hwm = end_.host.hwmKiB - (periodic_.empty() ? start_ : periodic_.front()).host.hwmKiB;
+  std::printf("  %s | growth: fds %+d, rss %+ld KiB, hwm %+ld KiB, heap %+lld B "
+              "(tolerances: 0 fds, %ld KiB, %lld B)\n",
+              run_.c_str(), DescriptorGrowth(), RssGrowthKiB(), hwm, HeapGrowthBytes(),
               config_.rssToleranceKiB, config_.heapToleranceBytes);
   std::fflush(stdout);
+  CheckFeeder();
   if (DescriptorGrowth() != 0)
     Fail(run_ + ": " + std::to_string(DescriptorGrowth()) + " descriptors more at the end than at the start");
   for (const Point& point : periodic_) {

@@ -10,7 +10,9 @@
 // no more than the tolerance from the first periodic sample (which comes
 // after the run has warmed up) to the largest later one; malloc's bytes in
 // use stay within the tolerance both across the periodic samples and from
-// before the run to after it.
+// before the run to after it. A feeder sampled along the run must not end
+// with more descriptors than it had at the first sample, nor grow its
+// resident memory beyond the tolerance.
 #include <sys/types.h>
 
 #include <string>
@@ -48,6 +50,8 @@ class ResourceWatch {
     ProcessFigures feeder;
   };
   void Print(const Point& point) const;
+  std::vector<ProcessFigures> LiveFeederSamples() const;
+  void CheckFeeder() const;
 
   std::string run_;
   const SoakConfig& config_;
