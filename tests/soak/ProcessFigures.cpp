@@ -19,7 +19,6 @@ int CountDescriptors(const std::string& folder) {
     if (name != "." && name != "..") ++count;
   }
   closedir(dir);
-  // The directory stream itself was one of the entries when we read our own.
   return count;
 }
 
@@ -41,9 +40,8 @@ void ReadMemory(const std::string& statusPath, ProcessFigures& figures) {
 
 ProcessFigures ProcessFigures::OfSelf() {
   ProcessFigures figures;
-  // Counted while no other descriptor of ours is open for the count itself,
-  // so the figure includes exactly one descriptor of the reading (the
-  // directory), always the same one.
+  // The count includes the descriptor of the directory being read: one
+  // more than the process holds otherwise, the same at every sample.
   figures.descriptors = CountDescriptors("/proc/self/fd");
   ReadMemory("/proc/self/status", figures);
   struct mallinfo2 heap = mallinfo2();
