@@ -80,7 +80,11 @@ void ResourceWatch::CheckFeeder() const {
 }
 
 void ResourceWatch::Check() const {
-  const long hwm = end_.host.hwmKiB - (periodic_.empty() ? start_ : periodic_.front()).host.hwmKiB;
+  // The kernel updates the peak lazily, so a later sample may read lower:
+  // the growth is the highest reading against the first periodic one.
+  const Point& base = periodic_.empty() ? start_ : periodic_.front();
+  long hwm = end_.host.hwmKiB - base.host.hwmKiB;
+  for (const Point& point : periodic_) hwm = std::max(hwm, point.host.hwmKiB - base.host.hwmKiB);
   std::printf("  %s | growth: fds %+d, rss %+ld KiB, hwm %+ld KiB, heap %+lld B "
               "(tolerances: 0 fds, %ld KiB, %lld B)\n",
               run_.c_str(), DescriptorGrowth(), RssGrowthKiB(), hwm, HeapGrowthBytes(),
