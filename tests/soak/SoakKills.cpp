@@ -10,12 +10,12 @@
 // Over TCP every other feeder plays the other byte order, so the cut also
 // falls through the path that reverses numbers.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
@@ -24,8 +24,8 @@
 #include <cstring>
 #include <random>
 
-#include "host/OBS.h"
 #include "feeder/ByteOrder.h"
+#include "host/OBS.h"
 #include "tests/soak/CheckedPass.h"
 #include "tests/soak/ResourceWatch.h"
 #include "tests/soak/Soak.h"
@@ -67,8 +67,11 @@ class Listener {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd_, 4) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      Fail("cannot listen on loopback: " + std::string(std::strerror(errno)));
+        listen(fd_, 4) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      const std::string why = std::strerror(errno);
+      if (fd_ >= 0) close(fd_);
+      Fail("cannot listen on loopback: " + why);
+    }
     port_ = ntohs(address.sin_port);
   }
   ~Listener() {
