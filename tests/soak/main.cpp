@@ -84,12 +84,14 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!ParseCount(value, number)) return Usage(option + ": not a count: " + value);
+    if ((option == "--samples" || option == "--watchdog") && number == 0)
+      return Usage(option + " must be at least 1");
     if (option == "--count") config.count = number;
-    else if (option == "--samples" && number > 0) config.samples = static_cast<int>(number);
+    else if (option == "--samples") config.samples = static_cast<int>(number);
     else if (option == "--rss-tolerance") config.rssToleranceKiB = static_cast<long>(number);
     else if (option == "--heap-tolerance") config.heapToleranceBytes = number;
     else if (option == "--seed") config.seed = static_cast<unsigned>(number);
-    else if (option == "--watchdog" && number > 0) watchdogSeconds = number;
+    else if (option == "--watchdog") watchdogSeconds = number;
     else return Usage("unknown option " + option);
   }
   drav::test::Watchdog watchdog(static_cast<int>(watchdogSeconds), "soak_stream " + run + " " + transport);
