@@ -34,6 +34,12 @@ struct SoakConfig {
   unsigned seed = 1;             // kill offsets and write pieces
 };
 
+// Every how many cases, cycles or kills a run samples its figures: at most
+// `samples` times in all.
+inline std::int64_t SampleInterval(const SoakConfig& config) {
+  return config.count <= config.samples ? 1 : (config.count + config.samples - 1) / config.samples;
+}
+
 // 'count' cases from one `dravfeed --generate` process, in one pass.
 void RunStreamSoak(const SoakConfig& config);
 // 'count' cycles of open, read, rewind, seek and close against dravfeed.

@@ -90,7 +90,7 @@ void RunCycleSoak(const SoakConfig& config) {
   }
   watch.Start();
   const auto began = std::chrono::steady_clock::now();
-  const std::int64_t every = std::max<std::int64_t>(1, config.count / config.samples);
+  const std::int64_t every = SampleInterval(config);
   std::int64_t cases = 0;
   for (std::int64_t cycle = 0; cycle < config.count; ++cycle) {
     if (pipeFeeder) {

@@ -177,7 +177,7 @@ void RunKillSoak(const SoakConfig& config) {
   ResourceWatch watch(run, config);
   watch.Start();
   const auto began = std::chrono::steady_clock::now();
-  const std::int64_t every = std::max<std::int64_t>(1, config.count / config.samples);
+  const std::int64_t every = SampleInterval(config);
   std::int64_t cases = 0, midRecord = 0, boundary = 0;
   for (std::int64_t k = 0; k < config.count; ++k) {
     Kill kill{k, DrawCut(random, native.size(), expected.RecordBytes()),

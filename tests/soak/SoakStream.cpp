@@ -49,7 +49,7 @@ void RunStreamSoak(const SoakConfig& config) {
       auto source = OpenSoakSource(name, nullptr, false, config.transport);
       OBS obs(source->GetObsAreaSize());
       std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
-      const std::int64_t every = std::max<std::int64_t>(1, config.count / config.samples);
+      const std::int64_t every = SampleInterval(config);
       read = ReadChecked(*it, obs, expected, 0, run, [&](std::int64_t n) {
         if (n % every == 0) watch.Sample("cases " + std::to_string(n), feeder.Pid());
       });
