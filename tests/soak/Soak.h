@@ -40,11 +40,11 @@ inline std::int64_t SampleInterval(const SoakConfig& config) {
   return config.count <= config.samples ? 1 : (config.count + config.samples - 1) / config.samples;
 }
 
-// 'count' cases from one `dravfeed --generate` process, in one pass.
+// `count` cases from one `dravfeed --generate` process, in one pass.
 void RunStreamSoak(const SoakConfig& config);
-// 'count' cycles of open, read, rewind, seek and close against dravfeed.
+// `count` cycles of open, read, rewind, seek and close against dravfeed.
 void RunCycleSoak(const SoakConfig& config);
-// 'count' feeders killed by SIGKILL after a random number of bytes.
+// `count` feeders killed by SIGKILL after a random number of bytes.
 void RunKillSoak(const SoakConfig& config);
 
 }  // namespace soak
