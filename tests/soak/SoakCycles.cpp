@@ -46,10 +46,10 @@ void ExpectCount(std::int64_t got, std::int64_t want, const std::string& where) 
 
 // One cycle over the stream `name`; returns the cases read, throws
 // SoakFailure naming the cycle.
-std::int64_t Cycle(const std::string& name, const std::string& rewindName, Transport transport,
-           std::int64_t cycle, ExpectedCases& expected) {
-  const std::string where = std::string("cycle ") + std::to_string(cycle) + " (" + TransportName(transport) + ")";
-  auto source = OpenSoakSource(name, rewindName.c_str(), true, transport);
+std::int64_t Cycle(const StreamPlace& place, std::int64_t cycle, ExpectedCases& expected) {
+  const std::string where =
+      std::string("cycle ") + std::to_string(cycle) + " (" + TransportName(place.transport) + ")";
+  std::unique_ptr<DRAV_DataSource> source = OpenSoakSource(StreamCommand(place, true));
   OBS obs(source->GetObsAreaSize());
   {
     std::unique_ptr<DRAV_InputCaseIterator> first(source->MakeIterator(&obs));
@@ -94,11 +94,10 @@ void RunCycleSoak(const SoakConfig& config) {
   std::int64_t cases = 0;
   for (std::int64_t cycle = 0; cycle < config.count; ++cycle) {
     if (pipeFeeder) {
-      cases += Cycle(dir.File("data.pipe"), dir.File("rewind.pipe"), transport, cycle, expected);
+      cases += Cycle(StreamPlace::Pipe(dir.File("data.pipe"), dir.File("rewind.pipe")), cycle, expected);
     } else {
       FeederProcess feeder(config.dravfeed, FeederArguments(transport, dir));
-      const std::string name = "inet:127.0.0.1:" + std::to_string(feeder.AwaitPort(kFeederStartMs));
-      cases += Cycle(name, "rewindsupported", transport, cycle, expected);
+      cases += Cycle(StreamPlace::Socket(feeder.AwaitPort(kFeederStartMs), true), cycle, expected);
       ExpectTerminated(feeder, run);
     }
     if ((cycle + 1) % every == 0)

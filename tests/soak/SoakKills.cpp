@@ -143,12 +143,12 @@ std::int64_t KillOnce(const Kill& kill, const SoakConfig& config, const test::Te
   if (config.transport == Transport::kPipe && mkfifo(pipePath.c_str(), 0600) != 0)
     Fail(where + ": mkfifo failed: " + std::strerror(errno));
   const pid_t child = StartChild(kill, config, pipePath, listener, records);
-  const std::string name = config.transport == Transport::kPipe
-                               ? pipePath
-                               : "inet:127.0.0.1:" + std::to_string(listener.Port());
+  const StreamPlace place = config.transport == Transport::kPipe
+                                ? StreamPlace::Pipe(pipePath)
+                                : StreamPlace::Socket(listener.Port(), false);
   std::int64_t got = 0;
   {
-    auto source = OpenSoakSource(name, nullptr, false, config.transport);
+    std::unique_ptr<DRAV_DataSource> source = OpenSoakSource(StreamCommand(place, false));
     OBS obs(source->GetObsAreaSize());
     std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
     got = ReadChecked(*it, obs, expected, 0, where);

@@ -42,11 +42,15 @@ void RunStreamSoak(const SoakConfig& config) {
     test::TempDir dir;
     const std::string pipePath = dir.File("data.pipe");
     FeederProcess feeder(config.dravfeed, FeederArguments(config, pipePath));
-    std::string name = pipePath;
-    if (config.transport == Transport::kPipe) feeder.AwaitLine("serving", kFeederStartMs);
-    else name = "inet:127.0.0.1:" + std::to_string(feeder.AwaitPort(kFeederStartMs));
+    StreamPlace place;
+    if (config.transport == Transport::kPipe) {
+      feeder.AwaitLine("serving", kFeederStartMs);
+      place = StreamPlace::Pipe(pipePath);
+    } else {
+      place = StreamPlace::Socket(feeder.AwaitPort(kFeederStartMs), false);
+    }
     {
-      auto source = OpenSoakSource(name, nullptr, false, config.transport);
+      std::unique_ptr<DRAV_DataSource> source = OpenSoakSource(StreamCommand(place, false));
       OBS obs(source->GetObsAreaSize());
       std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
       const std::int64_t every = SampleInterval(config);
