@@ -38,6 +38,10 @@ struct RebuildCase {
   std::string body;  // the text between the head and "\n."
 };
 
+// Without it gtest prints the case as raw bytes, among them the unused part
+// of a short string's inline buffer, which was never written.
+void PrintTo(const RebuildCase& rebuildCase, std::ostream* out) { *out << rebuildCase.name; }
+
 class RebuildTest : public testing::TestWithParam<RebuildCase> {};
 
 TEST_P(RebuildTest, PutsBackBlanksAndQuotes) {

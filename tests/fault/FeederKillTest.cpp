@@ -42,6 +42,8 @@ struct Transport {
   const char* name;
   bool socket;
 };
+// Printed by name: GoogleTest would otherwise dump the bytes, padding included.
+void PrintTo(const Transport& transport, std::ostream* out) { *out << transport.name; }
 
 class FeederKillTest : public testing::TestWithParam<Transport> {
  protected:

@@ -71,6 +71,8 @@ struct PeerCase {
   void (*script)(int listenFd);
   Outcome outcome;
 };
+// Printed by name: GoogleTest would otherwise dump the bytes, padding included.
+void PrintTo(const PeerCase& peer, std::ostream* out) { *out << peer.name; }
 
 void SilentThenExits(int listenFd) {
   child::AcceptOne(listenFd);

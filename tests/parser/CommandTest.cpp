@@ -23,6 +23,10 @@ struct Accepted {
   std::size_t warnings;
 };
 
+// GoogleTest would otherwise print the case as raw bytes, padding included,
+// which memcheck reports as reads of uninitialised memory.
+void PrintTo(const Accepted& accepted, std::ostream* out) { *out << accepted.label; }
+
 class AcceptedCommand : public ::testing::TestWithParam<Accepted> {};
 
 TEST_P(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
@@ -102,6 +106,8 @@ struct Refusal {
   const char* token;  // null: the message has no token
   int variablesKept;
 };
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.label; }
 
 class RefusedCommand : public ::testing::TestWithParam<Refusal> {};
 

@@ -17,6 +17,10 @@ struct FormatCase {
   unsigned int decimals;
 };
 
+// Without it gtest prints the case as raw bytes, padding included, which
+// was never written.
+void PrintTo(const FormatCase& formatCase, std::ostream* out) { *out << formatCase.word; }
+
 class FormatWord : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(FormatWord, GivesTypeWidthAndDecimals) {

@@ -30,6 +30,10 @@ struct PostedCase {
   const char* limits;  // what the integer conversions become, in order
 };
 
+// Without it gtest prints the case as raw bytes, padding included, which
+// was never written.
+void PrintTo(const PostedCase& posted, std::ostream* out) { *out << posted.id; }
+
 // Every message the parser and the entry post, with the token each gets.
 const PostedCase kPosted[] = {
     {2254, false, "/", ""},          {2255, false, "/VARIABLES", ""}, {2256, false, "PIPE", ""},

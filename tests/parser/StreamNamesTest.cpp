@@ -19,6 +19,10 @@ struct PathCase {
   bool followedBySubcommand;
 };
 
+// Without it gtest prints the case as raw bytes, padding included, which
+// was never written.
+void PrintTo(const PathCase& pathCase, std::ostream* out) { *out << pathCase.label; }
+
 class PathValue : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(PathValue, ReadsTheValueAsWritten) {
