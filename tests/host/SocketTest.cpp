@@ -31,9 +31,8 @@ namespace child = drav::test::child;
 
 // The feeder's script ended as written (a failed step exits with its own status).
 ::testing::AssertionResult Succeeded(FeederProcess& feeder) {
-  const int status = feeder.Wait();
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "the feeder's script failed, wait status " << status;
+  if (feeder.RanToTheEnd()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the feeder's script failed, wait status " << feeder.Wait();
 }
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;

@@ -38,6 +38,11 @@ int FeederProcess::Wait() {
   return status_;
 }
 
+bool FeederProcess::RanToTheEnd() {
+  const int status = Wait();
+  return WIFEXITED(status) && !child::IsFailedStep(WEXITSTATUS(status));
+}
+
 namespace child {
 
 namespace {
@@ -47,6 +52,8 @@ constexpr int kAcceptFailed = 72;
 constexpr int kWriteFailed = 73;
 constexpr int kUnexpectedBytes = 74;
 }  // namespace
+
+bool IsFailedStep(int exitStatus) { return exitStatus >= kOpenFailed && exitStatus <= kUnexpectedBytes; }
 
 int OpenForWriting(const char* path) {
   int fd;

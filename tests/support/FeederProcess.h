@@ -27,6 +27,11 @@ class FeederProcess {
   bool Started() const { return pid_ > 0; }
   // Waits for the child and returns its wait status.
   int Wait();
+  // Waits, then tells whether the script ran to its end: the child exited
+  // and not with the status of a failed step. Any other exit status counts
+  // as success, because under valgrind a forked child's leak check (of its
+  // copy of the test's heap) replaces the status 0 it exited with.
+  bool RanToTheEnd();
 
  private:
   pid_t pid_ = -1;
@@ -37,6 +42,8 @@ class FeederProcess {
 // The child's side. Each call either succeeds or ends the child with a
 // distinctive exit status, so a failing feeder shows in Wait().
 namespace child {
+// True for the exit statuses the calls below end a child with.
+bool IsFailedStep(int exitStatus);
 int OpenForWriting(const char* path);
 int OpenForReading(const char* path);  // non-blocking: does not wait for a writer
 int AcceptOne(int listenFd);
