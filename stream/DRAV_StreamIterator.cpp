@@ -148,11 +148,7 @@ bool DRAV_StreamIterator::SendMessage(const char* text) {
     return source->socket->Send(text, wire::kControlWordBytes) ==
            static_cast<int>(wire::kControlWordBytes);
   }
-  int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str(), kControlReaderWaitMs);
-  if (fd < 0) return false;
-  bool ok = drav::fifo::WriteAll(fd, text, wire::kControlWordBytes);
-  drav::fifo::Close(fd);
-  return ok;
+  return SendThroughRewindPipe(text, nullptr);
 }
 
 bool DRAV_StreamIterator::SendSeekMessage(long long caseNumber) {
@@ -166,10 +162,16 @@ bool DRAV_StreamIterator::SendSeekMessage(long long caseNumber) {
     bool value = source->socket->Send(number, sizeof number) == static_cast<int>(sizeof number);
     return word && value;
   }
+  return SendThroughRewindPipe(wire::kSeek, number);
+}
+
+bool DRAV_StreamIterator::SendThroughRewindPipe(const char* word, const char* caseNumber) {
+  // One open per message; a case number follows its word as a second write
+  // within the same open.
   int fd = drav::fifo::OpenFifoForWriting(source->rewindName.c_str(), kControlReaderWaitMs);
   if (fd < 0) return false;
-  bool ok = drav::fifo::WriteAll(fd, wire::kSeek, wire::kControlWordBytes) &&
-            drav::fifo::WriteAll(fd, number, sizeof number);
+  bool ok = drav::fifo::WriteAll(fd, word, wire::kControlWordBytes) &&
+            (caseNumber == nullptr || drav::fifo::WriteAll(fd, caseNumber, wire::kSeekCaseBytes));
   drav::fifo::Close(fd);
   return ok;
 }

@@ -38,6 +38,9 @@ class DRAV_EXPORT DRAV_StreamIterator : public DRAV_InputCaseIterator {
   // Reopens the data pipe for this iterator; true when a descriptor came.
   bool ReopenDataPipe();
   void CloseOwnDescriptor();
+  // Opens the rewind pipe (waiting a little for its reader), writes the
+  // 4-byte word and, when given, the 8-byte case number, and closes it.
+  bool SendThroughRewindPipe(const char* word, const char* caseNumber);
   bool ReconnectSocket();
   // Byte offsets of the numeric values in a case, worked out once per
   // iterator: the dictionary is fixed before any iterator exists.
