@@ -17,10 +17,9 @@ namespace {
 constexpr int kPipeBytes = 1 << 20;
 constexpr int kMaxWaitMs = 100;
 constexpr int kDrainCheckMs = 2;
-// The reader may send "RWND" or "SEEK" and reopen the path right after it
-// opened the current pipe; the fresh pipe must be in place by then, so the
-// wait for that open stays short.
-constexpr int kMaxOpenWaitMs = 1;
+// How often a reader blocked in its open of the data pipe is looked for at
+// most. A pause only delays the reader; it never decides what it reads.
+constexpr int kMaxTryPauseMs = 20;
 
 std::string TempNameBeside(const std::string& path, unsigned counter) {
   std::size_t slash = path.rfind('/');
@@ -37,6 +36,12 @@ void RefuseNonFifo(const std::string& path) {
 
 void RemoveIfOurs(const std::string& path, const posix::FileId& id) {
   if (id.valid() && posix::FifoIdOfPath(path) == id) std::remove(path.c_str());
+}
+
+short PollNow(int fd) {
+  pollfd one{fd, POLLIN, 0};
+  posix::Poll(&one, 1, 0);
+  return one.revents;
 }
 
 }  // namespace
@@ -59,8 +64,9 @@ PipeServer::PipeServer(const CaseSource& source, ByteOrder order, std::string da
   RefuseNonFifo(dataPath_);
   if (!rewindPath_.empty()) RefuseNonFifo(rewindPath_);
   try {
-    if (!rewindPath_.empty()) OpenRewindPipe();
+    if (!rewindPath_.empty()) rewindId_ = PlaceFreshFifo(rewindPath_);
     dataId_ = PlaceFreshFifo(dataPath_);
+    OpenGate();
   } catch (...) {
     Cleanup();
     throw;
@@ -71,9 +77,8 @@ PipeServer::~PipeServer() { Cleanup(); }
 
 void PipeServer::Cleanup() {
   posix::Close(dataFd_);
-  posix::Close(rewindFd_);
-  posix::Close(rewindKeeper_);
-  dataFd_ = rewindFd_ = rewindKeeper_ = -1;
+  posix::Close(gateFd_);
+  dataFd_ = gateFd_ = -1;
   RemoveIfOurs(dataPath_, dataId_);
   RemoveIfOurs(rewindPath_, rewindId_);
   dataId_ = rewindId_ = posix::FileId();
@@ -96,16 +101,55 @@ posix::FileId PipeServer::PlaceFreshFifo(const std::string& path) {
   return id;
 }
 
-void PipeServer::OpenRewindPipe() {
-  rewindId_ = PlaceFreshFifo(rewindPath_);
+void PipeServer::OpenGate() {
+  if (rewindPath_.empty() || gateFd_ >= 0) return;
   posix::Result reader = posix::Open(rewindPath_, O_RDONLY | O_NONBLOCK);
-  if (!reader.ok())
-    throw SystemError("cannot open " + rewindPath_, reader.error);
-  rewindFd_ = static_cast<int>(reader.value);
-  posix::Result keeper = posix::Open(rewindPath_, O_WRONLY | O_NONBLOCK);
-  if (!keeper.ok())
-    throw SystemError("cannot open " + rewindPath_, keeper.error);
-  rewindKeeper_ = static_cast<int>(keeper.value);
+  if (reader.error == ENOENT) {  // somebody removed it; a reader needs one there
+    rewindId_ = PlaceFreshFifo(rewindPath_);
+    reader = posix::Open(rewindPath_, O_RDONLY | O_NONBLOCK);
+  }
+  if (!reader.ok()) throw SystemError("cannot open " + rewindPath_, reader.error);
+  int fd = static_cast<int>(reader.value);
+  if (!(posix::FifoIdOfFd(fd) == rewindId_)) {
+    posix::Close(fd);
+    throw FeederError(rewindPath_ + " was replaced by another file");
+  }
+  gateFd_ = fd;
+}
+
+void PipeServer::CloseGate() {
+  if (gateFd_ < 0) return;
+  // Bytes still in the pipe would be lost with its last reader.
+  char bytes[256];
+  posix::Result got;
+  while ((got = posix::Read(gateFd_, bytes, sizeof bytes)).value > 0)
+    control_.Feed(bytes, static_cast<std::size_t>(got.value));
+  posix::Close(gateFd_);
+  gateFd_ = -1;
+}
+
+void PipeServer::RenewGate() {
+  if (gateFd_ < 0) return;
+  int old = gateFd_;
+  gateFd_ = -1;
+  try {
+    OpenGate();
+  } catch (...) {
+    posix::Close(old);
+    throw;
+  }
+  posix::Close(old);
+}
+
+bool PipeServer::WriterAtGate() {
+  if (gateFd_ < 0) return false;
+  // A writer of our own that comes and goes makes the read end report a
+  // hang-up exactly when no other writer holds the pipe.
+  posix::Result probe = posix::Open(rewindPath_, O_WRONLY | O_NONBLOCK);
+  if (!probe.ok()) return false;
+  posix::Close(static_cast<int>(probe.value));
+  short events = PollNow(gateFd_);
+  return (events & POLLIN) || !(events & POLLHUP);
 }
 
 void PipeServer::Event(const std::string& text) const {
@@ -120,10 +164,10 @@ ServeStats PipeServer::Serve() {
       stats_.cancelled = true;
       break;
     }
-    ReadControl();
+    ReadGate();
     switch (phase_) {
       case Phase::kAwaitReader:
-        TryOpenData();
+        AwaitReader();
         break;
       case Phase::kSending:
         SendSome();
@@ -136,16 +180,31 @@ ServeStats PipeServer::Serve() {
   return stats_;
 }
 
-void PipeServer::ReadControl() {
-  if (rewindFd_ < 0) return;
-  char bytes[256];
-  for (;;) {
-    posix::Result got = posix::Read(rewindFd_, bytes, sizeof bytes);
-    if (got.value <= 0) break;  // EAGAIN: nothing more for now
-    control_.Feed(bytes, static_cast<std::size_t>(got.value));
+void PipeServer::ReadGate() {
+  if (gateFd_ < 0) return;
+  const short events = PollNow(gateFd_);
+  if (events & (POLLIN | POLLHUP)) {
+    char bytes[256];
+    posix::Result got;
+    while ((got = posix::Read(gateFd_, bytes, sizeof bytes)).value > 0)
+      control_.Feed(bytes, static_cast<std::size_t>(got.value));
   }
+  bool obeyed = false;
   ControlMessage message;
-  while (control_.Next(message)) Obey(message);
+  while (control_.Next(message)) {
+    Obey(message);
+    obeyed = true;
+  }
+  if (!(events & POLLHUP)) return;
+  // The writer has gone: what it left unfinished is no message.
+  control_.Reset();
+  if (!obeyed && phase_ == Phase::kAwaitReader && reader_ != Reader::kComing) {
+    // A rewind check: the reader opens the data pipe next.
+    reader_ = Reader::kComing;
+    nextTryMs_ = 0;
+    tryPauseMs_ = 0;
+  }
+  RenewGate();
 }
 
 void PipeServer::Obey(const ControlMessage& message) {
@@ -163,53 +222,89 @@ void PipeServer::Obey(const ControlMessage& message) {
   }
   // The reader has left the pipe it was reading and opens the one at the
   // path next; what the old pipe still holds is of no use to anyone.
-  if (dataFd_ >= 0) {
-    posix::Close(dataFd_);
-    dataFd_ = -1;
-  }
+  posix::Close(dataFd_);
+  dataFd_ = -1;
   phase_ = Phase::kAwaitReader;
-  openWaitMs_ = 1;
-  deadlineMs_ = options_.forever ? -1 : NowMs() + options_.lingerMs;
+  reader_ = Reader::kComing;
+  nextTryMs_ = 0;
+  tryPauseMs_ = 0;
+  lingerEndsMs_ = options_.forever ? -1 : NowMs() + options_.lingerMs;
 }
 
-void PipeServer::TryOpenData() {
-  if (deadlineMs_ >= 0 && NowMs() >= deadlineMs_) {
-    done_ = true;
-    return;
+void PipeServer::AwaitReader() {
+  KeepFreshPipeAtPath();
+  std::int64_t now = NowMs();
+  if (lingerEndsMs_ >= 0 && now >= lingerEndsMs_) {
+    lingerEndsMs_ = -1;
+    if (!options_.forever) {
+      done_ = true;
+      return;
+    }
+    reader_ = Reader::kUnknown;  // that reader is done; look out for the next
   }
-  // Opening for writing without blocking succeeds only once the reader has
-  // opened the pipe: that is how we learn it has.
+  const bool tries = reader_ != Reader::kBetweenPasses;
+  if (tries && now >= nextTryMs_) {
+    if (MayTryNow() && TryOpenData()) return;
+    tryPauseMs_ = std::min(std::max(1, tryPauseMs_ * 2), kMaxTryPauseMs);
+    nextTryMs_ = now + tryPauseMs_;
+  }
+  std::int64_t timeout = kMaxWaitMs;
+  if (tries) timeout = std::min(timeout, nextTryMs_ - now);
+  if (lingerEndsMs_ >= 0) timeout = std::min(timeout, lingerEndsMs_ - now);
+  Wait(0, static_cast<int>(std::max<std::int64_t>(timeout, 0)));
+}
+
+bool PipeServer::MayTryNow() {
+  // A reader on its way sends nothing before its open completes. Otherwise
+  // a reader we know nothing of may be writing a message: closing the gate
+  // under it would break its write, so the try waits for the message.
+  return reader_ == Reader::kComing || !WriterAtGate();
+}
+
+void PipeServer::KeepFreshPipeAtPath() {
+  // Only a reader that removes the path whatever it names leaves none.
+  if (!posix::Exists(dataPath_)) dataId_ = PlaceFreshFifo(dataPath_);
+}
+
+bool PipeServer::TryOpenData() {
+  CloseGate();
+  const bool opened = OpenDataIfReaderWaits();
+  OpenGate();
+  return opened;
+}
+
+bool PipeServer::OpenDataIfReaderWaits() {
+  // Opening for writing without blocking succeeds only while a reader has
+  // the pipe open: that is how we learn it is there.
   posix::Result opened = posix::Open(dataPath_, O_WRONLY | O_NONBLOCK);
-  if (opened.error == ENOENT) {  // the reader removed it at the end of a pass
+  if (opened.error == ENOENT) {
     dataId_ = PlaceFreshFifo(dataPath_);
-    return;
+    return false;
   }
-  if (opened.error == ENXIO) {  // no reader yet
-    Wait(0, openWaitMs_);
-    openWaitMs_ = std::min(openWaitMs_ * 2, kMaxOpenWaitMs);
-    return;
-  }
+  if (opened.error == ENXIO) return false;
   if (!opened.ok()) throw SystemError("cannot open " + dataPath_, opened.error);
   int fd = static_cast<int>(opened.value);
   if (!posix::FifoIdOfFd(fd).valid()) {
     posix::Close(fd);
     throw FeederError(dataPath_ + " is no longer a named pipe");
   }
-  // The fresh pipe goes in place first, before anything else: a reader that
-  // asks for a seek right after this open must find the new pipe at the
-  // path, not this one, which holds the records from the old position.
-  dataId_ = PlaceFreshFifo(dataPath_);
+  // Still behind the closed gate: the reader's next open, after a message,
+  // must find a pipe it has not opened.
+  try {
+    dataId_ = PlaceFreshFifo(dataPath_);
+  } catch (...) {
+    posix::Close(fd);
+    throw;
+  }
   fcntl(fd, F_SETPIPE_SZ, kPipeBytes);  // a smaller pipe only costs speed
-  // A reader sends "RWND" or "SEEK" before it opens, and then waits for a
-  // record, so whatever the rewind pipe holds now was meant for this opening.
-  ReadControl();
   dataFd_ = fd;
   batch_.Restart(nextCase_);
   ++stats_.passes;
   Event("reader opened the data pipe; sending from case " + std::to_string(nextCase_));
   phase_ = Phase::kSending;
-  openWaitMs_ = 1;
-  deadlineMs_ = -1;
+  reader_ = Reader::kBetweenPasses;
+  lingerEndsMs_ = -1;
+  return true;
 }
 
 void PipeServer::SendSome() {
@@ -241,18 +336,20 @@ void PipeServer::EndPass(const char* why) {
   Event(why);
   phase_ = Phase::kAwaitReader;
   nextCase_ = 0;
-  if (options_.forever) return;
   if (rewindPath_.empty()) {
-    done_ = true;  // without a rewind pipe no reader can ask for more
+    // Without a rewind pipe no reader can ask for more.
+    if (!options_.forever) done_ = true;
+    reader_ = Reader::kUnknown;
     return;
   }
-  deadlineMs_ = NowMs() + options_.lingerMs;
+  reader_ = Reader::kBetweenPasses;
+  lingerEndsMs_ = NowMs() + options_.lingerMs;
 }
 
 void PipeServer::Wait(short dataEvents, int timeoutMs) {
   pollfd fds[2];
   std::size_t count = 0;
-  if (rewindFd_ >= 0) fds[count++] = pollfd{rewindFd_, POLLIN, 0};
+  if (gateFd_ >= 0) fds[count++] = pollfd{gateFd_, POLLIN, 0};
   bool watchData = dataFd_ >= 0;
   if (watchData) fds[count++] = pollfd{dataFd_, dataEvents, 0};
   posix::Poll(fds, count, timeoutMs);

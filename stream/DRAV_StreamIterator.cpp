@@ -110,11 +110,11 @@ bool DRAV_StreamIterator::SeekBegin() {
     return ok;
   }
   // Without a feeder to answer, reopening the data pipe could wait for ever
-  // for a writer; the pass is empty instead.
-  if (!SendMessage(wire::kRewind)) return false;
-  // A data pipe that does not reopen shows as the end of the data at the
-  // first read.
-  ReopenDataPipe();
+  // for a writer. Either way the pass goes on to its first read, so a data
+  // pipe that was not reopened ends the stream there, with no case, like
+  // any other end of the data.
+  if (SendMessage(wire::kRewind)) ReopenDataPipe();
+  else CloseOwnDescriptor();
   return true;
 }
 

@@ -1,5 +1,9 @@
 // dravrun as a user runs it: the real binary in its own process, loading the
 // real plug-in, against feeders over real named pipes and loopback TCP.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -106,6 +110,28 @@ TEST(DravrunPipe, WarningsOfAnAcceptedCommandGoToStandardErrorAndTheCasesStillCo
   EXPECT_EQ(r.out, longName.substr(0, 64) + "\n7\n");
   EXPECT_EQ(r.err.rfind("warning: [2273] ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find(" " + longName + "\n1 cases\n"), std::string::npos) << r.err;
+}
+
+TEST(DravrunPipe, RewindThatDeliversNothingExitsThree) {
+  // The rewind pipe is read (so "RWND" is delivered) but no feeder answers:
+  // the one-shot feeder has gone and the data pipe with it.
+  TempDir dir;
+  const std::string rewind = dir.Path("rewind");
+  ASSERT_EQ(mkfifo(rewind.c_str(), 0600), 0);
+  const int rewindReader = open(rewind.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(rewindReader, 0);
+  RecordBuilder records({0}, false);
+  for (int i = 0; i < 3; ++i) records.AddCase({static_cast<double>(i)}, {});
+  PipeFeeder feeder(dir.Path("data"), records.Bytes());
+  const ProcessResult r = RunProcess(Dravrun(
+      {"--passes", "2", "GET DATA /TYPE = STREAM /PIPE = '" + dir.Path("data") + "' /REWINDABLE = '" +
+                            rewind + "' /VARIABLES = i F2."}));
+  close(rewindReader);
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.out, "i\n0\n1\n2\n");
+  EXPECT_NE(r.err.find("3 cases\n0 cases\nerror: pass 2 failed: the rewind could not reach the feeder"),
+            std::string::npos)
+      << r.err;
 }
 
 // ---- Sockets and byte orders ---------------------------------------------

@@ -19,6 +19,7 @@
 #include "host/ServerDataManager.h"
 #include "tools/dravrun/CaseWriter.h"
 #include "tools/dravrun/Columns.h"
+#include "tools/dravrun/CommandFacts.h"
 #include "tools/dravrun/Plugin.h"
 #include "tools/dravrun/ProgressMeter.h"
 #include "tools/dravrun/Summary.h"
@@ -91,10 +92,12 @@ void PrintDictionary(const std::vector<Column>& columns, std::FILE* out) {
 // Reads every pass of one registered source.
 class PassReader {
  public:
-  PassReader(const Options& o, const RunStreams& s, DRAV_DataSource& source)
+  PassReader(const Options& o, const RunStreams& s, DRAV_DataSource& source,
+             const CommandFacts& facts)
       : options_(o),
         streams_(s),
         source_(source),
+        facts_(facts),
         columns_(ColumnsOf(source)),
         writer_(MakeCaseWriter(o.output, s.out, columns_)),
         summary_(columns_),
@@ -137,11 +140,22 @@ class PassReader {
     progress_.StartPass();
     const PassCount count = UsesEachCase() ? ReadEachCase(*iterator) : CountCases(*iterator);
     // At a clean end of the data the source records where it ended; when a
-    // rewind or seek could not reach the feeder the count stays as it was.
-    const bool reachedEnd = count.stoppedEarly || source_.RowCount() == iterator->Tell();
+    // seek, or a rewind over a socket, could not reach the feeder the count
+    // stays as it was.
+    const bool reachedEnd = (count.stoppedEarly || source_.RowCount() == iterator->Tell()) &&
+                            !RewindDeliveredNothing(pass, count.cases);
+    if (options_.seek <= 0) mostCasesFromStart_ = std::max(mostCasesFromStart_, count.cases);
     progress_.EndPass();
     iterator.reset();  // ends the pass: "STOP" to a socket feeder, the pipe closed
     return FinishPass(pass, count.cases, reachedEnd);
+  }
+
+  // A rewind over a pipe that no feeder answers ends its pass like the end
+  // of the data, with no case; a stream that gave cases from its start
+  // before would give them again after a rewind that worked.
+  bool RewindDeliveredNothing(long long pass, long long cases) const {
+    return pass > 1 && facts_.rewindable && options_.seek <= 0 && cases == 0 &&
+           mostCasesFromStart_ > 0;
   }
 
   struct PassCount {
@@ -236,12 +250,14 @@ class PassReader {
   const Options& options_;
   const RunStreams& streams_;
   DRAV_DataSource& source_;
+  const CommandFacts facts_;
   std::vector<Column> columns_;
   std::unique_ptr<CaseWriter> writer_;
   Summary summary_;
   ProgressMeter progress_;
   bool outputFailed_ = false;
   int outputErrno_ = 0;
+  long long mostCasesFromStart_ = 0;  // the most cases a pass from case 0 gave
 };
 
 }  // namespace
@@ -271,6 +287,7 @@ int Run(const Options& options, const RunStreams& streams) {
     std::fprintf(streams.err, "error: not a GET DATA /TYPE = STREAM command: %s\n", tokens.error.c_str());
     return kExitRefused;
   }
+  const CommandFacts facts = FactsOf(tokens.tokens);
   CommandAdapter adapter(std::move(tokens.tokens), &PrintPluginMessage);
   if (!plugin->ProcessCommand(&adapter)) return kExitRefused;
 
@@ -280,7 +297,7 @@ int Run(const Options& options, const RunStreams& streams) {
     std::fputs("error: the plug-in accepted the command but registered no data source\n", streams.err);
     return kExitStreamFailed;
   }
-  return PassReader(options, streams, *source).ReadAllPasses();
+  return PassReader(options, streams, *source, facts).ReadAllPasses();
 }
 
 }  // namespace dravrun
