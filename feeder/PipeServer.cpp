@@ -199,8 +199,9 @@ void PipeServer::ReadGate() {
   // The writer has gone: what it left unfinished is no message.
   control_.Reset();
   if (!obeyed && phase_ == Phase::kAwaitReader && reader_ != Reader::kComing) {
-    // A rewind check: the reader opens the data pipe next.
-    reader_ = Reader::kComing;
+    // A rewind check, and the reader opens the data pipe next; or only the
+    // late close of a message already obeyed, which MayTryNow allows for.
+    reader_ = Reader::kChecked;
     nextTryMs_ = 0;
     tryPauseMs_ = 0;
   }
@@ -255,9 +256,10 @@ void PipeServer::AwaitReader() {
 }
 
 bool PipeServer::MayTryNow() {
-  // A reader on its way sends nothing before its open completes. Otherwise
-  // a reader we know nothing of may be writing a message: closing the gate
-  // under it would break its write, so the try waits for the message.
+  // A reader on its way after its message sends nothing before its open
+  // completes. Otherwise a reader may be writing a message right now:
+  // closing the gate under it would break its write, so the try waits for
+  // the message.
   return reader_ == Reader::kComing || !WriterAtGate();
 }
 

@@ -59,8 +59,9 @@ class PipeServer {
   enum class Phase { kAwaitReader, kSending, kDraining };
   // What the server knows of the reader while no pass is running.
   enum class Reader {
-    kUnknown,   // none yet, or the last one is done: try every few ms
-    kComing,    // a rewind check or a message came: it opens the data pipe next
+    kUnknown,        // none yet, or the last one is done: try every few ms
+    kChecked,        // a writer came and went unheard: a rewind check, most likely
+    kComing,         // a message came: the reader opens the data pipe next
     kBetweenPasses,  // its pass ended; only a message brings it back
   };
 

@@ -249,6 +249,31 @@ TEST_F(PythonFeederTest, SeekOnAStreamThatCannotSeekExitsThree) {
   EXPECT_NE(r.err.find("error: --seek: this stream cannot seek"), std::string::npos) << r.err;
 }
 
+// The Python pipe feeder of examples/ serves the same cases over named pipes,
+// gated as docs/PROTOCOL.md tells feeder authors; it ends on its own once the
+// reader is done.
+TEST(PythonPipeFeeder, SeekingPassesGetTheAskedCasesAndThePipesGoAway) {
+  TempDir dir;
+  ChildProcess feeder({"/usr/bin/env", "python3", DRAV_SOURCE_DIR "/examples/pipe_feeder.py",
+                       dir.Path("data"), dir.Path("rewind")});
+  std::string line;
+  ASSERT_TRUE(feeder.ReadLine(line)) << feeder.Stop().err;
+  ASSERT_EQ(line, "ready");
+  const ProcessResult r = RunProcess(
+      Dravrun({"--passes", "3", "--seek", "97",
+               "GET DATA /TYPE = STREAM /PIPE = '" + dir.Path("data") + "' /REWINDABLE = '" +
+                   dir.Path("rewind") + "' /SEEKABLE /VARIABLES = n F8 label A8 value F8.2 ."}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string pass = "97,case0097,24.25\n98,case0098,24.50\n99,case0099,24.75\n";
+  EXPECT_EQ(r.out, "n,label,value\n" + pass + pass + pass);
+  EXPECT_EQ(r.err, "3 cases\n3 cases\n3 cases\n");
+  const ProcessResult f = feeder.Wait();
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  struct stat st;
+  EXPECT_NE(stat(dir.Path("data").c_str(), &st), 0) << "the data pipe was left behind";
+  EXPECT_NE(stat(dir.Path("rewind").c_str(), &st), 0) << "the rewind pipe was left behind";
+}
+
 // ---- Refusals and usage errors -------------------------------------------
 
 TEST(DravrunRefusal, RefusedCommandExitsOneWithThePluginsMessage) {
