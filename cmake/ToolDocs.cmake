@@ -13,11 +13,13 @@ set(DRAV_MAN_DIR ${CMAKE_BINARY_DIR}/man/man1)
 # and tools/TOOL/completion.bash as TOOL's bash completion.
 function(drav_install_tool_docs tool summary)
   if(DRAV_HELP2MAN)
-    set(page ${DRAV_MAN_DIR}/${tool}.1)
+    # Compressed, as Debian installs man pages; man reads them as they are.
+    set(page ${DRAV_MAN_DIR}/${tool}.1.gz)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${DRAV_MAN_DIR}
       COMMAND ${DRAV_HELP2MAN} --no-info --section=1 --name=${summary}
-              --output=${page} $<TARGET_FILE:${tool}>
+              --output=${DRAV_MAN_DIR}/${tool}.1 $<TARGET_FILE:${tool}>
+      COMMAND gzip -9nf ${DRAV_MAN_DIR}/${tool}.1
       DEPENDS ${tool}
       COMMENT "Man page ${tool}.1"
       VERBATIM)

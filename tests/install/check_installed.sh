@@ -24,8 +24,9 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "check_installed: $*" >&2; exit 1; }
 contains() { grep -qF -- "$2" "$1" || fail "$1 lacks \"$2\":$(printf '\n'; cat "$1")"; }
-one_path() {  # the single path under $prefix matching a find expression
-  found=$(find "$prefix" "$@" | head -n 1)
+one_path() {  # the path under $prefix matching a find expression
+  # (/usr/local is another installation's, when the prefix is /usr)
+  found=$(find "$prefix" -path "$prefix/local" -prune -o \( "$@" \) -print | head -n 1)
   [ -n "$found" ] || fail "nothing under $prefix matches $*"
   echo "$found"
 }
