@@ -4,9 +4,8 @@
 #
 #   staged_install.sh BUILD_DIR SOURCE_DIR [COMPILER_FLAGS]
 #
-# The trees are hidden by mounting empty folders over them in a mount
-# namespace of this test alone (unshare), so a path compiled in from either
-# tree finds nothing. Without the right to do that the test is skipped (77).
+# The trees are hidden with hide_trees.sh; where that is not possible the
+# test is skipped (77).
 set -eu
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
@@ -28,13 +27,5 @@ catalog="$work/stage/share/dravstream/catalogs/korvel.err"
 sed 's/^2278	.*/2278	The installed catalog refuses this name:/' "$catalog" > "$work/korvel.err"
 cp "$work/korvel.err" "$catalog"
 
-hide='mount -t tmpfs none "$1" && mount -t tmpfs none "$2" && shift 2 && exec sh "$@"'
-set -- "$build" "$source" "$work/check_installed.sh" "$work/stage" "$work/consumer" "$flags"
-if unshare --mount true 2> /dev/null; then
-  unshare --mount sh -c "$hide" hide "$@"
-elif unshare --map-root-user --mount true 2> /dev/null; then
-  unshare --map-root-user --mount sh -c "$hide" hide "$@"
-else
-  echo "staged_install: no mount namespace (unshare) to hide the trees in: skipped" >&2
-  exit 77
-fi
+sh "$source/tests/install/hide_trees.sh" "$build" "$source" \
+  sh "$work/check_installed.sh" "$work/stage" "$work/consumer" "$flags"
