@@ -1,6 +1,7 @@
 # Entry points for newcomers and CI. `make demo` runs the main job on the
 # bundled data; `make test` installs what is missing, then builds and runs
-# every test twice: a plain build and an ASan+UBSan build.
+# every test twice: a plain build and an ASan+UBSan build; last it makes the
+# Debian packages (`make package`) and checks them installed.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
