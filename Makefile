@@ -1,14 +1,17 @@
 # Entry points for newcomers and CI. `make demo` runs the main job on the
 # bundled data; `make test` installs what is missing, then builds and runs
-# every test twice: a plain build and an ASan+UBSan build.
+# every test twice: a plain build and an ASan+UBSan build; last it makes the
+# Debian packages (`make package`) and checks them installed.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
+PACKAGE_BUILD ?= build-package
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
-              libbenchmark-dev python3 procps
+              libbenchmark-dev python3 procps \
+              help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux
 
-.PHONY: all deps build build-asan test test-plain test-asan demo clean
+.PHONY: all deps build build-asan test test-plain test-asan package test-package demo clean
 
 all: build
 
@@ -45,13 +48,28 @@ test-asan: build-asan
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Debian packages, built for /usr apart from the test builds.
+$(PACKAGE_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DBUILD_TESTING=OFF -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+
+package: deps $(PACKAGE_BUILD)/CMakeCache.txt
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/*.deb
+	cd $(PACKAGE_BUILD) && cpack
+
+# lintian, then (as root) dpkg -i, the installed checks and dpkg --purge.
+test-package: package
+	sh tests/install/packages.sh $(PACKAGE_BUILD)
+
 test: deps
 	$(MAKE) test-plain
 	$(MAKE) test-asan
+	$(MAKE) test-package
 
 demo: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target dravrun dravfeed -j $(JOBS)
 	sh examples/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)

@@ -38,22 +38,30 @@ std::string ParentOf(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-// The catalogs lie beside the installed or built binaries; the source tree
-// the library was built from is the last resort.
-std::string FindCatalogDir() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&FindCatalogDir), &info) != 0 && info.dli_fname) {
-    std::string libDir = ParentOf(info.dli_fname);
-    for (const std::string& candidate :
-         {libDir + "/catalogs", libDir + "/../catalogs", libDir + "/../share/dravstream/catalogs"}) {
-      if (IsDirectory(candidate)) return candidate;
-    }
+// `base` + "/" + `relative`, with each leading ".." taking a folder off
+// `base`, so that messages name the folder as a user would write it.
+std::string JoinRelative(std::string base, std::string relative) {
+  while (relative.compare(0, 3, "../") == 0 && base.size() > 1 && ParentOf(base) != base) {
+    base = ParentOf(base);
+    relative.erase(0, 3);
   }
-#ifdef DRAV_SOURCE_CATALOG_DIR
-  return DRAV_SOURCE_CATALOG_DIR;
-#else
-  return "catalogs";
-#endif
+  return base + "/" + relative;
+}
+
+// DRAVSTREAM_CATALOGS when set; else the catalogs relative to this library,
+// where an installation puts them, then where the build tree keeps its copy.
+// When neither exists the installed folder is named, so that the message
+// about an unreadable catalog points where the catalogs belong.
+std::string FindCatalogDir() {
+  const char* fromEnvironment = std::getenv("DRAVSTREAM_CATALOGS");
+  if (fromEnvironment && *fromEnvironment) return fromEnvironment;
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&FindCatalogDir), &info) == 0 || !info.dli_fname) return "catalogs";
+  const std::string libDir = ParentOf(info.dli_fname);
+  const std::string installed = JoinRelative(libDir, DRAV_INSTALLED_CATALOG_DIR);
+  const std::string built = JoinRelative(libDir, DRAV_BUILD_CATALOG_DIR);
+  if (!IsDirectory(installed) && IsDirectory(built)) return built;
+  return installed;
 }
 
 // The identifier of a catalog line: the whole field must be a number.

@@ -14,9 +14,10 @@ class DravServerErrorText {
   // catalog (or a catalog that cannot be read) still gives a text that says so.
   const char* GetText() const { return text_.c_str(); }
 
-  // Folder the catalogs are read from. Without a call, the host looks beside
-  // its own library (and its parent folder), then in the source tree it was
-  // built from. Thread-safe; clears the cache of read catalogs.
+  // Folder the catalogs are read from. Without a call (or after a call with
+  // ""), the folder named by the environment variable DRAVSTREAM_CATALOGS,
+  // else the one the installation or the build tree keeps relative to the
+  // host's own library. Thread-safe; clears the cache of read catalogs.
   static void SetCatalogDir(const std::string& dir);
   static std::string CatalogDir();
 

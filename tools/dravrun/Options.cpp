@@ -161,7 +161,8 @@ with -f FILE, or from standard input.
 Options:
   -f, --file FILE        read the command from FILE ("-": standard input)
   --plugin PATH          the plug-in to load
-                         (default: ../lib/libdravstream.so beside dravrun)
+                         (default: the one installed with dravrun, or the
+                         build tree's)
   --catalogs DIR         folder of the message catalogs korvel.err, talvex.err
   --output FORMAT        csv (default), tsv, jsonl, table or none
   --dictionary           print each variable's name and format first

@@ -34,7 +34,12 @@ std::string DefaultPluginPath() {
   std::string exe(buffer, static_cast<std::size_t>(length));
   const std::string::size_type slash = exe.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
-  return dir + "/../lib/libdravstream.so";
+  const std::string installed = dir + "/" DRAV_INSTALLED_PLUGIN_DIR "/libdravstream.so";
+  const std::string built = dir + "/" DRAV_BUILD_PLUGIN_DIR "/libdravstream.so";
+  // An installation is what users run; the build tree is the exception.
+  // When neither is there, the installed path goes into the error message.
+  if (access(installed.c_str(), F_OK) != 0 && access(built.c_str(), F_OK) == 0) return built;
+  return installed;
 }
 
 }  // namespace dravrun

@@ -27,9 +27,10 @@ class Plugin {
   Entry entry_;
 };
 
-// ../lib/libdravstream.so relative to the running executable's folder, as
-// the build and an installation lay them out; empty when the executable's
-// path cannot be read.
+// The plug-in relative to the running executable's folder: where an
+// installation puts it (LIBDIR/dravstream/libdravstream.so), else where the
+// build tree does (lib/libdravstream.so); empty when the executable's path
+// cannot be read.
 std::string DefaultPluginPath();
 
 }  // namespace dravrun

@@ -1,0 +1,14 @@
+# bash completion for dravfeed. The option names come from `dravfeed --help`,
+# so they follow the program; only the values of options are listed here.
+_dravfeed() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+  case $prev in
+    --pipe|--rewind-pipe|--csv) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --byte-order) COMPREPLY=($(compgen -W "native swapped" -- "$cur")); return ;;
+    --socket|--bind|--variables|--generate|--linger) COMPREPLY=(); return ;;
+  esac
+  local options
+  options=$("$1" --help 2>/dev/null | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
+  COMPREPLY=($(compgen -W "$options" -- "$cur"))
+}
+complete -F _dravfeed dravfeed
