@@ -3,33 +3,76 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "host/DravFormat.h"
 #include "tools/dravrun/TextEscape.h"
 
 namespace dravrun {
+namespace {
 
-CaseWriter::CaseWriter(std::FILE* out, std::vector<Column> columns)
-    : out_(out), columns_(std::move(columns)) {}
+// The cell buffer holds any rendered number, or the widest string value
+// shown as AHEX (two characters a byte), or the missing text.
+std::size_t CellCapacity(const std::vector<Column>& columns, const std::string& missing) {
+  std::size_t capacity = std::max(kMaxNumberText, missing.size());
+  for (const Column& c : columns) capacity = std::max(capacity, 2 * static_cast<std::size_t>(c.stringWidth));
+  return capacity;
+}
+
+}  // namespace
+
+CaseWriter::CaseWriter(std::FILE* out, std::vector<Column> columns, WriterSettings settings)
+    : out_(out),
+      columns_(std::move(columns)),
+      missing_(settings.missing.value_or("")),
+      cell_(CellCapacity(columns_, missing_)) {}
 
 CaseWriter::~CaseWriter() = default;
 
-void CaseWriter::RenderCell(std::size_t column, const char* value) {
+std::string_view CaseWriter::RenderCell(std::size_t column, const char* value) {
   const Column& c = columns_[column];
+  char* const cell = cell_.data();
   if (c.IsString()) {
-    RenderString(value, static_cast<std::size_t>(c.stringWidth), c.format, cell_);
-  } else {
-    RenderNumber(NumberAt(value), c.format, cell_);
+    return std::string_view(cell, static_cast<std::size_t>(
+        RenderString(value, static_cast<std::size_t>(c.stringWidth), c.format, cell) - cell));
   }
+  const double number = NumberAt(value);
+  if (std::isnan(number)) return missing_;
+  return std::string_view(cell, static_cast<std::size_t>(RenderNumber(number, c.format, cell) - cell));
+}
+
+char* CaseWriter::Room(std::size_t bytes) {
+  if (rowSize_ + bytes > rowCapacity_) {
+    const std::size_t capacity = std::max(2 * rowCapacity_, rowSize_ + bytes + 4096);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (rowSize_ > 0) std::memcpy(grown.get(), row_.get(), rowSize_);
+    row_ = std::move(grown);
+    rowCapacity_ = capacity;
+  }
+  return row_.get() + rowSize_;
+}
+
+void CaseWriter::Append(std::string_view text) {
+  char* const at = Room(text.size());
+  std::memcpy(at, text.data(), text.size());
+  rowSize_ += text.size();
+}
+
+void CaseWriter::FlushRow() {
+  fwrite_unlocked(row_.get(), 1, rowSize_, out_);
+  rowSize_ = 0;
 }
 
 void CaseWriter::FlushLine() {
-  line_ += '\n';
-  std::fwrite(line_.data(), 1, line_.size(), out_);
-  line_.clear();
+  Append("\n");
+  FlushRow();
 }
 
-std::size_t DisplayWidth(const std::string& text) {
+void CaseWriter::TrimRow() {
+  while (rowSize_ > 0 && row_[rowSize_ - 1] == ' ') --rowSize_;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
   std::size_t width = 0;
   for (unsigned char byte : text) {
     if ((byte & 0xC0) != 0x80) ++width;
@@ -43,8 +86,8 @@ namespace {
 // each value rendered by its print format, without padding.
 class DelimitedWriter : public CaseWriter {
  public:
-  DelimitedWriter(std::FILE* out, std::vector<Column> columns, char separator)
-      : CaseWriter(out, std::move(columns)), separator_(separator) {}
+  DelimitedWriter(std::FILE* out, std::vector<Column> columns, WriterSettings settings, char separator)
+      : CaseWriter(out, std::move(columns), std::move(settings)), separator_(separator) {}
 
   void WriteHeader() override {
     for (std::size_t i = 0; i < columns_.size(); ++i) AppendField(i, columns_[i].name);
@@ -53,20 +96,17 @@ class DelimitedWriter : public CaseWriter {
 
   void WriteCase(const CaseValues& values) override {
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-      RenderCell(i, values[i]);  // renderers never pad, so no trimming here
-      AppendField(i, cell_);
+      AppendField(i, RenderCell(i, values[i]));  // renderers never pad, so no trimming here
     }
     FlushLine();
   }
 
  private:
-  void AppendField(std::size_t column, const std::string& text) {
-    if (column > 0) line_ += separator_;
-    if (separator_ == ',') {
-      AppendCsvField(text, line_);
-    } else {
-      AppendTsvField(text, line_);
-    }
+  void AppendField(std::size_t column, std::string_view text) {
+    char* at = Room(2 * text.size() + 3);
+    if (column > 0) *at++ = separator_;
+    Advance(separator_ == ',' ? AppendCsvField(text.data(), text.size(), at)
+                              : AppendTsvField(text.data(), text.size(), at));
   }
 
   char separator_;
@@ -80,35 +120,31 @@ class JsonLinesWriter : public CaseWriter {
   using CaseWriter::CaseWriter;
 
   void WriteCase(const CaseValues& values) override {
-    line_ += '{';
+    Append("{");
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-      if (i > 0) line_ += ',';
-      AppendJsonString(columns_[i].name, line_);
-      line_ += ':';
+      if (i > 0) Append(",");
+      const std::string& name = columns_[i].name;
+      char* const at = Room(6 * name.size() + 3);
+      char* const end = AppendJsonString(name.data(), name.size(), at);
+      *end = ':';
+      Advance(end + 1);
       AppendValue(i, values[i]);
     }
-    line_ += '}';
+    Append("}");
     FlushLine();
   }
 
  private:
   void AppendValue(std::size_t column, const char* value) {
     const Column& c = columns_[column];
-    if (c.IsString()) {
-      RenderCell(column, value);
-      AppendJsonString(cell_, line_);
-      return;
-    }
+    if (c.IsString()) return AppendText(RenderCell(column, value));
     const double number = NumberAt(value);
-    if (std::isnan(number)) {
-      line_ += "null";
-    } else if (std::isinf(number) || IsDateTimeFormat(c.format.type)) {
-      RenderCell(column, value);
-      AppendJsonString(cell_, line_);
-    } else {
-      AppendJsonNumber(number, c.format.type == kFmtE, c.format.decimals, line_);
-    }
+    if (std::isnan(number)) return Append("null");
+    if (std::isinf(number) || IsDateTimeFormat(c.format.type)) return AppendText(RenderCell(column, value));
+    Advance(AppendJsonNumber(number, c.format.type == kFmtE, c.format.decimals, Room(kMaxJsonNumber)));
   }
+
+  void AppendText(std::string_view text) { Advance(AppendJsonString(text.data(), text.size(), Room(CellRoom()))); }
 };
 
 // Aligned columns for people: numbers right-aligned in their format's width,
@@ -119,77 +155,136 @@ class TableWriter : public CaseWriter {
  public:
   static constexpr std::size_t kMaxStringColumn = 32;
 
-  TableWriter(std::FILE* out, std::vector<Column> columns) : CaseWriter(out, std::move(columns)) {
+  TableWriter(std::FILE* out, std::vector<Column> columns, WriterSettings settings)
+      : CaseWriter(out, std::move(columns), WithTableMissing(std::move(settings))) {
     for (const Column& c : columns_) {
       std::size_t width = c.IsString() ? std::min<std::size_t>(static_cast<std::size_t>(c.format.width), kMaxStringColumn)
-                                       : static_cast<std::size_t>(c.format.width);
+                                       : std::max(static_cast<std::size_t>(c.format.width), DisplayWidth(missing_));
       widths_.push_back(std::max(width, DisplayWidth(c.name)));
     }
   }
 
   void WriteHeader() override {
     for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, columns_[i].name);
-    FlushTrimmed();
+    TrimmedLine();
     for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, std::string(widths_[i], '-'));
-    FlushTrimmed();
+    TrimmedLine();
   }
 
   void WriteCase(const CaseValues& values) override {
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      RenderCell(i, values[i]);
-      if (!columns_[i].IsString() && cell_.empty()) cell_ = ".";
-      CutToWidth(i);
-      AppendAligned(i, cell_);
-    }
-    FlushTrimmed();
+    for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, CutToWidth(i, RenderCell(i, values[i])));
+    TrimmedLine();
   }
 
  private:
-  void CutToWidth(std::size_t column) {
-    if (DisplayWidth(cell_) <= widths_[column]) return;
-    // Keep widths_ - 1 characters and mark the cut with an ellipsis.
+  static WriterSettings WithTableMissing(WriterSettings settings) {
+    if (!settings.missing) settings.missing = ".";
+    return settings;
+  }
+
+  // Keeps widths_ - 1 characters and marks the cut with an ellipsis.
+  std::string_view CutToWidth(std::size_t column, std::string_view text) {
+    if (DisplayWidth(text) <= widths_[column]) return text;
     std::size_t kept = 0, bytes = 0;
-    while (bytes < cell_.size()) {
+    while (bytes < text.size()) {
       std::size_t next = bytes + 1;
-      while (next < cell_.size() && (static_cast<unsigned char>(cell_[next]) & 0xC0) == 0x80) ++next;
+      while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
       if (kept + 1 >= widths_[column]) break;
       ++kept;
       bytes = next;
     }
-    cell_.resize(bytes);
-    cell_ += "\xE2\x80\xA6";
+    cut_.assign(text.data(), bytes);
+    cut_ += "\xE2\x80\xA6";
+    return cut_;
   }
 
-  void AppendAligned(std::size_t column, const std::string& text) {
-    if (column > 0) line_ += "  ";
+  void AppendAligned(std::size_t column, std::string_view text) {
+    if (column > 0) Append("  ");
     const std::size_t width = DisplayWidth(text);
     const std::size_t pad = width < widths_[column] ? widths_[column] - width : 0;
-    if (columns_[column].IsString()) {
-      line_ += text;
-      line_.append(pad, ' ');
-    } else {
-      line_.append(pad, ' ');
-      line_ += text;
-    }
+    const bool left = columns_[column].IsString();
+    if (left) Append(text);
+    char* const blanks = Room(pad);
+    std::memset(blanks, ' ', pad);
+    Advance(blanks + pad);
+    if (!left) Append(text);
   }
 
-  void FlushTrimmed() {
-    while (!line_.empty() && line_.back() == ' ') line_.pop_back();
+  void TrimmedLine() {
+    TrimRow();
     FlushLine();
   }
 
   std::vector<std::size_t> widths_;
+  std::string cut_;
+};
+
+// A GitHub Markdown table: the names as its header row, numbers aligned
+// right, one row per case. Missing values are empty cells.
+class MarkdownWriter : public CaseWriter {
+ public:
+  using CaseWriter::CaseWriter;
+
+  void WriteHeader() override {
+    for (const Column& c : columns_) AppendCell(c.name);
+    EndRow();
+    for (const Column& c : columns_) AppendCell(c.IsString() ? "---" : "---:");
+    EndRow();
+  }
+
+  void WriteCase(const CaseValues& values) override {
+    for (std::size_t i = 0; i < columns_.size(); ++i) AppendCell(RenderCell(i, values[i]));
+    EndRow();
+  }
+
+ private:
+  void AppendCell(std::string_view text) {
+    char* at = Room(2 * text.size() + 3);
+    std::memcpy(at, "| ", 2);
+    Advance(AppendMarkdownCell(text.data(), text.size(), at + 2));
+    Append(" ");
+  }
+
+  void EndRow() {
+    Append("|");
+    FlushLine();
+  }
+};
+
+// The records as the case buffer holds them, column by column: 8-byte
+// slots, numbers as doubles in this machine's byte order, strings padded.
+// Adjacent columns go in one copy.
+class RawWriter : public CaseWriter {
+ public:
+  using CaseWriter::CaseWriter;
+
+  void WriteCase(const CaseValues& values) override {
+    std::size_t i = 0;
+    while (i < columns_.size()) {
+      const char* const first = values[i];
+      const char* last = first + columns_[i].SlotBytes();
+      for (++i; i < columns_.size() && values[i] == last; ++i) last += columns_[i].SlotBytes();
+      const std::size_t bytes = static_cast<std::size_t>(last - first);
+      char* const at = Room(bytes);
+      std::memcpy(at, first, bytes);
+      Advance(at + bytes);
+    }
+    FlushRow();
+  }
 };
 
 }  // namespace
 
 std::unique_ptr<CaseWriter> MakeCaseWriter(OutputFormat format, std::FILE* out,
-                                           const std::vector<Column>& columns) {
+                                           const std::vector<Column>& columns,
+                                           const WriterSettings& settings) {
   switch (format) {
-    case OutputFormat::kCsv: return std::make_unique<DelimitedWriter>(out, columns, ',');
-    case OutputFormat::kTsv: return std::make_unique<DelimitedWriter>(out, columns, '\t');
-    case OutputFormat::kJsonl: return std::make_unique<JsonLinesWriter>(out, columns);
-    case OutputFormat::kTable: return std::make_unique<TableWriter>(out, columns);
+    case OutputFormat::kCsv: return std::make_unique<DelimitedWriter>(out, columns, settings, ',');
+    case OutputFormat::kTsv: return std::make_unique<DelimitedWriter>(out, columns, settings, '\t');
+    case OutputFormat::kJsonl: return std::make_unique<JsonLinesWriter>(out, columns, settings);
+    case OutputFormat::kTable: return std::make_unique<TableWriter>(out, columns, settings);
+    case OutputFormat::kMarkdown: return std::make_unique<MarkdownWriter>(out, columns, settings);
+    case OutputFormat::kRaw: return std::make_unique<RawWriter>(out, columns, settings);
     case OutputFormat::kNone: break;
   }
   return nullptr;

@@ -24,6 +24,8 @@ bool ReadOutput(const std::string& text, OutputFormat& output) {
                 {"tsv", OutputFormat::kTsv},
                 {"jsonl", OutputFormat::kJsonl},
                 {"table", OutputFormat::kTable},
+                {"markdown", OutputFormat::kMarkdown},
+                {"raw", OutputFormat::kRaw},
                 {"none", OutputFormat::kNone}};
   for (const auto& row : kNames) {
     if (text == row.name) {

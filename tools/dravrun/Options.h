@@ -5,7 +5,7 @@
 
 namespace dravrun {
 
-enum class OutputFormat { kCsv, kTsv, kJsonl, kTable, kNone };
+enum class OutputFormat { kCsv, kTsv, kJsonl, kTable, kMarkdown, kRaw, kNone };
 enum class ProgressMode { kAuto, kOn, kOff };
 
 struct Options {
