@@ -25,7 +25,7 @@ const double kInf = std::numeric_limits<double>::infinity();
 // to zero, signs, the digit counts where grouping and widths change, and
 // the ends of the double range.
 const std::vector<double> kTrickyNumbers = {
-    0.125, 2.675, 0.5, 1.5, 2.5, -2.5, 0.045, 1.005, 0.015, 0.035, 1.0005, 9.995, 99.995, -99.995,
+    0.125, 2.675, 0.5, 1.5, 2.5, -2.5, 0.045, 0.45, 0.025, 0.15, 0.35, 1.005, 0.015, 0.035, 1.0005, 9.995, 99.995, -99.995,
     999999.995, 0.0, -0.0, -0.001, -0.004, -0.005, -0.0049, 0.0049, -0.05, -0.5, -0.49, 0.95, -0.95,
     1e-300, -1e-300, 5e-324, -5e-324, DBL_MIN, 1e300, -1e300, DBL_MAX, -DBL_MAX, kNaN, kInf, -kInf,
     0.1, 0.2, 0.3, 1.0 / 3, 2.0 / 3, -2.0 / 3, 45.678, 3.14159, -3.14159, 7.6,
@@ -83,9 +83,17 @@ TEST(RenderingMatchesReference, EveryNumericFormatAtEveryWidthOnTrickyValues) {
 }
 
 // Values with few significant digits at every magnitude, many of them
-// halfway between two shown values, from a fixed seed.
+// halfway between two shown values, from a fixed seed; and exact binary
+// ties (multiples of 1/32 above whole numbers of every size), which printf
+// rounds to the even neighbour.
 std::vector<double> SweepValues() {
   std::vector<double> values;
+  for (int i = 0; i < 64; ++i) {
+    for (double whole : {0.0, 7.0, 999.0, 123456.0, 99999999.0, 4503599627370495.0}) {
+      values.push_back(whole + i / 32.0);
+      values.push_back(-(whole + i / 32.0));
+    }
+  }
   std::uint64_t state = 0x9E3779B97F4A7C15u;
   auto next = [&state] {
     state ^= state << 13;

@@ -25,20 +25,25 @@ CaseWriter::CaseWriter(std::FILE* out, std::vector<Column> columns, WriterSettin
     : out_(out),
       columns_(std::move(columns)),
       missing_(settings.missing.value_or("")),
-      cell_(CellCapacity(columns_, missing_)) {}
+      cell_(CellCapacity(columns_, missing_)) {
+  rowRoom_ = 16;
+  for (const Column& c : columns_) rowRoom_ += CellRoom() + 6 * c.name.size() + 8;
+}
 
 CaseWriter::~CaseWriter() = default;
 
-std::string_view CaseWriter::RenderCell(std::size_t column, const char* value) {
+char* CaseWriter::WriteCell(std::size_t column, const char* value, char* out) {
   const Column& c = columns_[column];
-  char* const cell = cell_.data();
-  if (c.IsString()) {
-    return std::string_view(cell, static_cast<std::size_t>(
-        RenderString(value, static_cast<std::size_t>(c.stringWidth), c.format, cell) - cell));
-  }
+  if (c.IsString()) return RenderString(value, static_cast<std::size_t>(c.stringWidth), c.format, out);
   const double number = NumberAt(value);
-  if (std::isnan(number)) return missing_;
-  return std::string_view(cell, static_cast<std::size_t>(RenderNumber(number, c.format, cell) - cell));
+  if (!std::isnan(number)) return RenderNumber(number, c.format, out);
+  std::memcpy(out, missing_.data(), missing_.size());
+  return out + missing_.size();
+}
+
+std::string_view CaseWriter::RenderCell(std::size_t column, const char* value) {
+  char* const cell = cell_.data();
+  return std::string_view(cell, static_cast<std::size_t>(WriteCell(column, value, cell) - cell));
 }
 
 char* CaseWriter::Room(std::size_t bytes) {
@@ -87,29 +92,58 @@ namespace {
 class DelimitedWriter : public CaseWriter {
  public:
   DelimitedWriter(std::FILE* out, std::vector<Column> columns, WriterSettings settings, char separator)
-      : CaseWriter(out, std::move(columns), std::move(settings)), separator_(separator) {}
+      : CaseWriter(out, std::move(columns), std::move(settings)), separator_(separator) {
+    for (const Column& c : columns_) verbatim_.push_back(NeverEscaped(c));
+  }
 
   void WriteHeader() override {
-    for (std::size_t i = 0; i < columns_.size(); ++i) AppendField(i, columns_[i].name);
-    FlushLine();
+    char* out = Room(RowRoom());
+    for (std::size_t i = 0; i < columns_.size(); ++i) out = AppendField(i, columns_[i].name, out);
+    EndLine(out);
   }
 
   void WriteCase(const CaseValues& values) override {
+    char* out = Room(RowRoom());
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-      AppendField(i, RenderCell(i, values[i]));  // renderers never pad, so no trimming here
+      // Renderers never pad, so no trimming here.
+      if (verbatim_[i]) {
+        if (i > 0) *out++ = separator_;
+        out = WriteCell(i, values[i], out);
+      } else {
+        out = AppendField(i, RenderCell(i, values[i]), out);
+      }
     }
-    FlushLine();
+    EndLine(out);
   }
 
  private:
-  void AppendField(std::size_t column, std::string_view text) {
-    char* at = Room(2 * text.size() + 3);
-    if (column > 0) *at++ = separator_;
-    Advance(separator_ == ',' ? AppendCsvField(text.data(), text.size(), at)
-                              : AppendTsvField(text.data(), text.size(), at));
+  // A column whose every text can go into the row as it is rendered: a
+  // number in a format that shows no comma (in CSV), with a missing text
+  // that needs no escaping either.
+  bool NeverEscaped(const Column& c) const {
+    if (c.IsString() || NeedsEscaping(missing_)) return false;
+    return separator_ != ',' || (c.format.type != kFmtCOMMA && c.format.type != kFmtDOT && c.format.type != kFmtDOLLAR);
+  }
+
+  bool NeedsEscaping(std::string_view text) const {
+    const char* const special = separator_ == ',' ? ",\"\r\n" : "\\\t\r\n";
+    return text.find_first_of(special) != std::string_view::npos;
+  }
+
+  char* AppendField(std::size_t column, std::string_view text, char* out) {
+    if (column > 0) *out++ = separator_;
+    return separator_ == ',' ? AppendCsvField(text.data(), text.size(), out)
+                             : AppendTsvField(text.data(), text.size(), out);
+  }
+
+  void EndLine(char* out) {
+    *out++ = '\n';
+    Advance(out);
+    FlushRow();
   }
 
   char separator_;
+  std::vector<bool> verbatim_;
 };
 
 // One JSON object per case. Numeric formats give JSON numbers with the
@@ -117,34 +151,45 @@ class DelimitedWriter : public CaseWriter {
 // JSON string; missing values are null.
 class JsonLinesWriter : public CaseWriter {
  public:
-  using CaseWriter::CaseWriter;
+  JsonLinesWriter(std::FILE* out, std::vector<Column> columns, WriterSettings settings)
+      : CaseWriter(out, std::move(columns), std::move(settings)) {
+    for (const Column& c : columns_) {
+      std::string key;
+      AppendJsonString(c.name, key);
+      keys_.push_back(key + ':');
+    }
+  }
 
   void WriteCase(const CaseValues& values) override {
-    Append("{");
+    char* out = Room(RowRoom());
+    *out++ = '{';
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-      if (i > 0) Append(",");
-      const std::string& name = columns_[i].name;
-      char* const at = Room(6 * name.size() + 3);
-      char* const end = AppendJsonString(name.data(), name.size(), at);
-      *end = ':';
-      Advance(end + 1);
-      AppendValue(i, values[i]);
+      if (i > 0) *out++ = ',';
+      std::memcpy(out, keys_[i].data(), keys_[i].size());
+      out = AppendValue(i, values[i], out + keys_[i].size());
     }
-    Append("}");
-    FlushLine();
+    *out++ = '}';
+    *out++ = '\n';
+    Advance(out);
+    FlushRow();
   }
 
  private:
-  void AppendValue(std::size_t column, const char* value) {
+  char* AppendValue(std::size_t column, const char* value, char* out) {
     const Column& c = columns_[column];
-    if (c.IsString()) return AppendText(RenderCell(column, value));
+    if (c.IsString()) return AppendText(RenderCell(column, value), out);
     const double number = NumberAt(value);
-    if (std::isnan(number)) return Append("null");
-    if (std::isinf(number) || IsDateTimeFormat(c.format.type)) return AppendText(RenderCell(column, value));
-    Advance(AppendJsonNumber(number, c.format.type == kFmtE, c.format.decimals, Room(kMaxJsonNumber)));
+    if (std::isnan(number)) {
+      std::memcpy(out, "null", 4);
+      return out + 4;
+    }
+    if (std::isinf(number) || IsDateTimeFormat(c.format.type)) return AppendText(RenderCell(column, value), out);
+    return AppendJsonNumber(number, c.format.type == kFmtE, c.format.decimals, out);
   }
 
-  void AppendText(std::string_view text) { Advance(AppendJsonString(text.data(), text.size(), Room(CellRoom()))); }
+  static char* AppendText(std::string_view text, char* out) { return AppendJsonString(text.data(), text.size(), out); }
+
+  std::vector<std::string> keys_;  // each name as a JSON string and its colon
 };
 
 // Aligned columns for people: numbers right-aligned in their format's width,

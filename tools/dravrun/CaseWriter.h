@@ -37,8 +37,11 @@ class CaseWriter {
   virtual void WriteCase(const CaseValues& values) = 0;
 
  protected:
-  // Column `column`'s value rendered with its print format (a missing
-  // number as the missing text). Valid until the next call.
+  // Writes column `column`'s value rendered with its print format (a
+  // missing number as the missing text) at `out`, which has CellRoom()
+  // bytes; returns the end.
+  char* WriteCell(std::size_t column, const char* value, char* out);
+  // The same in a buffer of the writer's own, valid until the next call.
   std::string_view RenderCell(std::size_t column, const char* value);
   // `bytes` bytes of room at the end of the row; Advance marks what was
   // written there.
@@ -50,8 +53,10 @@ class CaseWriter {
   void FlushLine();
   // Drops trailing blanks from the row.
   void TrimRow();
-  // The room any one escaped cell needs, whatever the escaping.
+  // The room any one escaped cell needs, whatever the escaping; and a whole
+  // row of them with their names and separators.
   std::size_t CellRoom() const { return 6 * cell_.size() + 8; }
+  std::size_t RowRoom() const { return rowRoom_; }
 
   std::FILE* out_;
   std::vector<Column> columns_;
@@ -59,6 +64,7 @@ class CaseWriter {
 
  private:
   std::vector<char> cell_;
+  std::size_t rowRoom_ = 0;
   std::unique_ptr<char[]> row_;
   std::size_t rowSize_ = 0;
   std::size_t rowCapacity_ = 0;

@@ -1,14 +1,16 @@
 // The plain numeric formats: F, N, E, COMMA, DOT, DOLLAR and PCT.
 //
-// Digits come from std::to_chars with a precision, which rounds the binary
-// value exactly as printf's %.*f and %.*E do (2.675 is stored as
-// 2.67499999... and shows as 2.67), without printf's locale and format-string
-// work. The decimals that fit the width are worked out from the number of
+// Digits are rounded exactly as printf's %.*f and %.*E round the binary
+// value (2.675 is stored as 2.67499999... and shows as 2.67): std::to_chars
+// with a precision does that without printf's locale and format-string
+// work, and a value scaled by 10^decimals whose rounding cannot be in doubt
+// takes a shortcut through integer digits (RoundScaled says when). The decimals that fit the width are worked out from the number of
 // integer digits before anything is formatted, so a value is formatted once;
 // only when rounding proves the guess wrong (9.996 becoming 10.00) is each
 // candidate tried in turn.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -29,6 +31,7 @@ struct NumberStyle {
 // Any double in fixed notation with up to 16 decimals: 309 integer digits,
 // the point and the decimals.
 constexpr std::size_t kDigitsRoom = 400;
+static_assert(kDigitsRoom <= kMaxNumberText, "detail::Fixed writes into the callers' buffers");
 // Below this every integer digit count is found exactly by comparing with
 // powers of ten; larger values take the candidate-by-candidate path.
 constexpr double kLargestGuessed = 1e15;
@@ -53,23 +56,75 @@ bool HasNonZeroDigit(const char* first, const char* last) {
   return false;
 }
 
+constexpr int kMaxScaledDecimals = 16;
+constexpr double kPowerOfTen[kMaxScaledDecimals + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7, 1e8,
+                                                        1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+constexpr std::uint64_t kWholePowerOfTen[kMaxScaledDecimals + 1] = {
+    1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull,
+    1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull,
+    100000000000000ull, 1000000000000000ull, 10000000000000000ull};
+
+// `magnitude` * 10^decimals rounded to the nearest whole number, exactly as
+// printf rounds. The product is one correctly rounded multiplication (10^d
+// is exact for these d), so it is within magnitude * 10^d * 2^-53 of the
+// true product: unless its fraction lies within twice that of one half, the
+// nearest whole number is the same for both. False for the values this
+// cannot settle (a tie, or near one, or too large): to_chars decides those.
+bool RoundScaled(double magnitude, int decimals, std::uint64_t& rounded) {
+  if (decimals > kMaxScaledDecimals) return false;
+  const double scaled = magnitude * kPowerOfTen[decimals];
+  if (!(scaled < 0x1p52)) return false;
+  if (scaled < 0.25) {  // true product below one half: rounds to 0
+    rounded = 0;
+    return true;
+  }
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;  // exact below 2^52
+  if (std::fabs(fraction - 0.5) <= scaled * 0x1p-52) return false;
+  rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  return true;
+}
+
+// The digits of `rounded` / 10^decimals in fixed notation.
+char* ScaledDigits(std::uint64_t rounded, int decimals, char* out) {
+  const std::uint64_t unit = kWholePowerOfTen[decimals];
+  out = std::to_chars(out, out + 24, rounded / unit).ptr;
+  if (decimals == 0) return out;
+  *out = '.';
+  std::uint64_t fraction = rounded % unit;
+  for (int i = decimals; i > 0; --i) {
+    out[i] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  return out + decimals + 1;
+}
+
+// %.*f of a value of 0 or more, written at `out` (kDigitsRoom bytes; the
+// largest double with 40 decimals takes 350).
+char* FixedDigits(double magnitude, int decimals, char* out) {
+  std::uint64_t rounded;
+  if (RoundScaled(magnitude, decimals, rounded)) return ScaledDigits(rounded, decimals, out);
+  return std::to_chars(out, out + kDigitsRoom, magnitude, std::chars_format::fixed, decimals).ptr;
+}
+
 // `value` with `decimals` decimals in `style`; with `grouped` the integer
 // digits get the style's thousands separator. A value that rounds to zero
 // never shows a minus sign.
 char* Styled(double value, int decimals, const NumberStyle& style, bool grouped, char* out) {
-  char digits[kDigitsRoom];
   const double magnitude = std::fabs(value);
-  char* const end = std::to_chars(digits, digits + sizeof digits, magnitude, std::chars_format::fixed, decimals).ptr;
+  if (!grouped && style.point == '.' && (value >= 0 || magnitude >= 1)) {
+    // The usual case: the digits go straight to `out`, the sign known before.
+    if (value < 0) *out++ = '-';
+    return Copy(style.suffix, FixedDigits(magnitude, decimals, Copy(style.prefix, out)));
+  }
+  char digits[kDigitsRoom];
+  char* const end = FixedDigits(magnitude, decimals, digits);
   const std::size_t integerDigits = static_cast<std::size_t>(end - digits) - (decimals > 0 ? decimals + 1 : 0);
   if (value < 0 && (magnitude >= 1 || HasNonZeroDigit(digits, end))) *out++ = '-';
   out = Copy(style.prefix, out);
-  if (grouped) {
-    for (std::size_t i = 0; i < integerDigits; ++i) {
-      if (i > 0 && (integerDigits - i) % 3 == 0) *out++ = style.group;
-      *out++ = digits[i];
-    }
-  } else {
-    out = Copy(std::string_view(digits, integerDigits), out);
+  for (std::size_t i = 0; i < integerDigits; ++i) {
+    if (grouped && i > 0 && (integerDigits - i) % 3 == 0) *out++ = style.group;
+    *out++ = digits[i];
   }
   if (decimals > 0) {
     *out++ = style.point;
@@ -152,7 +207,7 @@ char* ZeroPadded(double value, const PrintFormat& format, char* out) {
   if (std::fabs(value) >= 1e300) return detail::Asterisks(format.width, out);
   char digits[kDigitsRoom];
   const char* first = digits;
-  const char* const end = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, format.decimals).ptr;
+  const char* const end = detail::Fixed(value, format.decimals, digits);
   const int length = static_cast<int>(end - first);
   if (length > format.width) return detail::Asterisks(format.width, out);
   if (*first == '-') *out++ = *first++;  // the zeros go after the sign
@@ -164,6 +219,11 @@ char* ZeroPadded(double value, const PrintFormat& format, char* out) {
 }  // namespace
 
 namespace detail {
+
+char* Fixed(double value, int decimals, char* out) {
+  if (value < 0) *out++ = '-';  // as %f: even when the digits are all zeros
+  return FixedDigits(std::fabs(value), decimals, out);
+}
 
 char* Asterisks(int width, char* out) {
   const std::size_t count = static_cast<std::size_t>(width > 0 ? width : 1);

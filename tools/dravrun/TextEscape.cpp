@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "tools/dravrun/ValueFormat.h"
+
 namespace dravrun {
 namespace {
 
@@ -114,13 +116,11 @@ char* AppendJsonNumber(double value, bool scientific, int decimals, char* out) {
   if (decimals < 0) decimals = 0;
   if (decimals > 40) decimals = 40;
   if (value == 0) value = 0.0;  // no "-0"
-  char* const end = std::to_chars(out, out + kMaxJsonNumber, value,
-                                  scientific ? std::chars_format::scientific : std::chars_format::fixed, decimals).ptr;
-  if (scientific) {  // %E writes the exponent's letter in upper case
-    char* letter = end - 1;
-    while (*letter != 'e') --letter;
-    *letter = 'E';
-  }
+  if (!scientific) return detail::Fixed(value, decimals, out);
+  char* const end = std::to_chars(out, out + kMaxJsonNumber, value, std::chars_format::scientific, decimals).ptr;
+  char* letter = end - 1;  // %E writes the exponent's letter in upper case
+  while (*letter != 'e') --letter;
+  *letter = 'E';
   return end;
 }
 

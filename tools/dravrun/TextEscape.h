@@ -23,7 +23,7 @@ char* AppendJsonString(const char* text, std::size_t length, char* out);
 void AppendJsonString(const std::string& text, std::string& out);
 // A finite number as a JSON number: `scientific` in E notation, else fixed,
 // both with `decimals` decimals (at most 40). Room: kMaxJsonNumber.
-constexpr std::size_t kMaxJsonNumber = 400;
+constexpr std::size_t kMaxJsonNumber = 512;
 char* AppendJsonNumber(double value, bool scientific, int decimals, char* out);
 void AppendJsonNumber(double value, bool scientific, int decimals, std::string& out);
 // A GitHub Markdown table cell: "|" is escaped as "\|", and CR and LF, which

@@ -48,6 +48,8 @@ std::string FormatName(const PrintFormat& format);
 // Rendering helpers shared by the number and date renderers; each writes at
 // `out` (room for kMaxNumberText bytes) and returns the end of its text.
 namespace detail {
+// %.*f of `value` with 0 to 40 decimals, rounded exactly as printf does.
+char* Fixed(double value, int decimals, char* out);
 // `width` asterisks: the value does not fit.
 char* Asterisks(int width, char* out);
 char* RenderPlainNumber(double value, const PrintFormat& format, char* out);
