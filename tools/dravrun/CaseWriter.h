@@ -35,6 +35,9 @@ class CaseWriter {
   // The header (names) before the first case; some formats have none.
   virtual void WriteHeader() {}
   virtual void WriteCase(const CaseValues& values) = 0;
+  // Hands the FILE whatever the writer still holds: call before flushing or
+  // writing anything else to it.
+  void Flush() { FlushRow(); }
 
  protected:
   // Writes column `column`'s value rendered with its print format (a
@@ -50,6 +53,7 @@ class CaseWriter {
   void Append(std::string_view text);
   // Hands the row to the FILE: FlushLine ends it with a newline first.
   void FlushRow();
+  std::size_t RowSize() const { return rowSize_; }
   void FlushLine();
   // Drops trailing blanks from the row.
   void TrimRow();

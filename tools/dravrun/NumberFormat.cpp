@@ -3,8 +3,8 @@
 // Digits are rounded exactly as printf's %.*f and %.*E round the binary
 // value (2.675 is stored as 2.67499999... and shows as 2.67): std::to_chars
 // with a precision does that without printf's locale and format-string
-// work, and a value scaled by 10^decimals whose rounding cannot be in doubt
-// takes a shortcut through integer digits (RoundScaled says when). The decimals that fit the width are worked out from the number of
+// work, and a value that scaled by 10^decimals stays below 2^52 takes a
+// shortcut through integer digits (RoundScaled shows why that is exact). The decimals that fit the width are worked out from the number of
 // integer digits before anything is formatted, so a value is formatted once;
 // only when rounding proves the guess wrong (9.996 becoming 10.00) is each
 // candidate tried in turn.
@@ -65,23 +65,28 @@ constexpr std::uint64_t kWholePowerOfTen[kMaxScaledDecimals + 1] = {
     100000000000000ull, 1000000000000000ull, 10000000000000000ull};
 
 // `magnitude` * 10^decimals rounded to the nearest whole number, exactly as
-// printf rounds. The product is one correctly rounded multiplication (10^d
-// is exact for these d), so it is within magnitude * 10^d * 2^-53 of the
-// true product: unless its fraction lies within twice that of one half, the
-// nearest whole number is the same for both. False for the values this
-// cannot settle (a tie, or near one, or too large): to_chars decides those.
+// printf rounds: by the true product, ties to even. The computed product is
+// one correctly rounded multiplication (10^d is exact for these d), off the
+// true one by less than half its last place. Below 2^52 one half is a
+// multiple of that last place, and so is the product's fraction: a fraction
+// other than one half lies on the same side of it as the true one. A
+// fraction of exactly one half may be a rounded near-tie; the product's
+// rounding error, exact from a fused multiply-add, tells on which side the
+// true product lies. False above 2^52: to_chars takes those.
 bool RoundScaled(double magnitude, int decimals, std::uint64_t& rounded) {
   if (decimals > kMaxScaledDecimals) return false;
-  const double scaled = magnitude * kPowerOfTen[decimals];
+  const double power = kPowerOfTen[decimals];
+  const double scaled = magnitude * power;
   if (!(scaled < 0x1p52)) return false;
-  if (scaled < 0.25) {  // true product below one half: rounds to 0
-    rounded = 0;
-    return true;
-  }
   const double whole = std::floor(scaled);
   const double fraction = scaled - whole;  // exact below 2^52
-  if (std::fabs(fraction - 0.5) <= scaled * 0x1p-52) return false;
-  rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  rounded = static_cast<std::uint64_t>(whole);
+  if (fraction > 0.5) {
+    ++rounded;
+  } else if (fraction == 0.5) {
+    const double error = std::fma(magnitude, power, -scaled);
+    if (error > 0 || (error == 0 && rounded % 2 == 1)) ++rounded;
+  }
   return true;
 }
 

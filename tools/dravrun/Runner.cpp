@@ -220,6 +220,7 @@ class PassReader {
 
   void FlushOutput() {
     errno = 0;
+    if (writer_) writer_->Flush();
     std::fflush(streams_.out);
     OutputFailed();
   }
