@@ -6,7 +6,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
-              libbenchmark-dev python3 procps
+              libbenchmark-dev python3 python3-numpy procps
 
 .PHONY: all deps build build-asan test test-plain test-asan demo clean
 

@@ -54,7 +54,7 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
     std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {{"--output", "xml"}, "--output: expects csv, tsv, jsonl, table or none, not 'xml'"},
+      {{"--output", "xml"}, "--output: expects csv, tsv, jsonl, table, markdown, raw or none, not 'xml'"},
       {{"--passes", "0"}, "--passes: expects a whole number of 1 or more, not '0'"},
       {{"--passes=-1"}, "--passes: expects a whole number of 1 or more, not '-1'"},
       {{"--seek", "x"}, "--seek: expects a case number of 0 or more, not 'x'"},
