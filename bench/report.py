@@ -23,7 +23,7 @@ def load_inprocess(path):
         if b.get("error_occurred"):
             errors[name] = b.get("error_message", "error")
             continue
-        runs.setdefault(name, []).append((b["items_per_second"], b["bytes_per_second"]))
+        runs.setdefault(name, []).append((b["items_per_second"], b.get("bytes_per_second", 0)))
     medians = {n: (statistics.median(r[0] for r in v), statistics.median(r[1] for r in v))
                for n, v in runs.items()}
     return medians, errors, data.get("context", {})
