@@ -19,7 +19,8 @@ class RawWriter : public CaseWriter {
   using CaseWriter::CaseWriter;
 
   void WriteCase(const CaseValues& values) override {
-    if (values != runsFrom_) FindRuns(values);
+    if (values.empty()) return;
+    if (values.front() != runsFrom_) FindRuns(values);
     char* out = Room(recordBytes_);
     for (const Run& run : runs_) {
       std::memcpy(out, run.first, run.bytes);
@@ -36,7 +37,7 @@ class RawWriter : public CaseWriter {
   };
 
   void FindRuns(const CaseValues& values) {
-    runsFrom_ = values;
+    runsFrom_ = values.front();
     runs_.clear();
     recordBytes_ = 0;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -50,7 +51,9 @@ class RawWriter : public CaseWriter {
     }
   }
 
-  CaseValues runsFrom_;  // the addresses the runs were found for
+  // Where the first value lay when the runs were found: every address is an
+  // offset into one case buffer, so they all move when it does.
+  const char* runsFrom_ = nullptr;
   std::vector<Run> runs_;
   std::size_t recordBytes_ = 0;
 };
