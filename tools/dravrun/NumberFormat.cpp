@@ -4,7 +4,8 @@
 // value (2.675 is stored as 2.67499999... and shows as 2.67): std::to_chars
 // with a precision does that without printf's locale and format-string
 // work, and a value that scaled by 10^decimals stays below 2^52 takes a
-// shortcut through integer digits (RoundScaled shows why that is exact). The decimals that fit the width are worked out from the number of
+// shortcut through integer digits (RoundScaled shows why that is exact).
+// The decimals that fit the width are worked out from the number of
 // integer digits before anything is formatted, so a value is formatted once;
 // only when rounding proves the guess wrong (9.996 becoming 10.00) is each
 // candidate tried in turn.
@@ -28,8 +29,8 @@ struct NumberStyle {
   std::string_view suffix;
 };
 
-// Any double in fixed notation with up to 16 decimals: 309 integer digits,
-// the point and the decimals.
+// Any double in fixed notation with up to 40 decimals (JSON numbers may
+// ask for that many): 309 integer digits, the point and the decimals.
 constexpr std::size_t kDigitsRoom = 400;
 static_assert(kDigitsRoom <= kMaxNumberText, "detail::Fixed writes into the callers' buffers");
 // Below this every integer digit count is found exactly by comparing with
@@ -104,8 +105,7 @@ char* ScaledDigits(std::uint64_t rounded, int decimals, char* out) {
   return out + decimals + 1;
 }
 
-// %.*f of a value of 0 or more, written at `out` (kDigitsRoom bytes; the
-// largest double with 40 decimals takes 350).
+// %.*f of a value of 0 or more, written at `out` (kDigitsRoom bytes).
 char* FixedDigits(double magnitude, int decimals, char* out) {
   std::uint64_t rounded;
   if (RoundScaled(magnitude, decimals, rounded)) return ScaledDigits(rounded, decimals, out);
