@@ -38,6 +38,7 @@ static_assert(kDigitsRoom <= kMaxNumberText, "detail::Fixed writes into the call
 constexpr double kLargestGuessed = 1e15;
 
 char* Copy(std::string_view text, char* out) {
+  if (text.empty()) return out;  // most formats have no prefix or suffix: no call at all
   std::memcpy(out, text.data(), text.size());
   return out + text.size();
 }
