@@ -18,18 +18,17 @@ bool ReadCount(const std::string& text, long long minimum, long long& value) {
   return true;
 }
 
+// The names --output takes, one table for reading them and for messages.
+const struct {
+  const char* name;
+  OutputFormat format;
+} kOutputNames[] = {{"csv", OutputFormat::kCsv},     {"tsv", OutputFormat::kTsv},
+                    {"jsonl", OutputFormat::kJsonl}, {"table", OutputFormat::kTable},
+                    {"markdown", OutputFormat::kMarkdown}, {"raw", OutputFormat::kRaw},
+                    {"none", OutputFormat::kNone}};
+
 bool ReadOutput(const std::string& text, OutputFormat& output) {
-  static const struct {
-    const char* name;
-    OutputFormat format;
-  } kNames[] = {{"csv", OutputFormat::kCsv},
-                {"tsv", OutputFormat::kTsv},
-                {"jsonl", OutputFormat::kJsonl},
-                {"table", OutputFormat::kTable},
-                {"markdown", OutputFormat::kMarkdown},
-                {"raw", OutputFormat::kRaw},
-                {"none", OutputFormat::kNone}};
-  for (const auto& row : kNames) {
+  for (const auto& row : kOutputNames) {
     if (text == row.name) {
       output = row.format;
       return true;
@@ -39,16 +38,10 @@ bool ReadOutput(const std::string& text, OutputFormat& output) {
 }
 
 const char* OutputName(OutputFormat format) {
-  switch (format) {
-    case OutputFormat::kCsv: return "csv";
-    case OutputFormat::kTsv: return "tsv";
-    case OutputFormat::kJsonl: return "jsonl";
-    case OutputFormat::kTable: return "table";
-    case OutputFormat::kMarkdown: return "markdown";
-    case OutputFormat::kRaw: return "raw";
-    case OutputFormat::kNone: break;
+  for (const auto& row : kOutputNames) {
+    if (row.format == format) return row.name;
   }
-  return "none";
+  return "?";
 }
 
 bool ReadDictionaryFormat(const std::string& text, DictionaryFormat& format) {
