@@ -121,6 +121,15 @@ TEST(DravrunRaw, RecordsAndJsonDictionaryAreReadBackByNumpy) {
   EXPECT_EQ(numpy.out, "-3.0 ANNA 1.0\nnan BO,B 2.0\n");
 }
 
+TEST(DravrunRaw, ADictionaryFileThatCannotBeWrittenIsAUsageError) {
+  TempDir dir;
+  const ProcessResult r = RunOnTwoCases(dir, {"--output", "raw", "--dictionary-file", dir.Path("no/such/dict.txt")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "dravrun: --dictionary-file: cannot write " + dir.Path("no/such/dict.txt") +
+                       ": No such file or directory\n");
+  EXPECT_EQ(r.out, "");
+}
+
 TEST(DravrunRaw, RefusesATerminalForItsRecords) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);

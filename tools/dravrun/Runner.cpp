@@ -121,23 +121,23 @@ class PassReader {
   // On standard output, set off from the cases by a blank line, or into
   // --dictionary-file.
   bool WriteDictionary() {
-    std::FILE* out = streams_.out;
-    if (!options_.dictionaryFile.empty()) {
-      out = std::fopen(options_.dictionaryFile.c_str(), "w");
-      if (!out) {
-        std::fprintf(streams_.err, "dravrun: --dictionary-file: cannot write %s: %s\n",
-                     options_.dictionaryFile.c_str(), std::strerror(errno));
-        return false;
-      }
-    }
+    const bool toFile = !options_.dictionaryFile.empty();
+    std::FILE* out = toFile ? std::fopen(options_.dictionaryFile.c_str(), "w") : streams_.out;
+    if (!out) return DictionaryFileFailed();
     if (options_.dictionaryFormat == DictionaryFormat::kJson) {
       std::fputs(JsonDictionary(columns_).c_str(), out);
     } else {
       PrintTextDictionary(columns_, out);
     }
-    if (out != streams_.out) return std::fclose(out) == 0;
+    if (toFile) return std::fclose(out) == 0 || DictionaryFileFailed();
     if (writer_) std::fputc('\n', out);
     return true;
+  }
+
+  bool DictionaryFileFailed() {
+    std::fprintf(streams_.err, "dravrun: --dictionary-file: cannot write %s: %s\n", options_.dictionaryFile.c_str(),
+                 std::strerror(errno));
+    return false;
   }
 
   static bool ProgressEnabled(const Options& o, std::FILE* err) {
