@@ -1,5 +1,6 @@
 // The outputs for people to read: the aligned table and the Markdown table.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "tools/dravrun/TextEscape.h"
@@ -23,17 +24,30 @@ class TableWriter : public CaseWriter {
                                        : std::max(static_cast<std::size_t>(c.format.width), DisplayWidth(missing_));
       widths_.push_back(std::max(width, DisplayWidth(c.name)));
     }
+    missingWidth_ = DisplayWidth(missing_);
   }
 
   void WriteHeader() override {
-    for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, columns_[i].name);
+    for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, columns_[i].name, DisplayWidth(columns_[i].name));
     TrimmedLine();
-    for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, std::string(widths_[i], '-'));
+    for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, std::string(widths_[i], '-'), widths_[i]);
     TrimmedLine();
   }
 
   void WriteCase(const CaseValues& values) override {
-    for (std::size_t i = 0; i < columns_.size(); ++i) AppendAligned(i, CutToWidth(i, RenderCell(i, values[i])));
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (columns_[i].IsString()) {
+        const std::string_view text = CutToWidth(i, RenderCell(i, values[i]));
+        AppendAligned(i, text, DisplayWidth(text));
+      } else {
+        // A rendered number is ASCII and never wider than its format, so it
+        // needs neither measuring nor cutting; the missing text was measured
+        // once, and its column made wide enough for it.
+        const bool missing = std::isnan(NumberAt(values[i]));
+        const std::string_view text = RenderCell(i, values[i]);
+        AppendAligned(i, text, missing ? missingWidth_ : text.size());
+      }
+    }
     TrimmedLine();
   }
 
@@ -59,16 +73,25 @@ class TableWriter : public CaseWriter {
     return cut_;
   }
 
-  void AppendAligned(std::size_t column, std::string_view text) {
-    if (column > 0) Append("  ");
-    const std::size_t width = DisplayWidth(text);
+  // `text` padded to its column's width; `width` is its display width.
+  void AppendAligned(std::size_t column, std::string_view text, std::size_t width) {
     const std::size_t pad = width < widths_[column] ? widths_[column] - width : 0;
+    char* out = Room(2 + pad + text.size());
+    if (column > 0) {
+      std::memcpy(out, "  ", 2);
+      out += 2;
+    }
     const bool left = columns_[column].IsString();
-    if (left) Append(text);
-    char* const blanks = Room(pad);
-    std::memset(blanks, ' ', pad);
-    Advance(blanks + pad);
-    if (!left) Append(text);
+    if (left) out = Copy(text, out);
+    std::memset(out, ' ', pad);
+    out += pad;
+    if (!left) out = Copy(text, out);
+    Advance(out);
+  }
+
+  static char* Copy(std::string_view text, char* out) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
   }
 
   void TrimmedLine() {
@@ -77,6 +100,7 @@ class TableWriter : public CaseWriter {
   }
 
   std::vector<std::size_t> widths_;
+  std::size_t missingWidth_ = 0;
   std::string cut_;
 };
 
