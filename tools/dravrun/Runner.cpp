@@ -239,7 +239,9 @@ class PassReader {
   // True once standard output has failed; the errno of the failing write is
   // kept (callers clear errno just before writing, so it is that write's).
   bool OutputFailed() {
-    if (!outputFailed_ && std::ferror(streams_.out)) {
+    // Called after every case: the unlocked test is a flag read, where
+    // ferror takes the stream's lock (dravrun writes from one thread).
+    if (!outputFailed_ && ferror_unlocked(streams_.out)) {
       outputFailed_ = true;
       outputErrno_ = errno != 0 ? errno : EIO;
     }
