@@ -8,7 +8,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 PACKAGE_BUILD ?= build-package
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
-              libbenchmark-dev python3 procps \
+              libbenchmark-dev python3 python3-numpy procps \
               help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux
 
 .PHONY: all deps build build-asan test test-plain test-asan package test-package demo clean

@@ -29,24 +29,28 @@ import time
 
 VARIABLES = 10
 FORMAT = "F12.2"  # wide enough for every generated value at 10,000,000 cases
+# The output comparison: values up to 1,000,000 in the format users most
+# often give them, so that the widest lose a decimal to fit.
+OUTPUT_FORMAT = "F8.2"
+OUTPUT_DECIMALS = 2
 WATCHDOG = 600
 HERE = os.path.dirname(os.path.abspath(__file__))
 ITERATOR = "plug-in iterator in-process (socket)"
 RUNS = 5  # runs of each quick socket reader; the median is kept
 
 
-def variable_list():
-    return " ".join("v%d %s" % (j + 1, FORMAT) for j in range(VARIABLES))
+def variable_list(fmt=FORMAT):
+    return " ".join("v%d %s" % (j + 1, fmt) for j in range(VARIABLES))
 
 
 class Feeder:
     """dravfeed --generate over loopback TCP on a port it picks, or into a
     named pipe."""
 
-    def __init__(self, bin_dir, cases, pipe=None):
+    def __init__(self, bin_dir, cases, pipe=None, variables=None):
         where = ["--pipe", pipe] if pipe else ["--socket", "0"]
         argv = [os.path.join(bin_dir, "dravfeed")] + where + [
-            "--linger", "0", "--variables", variable_list(), "--generate", str(cases)]
+            "--linger", "0", "--variables", variables or variable_list(), "--generate", str(cases)]
         self.proc = subprocess.Popen(argv, stderr=subprocess.PIPE, text=True)
         self.port = None
         if not pipe:
@@ -99,14 +103,14 @@ def run_measured(argv, stdout=subprocess.DEVNULL, env=None):
         return seconds, rss, proc.returncode, out, err.read()
 
 
-def stream_command(port):
+def stream_command(port, variables=None):
     return "GET DATA /TYPE = STREAM /SOCKET = inet:127.0.0.1:%d /VARIABLES = %s ." % (
-        port, variable_list())
+        port, variables or variable_list())
 
 
-def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
-    feeder = Feeder(bin_dir, cases)
-    command = stream_command(feeder.port)
+def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL, variables=None):
+    feeder = Feeder(bin_dir, cases, variables=variables)
+    command = stream_command(feeder.port, variables)
     try:
         seconds, rss, status, _, err = run_measured(
             [os.path.join(bin_dir, "dravrun"), "--no-progress"] + options + [command], stdout)
@@ -115,6 +119,27 @@ def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL):
     match = re.search(r"(\d+) cases", err)
     if status != 0 or not match or int(match.group(1)) != cases:
         raise RuntimeError("dravrun %s: exit %d, %s" % (" ".join(options), status, err.strip()[-300:]))
+    return {"cases_per_second": cases / seconds, "seconds": seconds, "peak_rss_kib": rss}
+
+
+def dravrun_output(bin_dir, cases, output, path):
+    """dravrun --output OUTPUT of the F8.2 cases into `path` (a file, or
+    /dev/null)."""
+    with open(path, "wb") as out:
+        return dravrun(bin_dir, cases, ["--output", output], stdout=out,
+                       variables=variable_list(OUTPUT_FORMAT))
+
+
+def csv_baseline(bin_dir, cases):
+    """The bare to_chars CSV loop of bench_csv_baseline over the same values,
+    into a file, timed as a whole process like dravrun."""
+    program = os.path.join(bin_dir, "bench_csv_baseline")
+    if not os.access(program, os.X_OK):
+        raise RuntimeError("bench_csv_baseline is not built")
+    path = os.path.join(WORK, "baseline.csv")
+    seconds, rss, status, out, err = run_measured([program, str(cases), str(OUTPUT_DECIMALS), path], stdout=None)
+    self_timed(status, out, err, rss, cases)  # checks the run
+    os.unlink(path)
     return {"cases_per_second": cases / seconds, "seconds": seconds, "peak_rss_kib": rss}
 
 
@@ -293,6 +318,28 @@ def measure_in_turns(named_actions, readers, runs=RUNS):
         readers.append(result)
 
 
+def measure_outputs(b, n, readers):
+    """dravrun's outputs against the bare to_chars loop, and raw against
+    none, in turns: the F8.2 cases, each output into a file of its own."""
+    def output_file(name):
+        return os.path.join(WORK, "output." + name)
+    measure_in_turns([
+        ("bare to_chars CSV loop (to a file)", lambda: csv_baseline(b, n)),
+        ("dravrun --output csv, F8.2 (socket, to a file)", lambda: dravrun_output(b, n, "csv", output_file("csv"))),
+        ("dravrun --output tsv, F8.2 (socket, to a file)", lambda: dravrun_output(b, n, "tsv", output_file("tsv"))),
+        ("dravrun --output jsonl, F8.2 (socket, to a file)",
+         lambda: dravrun_output(b, n, "jsonl", output_file("jsonl"))),
+        ("dravrun --output table, F8.2 (socket, to a file)",
+         lambda: dravrun_output(b, n, "table", output_file("table"))),
+        ("dravrun --output raw, F8.2 (socket, to a file)", lambda: dravrun_output(b, n, "raw", output_file("raw"))),
+        ("dravrun --output raw, F8.2 (socket, to /dev/null)", lambda: dravrun_output(b, n, "raw", os.devnull)),
+        ("dravrun --output none, F8.2 (socket)", lambda: dravrun_output(b, n, "none", os.devnull)),
+    ], readers)
+    for name in ("csv", "tsv", "jsonl", "table", "raw"):
+        if os.path.exists(output_file(name)):
+            os.unlink(output_file(name))
+
+
 def main():
     global WORK
     parser = argparse.ArgumentParser()
@@ -300,6 +347,8 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--cases", type=int, default=1000000)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--outputs-only", action="store_true",
+                        help="measure only dravrun's outputs against the bare to_chars loop")
     args = parser.parse_args()
     WORK = args.work
     os.makedirs(WORK, exist_ok=True)
@@ -312,6 +361,13 @@ def main():
             report["error"] = tool + " is not built"
             json.dump(report, open(args.out, "w"))
             return
+
+    measure_outputs(b, n, readers)
+    if args.outputs_only:
+        report["outputs_only"] = True
+        with open(args.out, "w") as f:
+            json.dump(report, f, indent=1)
+        return
 
     csv_path = os.path.join(WORK, "cases.csv")
     # dravrun without output and the bare iterator in turns, fed alike.

@@ -23,7 +23,7 @@ def load_inprocess(path):
         if b.get("error_occurred"):
             errors[name] = b.get("error_message", "error")
             continue
-        runs.setdefault(name, []).append((b["items_per_second"], b["bytes_per_second"]))
+        runs.setdefault(name, []).append((b["items_per_second"], b.get("bytes_per_second", 0)))
     medians = {n: (statistics.median(r[0] for r in v), statistics.median(r[1] for r in v))
                for n, v in runs.items()}
     return medians, errors, data.get("context", {})
@@ -122,6 +122,17 @@ def endtoend_section(path):
     targets.append(target_row("dravfeed --generate / fastest reader",
                               by.get("dravfeed --generate (socket, discarding reader)"),
                               max(readers) if readers else None, 2.0))
+    # dravrun's outputs against the bare to_chars loop over the same values.
+    baseline = by.get("bare to_chars CSV loop (to a file)")
+    for output, needed in (("csv", 0.8), ("tsv", 0.8), ("jsonl", 0.7), ("table", 0.5)):
+        targets.append(target_row("dravrun --output %s / bare to_chars CSV loop" % output,
+                                  by.get("dravrun --output %s, F8.2 (socket, to a file)" % output), baseline, needed))
+    none = by.get("dravrun --output none, F8.2 (socket)")
+    for where in ("to a file", "to /dev/null"):
+        targets.append(target_row("dravrun --output raw (%s) / --output none" % where,
+                                  by.get("dravrun --output raw, F8.2 (socket, %s)" % where), none, 0.8))
+    if e2e.get("outputs_only"):
+        return [t for t in targets if t[3] != "not measured"]
     memory = e2e.get("memory")
     if memory and memory.get("growth_kib") is not None:
         growth = memory["growth_kib"]
@@ -132,13 +143,42 @@ def endtoend_section(path):
     return targets
 
 
+def render_section(path):
+    """The renderers alone (bench_render): values per second, and the one
+    target set as a rate."""
+    figures, errors, _ = load_inprocess(path)
+    rows = [(name, "%.0f" % items) for name, (items, _) in sorted(figures.items())]
+    rows += [(name, "not measured: " + short(error)) for name, error in sorted(errors.items())]
+    print("Renderers in-process, one value per item (median of the repetitions)")
+    print_table(("renderer", "values/s"), rows)
+    rate_of = rate(figures, "render/DATETIME20")
+    if rate_of is None:
+        return [("DATETIME20 values rendered per second", "n/a", ">= 5000000", "not measured")]
+    return [("DATETIME20 values rendered per second", "%.0f" % rate_of, ">= 5000000",
+             "met" if rate_of >= 5e6 else "NOT MET"),
+            informative_row("F8.2 renderer / bare to_chars(fixed, 2)", rate(figures, "render/F8.2"),
+                            rate(figures, "render/bare_to_chars_fixed2"))]
+
+
+def informative_row(label, numerator, denominator):
+    """A ratio shown for reference, with no target."""
+    if numerator is None or not denominator:
+        return (label, "n/a", "-", "not measured")
+    return (label, "%.2f" % (numerator / denominator), "-", "no target")
+
+
 def main():
     out = sys.argv[1]
-    figures, errors, context = load_inprocess(os.path.join(out, "inprocess.json"))
-    reps = context.get("benchmark_repetitions", "?") if context else "?"
-    print("In-process readers, feeder in a child process (median of the repetitions)")
-    print_table(("record B", "transport", "reader", "cases/s", "MB/s", "note"), inprocess_rows(figures, errors))
-    targets = inprocess_targets(figures)
+    targets = []
+    inprocess_path = os.path.join(out, "inprocess.json")
+    if os.path.exists(inprocess_path):
+        figures, errors, _ = load_inprocess(inprocess_path)
+        print("In-process readers, feeder in a child process (median of the repetitions)")
+        print_table(("record B", "transport", "reader", "cases/s", "MB/s", "note"), inprocess_rows(figures, errors))
+        targets += inprocess_targets(figures)
+    render_path = os.path.join(out, "render.json")
+    if os.path.exists(render_path):
+        targets += render_section(render_path)
     e2e_path = os.path.join(out, "endtoend.json")
     if os.path.exists(e2e_path):
         targets += endtoend_section(e2e_path)

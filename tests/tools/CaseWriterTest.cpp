@@ -10,6 +10,7 @@
 #include "host/DravFormat.h"
 #include "host/WireFormat.h"
 #include "tools/dravrun/CaseWriter.h"
+#include "tools/dravrun/Dictionary.h"
 #include "tools/dravrun/Summary.h"
 #include "tools/dravrun/TextEscape.h"
 
@@ -127,6 +128,77 @@ TEST(CaseWriter, TableCutsLongStringsAtACharacterBoundary) {
 
 TEST(CaseWriter, NoneWritesNothing) {
   EXPECT_EQ(MakeCaseWriter(OutputFormat::kNone, stdout, WeatherColumns()), nullptr);
+}
+
+// Every writer that spells a missing value, with a text of the user's that
+// needs quoting in CSV and is wider than the table's column.
+TEST(CaseWriter, MissingTextIsEscapedAndWidensTheTable) {
+  const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 4, 0}, 4},
+                                       Column{"v", PrintFormat{kFmtF, 3, 0}, 0}};
+  const struct {
+    OutputFormat format;
+    const char* expected;
+  } cases[] = {
+      {OutputFormat::kCsv, "s,v\na|b,\"n,a\"\n"},
+      {OutputFormat::kTsv, "s\tv\na|b\tn,a\n"},
+      {OutputFormat::kTable, "s       v\n----  ---\na|b   n,a\n"},
+      {OutputFormat::kMarkdown, "| s | v |\n| --- | ---: |\n| a\\|b | n,a |\n"},
+  };
+  for (const auto& c : cases) {
+    CaseBuffer buffer(columns);
+    Captured out;
+    auto writer = MakeCaseWriter(c.format, out.File(), columns, WriterSettings{std::string("n,a")});
+    writer->WriteHeader();
+    buffer.SetString(0, "a|b");
+    buffer.SetNumber(1, kNaN);
+    writer->WriteCase(buffer.Values());
+    EXPECT_EQ(out.Text(), c.expected);
+  }
+}
+
+TEST(CaseWriter, MarkdownCellsKeepTheirRowTogether) {
+  const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 8, 0}, 8}};
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kMarkdown, out.File(), columns);
+  buffer.SetString(0, "x|y\r\nz");
+  writer->WriteCase(buffer.Values());
+  EXPECT_EQ(out.Text(), "| x\\|y  z |\n");
+}
+
+TEST(CaseWriter, RawCopiesTheChosenSlotsInTheirOrderAndHoldsThemUntilFlushed) {
+  const std::vector<Column> columns = WeatherColumns();
+  CaseBuffer buffer(columns);
+  buffer.SetString(0, "KRV01");
+  buffer.SetNumber(1, -3.25);
+  buffer.SetNumber(2, kNaN);
+  buffer.SetNumber(3, 1e6);
+  // amount, station, temp: the last two lie side by side in the buffer.
+  const std::vector<Column> chosen = {columns[3], columns[0], columns[1]};
+  const CaseValues values = {buffer.Values()[3], buffer.Values()[0], buffer.Values()[1]};
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kRaw, out.File(), chosen);
+  writer->WriteCase(values);
+  writer->WriteCase(values);
+  EXPECT_EQ(out.Text(), "");
+  writer->Flush();
+  const std::string record = std::string(values[0], 8) + std::string(values[1], 8) + std::string(values[2], 8);
+  EXPECT_EQ(out.Text(), record + record);
+  EXPECT_EQ(record.substr(8, 8), "KRV01   ");
+}
+
+TEST(Dictionary, JsonGivesEachColumnItsOffsetWidthAndNumpyType) {
+  const std::vector<Column> columns = {Column{"id", PrintFormat{kFmtF, 8, 0}, 0},
+                                       Column{"na\"me", PrintFormat{kFmtA, 12, 0}, 12},
+                                       Column{"t", PrintFormat{kFmtDATETIME, 20, 0}, 0}};
+  const char* order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? "little" : "big";
+  const char* number = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? "<f8" : ">f8";
+  EXPECT_EQ(JsonDictionary(columns),
+            std::string("{\"record_bytes\": 32, \"byte_order\": \"") + order + "\", \"columns\": [" +
+                "{\"name\": \"id\", \"format\": \"F8\", \"offset\": 0, \"width\": 8, \"dtype\": \"" + number + "\"}, " +
+                "{\"name\": \"na\\\"me\", \"format\": \"A12\", \"offset\": 8, \"width\": 16, \"dtype\": \"|S16\"}, " +
+                "{\"name\": \"t\", \"format\": \"DATETIME20\", \"offset\": 24, \"width\": 8, \"dtype\": \"" + number +
+                "\"}]}\n");
 }
 
 TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {

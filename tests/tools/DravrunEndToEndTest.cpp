@@ -317,7 +317,7 @@ TEST(DravrunUsage, EveryUsageErrorExitsTwoAndSaysWhatIsWrong) {
     std::string input;
     const char* message;
   } cases[] = {
-      {{"--output", "xml", command}, "", "--output: expects csv, tsv, jsonl, table or none"},
+      {{"--output", "xml", command}, "", "--output: expects csv, tsv, jsonl, table, markdown, raw or none"},
       {{"--passes", "0", command}, "", "--passes: expects a whole number of 1 or more"},
       {{"--seek", "-3", command}, "", "--seek: expects a case number of 0 or more"},
       {{"--frobnicate"}, "", "unknown option --frobnicate"},

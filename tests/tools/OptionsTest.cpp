@@ -54,7 +54,7 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
     std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {{"--output", "xml"}, "--output: expects csv, tsv, jsonl, table or none, not 'xml'"},
+      {{"--output", "xml"}, "--output: expects csv, tsv, jsonl, table, markdown, raw or none, not 'xml'"},
       {{"--passes", "0"}, "--passes: expects a whole number of 1 or more, not '0'"},
       {{"--passes=-1"}, "--passes: expects a whole number of 1 or more, not '-1'"},
       {{"--seek", "x"}, "--seek: expects a case number of 0 or more, not 'x'"},
@@ -64,6 +64,62 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--summary=yes"}, "--summary: takes no value"},
       {{"--frobnicate"}, "unknown option --frobnicate"},
       {{"-f", "x", "GET DATA"}, "-f: give the command either as an argument or with -f, not both"},
+  };
+  for (const auto& c : cases) {
+    const ParsedOptions p = Parse(c.args);
+    EXPECT_FALSE(p.ok) << c.message;
+    EXPECT_EQ(p.error, c.message);
+  }
+}
+
+TEST(DravrunOptions, ReadsTheOutputOptions) {
+  ParsedOptions p = Parse({"--columns", "id,3-5", "--na=NA", "--no-header", "--output", "tsv", "--dictionary", "json",
+                           "--dictionary-file", "d.json", "GET"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.columns, "id,3-5");
+  ASSERT_TRUE(p.options.missing.has_value());
+  EXPECT_EQ(*p.options.missing, "NA");
+  EXPECT_FALSE(p.options.header);
+  EXPECT_TRUE(p.options.dictionary);
+  EXPECT_EQ(p.options.dictionaryFormat, DictionaryFormat::kJson);
+  EXPECT_EQ(p.options.dictionaryFile, "d.json");
+  EXPECT_EQ(p.options.command, "GET");
+  // --dictionary takes the next argument only when it names a format.
+  p = Parse({"--dictionary", "GET", "DATA"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.dictionaryFormat, DictionaryFormat::kText);
+  EXPECT_EQ(p.options.command, "GET DATA");
+  EXPECT_EQ(Parse({"--output=raw", "--dictionary=json", "--dictionary-file=x"}).ok, true);
+  EXPECT_EQ(Parse({"--output=markdown", "--na="}).options.missing, std::optional<std::string>(""));
+}
+
+TEST(DravrunOptions, EachMisusedOutputOptionIsNamedInItsMessage) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--columns", "a,,b"}, "--columns: an empty item in 'a,,b'"},
+      {{"--columns", "3-"}, "--columns: '3-' is neither a name, a position nor a range like 3-5"},
+      {{"--columns", "-2"}, "--columns: '-2' is neither a name, a position nor a range like 3-5"},
+      {{"--columns", "1-2-3"}, "--columns: '1-2-3' is neither a name, a position nor a range like 3-5"},
+      {{"--columns", "x,00"}, "--columns: positions count from 1, not 0 ('00')"},
+      {{"--columns"}, "--columns: needs a value"},
+      {{"--na", "a\nb"}, "--na: the text may not hold a line break"},
+      {{"--output", "jsonl", "--na", "NA"},
+       "--na: applies to csv, tsv, table and markdown output; jsonl writes a missing value as null"},
+      {{"--output", "raw", "--na", "NA", "--no-header"}, "--no-header: only csv, tsv and table output have a header "
+                                                         "to leave out, not raw"},
+      {{"--output", "raw", "--na", "NA"},
+       "--na: applies to csv, tsv, table and markdown output; raw keeps a missing value as the NaN the feeder sent"},
+      {{"--output", "none", "--na", ""}, "--na: applies to csv, tsv, table and markdown output; none writes no values"},
+      {{"--output", "markdown", "--no-header"},
+       "--no-header: only csv, tsv and table output have a header to leave out, not markdown"},
+      {{"--no-header=yes"}, "--no-header: takes no value"},
+      {{"--dictionary=xml"}, "--dictionary: expects text or json, not 'xml'"},
+      {{"--output", "raw", "--dictionary", "json"},
+       "--dictionary: with --output raw standard output holds only the records; write the dictionary with "
+       "--dictionary-file FILE"},
+      {{"--dictionary-file="}, "--dictionary-file: needs a file name"},
   };
   for (const auto& c : cases) {
     const ParsedOptions p = Parse(c.args);

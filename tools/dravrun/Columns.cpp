@@ -15,6 +15,7 @@ std::vector<Column> ColumnsOf(const DRAV_DataSource& source) {
     variable->GetFormat(type, column.format.width, column.format.decimals);
     column.format.type = type;
     column.name = variable->GetName();
+    column.position = i;
     // The layout decides how many bytes a string takes in the record; a
     // string format without a layout width falls back to the format width.
     const std::size_t index = static_cast<std::size_t>(i);

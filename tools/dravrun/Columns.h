@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/WireFormat.h"
 #include "tools/dravrun/ValueFormat.h"
 
 class DRAV_DataSource;
@@ -16,7 +17,12 @@ struct Column {
   std::string name;
   PrintFormat format;
   int stringWidth = 0;  // bytes of a string value; 0 for a numeric variable
+  int position = 0;     // where the variable stands in the source's dictionary, from 0
   bool IsString() const { return stringWidth > 0; }
+  // The bytes the value takes in a case record: whole 8-byte slots.
+  std::size_t SlotBytes() const {
+    return static_cast<std::size_t>(drav::wire::SlotsFor(stringWidth)) * drav::wire::kSlotBytes;
+  }
 };
 
 // The columns of a source's dictionary, in order.

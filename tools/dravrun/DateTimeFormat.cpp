@@ -1,10 +1,13 @@
 // The date, time and duration formats. Values are seconds since
 // 1970-01-01T00:00:00 (dates) or plain seconds (TIME, DTIME, MTIME);
 // WKDAY and MONTH hold the number of a weekday or a month.
+//
+// Every field is written straight into the caller's buffer: no printf, no
+// std::string.
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "host/DravFormat.h"
@@ -42,14 +45,41 @@ bool ToMicros(double seconds, std::int64_t& micros) {
   return true;
 }
 
+// printf's %0*lld: at least `digits` characters, zeros after a minus sign.
+char* Padded(std::int64_t value, int digits, char* out) {
+  if (value >= 0 && value < 100 && digits == 2) {  // the common field, without to_chars
+    out[0] = static_cast<char>('0' + value / 10);
+    out[1] = static_cast<char>('0' + value % 10);
+    return out + 2;
+  }
+  char text[24];
+  const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  char* const end = std::to_chars(text, text + sizeof text, magnitude).ptr;
+  if (value < 0) {
+    *out++ = '-';
+    --digits;
+  }
+  for (int zeros = digits - static_cast<int>(end - text); zeros > 0; --zeros) *out++ = '0';
+  std::memcpy(out, text, static_cast<std::size_t>(end - text));
+  return out + (end - text);
+}
+
+char* Text(const char* text, char* out) {
+  while (*text != '\0') *out++ = *text++;
+  return out;
+}
+
 // Appends ".ff..." with `decimals` digits of the microseconds, cut (not
 // rounded); digits beyond the sixth are zeros.
-void AppendFraction(std::int64_t microsOfSecond, int decimals, std::string& out) {
-  if (decimals <= 0) return;
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%06lld", static_cast<long long>(microsOfSecond));
-  out += '.';
-  for (int i = 0; i < decimals; ++i) out += i < 6 ? digits[i] : '0';
+char* AppendFraction(std::int64_t microsOfSecond, int decimals, char* out) {
+  if (decimals <= 0) return out;
+  *out++ = '.';
+  std::int64_t rest = microsOfSecond;
+  for (std::int64_t unit = 100000; decimals > 0; --decimals, unit /= 10) {
+    *out++ = unit > 0 ? static_cast<char>('0' + rest / unit) : '0';
+    if (unit > 0) rest %= unit;
+  }
+  return out;
 }
 
 // Detail levels of a clock text, most detailed first.
@@ -57,30 +87,27 @@ enum ClockDetail { kFraction = 0, kSeconds = 1, kMinutes = 2 };
 
 // "hh:mm", "hh:mm:ss" or "hh:mm:ss.ff" for `micros` below one day or, as a
 // duration, any number of hours.
-void AppendClock(std::int64_t micros, int detail, int decimals, std::string& out) {
-  char buffer[48];
-  const long long hours = micros / kMicrosPerHour;
-  const int minutes = static_cast<int>(micros / kMicrosPerMinute % 60);
-  const int seconds = static_cast<int>(micros / kMicrosPerSecond % 60);
-  if (detail == kMinutes) {
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02d", hours, minutes);
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02d:%02d", hours, minutes, seconds);
-  }
-  out += buffer;
-  if (detail == kFraction) AppendFraction(micros % kMicrosPerSecond, decimals, out);
+char* AppendClock(std::int64_t micros, int detail, int decimals, char* out) {
+  out = Padded(micros / kMicrosPerHour, 2, out);
+  *out++ = ':';
+  out = Padded(micros / kMicrosPerMinute % 60, 2, out);
+  if (detail == kMinutes) return out;
+  *out++ = ':';
+  out = Padded(micros / kMicrosPerSecond % 60, 2, out);
+  if (detail == kFraction) out = AppendFraction(micros % kMicrosPerSecond, decimals, out);
+  return out;
 }
 
 // Builds the candidates from most to least detailed and keeps the first that
-// fits the width; asterisks when none does.
+// fits the width; asterisks when none does. Each candidate is written over
+// the one before.
 template <typename Build>
-void FirstFitting(int width, int candidates, Build build, std::string& out) {
+char* FirstFitting(int width, int candidates, Build build, char* out) {
   for (int i = 0; i < candidates; ++i) {
-    out.clear();
-    build(i, out);
-    if (static_cast<int>(out.size()) <= width) return;
+    char* const end = build(i, out);
+    if (end - out <= width) return end;
   }
-  detail::Asterisks(width, out);
+  return detail::Asterisks(width, out);
 }
 
 // The clock detail levels a format offers: with decimals the fraction first.
@@ -100,102 +127,114 @@ Moment MomentOf(std::int64_t micros) {
   return m;
 }
 
-void AppendFormatted(std::string& out, const char* pattern, ...) __attribute__((format(printf, 2, 3)));
-void AppendFormatted(std::string& out, const char* pattern, ...) {
-  char buffer[96];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(buffer, sizeof buffer, pattern, args);
-  va_end(args);
-  out += buffer;
+// The year in four digits (more when it has more), or its last two.
+char* Year(const CivilDate& d, bool shortYear, char* out) {
+  return shortYear ? Padded(FloorMod(d.year, 100), 2, out) : Padded(d.year, 4, out);
 }
 
-long long Year(const CivilDate& d) { return static_cast<long long>(d.year); }
-long long ShortYear(const CivilDate& d) { return static_cast<long long>(FloorMod(d.year, 100)); }
+char* Separated(std::int64_t first, char separator, std::int64_t second, char* out) {
+  out = Padded(first, 2, out);
+  *out++ = separator;
+  out = Padded(second, 2, out);
+  *out++ = separator;
+  return out;
+}
 
 // Date-only formats: a four-digit-year form, then a two-digit-year one.
-void RenderDate(const Moment& m, const PrintFormat& f, std::string& out) {
+char* RenderDate(const Moment& m, const PrintFormat& f, char* out) {
   const CivilDate& d = m.date;
   const char* month = kMonthAbbrev[d.month - 1];
-  FirstFitting(f.width, 2, [&](int shortYear, std::string& text) {
-    const long long y = shortYear ? ShortYear(d) : Year(d);
-    const char* yearPattern = shortYear ? "%02lld" : "%04lld";
-    char pattern[48];
+  return FirstFitting(f.width, 2, [&](int shortYear, char* text) {
     switch (f.type) {
-      case kFmtDATE: std::snprintf(pattern, sizeof pattern, "%%02d-%%s-%s", yearPattern);
-        return AppendFormatted(text, pattern, d.day, month, y);
-      case kFmtADATE: std::snprintf(pattern, sizeof pattern, "%%02d/%%02d/%s", yearPattern);
-        return AppendFormatted(text, pattern, d.month, d.day, y);
-      case kFmtEDATE: std::snprintf(pattern, sizeof pattern, "%%02d.%%02d.%s", yearPattern);
-        return AppendFormatted(text, pattern, d.day, d.month, y);
-      case kFmtSDATE: std::snprintf(pattern, sizeof pattern, "%s/%%02d/%%02d", yearPattern);
-        return AppendFormatted(text, pattern, y, d.month, d.day);
-      case kFmtJDATE: std::snprintf(pattern, sizeof pattern, "%s%%03d", yearPattern);
-        return AppendFormatted(text, pattern, y, DayOfYear(d));
-      case kFmtQYR: std::snprintf(pattern, sizeof pattern, "%%d Q %s", yearPattern);
-        return AppendFormatted(text, pattern, (d.month - 1) / 3 + 1, y);
-      case kFmtMOYR: std::snprintf(pattern, sizeof pattern, "%%s %s", yearPattern);
-        return AppendFormatted(text, pattern, month, y);
-      default: std::snprintf(pattern, sizeof pattern, "%%02d WK %s", yearPattern);  // WKYR
-        return AppendFormatted(text, pattern, (DayOfYear(d) - 1) / 7 + 1, y);
+      case kFmtDATE:
+        text = Padded(d.day, 2, text);
+        *text++ = '-';
+        text = Text(month, text);
+        *text++ = '-';
+        return Year(d, shortYear, text);
+      case kFmtADATE: return Year(d, shortYear, Separated(d.month, '/', d.day, text));
+      case kFmtEDATE: return Year(d, shortYear, Separated(d.day, '.', d.month, text));
+      case kFmtSDATE:
+        text = Year(d, shortYear, text);
+        *text++ = '/';
+        text = Padded(d.month, 2, text);
+        *text++ = '/';
+        return Padded(d.day, 2, text);
+      case kFmtJDATE: return Padded(DayOfYear(d), 3, Year(d, shortYear, text));
+      case kFmtQYR: return Year(d, shortYear, Text(" Q ", Padded((d.month - 1) / 3 + 1, 1, text)));
+      case kFmtMOYR:
+        text = Text(month, text);
+        *text++ = ' ';
+        return Year(d, shortYear, text);
+      default: return Year(d, shortYear, Text(" WK ", Padded((DayOfYear(d) - 1) / 7 + 1, 2, text)));  // WKYR
     }
   }, out);
 }
 
 // A name cut to the width: WEDNESDAY in WKDAY3 is WED.
-void RenderName(const char* name, int width, std::string& out) {
-  out.assign(name, std::strlen(name) < static_cast<std::size_t>(width) ? std::strlen(name)
-                                                                     : static_cast<std::size_t>(width));
+char* RenderName(const char* name, int width, char* out) {
+  const std::size_t length = std::min(std::strlen(name), static_cast<std::size_t>(width));
+  std::memcpy(out, name, length);
+  return out + length;
 }
 
 // WKDAY and MONTH hold a day of the week (1 = Sunday) or a month (1 =
 // January), not an instant; anything outside that range cannot be named.
-void RenderNumbered(double value, const char* const* names, int count, int width, std::string& out) {
+char* RenderNumbered(double value, const char* const* names, int count, int width, char* out) {
   const double number = std::floor(value);
   if (number < 1 || number > count) return detail::Asterisks(width, out);
-  RenderName(names[static_cast<int>(number) - 1], width, out);
+  return RenderName(names[static_cast<int>(number) - 1], width, out);
 }
 
-void RenderDateAndClock(const Moment& m, const PrintFormat& f, std::string& out) {
+char* RenderDateAndClock(const Moment& m, const PrintFormat& f, char* out) {
   const CivilDate& d = m.date;
   const int first = FirstClockDetail(f.decimals);
   if (f.type == kFmtDATETIME) {
-    FirstFitting(f.width, kMinutes - first + 1, [&](int i, std::string& text) {
-      AppendFormatted(text, "%02d-%s-%04lld ", d.day, kMonthAbbrev[d.month - 1], Year(d));
-      AppendClock(m.microsOfDay, first + i, f.decimals, text);
+    return FirstFitting(f.width, kMinutes - first + 1, [&](int i, char* text) {
+      text = Padded(d.day, 2, text);
+      *text++ = '-';
+      text = Text(kMonthAbbrev[d.month - 1], text);
+      *text++ = '-';
+      text = Padded(d.year, 4, text);
+      *text++ = ' ';
+      return AppendClock(m.microsOfDay, first + i, f.decimals, text);
     }, out);
-    return;
   }
   // YMDHMS: the clock may be left out altogether as a last resort.
-  FirstFitting(f.width, kMinutes - first + 2, [&](int i, std::string& text) {
-    AppendFormatted(text, "%04lld-%02d-%02d", Year(d), d.month, d.day);
-    if (first + i <= kMinutes) {
-      text += ' ';
-      AppendClock(m.microsOfDay, first + i, f.decimals, text);
-    }
+  return FirstFitting(f.width, kMinutes - first + 2, [&](int i, char* text) {
+    text = Padded(d.year, 4, text);
+    *text++ = '-';
+    text = Padded(d.month, 2, text);
+    *text++ = '-';
+    text = Padded(d.day, 2, text);
+    if (first + i > kMinutes) return text;
+    *text++ = ' ';
+    return AppendClock(m.microsOfDay, first + i, f.decimals, text);
   }, out);
 }
 
 // TIME, DTIME and MTIME: signed durations.
-void RenderDuration(std::int64_t micros, const PrintFormat& f, std::string& out) {
+char* RenderDuration(std::int64_t micros, const PrintFormat& f, char* out) {
   const bool negative = micros < 0;
   const std::int64_t total = negative ? -micros : micros;
   const int first = FirstClockDetail(f.decimals);
-  FirstFitting(f.width, kMinutes - first + 1, [&](int i, std::string& text) {
-    if (negative) text += '-';
+  return FirstFitting(f.width, kMinutes - first + 1, [&](int i, char* text) {
+    if (negative) *text++ = '-';
     const int level = first + i;
     if (f.type == kFmtDTIME) {
-      AppendFormatted(text, "%02lld ", static_cast<long long>(total / kMicrosPerDay));
-      AppendClock(total % kMicrosPerDay, level, f.decimals, text);
-    } else if (f.type == kFmtMTIME) {
-      // Minutes and seconds; the coarsest level shows whole minutes.
-      AppendFormatted(text, "%02lld", static_cast<long long>(total / kMicrosPerMinute));
-      if (level == kMinutes) return;
-      AppendFormatted(text, ":%02d", static_cast<int>(total / kMicrosPerSecond % 60));
-      if (level == kFraction) AppendFraction(total % kMicrosPerSecond, f.decimals, text);
-    } else {
-      AppendClock(total, level, f.decimals, text);
+      text = Padded(total / kMicrosPerDay, 2, text);
+      *text++ = ' ';
+      return AppendClock(total % kMicrosPerDay, level, f.decimals, text);
     }
+    if (f.type == kFmtMTIME) {
+      // Minutes and seconds; the coarsest level shows whole minutes.
+      text = Padded(total / kMicrosPerMinute, 2, text);
+      if (level == kMinutes) return text;
+      *text++ = ':';
+      text = Padded(total / kMicrosPerSecond % 60, 2, text);
+      return level == kFraction ? AppendFraction(total % kMicrosPerSecond, f.decimals, text) : text;
+    }
+    return AppendClock(total, level, f.decimals, text);
   }, out);
 }
 
@@ -203,7 +242,7 @@ void RenderDuration(std::int64_t micros, const PrintFormat& f, std::string& out)
 
 namespace detail {
 
-void RenderDateTime(double seconds, const PrintFormat& format, std::string& out) {
+char* RenderDateTime(double seconds, const PrintFormat& format, char* out) {
   std::int64_t micros = 0;
   if (!ToMicros(seconds, micros)) return Asterisks(format.width, out);
   switch (format.type) {

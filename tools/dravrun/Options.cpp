@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "tools/dravrun/ColumnSelection.h"
+
 namespace dravrun {
 namespace {
 
@@ -16,22 +18,37 @@ bool ReadCount(const std::string& text, long long minimum, long long& value) {
   return true;
 }
 
+// The names --output takes, one table for reading them and for messages.
+const struct {
+  const char* name;
+  OutputFormat format;
+} kOutputNames[] = {{"csv", OutputFormat::kCsv},     {"tsv", OutputFormat::kTsv},
+                    {"jsonl", OutputFormat::kJsonl}, {"table", OutputFormat::kTable},
+                    {"markdown", OutputFormat::kMarkdown}, {"raw", OutputFormat::kRaw},
+                    {"none", OutputFormat::kNone}};
+
 bool ReadOutput(const std::string& text, OutputFormat& output) {
-  static const struct {
-    const char* name;
-    OutputFormat format;
-  } kNames[] = {{"csv", OutputFormat::kCsv},
-                {"tsv", OutputFormat::kTsv},
-                {"jsonl", OutputFormat::kJsonl},
-                {"table", OutputFormat::kTable},
-                {"none", OutputFormat::kNone}};
-  for (const auto& row : kNames) {
+  for (const auto& row : kOutputNames) {
     if (text == row.name) {
       output = row.format;
       return true;
     }
   }
   return false;
+}
+
+const char* OutputName(OutputFormat format) {
+  for (const auto& row : kOutputNames) {
+    if (row.format == format) return row.name;
+  }
+  return "?";
+}
+
+bool ReadDictionaryFormat(const std::string& text, DictionaryFormat& format) {
+  if (text == "text") format = DictionaryFormat::kText;
+  else if (text == "json") format = DictionaryFormat::kJson;
+  else return false;
+  return true;
 }
 
 // Walks the arguments; an option's value is either "--opt=value" or the
@@ -79,7 +96,19 @@ std::string ApplyValued(const std::string& name, const std::string& value, Optio
   } else if (name == "-f" || name == "--file") {
     o.commandFile = value;
   } else if (name == "--output") {
-    if (!ReadOutput(value, o.output)) return "--output: expects csv, tsv, jsonl, table or none, not '" + value + "'";
+    if (!ReadOutput(value, o.output)) {
+      return "--output: expects csv, tsv, jsonl, table, markdown, raw or none, not '" + value + "'";
+    }
+  } else if (name == "--columns") {
+    o.columns = value;
+    return CheckColumnList(value);
+  } else if (name == "--na") {
+    if (value.find_first_of("\r\n") != std::string::npos) return "--na: the text may not hold a line break";
+    o.missing = value;
+  } else if (name == "--dictionary-file") {
+    if (value.empty()) return "--dictionary-file: needs a file name";
+    o.dictionaryFile = value;
+    o.dictionary = true;
   } else if (name == "--passes") {
     if (!ReadCount(value, 1, o.passes)) return "--passes: expects a whole number of 1 or more, not '" + value + "'";
   } else if (name == "--seek") {
@@ -91,8 +120,9 @@ std::string ApplyValued(const std::string& name, const std::string& value, Optio
 }
 
 bool IsValued(const std::string& name) {
-  static const char* const kValued[] = {"--plugin", "--catalogs", "-f",    "--file",
-                                        "--output", "--passes",   "--seek", "--limit"};
+  static const char* const kValued[] = {"--plugin", "--catalogs", "-f",      "--file", "--output",
+                                        "--passes", "--seek",     "--limit", "--columns", "--na",
+                                        "--dictionary-file"};
   for (const char* valued : kValued) {
     if (name == valued) return true;
   }
@@ -101,14 +131,49 @@ bool IsValued(const std::string& name) {
 
 // The flags; false when `name` is none of them.
 bool ApplyFlag(const std::string& name, Options& o) {
-  if (name == "--dictionary") o.dictionary = true;
-  else if (name == "--summary") o.summary = true;
+  if (name == "--summary") o.summary = true;
+  else if (name == "--no-header") o.header = false;
   else if (name == "--progress") o.progress = ProgressMode::kOn;
   else if (name == "--no-progress") o.progress = ProgressMode::kOff;
   else if (name == "--help" || name == "-h") o.help = true;
   else if (name == "--version") o.version = true;
   else return false;
   return true;
+}
+
+// --dictionary, --dictionary=FORMAT or --dictionary FORMAT: the value is
+// optional, so the next argument is taken only when it is a format's name
+// (no command starts with "text" or "json").
+std::string ApplyDictionary(const std::string& arg, ArgumentReader& reader, Options& o) {
+  std::string value = "text";
+  const std::string::size_type eq = arg.find('=');
+  if (eq != std::string::npos) {
+    value = arg.substr(eq + 1);
+  } else if (!reader.Done() && (reader.Peek() == "text" || reader.Peek() == "json")) {
+    value = reader.Take();
+  }
+  if (!ReadDictionaryFormat(value, o.dictionaryFormat)) return "--dictionary: expects text or json, not '" + value + "'";
+  o.dictionary = true;
+  return std::string();
+}
+
+// Options that make sense alone but not together; empty when all is well.
+std::string CheckCombinations(const Options& o) {
+  const std::string output = OutputName(o.output);
+  const bool hasHeader = o.output == OutputFormat::kCsv || o.output == OutputFormat::kTsv || o.output == OutputFormat::kTable;
+  if (!o.header && !hasHeader) return "--no-header: only csv, tsv and table output have a header to leave out, not " + output;
+  const bool spellsMissing = hasHeader || o.output == OutputFormat::kMarkdown;
+  if (o.missing && !spellsMissing) {
+    return "--na: applies to csv, tsv, table and markdown output; " + output +
+           (o.output == OutputFormat::kJsonl ? " writes a missing value as null"
+            : o.output == OutputFormat::kRaw ? " keeps a missing value as the NaN the feeder sent"
+                                             : " writes no values");
+  }
+  if (o.output == OutputFormat::kRaw && o.dictionary && o.dictionaryFile.empty()) {
+    return "--dictionary: with --output raw standard output holds only the records; write the dictionary "
+           "with --dictionary-file FILE";
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -126,7 +191,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (peek.size() < 2 || peek[0] != '-') break;  // the command starts here
     const std::string arg = reader.Take();
     const std::string name = OptionName(arg);
-    if (IsValued(name)) {
+    if (name == "--dictionary") {
+      const std::string problem = ApplyDictionary(arg, reader, o);
+      if (!problem.empty()) return Fail(result, problem);
+    } else if (IsValued(name)) {
       std::string value;
       if (!reader.Value(arg, value)) return Fail(result, name + ": needs a value");
       const std::string problem = ApplyValued(name, value, o);
@@ -144,6 +212,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   if (o.haveCommand && !o.commandFile.empty()) {
     return Fail(result, "-f: give the command either as an argument or with -f, not both");
   }
+  const std::string problem = CheckCombinations(o);
+  if (!problem.empty()) return Fail(result, problem);
   result.ok = true;
   return result;
 }
@@ -164,8 +234,21 @@ Options:
                          (default: the one installed with dravrun, or the
                          build tree's)
   --catalogs DIR         folder of the message catalogs korvel.err, talvex.err
-  --output FORMAT        csv (default), tsv, jsonl, table or none
-  --dictionary           print each variable's name and format first
+  --output FORMAT        csv (default), tsv, jsonl, table, markdown (a GitHub
+                         table), raw (the case records as they are: 8-byte
+                         slots, numbers as doubles in this machine's byte
+                         order) or none
+  --columns LIST         show only these variables, in this order: names and
+                         positions from 1, alone or as ranges (id,3-5,a-c);
+                         also applies to --summary and --dictionary
+  --na TEXT              write a missing value as TEXT (csv, tsv, table and
+                         markdown; default: empty, "." in the table)
+  --no-header            leave out the row of names (csv, tsv, table)
+  --dictionary [FORMAT]  print each variable's name and format first; FORMAT
+                         text (default) or json: name, format, offset and
+                         width in the raw record, and its numpy dtype
+  --dictionary-file FILE write the dictionary to FILE instead (needed with
+                         --output raw)
   --summary              after each pass, print per numeric variable its
                          valid N, mean, SD, min and max; per string variable N
   --passes N             read the stream N times; each pass after the first
@@ -180,7 +263,7 @@ Options:
   --version              show the version
 
 Cases go to standard output, with each variable's print format; missing
-values are empty. Messages go to standard error as "error: TEXT" or
+values are empty (null in jsonl). Messages go to standard error as "error: TEXT" or
 "warning: TEXT", and every pass ends with "N cases" there.
 
 Exit status: 0 accepted and read, 1 command refused, 2 usage error,
@@ -193,6 +276,8 @@ Examples:
 
   dravrun --output table --limit 20 -f examples/weather.cmd
   dravrun --output none --summary --passes 2 -f examples/weather.cmd
+  dravrun --output raw --dictionary json --dictionary-file cases.json \
+    -f examples/weather.cmd > cases.bin
   dravrun --seek 1000 --limit 1 --output jsonl \
     "GET DATA /TYPE = STREAM /SOCKET = 5000 /REWINDABLE /SEEKABLE
      /VARIABLES = t DATETIME20 temp F6.1."

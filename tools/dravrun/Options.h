@@ -1,18 +1,25 @@
 #pragma once
 // dravrun's command line: what it means and how it is read.
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace dravrun {
 
-enum class OutputFormat { kCsv, kTsv, kJsonl, kTable, kNone };
+enum class OutputFormat { kCsv, kTsv, kJsonl, kTable, kMarkdown, kRaw, kNone };
 enum class ProgressMode { kAuto, kOn, kOff };
+enum class DictionaryFormat { kText, kJson };
 
 struct Options {
   std::string plugin;       // empty: beside the executable, ../lib/libdravstream.so
   std::string catalogs;     // empty: the host's own search
   OutputFormat output = OutputFormat::kCsv;
   bool dictionary = false;
+  DictionaryFormat dictionaryFormat = DictionaryFormat::kText;
+  std::string dictionaryFile;  // empty: standard output, before the cases
+  std::string columns;         // --columns LIST; empty: every variable
+  std::optional<std::string> missing;  // --na TEXT; unset: each format's own spelling
+  bool header = true;          // --no-header clears it
   bool summary = false;
   long long passes = 1;
   long long seek = -1;      // -1: no seek

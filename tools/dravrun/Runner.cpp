@@ -18,8 +18,10 @@
 #include "host/OBS.h"
 #include "host/ServerDataManager.h"
 #include "tools/dravrun/CaseWriter.h"
+#include "tools/dravrun/ColumnSelection.h"
 #include "tools/dravrun/Columns.h"
 #include "tools/dravrun/CommandFacts.h"
+#include "tools/dravrun/Dictionary.h"
 #include "tools/dravrun/Plugin.h"
 #include "tools/dravrun/ProgressMeter.h"
 #include "tools/dravrun/Summary.h"
@@ -79,36 +81,38 @@ bool ReadCommand(const Options& o, const RunStreams& s, std::string& text) {
   return true;
 }
 
-void PrintDictionary(const std::vector<Column>& columns, std::FILE* out) {
-  std::size_t nameWidth = 8;
-  for (const Column& c : columns) nameWidth = std::max(nameWidth, DisplayWidth(c.name));
-  std::fprintf(out, "%-*s  format\n", static_cast<int>(nameWidth), "variable");
-  for (const Column& c : columns) {
-    const std::string pad(nameWidth - DisplayWidth(c.name), ' ');
-    std::fprintf(out, "%s%s  %s\n", c.name.c_str(), pad.c_str(), FormatName(c.format).c_str());
+// The source's columns that --columns chooses (all of them without it).
+// False, with the message on `err`, when the list names what is not there.
+bool ChooseColumns(const Options& o, const DRAV_DataSource& source, std::FILE* err, std::vector<Column>& columns) {
+  columns = ColumnsOf(source);
+  if (o.columns.empty()) return true;
+  std::vector<Column> chosen;
+  std::string error;
+  if (!SelectColumns(o.columns, columns, chosen, error)) {
+    std::fprintf(err, "dravrun: %s\n", error.c_str());
+    return false;
   }
+  columns = std::move(chosen);
+  return true;
 }
 
 // Reads every pass of one registered source.
 class PassReader {
  public:
-  PassReader(const Options& o, const RunStreams& s, DRAV_DataSource& source,
-             const CommandFacts& facts)
+  PassReader(const Options& o, const RunStreams& s, DRAV_DataSource& source, const CommandFacts& facts,
+             std::vector<Column> columns)
       : options_(o),
         streams_(s),
         source_(source),
         facts_(facts),
-        columns_(ColumnsOf(source)),
-        writer_(MakeCaseWriter(o.output, s.out, columns_)),
+        columns_(std::move(columns)),
+        writer_(MakeCaseWriter(o.output, s.out, columns_, WriterSettings{o.missing})),
         summary_(columns_),
         progress_(s.err, ProgressEnabled(o, s.err), isatty(fileno(s.err)) != 0) {}
 
   int ReadAllPasses() {
-    if (options_.dictionary) {
-      PrintDictionary(columns_, streams_.out);
-      if (writer_) std::fputc('\n', streams_.out);
-    }
-    if (writer_) writer_->WriteHeader();
+    if (options_.dictionary && !WriteDictionary()) return kExitUsage;
+    if (writer_ && options_.header) writer_->WriteHeader();
     for (long long pass = 1; pass <= options_.passes; ++pass) {
       const int status = ReadPass(pass);
       if (status != kExitOk || outputFailed_) return status;
@@ -117,6 +121,28 @@ class PassReader {
   }
 
  private:
+  // On standard output, set off from the cases by a blank line, or into
+  // --dictionary-file.
+  bool WriteDictionary() {
+    const bool toFile = !options_.dictionaryFile.empty();
+    std::FILE* out = toFile ? std::fopen(options_.dictionaryFile.c_str(), "w") : streams_.out;
+    if (!out) return DictionaryFileFailed();
+    if (options_.dictionaryFormat == DictionaryFormat::kJson) {
+      std::fputs(JsonDictionary(columns_).c_str(), out);
+    } else {
+      PrintTextDictionary(columns_, out);
+    }
+    if (toFile) return std::fclose(out) == 0 || DictionaryFileFailed();
+    if (writer_) std::fputc('\n', out);
+    return true;
+  }
+
+  bool DictionaryFileFailed() {
+    std::fprintf(streams_.err, "dravrun: --dictionary-file: cannot write %s: %s\n", options_.dictionaryFile.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+
   static bool ProgressEnabled(const Options& o, std::FILE* err) {
     if (o.progress == ProgressMode::kAuto) return isatty(fileno(err)) != 0;
     return o.progress == ProgressMode::kOn;
@@ -180,7 +206,9 @@ class PassReader {
 
   PassCount ReadEachCase(DRAV_InputCaseIterator& iterator) {
     CaseValues values(columns_.size());
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = iterator.GetObsPointer(static_cast<unsigned>(i));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      values[i] = iterator.GetObsPointer(static_cast<unsigned>(columns_[i].position));
+    }
     const long long limit = CaseLimit();
     PassCount count;
     while (true) {
@@ -225,7 +253,9 @@ class PassReader {
   // True once standard output has failed; the errno of the failing write is
   // kept (callers clear errno just before writing, so it is that write's).
   bool OutputFailed() {
-    if (!outputFailed_ && std::ferror(streams_.out)) {
+    // Called after every case: the unlocked test is a flag read, where
+    // ferror takes the stream's lock (dravrun writes from one thread).
+    if (!outputFailed_ && ferror_unlocked(streams_.out)) {
       outputFailed_ = true;
       outputErrno_ = errno != 0 ? errno : EIO;
     }
@@ -234,6 +264,7 @@ class PassReader {
 
   void FlushOutput() {
     errno = 0;
+    if (writer_) writer_->Flush();
     std::fflush(streams_.out);
     OutputFailed();
   }
@@ -271,6 +302,11 @@ int Run(const Options& options, const RunStreams& streams) {
     }
     DravServerErrorText::SetCatalogDir(options.catalogs);
   }
+  if (options.output == OutputFormat::kRaw && isatty(fileno(streams.out))) {
+    std::fputs("dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\n",
+               streams.err);
+    return kExitUsage;
+  }
   std::string text;
   if (!ReadCommand(options, streams, text)) return kExitUsage;
 
@@ -297,7 +333,9 @@ int Run(const Options& options, const RunStreams& streams) {
     std::fputs("error: the plug-in accepted the command but registered no data source\n", streams.err);
     return kExitStreamFailed;
   }
-  return PassReader(options, streams, *source, facts).ReadAllPasses();
+  std::vector<Column> columns;
+  if (!ChooseColumns(options, *source, streams.err, columns)) return kExitUsage;
+  return PassReader(options, streams, *source, facts, std::move(columns)).ReadAllPasses();
 }
 
 }  // namespace dravrun

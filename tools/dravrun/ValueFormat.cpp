@@ -1,6 +1,8 @@
 #include "tools/dravrun/ValueFormat.h"
 
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 #include "host/DravFormat.h"
 
@@ -51,33 +53,42 @@ bool IsDateTimeFormat(int type) {
   }
 }
 
-void RenderNumber(double value, const PrintFormat& format, std::string& out) {
+char* RenderNumber(double value, const PrintFormat& format, char* out) {
   const PrintFormat f = Sane(format);
-  if (std::isnan(value)) {
-    out.clear();
-  } else if (std::isinf(value)) {
-    out = value > 0 ? "Inf" : "-Inf";
-    if (static_cast<int>(out.size()) > f.width) detail::Asterisks(f.width, out);
-  } else if (IsDateTimeFormat(f.type)) {
-    detail::RenderDateTime(value, f, out);
-  } else {
-    detail::RenderPlainNumber(value == 0 ? 0.0 : value, f, out);  // no "-0"
+  if (std::isnan(value)) return out;
+  if (std::isinf(value)) {
+    const std::string_view name = value > 0 ? "Inf" : "-Inf";
+    if (static_cast<int>(name.size()) > f.width) return detail::Asterisks(f.width, out);
+    std::memcpy(out, name.data(), name.size());
+    return out + name.size();
   }
+  if (IsDateTimeFormat(f.type)) return detail::RenderDateTime(value, f, out);
+  return detail::RenderPlainNumber(value == 0 ? 0.0 : value, f, out);  // no "-0"
 }
 
-void RenderString(const char* bytes, std::size_t length, const PrintFormat& format, std::string& out) {
-  out.clear();
+void RenderNumber(double value, const PrintFormat& format, std::string& out) {
+  char text[kMaxNumberText];
+  out.assign(text, RenderNumber(value, format, text));
+}
+
+char* RenderString(const char* bytes, std::size_t length, const PrintFormat& format, char* out) {
   if (format.type == kFmtAHEX) {
     for (std::size_t i = 0; i < length; ++i) {
       const unsigned byte = static_cast<unsigned char>(bytes[i]);
-      out += HexDigit(byte >> 4);
-      out += HexDigit(byte);
+      *out++ = HexDigit(byte >> 4);
+      *out++ = HexDigit(byte);
     }
-    return;
+    return out;
   }
   // C feeders often pad with NULs rather than blanks: both count as padding.
   while (length > 0 && (bytes[length - 1] == ' ' || bytes[length - 1] == '\0')) --length;
-  out.assign(bytes, length);
+  std::memcpy(out, bytes, length);
+  return out + length;
+}
+
+void RenderString(const char* bytes, std::size_t length, const PrintFormat& format, std::string& out) {
+  out.resize(2 * length);
+  out.resize(static_cast<std::size_t>(RenderString(bytes, length, format, &out[0]) - out.data()));
 }
 
 std::string FormatName(const PrintFormat& format) {

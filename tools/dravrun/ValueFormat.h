@@ -20,10 +20,21 @@ struct PrintFormat {
   int decimals = 2;
 };
 
+// The longest text RenderNumber writes into a caller's buffer, scratch
+// included (any double in fixed notation with all its digits, grouped).
+constexpr std::size_t kMaxNumberText = 512;
+
+// Writes `value` rendered in `format` (no padding) at `out`, which has room
+// for kMaxNumberText bytes, and returns the end of the text. Allocates
+// nothing: this is what the writers call for every value.
+char* RenderNumber(double value, const PrintFormat& format, char* out);
 // Replaces `out` with `value` rendered in `format` (no padding).
 void RenderNumber(double value, const PrintFormat& format, std::string& out);
-// Replaces `out` with the `length` bytes of a string value: A shows them with
-// trailing blanks trimmed, AHEX as two upper-case hex digits per byte.
+// The `length` bytes of a string value: A shows them with trailing blanks
+// trimmed, AHEX as two upper-case hex digits per byte. The first form writes
+// at `out` (room for 2 * length bytes) and returns the end; the second
+// replaces `out`.
+char* RenderString(const char* bytes, std::size_t length, const PrintFormat& format, char* out);
 void RenderString(const char* bytes, std::size_t length, const PrintFormat& format,
                   std::string& out);
 
@@ -34,12 +45,15 @@ bool IsStringFormat(int type);
 // The format as the command language writes it, e.g. "F8.2", "A20", "DATE11".
 std::string FormatName(const PrintFormat& format);
 
-// Rendering helpers shared by the number and date renderers.
+// Rendering helpers shared by the number and date renderers; each writes at
+// `out` (room for kMaxNumberText bytes) and returns the end of its text.
 namespace detail {
-// Fills `out` with `width` asterisks: the value does not fit.
-void Asterisks(int width, std::string& out);
-void RenderPlainNumber(double value, const PrintFormat& format, std::string& out);
-void RenderDateTime(double seconds, const PrintFormat& format, std::string& out);
+// %.*f of `value` with 0 to 40 decimals, rounded exactly as printf does.
+char* Fixed(double value, int decimals, char* out);
+// `width` asterisks: the value does not fit.
+char* Asterisks(int width, char* out);
+char* RenderPlainNumber(double value, const PrintFormat& format, char* out);
+char* RenderDateTime(double seconds, const PrintFormat& format, char* out);
 }  // namespace detail
 
 }  // namespace dravrun
