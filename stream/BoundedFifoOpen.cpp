@@ -88,8 +88,10 @@ class HelperOpen {
 // Ends the helper's wait by being the writer it waits for: a non-blocking
 // write open of a FIFO succeeds once a reader (the helper, blocked in its
 // open) is there, and fails with ENXIO until the helper gets that far. The
-// caller checked the right to write, so the retries end.
-void Release(HelperOpen& helper, const std::string& fifoPath) {
+// caller checked the right to write, so the retries end. False when the
+// helper's open returned on its own meanwhile (a writer came at the last
+// moment).
+bool Release(HelperOpen& helper, const std::string& fifoPath) {
   while (!helper.Done()) {
     const int writeFd = OpenRetryingInterrupts(fifoPath.c_str(), O_WRONLY | O_NONBLOCK);
     if (writeFd >= 0) {
@@ -97,17 +99,18 @@ void Release(HelperOpen& helper, const std::string& fifoPath) {
       while (!helper.WaitFor(1000)) {
       }
       close(writeFd);
-      return;
+      return true;
     }
     std::this_thread::sleep_for(kReleaseRetry);
   }
+  return false;
 }
 
 ReaderOpen OpenFifoWithin(int pathFd, const char* path, int waitMs) {
   const std::string fifoPath = SameFifoPath(pathFd, path);
   HelperOpen helper(fifoPath);
-  if (!helper.WaitFor(waitMs)) {
-    Release(helper, fifoPath);
+  if (!helper.WaitFor(waitMs) && Release(helper, fifoPath)) {
+    // What the helper opened was opened by our own release: no feeder's.
     if (helper.Fd() >= 0) close(helper.Fd());
     return {ReaderOpen::kNoWriter, -1};
   }

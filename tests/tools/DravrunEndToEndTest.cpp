@@ -350,6 +350,21 @@ TEST(DravrunRefusal, RefusedCommandExitsOneWithThePluginsMessage) {
   EXPECT_NE(r.err.find(" a\n"), std::string::npos) << r.err;
 }
 
+// A FIFO that no feeder will open (left behind by one killed with SIGKILL)
+// ends the run after the data pipe's allowance of about 20 seconds, as a
+// missing pipe does, instead of holding dravrun for ever; the watchdog of
+// RunProcess turns a wait for ever into a failure.
+TEST(DravrunRefusal, StaleDataPipeExitsOneWith2279InsteadOfWaitingForEver) {
+  TempDir dir;
+  const std::string stale = dir.Path("stale.pipe");
+  ASSERT_EQ(mkfifo(stale.c_str(), 0600), 0);
+  const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = STREAM /PIPE = '" + stale + "' /VARIABLES = a F8 ."}));
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: [2279] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(stale), std::string::npos) << r.err;
+}
+
 TEST(DravrunRefusal, TextThatIsNotAStreamCommandExitsOne) {
   const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = TXT /FILE = 'x.txt'."}));
   EXPECT_EQ(r.exitCode, 1);
