@@ -2,6 +2,12 @@
 # bundled data; `make test` installs what is missing, then builds and runs
 # every test twice: a plain build and an ASan+UBSan build; last it makes the
 # Debian packages (`make package`) and checks them installed.
+#
+# `make demo` and `make test` keep the output of configuring, compiling and
+# packaging in a log in the build folder and print one line per step (the
+# end of the log when a step fails); the tests print one line per test
+# program and every failure in full (scripts/quietly.sh,
+# scripts/ctest_quietly.sh). `make build` and `make package` show everything.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -28,10 +34,12 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@sh scripts/quietly.sh $(BUILD)/configure.log "configure $(BUILD)" \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 $(ASAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDRAV_SANITIZE=ON
+	@sh scripts/quietly.sh $(ASAN_BUILD)/configure.log "configure $(ASAN_BUILD)" \
+	  cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDRAV_SANITIZE=ON
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -40,13 +48,15 @@ build-asan: $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # A test runs once: one that fails now and then is a failing test.
-test-plain: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+test-plain: $(BUILD)/CMakeCache.txt
+	@sh scripts/quietly.sh $(BUILD)/build.log "build $(BUILD)" cmake --build $(BUILD) -j $(JOBS)
+	@sh scripts/ctest_quietly.sh $(BUILD) $(JOBS)
 
-test-asan: build-asan
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+test-asan: $(ASAN_BUILD)/CMakeCache.txt
+	@sh scripts/quietly.sh $(ASAN_BUILD)/build.log "build $(ASAN_BUILD)" cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  sh scripts/ctest_quietly.sh $(ASAN_BUILD) $(JOBS)
 
 # Debian packages, built for /usr apart from the test builds.
 $(PACKAGE_BUILD)/CMakeCache.txt:
@@ -59,17 +69,22 @@ package: deps $(PACKAGE_BUILD)/CMakeCache.txt
 	cd $(PACKAGE_BUILD) && cpack
 
 # lintian, then (as root) dpkg -i, the installed checks and dpkg --purge.
-test-package: package
-	sh tests/install/packages.sh $(PACKAGE_BUILD)
+test-package: deps
+	@mkdir -p $(PACKAGE_BUILD)
+	@sh scripts/quietly.sh $(PACKAGE_BUILD)/package.log "package $(PACKAGE_BUILD)" \
+	  $(MAKE) --no-print-directory package
+	@sh scripts/quietly.sh $(PACKAGE_BUILD)/packages-test.log "test the installed packages" \
+	  sh tests/install/packages.sh $(PACKAGE_BUILD)
 
 test: deps
-	$(MAKE) test-plain
-	$(MAKE) test-asan
-	$(MAKE) test-package
+	@$(MAKE) --no-print-directory test-plain
+	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory test-package
 
 demo: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) --target dravrun dravfeed -j $(JOBS)
-	sh examples/demo.sh $(BUILD)
+	@sh scripts/quietly.sh $(BUILD)/demo-build.log "build dravrun and dravfeed" \
+	  cmake --build $(BUILD) --target dravrun dravfeed -j $(JOBS)
+	@sh examples/demo.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)

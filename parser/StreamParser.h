@@ -13,8 +13,9 @@
 // read) and 2 (refused). A refusal is posted where it is found, with
 // PostErrorMsg; callers only pass it on.
 #include <cstdint>
-#include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/DACAdapter.h"
@@ -116,7 +117,10 @@ class DRAV_EXPORT StreamParser {
   ErrorTextList warningList;
   std::uint64_t varIndex;
   std::vector<DRAV_Variable*>* variables;
-  std::map<const char*, std::uint32_t>* upperNameIndex;
+  // Upper-case name -> position. The keys view the variables' own upper-case
+  // names (no copies), so the variables must outlive the index; hashing keeps
+  // a long list's duplicate check linear in the number of variables.
+  std::unordered_map<std::string_view, std::uint32_t>* upperNameIndex;
   char* syntaxText;
   DACAdapterBase* adapter;
 };

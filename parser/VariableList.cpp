@@ -71,16 +71,15 @@ bool StreamParser::GetVarName(char* name) {
 }
 
 unsigned int StreamParser::SearchUpperVarName(char* upperName) {
-  if (upperNameIndex == nullptr) return kNotFound;
-  for (const auto& entry : *upperNameIndex) {
-    if (DRAVMBstrcmp_A(entry.first, upperName) == 0) return entry.second;
-  }
-  return kNotFound;
+  if (upperNameIndex == nullptr || upperName == nullptr) return kNotFound;
+  // Names compare byte for byte, as DRAVMBstrcmp_A compares them.
+  const auto found = upperNameIndex->find(std::string_view(upperName));
+  return found == upperNameIndex->end() ? kNotFound : found->second;
 }
 
 bool StreamParser::AddVariable(DRAV_Variable* variable) {
   if (variables == nullptr) variables = new std::vector<DRAV_Variable*>();
-  if (upperNameIndex == nullptr) upperNameIndex = new std::map<const char*, std::uint32_t>();
+  if (upperNameIndex == nullptr) upperNameIndex = new std::unordered_map<std::string_view, std::uint32_t>();
   variables->push_back(variable);
   upperNameIndex->emplace(variable->GetUpperCaseName(), static_cast<std::uint32_t>(varIndex));
   ++varIndex;

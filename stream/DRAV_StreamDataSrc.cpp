@@ -1,5 +1,7 @@
 #include "stream/DRAV_StreamDataSrc.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 #include "host/DravSleep.h"
@@ -9,19 +11,28 @@
 #include "host/WireFormat.h"
 #include "parser/MessageIds.h"
 #include "parser/StreamParser.h"
+#include "stream/BoundedFifoOpen.h"
 #include "stream/DRAV_StreamIterator.h"
 #include "stream/FifoFiles.h"
 
 namespace {
 
-// The feeder may create the data pipe a little after the command runs:
-// about 20 seconds of patience before giving up.
-constexpr int kPipeOpenAttempts = 400;
+// The feeder may create the data pipe a little after the command runs, and
+// open its write end a little after that: the whole open gets the data
+// pipe's allowance (about 20 seconds), with a pause between looks at a path
+// where nothing is yet.
 constexpr int kPipeOpenPauseMs = 50;
 // A feeder started after the command gets as long to open its rewind pipe
 // as it gets to create its data pipe.
-constexpr int kRewindReaderWaitMs = kPipeOpenAttempts * kPipeOpenPauseMs;
+constexpr int kRewindReaderWaitMs = drav::fifo::kDataPipeAllowanceMs;
 constexpr unsigned long kSocketOptions = Socket::kKeepAlive | Socket::kNoDelay;
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<long long>(left.count(), 0));
+}
 
 struct Format {
   int type;
@@ -157,17 +168,20 @@ bool DRAV_StreamDataSrc::CheckRewindPipe() {
 }
 
 bool DRAV_StreamDataSrc::ConnectPipeStream() {
-  for (int attempt = 0; attempt < kPipeOpenAttempts; ++attempt) {
+  using drav::fifo::ReaderOpen;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(drav::fifo::DataPipeAllowanceMs());
+  for (;;) {
     // Descriptor 0 is a valid descriptor when the host runs with standard
     // input closed; treating it as a failure would leak it.
-    int fd = drav::fifo::OpenForReading(GetFileSpec());
-    if (fd >= 0) {
-      pipeFd = fd;
+    const ReaderOpen opened = drav::fifo::OpenForReadingWithin(GetFileSpec(), MillisecondsUntil(deadline));
+    if (opened.outcome == ReaderOpen::kOpened) {
+      pipeFd = opened.fd;
       return true;
     }
+    // A FIFO nobody opened for writing has had the whole allowance.
+    if (opened.outcome == ReaderOpen::kNoWriter || Clock::now() >= deadline) return false;
     DRAV_msleep(kPipeOpenPauseMs);
   }
-  return false;
 }
 
 void DRAV_StreamDataSrc::ClosePipeStream() const {

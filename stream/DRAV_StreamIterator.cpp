@@ -7,6 +7,7 @@
 #include "host/Socket.h"
 #include "host/VUString.h"
 #include "host/WireFormat.h"
+#include "stream/BoundedFifoOpen.h"
 #include "stream/DRAV_StreamDataSrc.h"
 #include "stream/FifoFiles.h"
 
@@ -131,7 +132,12 @@ bool DRAV_StreamIterator::SeekCase(long long caseNumber) {
 
 bool DRAV_StreamIterator::ReopenDataPipe() {
   CloseOwnDescriptor();
-  readFd = drav::fifo::OpenForReading(source->GetFileSpec());
+  // Once, without retries, but bounded: a feeder that took the message and
+  // then went away must not hold the pass in the open for ever. A data pipe
+  // no writer opened in time counts as one that could not be reopened.
+  const drav::fifo::ReaderOpen opened =
+      drav::fifo::OpenForReadingWithin(source->GetFileSpec(), drav::fifo::DataPipeAllowanceMs());
+  readFd = opened.fd;
   ownsReadFd = readFd >= 0;
   return readFd >= 0;
 }

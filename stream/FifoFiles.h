@@ -1,6 +1,7 @@
 #pragma once
 // The plug-in's POSIX file calls on the stream's named pipes, kept in one
-// place so that every descriptor is close-on-exec, errno is read here only,
+// place so that every descriptor is close-on-exec, errno is read here only
+// (and in BoundedFifoOpen.cpp, the data pipe's bounded open),
 // and no write can raise SIGPIPE. Hidden from the library's export list.
 #include <cstddef>
 

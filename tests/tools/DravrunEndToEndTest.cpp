@@ -243,6 +243,72 @@ TEST_F(PythonFeederTest, SummaryOfTheWholeStream) {
             "value       100  12.3750  7.2529  0.00  24.75\n");
 }
 
+// The feeder serves readers one after another: a second dravrun, which
+// sends nothing and waits for the probe, is served like the first, and a
+// reader that seeks on its first pass is told from a new one.
+TEST_F(PythonFeederTest, ServesReadersOneAfterAnother) {
+  const ProcessResult first = RunProcess(Dravrun({"--output", "none", "--passes", "2", Command()}));
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.err, "100 cases\n100 cases\n");
+  const ProcessResult second = RunProcess(Dravrun({"--limit", "1", Command()}));
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(second.out, "n,label,value\n0,case0000,0.00\n");
+  const ProcessResult third = RunProcess(Dravrun({"--seek", "99", Command()}));
+  ASSERT_EQ(third.exitCode, 0) << third.err;
+  EXPECT_EQ(third.out, "n,label,value\n99,case0099,24.75\n");
+}
+
+// ---- What dravrun says about a command it doubts -------------------------
+
+TEST_F(PythonFeederTest, ByteOrderMarkBeforeTheCommandIsSkipped) {
+  TempDir dir;
+  std::ofstream(dir.Path("bom.cmd")) << "\xEF\xBB\xBF" << Command() << "\n";
+  const ProcessResult r = RunProcess(Dravrun({"--output", "none", "-f", dir.Path("bom.cmd")}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "100 cases\n");
+}
+
+TEST_F(PythonFeederTest, TextAfterTheFullStopIsReportedAndIgnored) {
+  const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command() + " /PIPE = 'x'"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "warning: the text after the command's full stop is ignored: / PIPE = 'x'\n100 cases\n");
+}
+
+TEST_F(PythonFeederTest, PassesOverAStreamThatCannotRewindAreQuestioned) {
+  const ProcessResult r = RunProcess(Dravrun({"--output", "none", "--passes", "2", Command("")}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first "
+            "finds it ended\n100 cases\n0 cases\n");
+}
+
+// Refused before the plug-in is loaded: a plug-in path that does not exist
+// is never reached.
+TEST(DravrunRefusal, CommandThatCouldNeverGiveCasesExitsTwoBeforeLoadingThePlugin) {
+  const char kNoStream[] = "dravrun: the command names no stream: add /PIPE = 'PATH' or /SOCKET = PORT\n";
+  const char kNoVariables[] =
+      "dravrun: the command's /VARIABLES list is empty: name each variable and its format, as in "
+      "/VARIABLES = id F8 name A20\n";
+  const struct {
+    const char* command;
+    const char* message;
+  } kCases[] = {
+      {"GET DATA /TYPE = STREAM /VARIABLES = a F8 .", kNoStream},
+      {"GET DATA /TYPE = STREAM /HOST = localhost /VARIABLES = a F8 .", kNoStream},
+      {"GET DATA /TYPE = STREAM /VARIABLES = '/tmp/PIPE' /REWINDABLE .", kNoStream},
+      {"GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = .", kNoVariables},
+      {"GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = ... .", kNoVariables},
+      {"GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = /SEEKABLE .", kNoVariables},
+      {"GET DATA /TYPE = STREAM /socket = 5000 /variables .", kNoVariables},
+  };
+  for (const auto& c : kCases) {
+    const ProcessResult r = RunProcess(Dravrun({"--plugin", "/nonexistent/plugin.so", c.command}));
+    EXPECT_EQ(r.exitCode, 2) << c.command;
+    EXPECT_EQ(r.err, c.message) << c.command;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST_F(PythonFeederTest, SeekOnAStreamThatCannotSeekExitsThree) {
   const ProcessResult r = RunProcess(Dravrun({"--seek", "5", Command("/REWINDABLE")}));
   EXPECT_EQ(r.exitCode, 3);
@@ -282,6 +348,21 @@ TEST(DravrunRefusal, RefusedCommandExitsOneWithThePluginsMessage) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("error: [2265] ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find(" a\n"), std::string::npos) << r.err;
+}
+
+// A FIFO that no feeder will open (left behind by one killed with SIGKILL)
+// ends the run after the data pipe's allowance of about 20 seconds, as a
+// missing pipe does, instead of holding dravrun for ever; the watchdog of
+// RunProcess turns a wait for ever into a failure.
+TEST(DravrunRefusal, StaleDataPipeExitsOneWith2279InsteadOfWaitingForEver) {
+  TempDir dir;
+  const std::string stale = dir.Path("stale.pipe");
+  ASSERT_EQ(mkfifo(stale.c_str(), 0600), 0);
+  const ProcessResult r = RunProcess(Dravrun({"GET DATA /TYPE = STREAM /PIPE = '" + stale + "' /VARIABLES = a F8 ."}));
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: [2279] ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(stale), std::string::npos) << r.err;
 }
 
 TEST(DravrunRefusal, TextThatIsNotAStreamCommandExitsOne) {

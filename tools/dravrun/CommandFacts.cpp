@@ -15,12 +15,54 @@ bool NamesSubcommand(const std::vector<CommandToken>& tokens, std::size_t i, con
          tokens[i].kind == DACTokenSource::kWord && strcasecmp(tokens[i].text.c_str(), name) == 0;
 }
 
+// The parser ends a variable list at a word that starts with a full stop:
+// that is the command's end to it, whatever follows.
+bool IsFullStop(const CommandToken& token) {
+  return token.kind == DACTokenSource::kWord && !token.text.empty() && token.text[0] == '.';
+}
+
+std::string AfterFullStops(const std::string& word) {
+  const std::size_t at = word.find_first_not_of('.');
+  return at == std::string::npos ? std::string() : word.substr(at);
+}
+
+// The tokens from `from` on, as the user would read them again.
+std::string TextOf(const std::vector<CommandToken>& tokens, std::size_t from) {
+  std::string text;
+  for (std::size_t i = from; i < tokens.size(); ++i) {
+    if (!text.empty()) text += ' ';
+    text += tokens[i].kind == DACTokenSource::kString ? "'" + tokens[i].text + "'" : tokens[i].text;
+  }
+  return text;
+}
+
+// Reads the variable list that starts after the token `i` (VARIABLES).
+void ReadVariableList(const std::vector<CommandToken>& tokens, std::size_t i, CommandFacts& facts) {
+  facts.hasVariables = true;
+  std::size_t next = i + 1;
+  if (next < tokens.size() && tokens[next].kind == DACTokenSource::kEquals) ++next;
+  facts.noVariables = next >= tokens.size() || tokens[next].kind == DACTokenSource::kSlash ||
+                      IsFullStop(tokens[next]);
+  for (std::size_t j = next; j < tokens.size() && tokens[j].kind != DACTokenSource::kSlash; ++j) {
+    if (IsFullStop(tokens[j])) {
+      // What follows the full stops of that word, then the later tokens.
+      const std::string attached = AfterFullStops(tokens[j].text);
+      const std::string later = TextOf(tokens, j + 1);
+      facts.ignoredText = attached.empty() || later.empty() ? attached + later : attached + " " + later;
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 CommandFacts FactsOf(const std::vector<CommandToken>& tokens) {
   CommandFacts facts;
-  for (std::size_t i = 0; i < tokens.size(); ++i)
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
     if (NamesSubcommand(tokens, i, "REWINDABLE")) facts.rewindable = true;
+    if (NamesSubcommand(tokens, i, "PIPE") || NamesSubcommand(tokens, i, "SOCKET")) facts.namesStream = true;
+    if (NamesSubcommand(tokens, i, "VARIABLES")) ReadVariableList(tokens, i, facts);
+  }
   return facts;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // What dravrun reads from the command's tokens itself: the subcommands it
 // names. The plug-in parses the command; dravrun only needs to know what it
-// asked for, to tell a failed rewind from a stream that was never
-// rewindable.
+// asked for: to tell a failed rewind from a stream that was never
+// rewindable, and to refuse or question, before anything is loaded, a
+// command that could never give what its user meant.
+#include <string>
 #include <vector>
 
 #include "host/CommandTokenizer.h"
@@ -10,7 +12,13 @@
 namespace dravrun {
 
 struct CommandFacts {
-  bool rewindable = false;  // /REWINDABLE: later passes start with a rewind
+  bool rewindable = false;    // /REWINDABLE: later passes start with a rewind
+  bool namesStream = false;   // /PIPE or /SOCKET
+  bool hasVariables = false;  // a /VARIABLES subcommand...
+  bool noVariables = false;   // ...that lists no variable
+  // The words after a full stop that ends the variable list early; the
+  // command ends there, so the plug-in never reads them.
+  std::string ignoredText;
 };
 
 CommandFacts FactsOf(const std::vector<CommandToken>& tokens);

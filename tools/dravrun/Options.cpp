@@ -252,7 +252,7 @@ Options:
   --summary              after each pass, print per numeric variable its
                          valid N, mean, SD, min and max; per string variable N
   --passes N             read the stream N times; each pass after the first
-                         rewinds (the command needs REWINDABLE for pipes)
+                         rewinds (the command needs REWINDABLE)
   --seek K               start every pass at case K (counted from 0; needs
                          SEEKABLE)
   --limit N              read at most N cases per pass
@@ -262,11 +262,16 @@ Options:
   -h, --help             show this help
   --version              show the version
 
-Cases go to standard output, with each variable's print format; missing
-values are empty (null in jsonl). Messages go to standard error as "error: TEXT" or
+Cases go to standard output, with each variable's print format as the host
+keeps it; missing values are empty (null in jsonl). The host keeps A, F, COMMA, DOT, DOLLAR
+and the date formats; TIME, DATETIME and DTIME keep seconds only when wide
+(TIME11.2, DATETIME23.2, DTIME15.2; TIME8 becomes TIME5, DATETIME20
+DATETIME17); PCT, N, E, MTIME and YMDHMS become F8.2 (--dictionary shows
+what was kept). Messages go to standard error as "error: TEXT" or
 "warning: TEXT", and every pass ends with "N cases" there.
 
-Exit status: 0 accepted and read, 1 command refused, 2 usage error,
+Exit status: 0 accepted and read, 1 command refused, 2 usage error (also a
+command that names no stream or no variable),
 3 the stream failed after it was opened.
 
 Examples:
@@ -275,12 +280,12 @@ Examples:
            /VARIABLES = id F8 name A10."
 
   dravrun --output table --limit 20 -f examples/weather.cmd
-  dravrun --output none --summary --passes 2 -f examples/weather.cmd
+  dravrun --output none --summary -f examples/weather.cmd
   dravrun --output raw --dictionary json --dictionary-file cases.json \
     -f examples/weather.cmd > cases.bin
   dravrun --seek 1000 --limit 1 --output jsonl \
     "GET DATA /TYPE = STREAM /SOCKET = 5000 /REWINDABLE /SEEKABLE
-     /VARIABLES = t DATETIME20 temp F6.1."
+     /VARIABLES = t DATETIME23.2 temp F6.1."
 )";
 }
 

@@ -74,11 +74,41 @@ bool ReadCommand(const Options& o, const RunStreams& s, std::string& text) {
       return false;
     }
   }
+  // Editors on some systems start a UTF-8 file with a byte-order mark; it is
+  // no part of the command.
+  static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+  if (text.compare(0, 3, kByteOrderMark) == 0) text.erase(0, 3);
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
     std::fputs("dravrun: no command given (see dravrun --help)\n", s.err);
     return false;
   }
   return true;
+}
+
+// A command that names no stream would wait for a pipe with no name, and
+// one without variables would read nothing and throw the feeder's data
+// away: neither is worth loading the plug-in for.
+bool CommandCanRun(const CommandFacts& facts, std::FILE* err) {
+  if (!facts.namesStream) {
+    std::fputs("dravrun: the command names no stream: add /PIPE = 'PATH' or /SOCKET = PORT\n", err);
+    return false;
+  }
+  if (facts.hasVariables && facts.noVariables) {
+    std::fputs("dravrun: the command's /VARIABLES list is empty: name each variable and its "
+               "format, as in /VARIABLES = id F8 name A20\n", err);
+    return false;
+  }
+  return true;
+}
+
+// What the plug-in accepts without a word but the user may not have meant.
+void WarnAboutSurprises(const Options& o, const CommandFacts& facts, std::FILE* err) {
+  if (!facts.ignoredText.empty())
+    std::fprintf(err, "warning: the text after the command's full stop is ignored: %s\n",
+                 facts.ignoredText.c_str());
+  if (o.passes > 1 && !facts.rewindable)
+    std::fprintf(err, "warning: --passes %lld: the stream is not REWINDABLE, so every pass after "
+                 "the first finds it ended\n", o.passes);
 }
 
 // The source's columns that --columns chooses (all of them without it).
@@ -310,6 +340,10 @@ int Run(const Options& options, const RunStreams& streams) {
   std::string text;
   if (!ReadCommand(options, streams, text)) return kExitUsage;
 
+  TokenizeResult tokens = TokenizeStreamCommand(text);
+  const CommandFacts facts = FactsOf(tokens.tokens);
+  if (tokens.ok && !CommandCanRun(facts, streams.err)) return kExitUsage;
+
   const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
   std::string loadError;
   std::unique_ptr<Plugin> plugin = Plugin::Load(pluginPath, loadError);
@@ -318,14 +352,13 @@ int Run(const Options& options, const RunStreams& streams) {
     return kExitUsage;
   }
 
-  TokenizeResult tokens = TokenizeStreamCommand(text);
   if (!tokens.ok) {
     std::fprintf(streams.err, "error: not a GET DATA /TYPE = STREAM command: %s\n", tokens.error.c_str());
     return kExitRefused;
   }
-  const CommandFacts facts = FactsOf(tokens.tokens);
   CommandAdapter adapter(std::move(tokens.tokens), &PrintPluginMessage);
   if (!plugin->ProcessCommand(&adapter)) return kExitRefused;
+  WarnAboutSurprises(options, facts, streams.err);
 
   // The plug-in's source must be gone before the plug-in is unloaded.
   std::unique_ptr<DRAV_DataSource> source = ServerDataManager::GetInstance().TakeLast();
