@@ -180,7 +180,13 @@ TEST(CaseWriter, RawCopiesTheChosenSlotsInTheirOrderAndHoldsThemUntilFlushed) {
   auto writer = MakeCaseWriter(OutputFormat::kRaw, out.File(), chosen);
   writer->WriteCase(values);
   writer->WriteCase(values);
-  EXPECT_EQ(out.Text(), "");
+  EXPECT_EQ(out.Text(),
+            "variable  valid                                      mean                                        sd"
+            "        min        max\n"
+            "huge          2  2.000000000000000105009520510408840E+300  1.414213562373095169003966775948187E+300"
+            "  1.00E+300  3.00E+300\n"
+            "same          2                                   42.0000                                    0.0000"
+            "      42.00      42.00\n");
   writer->Flush();
   const std::string record = std::string(values[0], 8) + std::string(values[1], 8) + std::string(values[2], 8);
   EXPECT_EQ(out.Text(), record + record);
@@ -245,6 +251,64 @@ TEST(Summary, WelfordStaysExactFarFromZero) {
   EXPECT_NEAR(stats.StandardDeviation(), std::sqrt(30.0), 1e-9);
   EXPECT_EQ(stats.Min(), 1e9 + 4);
   EXPECT_EQ(stats.Max(), 1e9 + 16);
+}
+
+// Finite values whose squares (or whose differences) overflow a double,
+// values whose squares underflow, and constant columns: the standard
+// deviation is the true one, never Inf or 0 by accident.
+TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
+  const double kMax = std::numeric_limits<double>::max();
+  const struct {
+    std::vector<double> values;
+    double mean;
+    double sd;
+  } cases[] = {
+      {{1e300, 3e300}, 2e300, std::sqrt(2.0) * 1e300},
+      {{1e300, 2e300, 3e300, 4e300}, 2.5e300, std::sqrt(5.0 / 3) * 1e300},
+      {{-1e308, 1e308}, 0.0, std::sqrt(2.0) * 1e308},
+      {{0.0, 1e-300, 2e-300}, 1e-300, 1e-300},
+      {{0.0, 0.0, 5.0, 7.0}, 3.0, std::sqrt(38.0 / 3)},
+      {{1e300, 1e300, 1e300}, 1e300, 0.0},
+      {{kMax, kMax}, kMax, 0.0},
+      {{-2.5, -2.5, -2.5}, -2.5, 0.0},
+  };
+  for (const auto& c : cases) {
+    RunningStats stats;
+    for (double v : c.values) stats.Add(v);
+    SCOPED_TRACE(c.values.front());
+    EXPECT_DOUBLE_EQ(stats.Mean(), c.mean);
+    EXPECT_DOUBLE_EQ(stats.StandardDeviation(), c.sd);
+  }
+}
+
+// Only a spread beyond the largest double is infinite.
+TEST(Summary, StandardDeviationBeyondTheLargestDoubleIsInfinite) {
+  RunningStats stats;
+  stats.Add(std::numeric_limits<double>::max());
+  stats.Add(-std::numeric_limits<double>::max());
+  EXPECT_EQ(stats.Mean(), 0.0);
+  EXPECT_TRUE(std::isinf(stats.StandardDeviation()));
+}
+
+TEST(Summary, PrintsTheSpreadOfHugeValuesAndOfAConstantColumn) {
+  const std::vector<Column> columns = {Column{"huge", PrintFormat{kFmtE, 10, 2}, 0},
+                                       Column{"same", PrintFormat{kFmtF, 8, 2}, 0}};
+  CaseBuffer buffer(columns);
+  Summary summary(columns);
+  for (double v : {1e300, 3e300}) {
+    buffer.SetNumber(0, v);
+    buffer.SetNumber(1, 42.0);
+    summary.Add(buffer.Values());
+  }
+  Captured out;
+  summary.Print(out.File());
+  EXPECT_EQ(out.Text(),
+            "variable  valid                                      mean                                        sd"
+            "        min        max\n"
+            "huge          2  2.000000000000000105009520510408840E+300  1.414213562373095169003966775948187E+300"
+            "  1.00E+300  3.00E+300\n"
+            "same          2                                   42.0000                                    0.0000"
+            "      42.00      42.00\n");
 }
 
 TEST(Summary, CountsValidValuesAndPrintsOneRowPerVariable) {
