@@ -180,13 +180,7 @@ TEST(CaseWriter, RawCopiesTheChosenSlotsInTheirOrderAndHoldsThemUntilFlushed) {
   auto writer = MakeCaseWriter(OutputFormat::kRaw, out.File(), chosen);
   writer->WriteCase(values);
   writer->WriteCase(values);
-  EXPECT_EQ(out.Text(),
-            "variable  valid                                      mean                                        sd"
-            "        min        max\n"
-            "huge          2  2.000000000000000105009520510408840E+300  1.414213562373095169003966775948187E+300"
-            "  1.00E+300  3.00E+300\n"
-            "same          2                                   42.0000                                    0.0000"
-            "      42.00      42.00\n");
+  EXPECT_EQ(out.Text(), "");
   writer->Flush();
   const std::string record = std::string(values[0], 8) + std::string(values[1], 8) + std::string(values[2], 8);
   EXPECT_EQ(out.Text(), record + record);
