@@ -126,6 +126,42 @@ TEST(CaseWriter, TableCutsLongStringsAtACharacterBoundary) {
   EXPECT_EQ(out.Text(), std::string(30, 'x') + "\xc3\xa9" + "\xE2\x80\xA6\n");
 }
 
+// Rows whose strings hold tabs, newlines, wide characters and combining
+// marks stay one line each, and the column after them stays in line.
+TEST(CaseWriter, TableEscapesControlsAndAlignsByDisplayColumns) {
+  const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 60, 0}, 60},
+                                       Column{"n", PrintFormat{kFmtF, 2, 0}, 0}};
+  const char* const strings[] = {
+      "a\tb",
+      "line one\nline two",
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",                   // 日本語
+      "e\xcc\x81t\xc3\xa9",                                       // été, the first é combining
+      "\xef\xbc\xa1\xef\xbc\xa2\xef\xbc\xa3 and ABC",           // fullwidth ＡＢＣ
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5"
+      "\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"
+      "\xe6\x97\xa5\xe6\x9c\xac",  // 日本語 five times and 日本: 34 columns, cut to 31 and "…"
+  };
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kTable, out.File(), columns);
+  writer->WriteHeader();
+  for (const char* s : strings) {
+    buffer.SetString(0, s);
+    buffer.SetNumber(1, 7);
+    writer->WriteCase(buffer.Values());
+  }
+  // As a terminal shows it (each CJK and fullwidth character two columns):
+  EXPECT_EQ(out.Text(),
+            "s                                  n\n"
+            "--------------------------------  --\n"
+            "a\\tb                               7\n"
+            "line one\\nline two                 7\n"
+            "日本語                             7\n"
+            "e\xcc\x81té                                7\n"
+            "ＡＢＣ and ABC                     7\n"
+            "日本語日本語日本語日本語日本語…    7\n");
+}
+
 TEST(CaseWriter, NoneWritesNothing) {
   EXPECT_EQ(MakeCaseWriter(OutputFormat::kNone, stdout, WeatherColumns()), nullptr);
 }
@@ -163,7 +199,7 @@ TEST(CaseWriter, MarkdownCellsKeepTheirRowTogether) {
   auto writer = MakeCaseWriter(OutputFormat::kMarkdown, out.File(), columns);
   buffer.SetString(0, "x|y\r\nz");
   writer->WriteCase(buffer.Values());
-  EXPECT_EQ(out.Text(), "| x\\|y  z |\n");
+  EXPECT_EQ(out.Text(), "| x\\|y\\r\\nz |\n");
 }
 
 TEST(CaseWriter, RawCopiesTheChosenSlotsInTheirOrderAndHoldsThemUntilFlushed) {

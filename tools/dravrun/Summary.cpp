@@ -6,6 +6,7 @@
 
 #include "host/DravFormat.h"
 #include "tools/dravrun/CaseWriter.h"
+#include "tools/dravrun/Utf8Text.h"
 
 namespace dravrun {
 
