@@ -192,6 +192,18 @@ TEST(CaseWriter, MissingTextIsEscapedAndWidensTheTable) {
   }
 }
 
+TEST(CaseWriter, TableShowsAMissingTextWithATabEscapedAndWidensItsColumn) {
+  const std::vector<Column> columns = {Column{"v", PrintFormat{kFmtF, 3, 0}, 0},
+                                       Column{"w", PrintFormat{kFmtF, 3, 0}, 0}};
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kTable, out.File(), columns, WriterSettings{std::string("n\ta")});
+  buffer.SetNumber(0, kNaN);
+  buffer.SetNumber(1, 1);
+  writer->WriteCase(buffer.Values());
+  EXPECT_EQ(out.Text(), "n\\ta     1\n");
+}
+
 TEST(CaseWriter, MarkdownCellsKeepTheirRowTogether) {
   const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 8, 0}, 8}};
   CaseBuffer buffer(columns);

@@ -66,6 +66,12 @@ char* HexEscape(unsigned char byte, char* out) {
 // to the bytes of `text` consumed.
 char* AppendVisibleCharacter(const char* text, std::size_t size, std::size_t i, std::size_t& length,
                              std::size_t& columns, char* out) {
+  const char c = text[i];
+  if (c >= 0x20 && c < 0x7F && c != '\\') {  // printable ASCII, the common case
+    length = columns = 1;
+    *out = c;
+    return out + 1;
+  }
   char32_t codePoint = 0;
   length = DecodeUtf8(text, size, i, codePoint);
   if (length == 0) {
