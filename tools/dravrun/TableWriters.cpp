@@ -25,7 +25,7 @@ class TableWriter : public CaseWriter {
     for (const Column& c : columns_) {
       std::size_t width = c.IsString() ? std::min<std::size_t>(static_cast<std::size_t>(c.format.width), kMaxStringColumn)
                                        : std::max(static_cast<std::size_t>(c.format.width), DisplayWidth(missing_));
-      widths_.push_back(std::max(width, DisplayWidth(c.name)));
+      widths_.push_back(std::max({width, DisplayWidth(c.name), std::size_t{1}}));  // room for "…" at least
     }
     missingWidth_ = DisplayWidth(missing_);
   }
