@@ -126,6 +126,42 @@ TEST(CaseWriter, TableCutsLongStringsAtACharacterBoundary) {
   EXPECT_EQ(out.Text(), std::string(30, 'x') + "\xc3\xa9" + "\xE2\x80\xA6\n");
 }
 
+// Rows whose strings hold tabs, newlines, wide characters and combining
+// marks stay one line each, and the column after them stays in line.
+TEST(CaseWriter, TableEscapesControlsAndAlignsByDisplayColumns) {
+  const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 60, 0}, 60},
+                                       Column{"n", PrintFormat{kFmtF, 2, 0}, 0}};
+  const char* const strings[] = {
+      "a\tb",
+      "line one\nline two",
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",                   // 日本語
+      "e\xcc\x81t\xc3\xa9",                                       // été, the first é combining
+      "\xef\xbc\xa1\xef\xbc\xa2\xef\xbc\xa3 and ABC",           // fullwidth ＡＢＣ
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5"
+      "\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"
+      "\xe6\x97\xa5\xe6\x9c\xac",  // 日本語 five times and 日本: 34 columns, cut to 31 and "…"
+  };
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kTable, out.File(), columns);
+  writer->WriteHeader();
+  for (const char* s : strings) {
+    buffer.SetString(0, s);
+    buffer.SetNumber(1, 7);
+    writer->WriteCase(buffer.Values());
+  }
+  // As a terminal shows it (each CJK and fullwidth character two columns):
+  EXPECT_EQ(out.Text(),
+            "s                                  n\n"
+            "--------------------------------  --\n"
+            "a\\tb                               7\n"
+            "line one\\nline two                 7\n"
+            "日本語                             7\n"
+            "e\xcc\x81té                                7\n"
+            "ＡＢＣ and ABC                     7\n"
+            "日本語日本語日本語日本語日本語…    7\n");
+}
+
 TEST(CaseWriter, NoneWritesNothing) {
   EXPECT_EQ(MakeCaseWriter(OutputFormat::kNone, stdout, WeatherColumns()), nullptr);
 }
@@ -156,6 +192,18 @@ TEST(CaseWriter, MissingTextIsEscapedAndWidensTheTable) {
   }
 }
 
+TEST(CaseWriter, TableShowsAMissingTextWithATabEscapedAndWidensItsColumn) {
+  const std::vector<Column> columns = {Column{"v", PrintFormat{kFmtF, 3, 0}, 0},
+                                       Column{"w", PrintFormat{kFmtF, 3, 0}, 0}};
+  CaseBuffer buffer(columns);
+  Captured out;
+  auto writer = MakeCaseWriter(OutputFormat::kTable, out.File(), columns, WriterSettings{std::string("n\ta")});
+  buffer.SetNumber(0, kNaN);
+  buffer.SetNumber(1, 1);
+  writer->WriteCase(buffer.Values());
+  EXPECT_EQ(out.Text(), "n\\ta     1\n");
+}
+
 TEST(CaseWriter, MarkdownCellsKeepTheirRowTogether) {
   const std::vector<Column> columns = {Column{"s", PrintFormat{kFmtA, 8, 0}, 8}};
   CaseBuffer buffer(columns);
@@ -163,7 +211,7 @@ TEST(CaseWriter, MarkdownCellsKeepTheirRowTogether) {
   auto writer = MakeCaseWriter(OutputFormat::kMarkdown, out.File(), columns);
   buffer.SetString(0, "x|y\r\nz");
   writer->WriteCase(buffer.Values());
-  EXPECT_EQ(out.Text(), "| x\\|y  z |\n");
+  EXPECT_EQ(out.Text(), "| x\\|y\\r\\nz |\n");
 }
 
 TEST(CaseWriter, RawCopiesTheChosenSlotsInTheirOrderAndHoldsThemUntilFlushed) {
@@ -245,6 +293,64 @@ TEST(Summary, WelfordStaysExactFarFromZero) {
   EXPECT_NEAR(stats.StandardDeviation(), std::sqrt(30.0), 1e-9);
   EXPECT_EQ(stats.Min(), 1e9 + 4);
   EXPECT_EQ(stats.Max(), 1e9 + 16);
+}
+
+// Finite values whose squares (or whose differences) overflow a double,
+// values whose squares underflow, and constant columns: the standard
+// deviation is the true one, never Inf or 0 by accident.
+TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
+  const double kMax = std::numeric_limits<double>::max();
+  const struct {
+    std::vector<double> values;
+    double mean;
+    double sd;
+  } cases[] = {
+      {{1e300, 3e300}, 2e300, std::sqrt(2.0) * 1e300},
+      {{1e300, 2e300, 3e300, 4e300}, 2.5e300, std::sqrt(5.0 / 3) * 1e300},
+      {{-1e308, 1e308}, 0.0, std::sqrt(2.0) * 1e308},
+      {{0.0, 1e-300, 2e-300}, 1e-300, 1e-300},
+      {{0.0, 0.0, 5.0, 7.0}, 3.0, std::sqrt(38.0 / 3)},
+      {{1e300, 1e300, 1e300}, 1e300, 0.0},
+      {{kMax, kMax}, kMax, 0.0},
+      {{-2.5, -2.5, -2.5}, -2.5, 0.0},
+  };
+  for (const auto& c : cases) {
+    RunningStats stats;
+    for (double v : c.values) stats.Add(v);
+    SCOPED_TRACE(c.values.front());
+    EXPECT_DOUBLE_EQ(stats.Mean(), c.mean);
+    EXPECT_DOUBLE_EQ(stats.StandardDeviation(), c.sd);
+  }
+}
+
+// Only a spread beyond the largest double is infinite.
+TEST(Summary, StandardDeviationBeyondTheLargestDoubleIsInfinite) {
+  RunningStats stats;
+  stats.Add(std::numeric_limits<double>::max());
+  stats.Add(-std::numeric_limits<double>::max());
+  EXPECT_EQ(stats.Mean(), 0.0);
+  EXPECT_TRUE(std::isinf(stats.StandardDeviation()));
+}
+
+TEST(Summary, PrintsTheSpreadOfHugeValuesAndOfAConstantColumn) {
+  const std::vector<Column> columns = {Column{"huge", PrintFormat{kFmtE, 10, 2}, 0},
+                                       Column{"same", PrintFormat{kFmtF, 8, 2}, 0}};
+  CaseBuffer buffer(columns);
+  Summary summary(columns);
+  for (double v : {1e300, 3e300}) {
+    buffer.SetNumber(0, v);
+    buffer.SetNumber(1, 42.0);
+    summary.Add(buffer.Values());
+  }
+  Captured out;
+  summary.Print(out.File());
+  EXPECT_EQ(out.Text(),
+            "variable  valid                                      mean                                        sd"
+            "        min        max\n"
+            "huge          2  2.000000000000000105009520510408840E+300  1.414213562373095169003966775948187E+300"
+            "  1.00E+300  3.00E+300\n"
+            "same          2                                   42.0000                                    0.0000"
+            "      42.00      42.00\n");
 }
 
 TEST(Summary, CountsValidValuesAndPrintsOneRowPerVariable) {

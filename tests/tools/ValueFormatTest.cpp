@@ -127,6 +127,53 @@ TEST(ValueFormat, DatesShowTheDayOfTheInstantInFourOrTwoDigitYears) {
   ExpectAll(cases, sizeof cases / sizeof cases[0]);
 }
 
+// Every date format at the ends of the years it can show: the first moment
+// of year 1 and the last of year 9999 are shown, in four-digit and two-digit
+// year forms; the moment before, the moment after, a year long before
+// (-566) and the year 0 fill the width with asterisks.
+TEST(ValueFormat, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
+  const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
+  const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59
+  const double outside[] = {kFirstMoment - 1, kFirstMoment - 86400.0 * 200, kLastMoment + 1, -80000000000.0};
+  const struct {
+    int type;
+    int width;
+    const char* first;
+    const char* last;
+  } formats[] = {
+      {kFmtDATE, 11, "01-JAN-0001", "31-DEC-9999"},       {kFmtDATE, 9, "01-JAN-01", "31-DEC-99"},
+      {kFmtADATE, 10, "01/01/0001", "12/31/9999"},        {kFmtADATE, 8, "01/01/01", "12/31/99"},
+      {kFmtEDATE, 10, "01.01.0001", "31.12.9999"},        {kFmtEDATE, 8, "01.01.01", "31.12.99"},
+      {kFmtSDATE, 10, "0001/01/01", "9999/12/31"},        {kFmtSDATE, 8, "01/01/01", "99/12/31"},
+      {kFmtJDATE, 7, "0001001", "9999365"},               {kFmtJDATE, 5, "01001", "99365"},
+      {kFmtQYR, 8, "1 Q 0001", "4 Q 9999"},               {kFmtQYR, 6, "1 Q 01", "4 Q 99"},
+      {kFmtMOYR, 8, "JAN 0001", "DEC 9999"},              {kFmtMOYR, 6, "JAN 01", "DEC 99"},
+      {kFmtWKYR, 10, "01 WK 0001", "53 WK 9999"},         {kFmtWKYR, 8, "01 WK 01", "53 WK 99"},
+      {kFmtDATETIME, 20, "01-JAN-0001 00:00:00", "31-DEC-9999 23:59:59"},
+      {kFmtDATETIME, 17, "01-JAN-0001 00:00", "31-DEC-9999 23:59"},
+      {kFmtYMDHMS, 19, "0001-01-01 00:00:00", "9999-12-31 23:59:59"},
+      {kFmtYMDHMS, 10, "0001-01-01", "9999-12-31"},
+  };
+  for (const auto& f : formats) {
+    SCOPED_TRACE(FormatName(PrintFormat{f.type, f.width, 0}));
+    EXPECT_EQ(Render({f.type, f.width, 0, kFirstMoment, ""}), f.first);
+    EXPECT_EQ(Render({f.type, f.width, 0, kLastMoment, ""}), f.last);
+    for (double value : outside) {
+      EXPECT_EQ(Render({f.type, f.width, 0, value, ""}), std::string(static_cast<std::size_t>(f.width), '*')) << value;
+    }
+  }
+}
+
+// Durations are not dates: ten thousand years of hours still show.
+TEST(ValueFormat, LongDurationsAreNotCutToFourDigitYears) {
+  const Case cases[] = {
+      {kFmtTIME, 16, 0, 253402300800.0, "70389528:00:00"},
+      {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
+      {kFmtTIME, 16, 0, -253402300800.0, "-70389528:00:00"},
+  };
+  ExpectAll(cases, sizeof cases / sizeof cases[0]);
+}
+
 TEST(ValueFormat, ClocksAndDurationsCutFieldsTheWidthCannotShow) {
   const Case cases[] = {
       {kFmtDATETIME, 23, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15.25"},

@@ -77,14 +77,6 @@ void CaseWriter::TrimRow() {
   while (rowSize_ > 0 && row_[rowSize_ - 1] == ' ') --rowSize_;
 }
 
-std::size_t DisplayWidth(std::string_view text) {
-  std::size_t width = 0;
-  for (unsigned char byte : text) {
-    if ((byte & 0xC0) != 0x80) ++width;
-  }
-  return width;
-}
-
 std::unique_ptr<CaseWriter> MakeCaseWriter(OutputFormat format, std::FILE* out,
                                            const std::vector<Column>& columns,
                                            const WriterSettings& settings) {

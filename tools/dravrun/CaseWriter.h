@@ -79,8 +79,4 @@ std::unique_ptr<CaseWriter> MakeCaseWriter(OutputFormat format, std::FILE* out,
                                            const std::vector<Column>& columns,
                                            const WriterSettings& settings = {});
 
-// Display width of UTF-8 text: one per character (continuation bytes and
-// invalid bytes aside, every byte that starts a character counts one).
-std::size_t DisplayWidth(std::string_view text);
-
 }  // namespace dravrun

@@ -127,7 +127,19 @@ Moment MomentOf(std::int64_t micros) {
   return m;
 }
 
-// The year in four digits (more when it has more), or its last two.
+// Four-digit years only: a year 0, a negative year or a fifth digit would
+// read as a different date (or shift every column), so such an instant
+// fills its width with asterisks, like any value that does not fit.
+bool HasFourDigitYear(const Moment& m) { return m.date.year >= 1 && m.date.year <= 9999; }
+
+// Runs a date renderer on the moment `micros` names, when it can be shown.
+template <typename Render>
+char* RenderInstant(std::int64_t micros, const PrintFormat& f, Render render, char* out) {
+  const Moment m = MomentOf(micros);
+  return HasFourDigitYear(m) ? render(m, f, out) : detail::Asterisks(f.width, out);
+}
+
+// The year in four digits, or its last two.
 char* Year(const CivilDate& d, bool shortYear, char* out) {
   return shortYear ? Padded(FloorMod(d.year, 100), 2, out) : Padded(d.year, 4, out);
 }
@@ -250,10 +262,10 @@ char* RenderDateTime(double seconds, const PrintFormat& format, char* out) {
     case kFmtDTIME:
     case kFmtMTIME: return RenderDuration(micros, format, out);
     case kFmtDATETIME:
-    case kFmtYMDHMS: return RenderDateAndClock(MomentOf(micros), format, out);
+    case kFmtYMDHMS: return RenderInstant(micros, format, RenderDateAndClock, out);
     case kFmtWKDAY: return RenderNumbered(seconds, kWeekdayName, 7, format.width, out);
     case kFmtMONTH: return RenderNumbered(seconds, kMonthName, 12, format.width, out);
-    default: return RenderDate(MomentOf(micros), format, out);
+    default: return RenderInstant(micros, format, RenderDate, out);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "tools/dravrun/CaseWriter.h"
 #include "tools/dravrun/TextEscape.h"
+#include "tools/dravrun/Utf8Text.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {

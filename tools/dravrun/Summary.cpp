@@ -6,26 +6,42 @@
 
 #include "host/DravFormat.h"
 #include "tools/dravrun/CaseWriter.h"
+#include "tools/dravrun/Utf8Text.h"
 
 namespace dravrun {
 
+// Welford's update in units of 2^scale_, a power of two at least as large as
+// every finite value seen: the deviations and their squares then stay below
+// 4 per value, so values near the top of the double range neither overflow
+// nor, all being tiny, underflow. Scaling by a power of two is exact, so
+// for ordinary data the figures are those of the plain update.
 void RunningStats::Add(double value) {
   if (std::isnan(value)) return;
   ++count_;
+  WidenScaleFor(value);
   if (count_ == 1) {
     mean_ = min_ = max_ = value;
     return;
   }
-  const double delta = value - mean_;
-  mean_ += delta / static_cast<double>(count_);
-  squares_ += delta * (value - mean_);
+  const double scaled = std::ldexp(value, -scale_);
+  const double delta = scaled - std::ldexp(mean_, -scale_);
+  mean_ += std::ldexp(delta / static_cast<double>(count_), scale_);
+  squares_ += delta * (scaled - std::ldexp(mean_, -scale_));
   min_ = std::min(min_, value);
   max_ = std::max(max_, value);
 }
 
+void RunningStats::WidenScaleFor(double value) {
+  if (value == 0 || !std::isfinite(value)) return;
+  const int needed = std::ilogb(value) + 1;  // |value| < 2^needed
+  if (needed <= scale_) return;
+  squares_ = std::ldexp(squares_, 2 * (scale_ - needed));
+  scale_ = needed;
+}
+
 double RunningStats::StandardDeviation() const {
   if (count_ < 2) return std::numeric_limits<double>::quiet_NaN();
-  return std::sqrt(squares_ / static_cast<double>(count_ - 1));
+  return std::ldexp(std::sqrt(squares_ / static_cast<double>(count_ - 1)), scale_);
 }
 
 Summary::Summary(std::vector<Column> columns)

@@ -1,7 +1,8 @@
 #pragma once
 // Per-variable statistics gathered in one streaming pass: for a numeric
 // variable the valid N, mean, standard deviation, minimum and maximum
-// (Welford's update, numerically stable); for a string variable the number
+// (Welford's update, numerically stable, scaled so that finite values
+// never overflow it); for a string variable the number
 // of values that are not blank. Memory is fixed by the number of variables;
 // adding a case allocates nothing.
 #include <cstdint>
@@ -25,9 +26,17 @@ class RunningStats {
   double Max() const { return max_; }
 
  private:
+  // Makes 2^scale_ larger than |value|, rescaling squares_ to match.
+  void WidenScaleFor(double value);
+
+  // Below the smallest double's exponent: the first value that is not
+  // zero sets the scale.
+  static constexpr int kNoScale = -1100;
+
   std::int64_t count_ = 0;
   double mean_ = 0;
-  double squares_ = 0;  // sum of squared deviations from the mean
+  double squares_ = 0;  // sum of squared deviations from the mean, over 4^scale_
+  int scale_ = kNoScale;
   double min_ = 0;
   double max_ = 0;
 };

@@ -1,16 +1,19 @@
 // The outputs for people to read: the aligned table and the Markdown table.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "tools/dravrun/TextEscape.h"
+#include "tools/dravrun/Utf8Text.h"
 #include "tools/dravrun/WriterKinds.h"
 
 namespace dravrun {
 namespace {
 
 // Aligned columns for people: numbers right-aligned in their format's width,
-// strings left-aligned and cut to kMaxStringColumn characters, missing
+// strings left-aligned, escaped so that no byte of theirs can break the row
+// (see AppendTableCell) and cut to kMaxStringColumn display columns, missing
 // values shown as ".". The widths come from the formats, so the table
 // streams without looking ahead.
 class TableWriter : public CaseWriter {
@@ -22,7 +25,7 @@ class TableWriter : public CaseWriter {
     for (const Column& c : columns_) {
       std::size_t width = c.IsString() ? std::min<std::size_t>(static_cast<std::size_t>(c.format.width), kMaxStringColumn)
                                        : std::max(static_cast<std::size_t>(c.format.width), DisplayWidth(missing_));
-      widths_.push_back(std::max(width, DisplayWidth(c.name)));
+      widths_.push_back(std::max({width, DisplayWidth(c.name), std::size_t{1}}));  // room for "…" at least
     }
     missingWidth_ = DisplayWidth(missing_);
   }
@@ -37,8 +40,7 @@ class TableWriter : public CaseWriter {
   void WriteCase(const CaseValues& values) override {
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (columns_[i].IsString()) {
-        const std::string_view text = CutToWidth(i, RenderCell(i, values[i]));
-        AppendAligned(i, text, DisplayWidth(text));
+        AppendStringCell(i, RenderCell(i, values[i]));
       } else {
         // A rendered number is ASCII and never wider than its format, so it
         // needs neither measuring nor cutting; the missing text was measured
@@ -52,35 +54,37 @@ class TableWriter : public CaseWriter {
   }
 
  private:
+  // The missing text is the user's: escaped once, like a string cell.
   static WriterSettings WithTableMissing(WriterSettings settings) {
-    if (!settings.missing) settings.missing = ".";
+    const std::string missing = settings.missing.value_or(".");
+    std::string shown(4 * missing.size(), '\0');
+    const TableCell cell = AppendTableCell(missing.data(), missing.size(), SIZE_MAX, &shown[0]);
+    shown.resize(static_cast<std::size_t>(cell.end - shown.data()));
+    settings.missing = shown;
     return settings;
   }
 
-  // Keeps widths_ - 1 characters and marks the cut with an ellipsis.
-  std::string_view CutToWidth(std::size_t column, std::string_view text) {
-    if (DisplayWidth(text) <= widths_[column]) return text;
-    std::size_t kept = 0, bytes = 0;
-    while (bytes < text.size()) {
-      std::size_t next = bytes + 1;
-      while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
-      if (kept + 1 >= widths_[column]) break;
-      ++kept;
-      bytes = next;
-    }
-    cut_.assign(text.data(), bytes);
-    cut_ += "\xE2\x80\xA6";
-    return cut_;
+  // A string value, escaped and cut to its column, is written straight into
+  // the row and padded after it.
+  void AppendStringCell(std::size_t column, std::string_view text) {
+    const std::size_t width = widths_[column];
+    char* const out = Separator(column, Room(2 + 4 * text.size() + 3 + width));
+    const TableCell cell = AppendTableCell(text.data(), text.size(), width, out);
+    std::memset(cell.end, ' ', width - cell.columns);
+    Advance(cell.end + (width - cell.columns));
+  }
+
+  // The blanks between two columns, before all but the first.
+  static char* Separator(std::size_t column, char* out) {
+    if (column == 0) return out;
+    std::memcpy(out, "  ", 2);
+    return out + 2;
   }
 
   // `text` padded to its column's width; `width` is its display width.
   void AppendAligned(std::size_t column, std::string_view text, std::size_t width) {
     const std::size_t pad = width < widths_[column] ? widths_[column] - width : 0;
-    char* out = Room(2 + pad + text.size());
-    if (column > 0) {
-      std::memcpy(out, "  ", 2);
-      out += 2;
-    }
+    char* out = Separator(column, Room(2 + pad + text.size()));
     const bool left = columns_[column].IsString();
     if (left) out = Copy(text, out);
     std::memset(out, ' ', pad);
@@ -101,11 +105,11 @@ class TableWriter : public CaseWriter {
 
   std::vector<std::size_t> widths_;
   std::size_t missingWidth_ = 0;
-  std::string cut_;
 };
 
 // A GitHub Markdown table: the names as its header row, numbers aligned
-// right, one row per case. Missing values are empty cells.
+// right, one row per case, cells escaped as in the aligned table (and "|"
+// as "\|"). Missing values are empty cells.
 class MarkdownWriter : public CaseWriter {
  public:
   using CaseWriter::CaseWriter;
@@ -124,7 +128,7 @@ class MarkdownWriter : public CaseWriter {
 
  private:
   void AppendCell(std::string_view text) {
-    char* at = Room(2 * text.size() + 3);
+    char* at = Room(4 * text.size() + 3);
     std::memcpy(at, "| ", 2);
     Advance(AppendMarkdownCell(text.data(), text.size(), at + 2));
     Append(" ");

@@ -3,31 +3,11 @@
 #include <charconv>
 #include <cstring>
 
+#include "tools/dravrun/Utf8Text.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {
 namespace {
-
-// Length of the valid UTF-8 sequence starting at text[i], or 0.
-std::size_t Utf8SequenceLength(const char* text, std::size_t size, std::size_t i) {
-  const unsigned char lead = static_cast<unsigned char>(text[i]);
-  std::size_t length;
-  unsigned minimum;
-  unsigned codePoint;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) { length = 2; minimum = 0x80; codePoint = lead & 0x1F; }
-  else if ((lead & 0xF0) == 0xE0) { length = 3; minimum = 0x800; codePoint = lead & 0x0F; }
-  else if ((lead & 0xF8) == 0xF0) { length = 4; minimum = 0x10000; codePoint = lead & 0x07; }
-  else return 0;
-  if (i + length > size) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const unsigned char next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    codePoint = (codePoint << 6) | (next & 0x3F);
-  }
-  const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-  return codePoint < minimum || codePoint > 0x10FFFF || surrogate ? 0 : length;
-}
 
 char* Copy(const char* text, std::size_t length, char* out) {
   std::memcpy(out, text, length);
@@ -54,6 +34,68 @@ void AppendWith(std::string& out, std::size_t room, Rule rule) {
 
 const char kHex[] = "0123456789abcdef";
 
+// The letter TSV escapes a byte with (\t for a tab), or 0.
+char TsvEscapeLetter(char c) {
+  switch (c) {
+    case '\\': return '\\';
+    case '\t': return 't';
+    case '\r': return 'r';
+    case '\n': return 'n';
+    default: return 0;
+  }
+}
+
+// C0 controls, DEL and the C1 controls (U+0080 to U+009F): a terminal acts
+// on them instead of showing them.
+bool IsControl(char32_t codePoint) { return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F); }
+
+// A byte as \xHH.
+char* HexEscape(unsigned char byte, char* out) {
+  *out++ = '\\';
+  *out++ = 'x';
+  *out++ = kHex[byte >> 4];
+  *out++ = kHex[byte & 0xF];
+  return out;
+}
+
+// One character of a cell for people to read, written at `out`; returns
+// the end. Backslash, tab, CR and LF get TSV's escapes; the bytes of any
+// other control character, and bytes that are not UTF-8, are written as
+// \xHH, so nothing in the cell can move the cursor or end the row.
+// `columns` is set to the display columns of what was written, `length`
+// to the bytes of `text` consumed.
+char* AppendVisibleCharacter(const char* text, std::size_t size, std::size_t i, std::size_t& length,
+                             std::size_t& columns, char* out) {
+  const char c = text[i];
+  if (c >= 0x20 && c < 0x7F && c != '\\') {  // printable ASCII, the common case
+    length = columns = 1;
+    *out = c;
+    return out + 1;
+  }
+  char32_t codePoint = 0;
+  length = DecodeUtf8(text, size, i, codePoint);
+  if (length == 0) {
+    length = 1;
+    columns = 4;
+    return HexEscape(static_cast<unsigned char>(text[i]), out);
+  }
+  if (const char letter = TsvEscapeLetter(text[i])) {
+    columns = 2;
+    *out++ = '\\';
+    *out++ = letter;
+    return out;
+  }
+  if (IsControl(codePoint)) {
+    columns = 4 * length;
+    for (std::size_t k = 0; k < length; ++k) out = HexEscape(static_cast<unsigned char>(text[i + k]), out);
+    return out;
+  }
+  columns = CodePointColumns(codePoint);
+  return Copy(text + i, length, out);
+}
+
+const char kEllipsis[] = "\xE2\x80\xA6";  // "…", one column
+
 }  // namespace
 
 char* AppendCsvField(const char* text, std::size_t length, char* out) {
@@ -69,12 +111,11 @@ char* AppendCsvField(const char* text, std::size_t length, char* out) {
 
 char* AppendTsvField(const char* text, std::size_t length, char* out) {
   for (std::size_t i = 0; i < length; ++i) {
-    switch (text[i]) {
-      case '\\': *out++ = '\\'; *out++ = '\\'; break;
-      case '\t': *out++ = '\\'; *out++ = 't'; break;
-      case '\r': *out++ = '\\'; *out++ = 'r'; break;
-      case '\n': *out++ = '\\'; *out++ = 'n'; break;
-      default: *out++ = text[i];
+    if (const char letter = TsvEscapeLetter(text[i])) {
+      *out++ = '\\';
+      *out++ = letter;
+    } else {
+      *out++ = text[i];
     }
   }
   return out;
@@ -84,7 +125,8 @@ char* AppendJsonString(const char* text, std::size_t size, char* out) {
   *out++ = '"';
   for (std::size_t i = 0; i < size;) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = Utf8SequenceLength(text, size, i);
+    char32_t codePoint = 0;
+    const std::size_t length = DecodeUtf8(text, size, i, codePoint);
     if (length == 0) {
       out = Copy("\\ufffd", 6, out);
       ++i;
@@ -124,11 +166,37 @@ char* AppendJsonNumber(double value, bool scientific, int decimals, char* out) {
   return end;
 }
 
-char* AppendMarkdownCell(const char* text, std::size_t length, char* out) {
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = text[i];
-    if (c == '|') *out++ = '\\';
-    *out++ = c == '\r' || c == '\n' ? ' ' : c;
+// One pass: each character is written in its visible form, and the end of
+// the longest beginning that leaves a column for the ellipsis is kept, so
+// that a cut needs no second look at the text.
+TableCell AppendTableCell(const char* text, std::size_t size, std::size_t maxColumns, char* out) {
+  char* cutAt = out;
+  std::size_t columns = 0, columnsAtCut = 0;
+  for (std::size_t i = 0; i < size;) {
+    std::size_t length = 0, characterColumns = 0;
+    out = AppendVisibleCharacter(text, size, i, length, characterColumns, out);
+    i += length;
+    columns += characterColumns;
+    if (columns < maxColumns) {
+      cutAt = out;
+      columnsAtCut = columns;
+    } else if (columns > maxColumns) {
+      return TableCell{Copy(kEllipsis, sizeof kEllipsis - 1, cutAt), columnsAtCut + 1};
+    }
+  }
+  return TableCell{out, columns};
+}
+
+char* AppendMarkdownCell(const char* text, std::size_t size, char* out) {
+  for (std::size_t i = 0; i < size;) {
+    if (text[i] == '|') {
+      *out++ = '\\';
+      *out++ = text[i++];
+      continue;
+    }
+    std::size_t length = 0, columns = 0;
+    out = AppendVisibleCharacter(text, size, i, length, columns, out);
+    i += length;
   }
   return out;
 }

@@ -26,8 +26,19 @@ void AppendJsonString(const std::string& text, std::string& out);
 constexpr std::size_t kMaxJsonNumber = 512;
 char* AppendJsonNumber(double value, bool scientific, int decimals, char* out);
 void AppendJsonNumber(double value, bool scientific, int decimals, std::string& out);
-// A GitHub Markdown table cell: "|" is escaped as "\|", and CR and LF, which
-// would end the row, become blanks. Room: 2 * length.
+// A cell of the aligned table, at most `maxColumns` display columns wide.
+// Backslash, tab, CR and LF are escaped as in TSV; the bytes of any other
+// control character (C0, DEL, C1) and bytes that are not UTF-8 become \xHH
+// (lower-case hex), so a cell never breaks its row or moves the cursor. A
+// longer text is cut between characters (an escape is one character) and
+// ends with "…". Room: 4 * length + 3.
+struct TableCell {
+  char* end;            // the end of what was written
+  std::size_t columns;  // its display width, at most maxColumns
+};
+TableCell AppendTableCell(const char* text, std::size_t length, std::size_t maxColumns, char* out);
+// A GitHub Markdown table cell: "|" is escaped as "\|", everything else as
+// in the aligned table (uncut). Room: 4 * length.
 char* AppendMarkdownCell(const char* text, std::size_t length, char* out);
 
 }  // namespace dravrun
