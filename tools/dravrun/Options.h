@@ -14,6 +14,7 @@ struct Options {
   OutputFormat output = OutputFormat::kCsv;
   bool dictionary = false;
   bool summary = false;
+  double summaryEvery = 0;  // --summary-every SECONDS during a pass; 0: never
   long long passes = 1;
   long long seek = -1;      // -1: no seek
   long long limit = -1;     // -1: every case
