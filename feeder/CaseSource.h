@@ -1,7 +1,12 @@
 #pragma once
-// Where the servers take cases from. A source knows how many cases it has and
-// writes any run of them, as wire records, into a buffer the server owns; the
-// servers may ask for any case in any order (a rewind or a seek).
+// Where the servers take cases from. A source knows how many cases it has so
+// far and writes any run of them, as wire records, into a buffer the server
+// owns; the servers may ask for any case in any order (a rewind or a seek).
+//
+// A source may grow while it is served (live input): then MoreMayCome() is
+// true until its input has ended, and ChangeFd() becomes readable whenever
+// cases were added or the input ended, so a server can wait for more in
+// the same poll as for its readers.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,7 +17,15 @@ namespace feed {
 class CaseSource {
  public:
   virtual ~CaseSource() = default;
+  // The cases so far. Read MoreMayCome() first: once it is false, the count
+  // read after it is final.
   virtual std::int64_t CaseCount() const = 0;
+  virtual bool MoreMayCome() const { return false; }
+  // A descriptor to poll for POLLIN while waiting for more cases; -1 for a
+  // source that never grows. TakeChange() clears it: call it before looking
+  // at CaseCount() again, so no change is missed.
+  virtual int ChangeFd() const { return -1; }
+  virtual void TakeChange() const {}
   virtual std::size_t RecordBytes() const = 0;
   // Writes cases first .. first + count - 1 to `out` (count * RecordBytes()
   // bytes). The caller keeps 0 <= first and first + count <= CaseCount().

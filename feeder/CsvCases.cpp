@@ -1,9 +1,9 @@
 #include "feeder/CsvCases.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "feeder/CsvReader.h"
 #include "feeder/FeederError.h"
 
 namespace drav {
@@ -16,30 +16,41 @@ std::string Count(std::size_t n, const char* noun) {
 
 }  // namespace
 
-MemoryCases LoadCsvCases(std::istream& in, const RecordBuilder& builder, bool header) {
-  const VariableList& list = builder.List();
-  MemoryCases cases(list.RecordBytes());
-  CsvReader reader(in);
-  std::vector<std::string> fields;
-  if (header && reader.Next(fields) && fields.size() != list.size())
-    throw InputError("line 1: the header names " + Count(fields.size(), "column") + ", but there are " +
-                     Count(list.size(), "variable"));
-  while (reader.Next(fields)) {
-    long line = reader.FieldLines().front();
-    if (fields.size() != list.size())
-      throw InputError("line " + std::to_string(line) + ": " + Count(fields.size(), "field") +
-                       ", but " + Count(list.size(), "variable"));
-    char* record = cases.AddRecord();
-    for (std::size_t column = 0; column < fields.size(); ++column) {
-      try {
-        builder.SetText(record, column, fields[column]);
-      } catch (const InputError& error) {
-        throw InputError("line " + std::to_string(reader.FieldLines()[column]) + ", column " +
-                         std::to_string(column + 1) + " (" + list[column].name +
-                         "): " + error.what());
-      }
+CsvCaseReader::CsvCaseReader(std::istream& in, const RecordBuilder& builder, bool header)
+    : reader_(in), builder_(builder), header_(header) {}
+
+void CsvCaseReader::SkipHeader() {
+  header_ = false;
+  const VariableList& list = builder_.List();
+  if (reader_.Next(fields_) && fields_.size() != list.size())
+    throw InputError("line 1: the header names " + Count(fields_.size(), "column") +
+                     ", but there are " + Count(list.size(), "variable"));
+}
+
+bool CsvCaseReader::Next(char* record) {
+  if (header_) SkipHeader();
+  if (!reader_.Next(fields_)) return false;
+  const VariableList& list = builder_.List();
+  if (fields_.size() != list.size())
+    throw InputError("line " + std::to_string(Line()) + ": " + Count(fields_.size(), "field") +
+                     ", but " + Count(list.size(), "variable"));
+  for (std::size_t column = 0; column < fields_.size(); ++column) {
+    try {
+      builder_.SetText(record, column, fields_[column]);
+    } catch (const InputError& error) {
+      throw InputError("line " + std::to_string(reader_.FieldLines()[column]) + ", column " +
+                       std::to_string(column + 1) + " (" + list[column].name +
+                       "): " + error.what());
     }
   }
+  return true;
+}
+
+MemoryCases LoadCsvCases(std::istream& in, const RecordBuilder& builder, bool header) {
+  MemoryCases cases(builder.List().RecordBytes());
+  CsvCaseReader reader(in, builder, header);
+  std::vector<char> record(builder.List().RecordBytes());
+  while (reader.Next(record.data())) std::memcpy(cases.AddRecord(), record.data(), record.size());
   return cases;
 }
 

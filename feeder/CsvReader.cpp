@@ -75,6 +75,7 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
     fieldLines_.push_back(line_);
     ended = ReadField(fields.back(), static_cast<long>(fields.size()));
   } while (ended == ',');
+  cutByEnd_ = ended == kEnd;
   return true;
 }
 
@@ -101,14 +102,15 @@ int CsvReader::ReadQuoted(std::string& field, long column) {
     break;  // the closing quote
   }
   if (Peek() == ',') return Take();
-  if (Peek() == kEnd || TakeLineEnd()) return '\n';
+  if (Peek() == kEnd) return kEnd;
+  if (TakeLineEnd()) return '\n';
   Refuse(line_, column, "unexpected character after the closing quote of a field");
 }
 
 int CsvReader::ReadPlain(std::string& field, long column) {
   for (;;) {
     int c = Peek();
-    if (c == kEnd) return '\n';
+    if (c == kEnd) return kEnd;
     if (c == ',') return Take();
     if (TakeLineEnd()) return '\n';
     if (c == '"') Refuse(line_, column, "a quote inside a field that does not start with one");

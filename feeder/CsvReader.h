@@ -23,12 +23,14 @@ class CsvReader {
   // The line on which each field of the last record starts (1-based; a quoted
   // line end counts as a line).
   const std::vector<long>& FieldLines() const { return fieldLines_; }
+  // Whether the last record was cut by the end of the input (no line end
+  // after it): a live input that stops mid-line ends with one.
+  bool CutByEnd() const { return cutByEnd_; }
 
  private:
   int Peek();
   int Take();
-  // Reads one field; returns the character that ended it (',' or '\n', or
-  // EOF).
+  // Reads one field; returns what ended it: ',', '\n' or EOF.
   int ReadField(std::string& field, long column);
   int ReadQuoted(std::string& field, long column);
   int ReadPlain(std::string& field, long column);
@@ -40,6 +42,7 @@ class CsvReader {
   std::string held_;
   long line_ = 1;
   bool started_ = false;
+  bool cutByEnd_ = false;
   std::vector<long> fieldLines_;
 };
 

@@ -314,6 +314,12 @@ void PipeServer::SendSome() {
     phase_ = Phase::kDraining;
     return;
   }
+  if (batch_.Waiting()) {
+    // Every case so far is sent: wait for more, and meanwhile for a message
+    // at the gate or the reader closing the pipe.
+    Wait(0, kMaxWaitMs, true);
+    return;
+  }
   posix::Result wrote = posix::WriteNoSignal(dataFd_, batch_.Data(), batch_.Size());
   if (wrote.ok()) {
     batch_.Consume(static_cast<std::size_t>(wrote.value));
@@ -348,15 +354,18 @@ void PipeServer::EndPass(const char* why) {
   lingerEndsMs_ = NowMs() + options_.lingerMs;
 }
 
-void PipeServer::Wait(short dataEvents, int timeoutMs) {
-  pollfd fds[2];
+void PipeServer::Wait(short dataEvents, int timeoutMs, bool forCases) {
+  pollfd fds[3];
   std::size_t count = 0;
   if (gateFd_ >= 0) fds[count++] = pollfd{gateFd_, POLLIN, 0};
-  bool watchData = dataFd_ >= 0;
-  if (watchData) fds[count++] = pollfd{dataFd_, dataEvents, 0};
+  const int dataAt = dataFd_ >= 0 ? static_cast<int>(count++) : -1;
+  if (dataAt >= 0) fds[dataAt] = pollfd{dataFd_, dataEvents, 0};
+  const int casesAt = forCases && source_.ChangeFd() >= 0 ? static_cast<int>(count++) : -1;
+  if (casesAt >= 0) fds[casesAt] = pollfd{source_.ChangeFd(), POLLIN, 0};
   posix::Poll(fds, count, timeoutMs);
+  if (casesAt >= 0 && (fds[casesAt].revents & POLLIN)) source_.TakeChange();
   // POLLERR on the write side: the reader closed the pipe.
-  if (watchData && (fds[count - 1].revents & POLLERR) && phase_ != Phase::kAwaitReader)
+  if (dataAt >= 0 && (fds[dataAt].revents & POLLERR) && phase_ != Phase::kAwaitReader)
     EndPass("reader closed the data pipe");
 }
 

@@ -23,6 +23,11 @@
 // is known, every few milliseconds for a reader that has no rewind pipe.
 // docs/PROTOCOL.md tells feeder authors the same, with a diagram.
 //
+// A source that grows is served as it grows: each case goes out as soon as
+// it is there (all that are waiting in one write), and a pass ends when the
+// source's input has ended and every case is sent. While it waits for more,
+// the server keeps watching the gate and the reader's end of the pipe.
+//
 // The server creates both FIFOs (replacing a stale FIFO, refusing any other
 // kind of file) and removes every FIFO it made when it is destroyed. It
 // borrows the source, which must outlive it. Writing to a reader that has
@@ -91,8 +96,9 @@ class PipeServer {
   void SendSome();
   void CheckDrained();
   void EndPass(const char* why);
-  // Waits for the data pipe (`dataEvents`, when open) or a control message.
-  void Wait(short dataEvents, int timeoutMs);
+  // Waits for the data pipe (`dataEvents`, when open) or a control message,
+  // and `forCases`, for more cases of a growing source.
+  void Wait(short dataEvents, int timeoutMs, bool forCases = false);
   void Event(const std::string& text) const;
   bool Cancelled() const;
 

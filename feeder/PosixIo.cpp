@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace drav {
 namespace feed {
@@ -111,6 +114,66 @@ FileId FifoIdOfFd(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return FileId();
   return IdOf(st);
+}
+
+Result WriteAll(int fd, const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    long n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Done(-1);
+    done += static_cast<std::size_t>(n);
+  }
+  return Result{static_cast<long>(done), 0};
+}
+
+Result ReadAt(int fd, void* data, std::size_t size, std::int64_t offset) {
+  char* bytes = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    long n = ::pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Done(-1);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return Result{static_cast<long>(done), 0};
+}
+
+Result MakePrivateFolder(const std::string& prefix, std::string& path) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (::mkdtemp(name.data()) == nullptr) return Done(-1);
+  path = name.data();
+  return Result{0, 0};
+}
+
+Result MakeEvent() { return Done(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)); }
+
+void SignalEvent(int fd) {
+  std::uint64_t one = 1;
+  while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void DrainEvent(int fd) {
+  std::uint64_t value;
+  while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+Result FileSize(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Done(-1);
+  return Result{static_cast<long>(st.st_size), 0};
+}
+
+bool IsRegularFile(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool Exists(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace drav {
@@ -52,6 +53,21 @@ struct FileId {
 };
 FileId FifoIdOfPath(const std::string& path);
 FileId FifoIdOfFd(int fd);
+// write(2) until every byte is written (or it fails), retried on EINTR.
+Result WriteAll(int fd, const void* data, std::size_t size);
+// pread(2) until `size` bytes are read or the file ends; the bytes read.
+Result ReadAt(int fd, void* data, std::size_t size, std::int64_t offset);
+// A new folder of mode 0700 under TMPDIR (or /tmp), named from `prefix`;
+// its path goes to `path`.
+Result MakePrivateFolder(const std::string& prefix, std::string& path);
+// A non-blocking, close-on-exec eventfd(2), and its signal and drain.
+Result MakeEvent();
+void SignalEvent(int fd);
+void DrainEvent(int fd);
+// The size of the file behind `fd`, in bytes.
+Result FileSize(int fd);
+// Whether `fd` is a regular file (which ends, unless followed).
+bool IsRegularFile(int fd);
 // Whether anything (of any kind) exists at `path`.
 bool Exists(const std::string& path);
 void Close(int fd);

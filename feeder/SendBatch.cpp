@@ -7,8 +7,9 @@ namespace drav {
 namespace feed {
 
 void SendBatch::Restart(std::int64_t first, const std::string& prefix) {
-  std::int64_t count = source_.CaseCount();
-  nextCase_ = first < 0 || first > count ? count : first;
+  const bool grows = source_.MoreMayCome();
+  const std::int64_t count = source_.CaseCount();
+  nextCase_ = first < 0 || (first > count && !grows) ? count : first;
   buffer_.assign(prefix.begin(), prefix.end());
   begin_ = 0;
   end_ = buffer_.size();
@@ -39,7 +40,13 @@ std::size_t SendBatch::Size() {
 
 void SendBatch::Consume(std::size_t bytes) { begin_ += std::min(bytes, end_ - begin_); }
 
-bool SendBatch::Finished() { return Size() == 0; }
+bool SendBatch::Finished() {
+  // The order matters: once the source says no more comes, its count is final.
+  const bool grows = source_.MoreMayCome();
+  return Size() == 0 && !grows && nextCase_ >= source_.CaseCount();
+}
+
+bool SendBatch::Waiting() { return Size() == 0 && !Finished(); }
 
 }  // namespace feed
 }  // namespace drav

@@ -20,13 +20,18 @@ class SendBatch {
 
   // Forgets what is pending and starts again at case `first`, after
   // `prefix` (the probe, on a first connection). A case number outside the
-  // source gives an empty run: the reader sees the end at once.
+  // source gives an empty run: the reader sees the end at once; of a source
+  // that may grow, a case beyond those so far is waited for.
   void Restart(std::int64_t first, const std::string& prefix = std::string());
-  // The pending bytes (rendered on demand); empty when everything is sent.
+  // The pending bytes (rendered on demand from the cases so far); empty when
+  // everything is sent or the next case has not come yet.
   const char* Data();
   std::size_t Size();
   void Consume(std::size_t bytes);
+  // Everything is sent and no more cases can come.
   bool Finished();
+  // Everything so far is sent, and more may come: wait on the source.
+  bool Waiting();
 
  private:
   void Refill();

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -189,19 +190,31 @@ ServeStats SocketServer::Serve() {
       return stats_;
     std::vector<pollfd> fds;
     for (int fd : listeners_) fds.push_back(pollfd{fd, POLLIN, 0});
+    bool anyWaiting = false;
     for (auto& connection : connections_) {
       short events = POLLIN;
-      if (connection->phase == Connection::Phase::kSending) events |= POLLOUT;
+      if (connection->phase == Connection::Phase::kSending) {
+        // One that has sent every case so far waits on the source instead.
+        const bool waiting = connection->batch.Waiting();
+        anyWaiting = anyWaiting || waiting;
+        if (!waiting) events |= POLLOUT;
+      }
       fds.push_back(pollfd{connection->fd, events, 0});
     }
+    const std::size_t polled = connections_.size();
+    if (anyWaiting) fds.push_back(pollfd{source_.ChangeFd(), POLLIN, 0});
     posix::Poll(fds.data(), fds.size(), kMaxWaitMs);
+    const bool moreCases = anyWaiting && (fds.back().revents & POLLIN);
+    if (moreCases) source_.TakeChange();
     for (std::size_t i = 0; i < listeners_.size(); ++i) {
       if (fds[i].revents & POLLIN) AcceptAll(listeners_[i]);
     }
     // Connections accepted just now are served on the next round.
-    std::size_t polled = fds.size() - listeners_.size();
-    for (std::size_t i = 0; i < polled; ++i)
-      Service(*connections_[i], fds[listeners_.size() + i].revents);
+    for (std::size_t i = 0; i < polled; ++i) {
+      short revents = fds[listeners_.size() + i].revents;
+      if (moreCases) revents |= POLLOUT;
+      Service(*connections_[i], revents);
+    }
     bool hadAny = !connections_.empty();
     connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
                                       [](const std::unique_ptr<Connection>& c) { return c->closed; }),
@@ -214,8 +227,11 @@ void SocketServer::AcceptAll(int listenFd) {
   for (;;) {
     posix::Result accepted = posix::Accept(listenFd);
     if (!accepted.ok()) return;  // EAGAIN, or a connection that died at once
-    connections_.push_back(
-        std::make_unique<Connection>(static_cast<int>(accepted.value), order_, source_));
+    const int fd = static_cast<int>(accepted.value);
+    // A live case must not wait for more bytes to fill a segment.
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    connections_.push_back(std::make_unique<Connection>(fd, order_, source_));
     Connection& connection = *connections_.back();
     if (!servedAny_) {
       servedAny_ = true;
@@ -279,7 +295,7 @@ void SocketServer::SendSome(Connection& connection) {
   // otherwise keep us here, deaf to its "STOP" and to other readers.
   std::size_t budget = SendBatch::kTargetBytes;
   while (!connection.batch.Finished()) {
-    if (budget == 0) return;
+    if (budget == 0 || connection.batch.Waiting()) return;
     std::size_t size = std::min(connection.batch.Size(), budget);
     posix::Result sent = posix::SendNoSignal(connection.fd, connection.batch.Data(), size);
     if (sent.error == EAGAIN) return;

@@ -7,6 +7,11 @@
 // pass that reads on without a rewind sees the end instead of waiting. When
 // all cases are sent the sending side is shut as well.
 //
+// A source that grows is served as it grows: each case goes out as soon as
+// it is there, and the sending side is shut only when the source's input has
+// ended and every case is sent (a "SEEK" beyond the cases so far waits for
+// them). A "STOP" or a hang-up is heard while waiting.
+//
 // A later connection that says nothing for a second is taken for a new
 // reader (one that waits for the probe) and served as a first connection.
 //

@@ -90,7 +90,10 @@ class ServingThread {
 // captured together.
 class FeedProcess {
  public:
-  explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "");
+  // With `keepInputOpen`, standard input stays open after `stdinText` for
+  // WriteInput, as a live producer's would, until CloseInput.
+  explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "",
+                       bool keepInputOpen = false);
   ~FeedProcess();
   // Reads standard error until a line holds `text`; returns that line.
   std::string WaitForLine(const std::string& text);
@@ -99,12 +102,16 @@ class FeedProcess {
   // Waits for the exit; returns the exit status (128 + signal when killed).
   int Wait();
   void Signal(int signal);
+  void WriteInput(const std::string& text);
+  void CloseInput();
+  pid_t Pid() const { return pid_; }
   const std::string& Stderr() const { return stderr_; }
   static std::string Binary();
 
  private:
   pid_t pid_ = -1;
   int stderrFd_ = -1;
+  int stdinFd_ = -1;
   std::string stderr_;
   int status_ = -1;
 };

@@ -30,11 +30,32 @@ What to serve:
                           2024-03-01 or 2024-03-01T12:30:00, times as 12:30:00;
                           an empty field is a missing value; strings are padded
                           or cut to their width
+                          The input is read as it arrives and serving starts at
+                          once: each case goes out as soon as its line has ended,
+                          and a pass ends when the input has ended. A last line
+                          cut by the end of a live input is not served.
   --header                the first CSV record holds column names; skip it
+  --follow                with --csv FILE: at the end of the file, wait for more
+                          lines as tail -f does (until SIGINT or SIGTERM)
   --generate N            N synthetic cases instead: case i holds i + j/4 in
                           numeric column j (odd columns missing when i % 7 == 6),
                           2024-01-01 plus i minutes in dates, i minutes in times,
                           "c<i>" in strings
+  --rate R                with --generate: produce R cases per second, as a live
+                          producer would
+  --replay FILE           serve the cases of a capture file (its variable list and
+                          byte order come from the file)
+
+Live cases, rewinds and captures:
+  A reader may rewind or seek on a live input: it is served from every case
+  received so far, and a seek beyond them waits for them (or for the end of
+  the input, which ends the pass). The cases are kept in memory up to a cap,
+  the rest in a spill file in a private folder under TMPDIR that is removed
+  on exit, so memory stays flat however long the input runs.
+  --memory MiB            how much of the live cases to keep in memory (64; a
+                          fraction such as 0.5 is allowed)
+  --capture FILE          also write every case served, with the variable list
+                          and byte order in a small header, for --replay later
   --byte-order ORDER      native (default) or swapped: act as a feeder of the
                           other byte order (probe and numbers reversed; a SEEK
                           case number, which comes in the reader's order, is
@@ -57,11 +78,14 @@ Examples:
            --variables "id F8 name A20" --csv people.csv --header
   dravfeed --socket 0 --variables "x F8.2 y F8.2" --generate 1000000
   dravfeed --socket 5000 --byte-order swapped --variables "t DATETIME v F8" --csv - < data.csv
+  sensor | dravfeed --socket 0 --variables "t DATETIME v F8" --csv - --capture run.cap
+  dravfeed --socket 0 --replay run.cap
+  dravfeed --pipe /tmp/cases --variables "x F8" --generate 100000 --rate 10
 
 Exit status:
   0  the reader is done
   1  the variable list or the CSV data was refused (the message names the line
-     and column)
+     and column; on a live input every case before the bad one was served)
   2  usage error
   3  serving failed (a pipe or socket could not be set up or failed)
   130, 143  stopped by SIGINT or SIGTERM (the pipes are removed first)
@@ -88,6 +112,31 @@ int Milliseconds(const std::string& option, const std::string& text) {
   return static_cast<int>(seconds * 1000);
 }
 
+double NonNegative(const std::string& option, const std::string& text, double high) {
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= 0) || value > high)
+    Refuse(option + " takes a number from 0 to " + std::to_string(static_cast<long long>(high)) +
+           ", not \"" + text + "\"");
+  return value;
+}
+
+void CheckSource(const FeedOptions& options) {
+  const int sources = !options.csvPath.empty() + options.generate + !options.replayPath.empty();
+  if (sources != 1) Refuse("give one of --csv FILE, --generate N or --replay FILE");
+  if (options.replayPath.empty() && options.variables.empty()) Refuse("--variables is required");
+  if (!options.replayPath.empty() && !options.variables.empty())
+    Refuse("--variables goes not with --replay: the capture holds its variable list");
+  if (!options.replayPath.empty() && options.order != drav::feed::ByteOrder::kNative)
+    Refuse("--byte-order goes not with --replay: the capture holds its byte order");
+  if (options.header && options.csvPath.empty()) Refuse("--header goes with --csv");
+  if (options.follow && (options.csvPath.empty() || options.csvPath == "-"))
+    Refuse("--follow goes with --csv FILE");
+  if (options.rate > 0 && !options.generate) Refuse("--rate goes with --generate");
+  if (!options.capturePath.empty() && !options.replayPath.empty())
+    Refuse("--capture goes not with --replay: the capture is there already");
+}
+
 void Check(const FeedOptions& options) {
   if (options.help || options.version) return;
   if (options.pipePath.empty() == !options.useSocket)
@@ -95,9 +144,7 @@ void Check(const FeedOptions& options) {
   if (!options.rewindPipePath.empty() && options.useSocket)
     Refuse("--rewind-pipe goes with --pipe; over a socket rewinds need nothing more");
   if (!options.bindAddress.empty() && !options.useSocket) Refuse("--bind goes with --socket");
-  if (options.variables.empty()) Refuse("--variables is required");
-  if (options.csvPath.empty() == !options.generate) Refuse("give one of --csv FILE or --generate N");
-  if (options.header && options.generate) Refuse("--header goes with --csv");
+  CheckSource(options);
 }
 
 }  // namespace
@@ -130,6 +177,16 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
     } else if (option == "--generate") {
       options.generate = true;
       options.generateCount = WholeNumber(option, value(), 0, 1LL << 50);
+    } else if (option == "--follow") {
+      options.follow = true;
+    } else if (option == "--rate") {
+      options.rate = NonNegative(option, value(), 1e9);
+    } else if (option == "--replay") {
+      options.replayPath = value();
+    } else if (option == "--capture") {
+      options.capturePath = value();
+    } else if (option == "--memory") {
+      options.memoryBytes = static_cast<std::size_t>(NonNegative(option, value(), 1 << 20) * (1 << 20));
     } else if (option == "--byte-order") {
       std::string order = value();
       if (order == "native")

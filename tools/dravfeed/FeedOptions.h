@@ -1,5 +1,6 @@
 #pragma once
 // dravfeed's command line.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,8 +16,12 @@ struct FeedOptions {
   std::string variables;
   std::string csvPath;  // "-" is standard input
   bool header = false;
+  bool follow = false;  // --csv FILE grows: read on at its end, as tail -f
   bool generate = false;
   std::int64_t generateCount = 0;
+  double rate = 0;  // generated cases per second; 0: all at once
+  std::string replayPath, capturePath;
+  std::size_t memoryBytes = std::size_t{64} << 20;  // of live cases kept in memory
   drav::feed::ByteOrder order = drav::feed::ByteOrder::kNative;
   int lingerMs = 2000;
   bool forever = false;

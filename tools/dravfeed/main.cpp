@@ -1,4 +1,5 @@
-// dravfeed: serves a CSV file or generated cases to a stream reader.
+// dravfeed: serves a CSV input (read live), generated cases or a capture to a
+// stream reader.
 #include <signal.h>
 
 #include <cstdio>
@@ -8,13 +9,15 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "feeder/CsvCases.h"
+#include "feeder/CaptureFile.h"
+#include "feeder/CaseLog.h"
 #include "feeder/FeederError.h"
 #include "feeder/GeneratedCases.h"
 #include "feeder/PipeServer.h"
 #include "feeder/SocketServer.h"
 #include "feeder/VariableList.h"
 #include "tools/dravfeed/FeedOptions.h"
+#include "tools/dravfeed/LiveFeed.h"
 
 namespace {
 
@@ -36,23 +39,40 @@ void InstallSignals() {
 
 void Say(const std::string& text) { std::cerr << "dravfeed: " << text << std::endl; }
 
-std::unique_ptr<drav::feed::CaseSource> LoadCases(const dravfeed::FeedOptions& options,
-                                                  const drav::feed::RecordBuilder& builder) {
+// Where the cases come from: a capture, cases generated on demand, or a
+// case log that a live feed fills while it is served.
+struct Cases {
+  std::unique_ptr<drav::feed::CaseSource> fixed;
+  std::unique_ptr<drav::feed::CaptureWriter> capture;
+  std::unique_ptr<drav::feed::CaseLog> log;
+  std::unique_ptr<dravfeed::LiveFeed> feed;  // declared last: stops first
+  const drav::feed::CaseSource& Source() const { return fixed ? *fixed : *log; }
+};
+
+bool IsLive(const dravfeed::FeedOptions& options) {
+  return !options.csvPath.empty() || options.rate > 0 || !options.capturePath.empty();
+}
+
+void OpenCases(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilder& builder,
+               Cases& cases) {
   using namespace drav::feed;
-  if (options.generate)
-    return std::make_unique<GeneratedCases>(builder, options.generateCount);
-  if (options.csvPath == "-") {
-    std::stringstream all;
-    all << std::cin.rdbuf();
-    return std::make_unique<MemoryCases>(LoadCsvCases(all, builder, options.header));
+  if (!IsLive(options)) {
+    cases.fixed = std::make_unique<GeneratedCases>(builder, options.generateCount);
+    return;
   }
-  std::ifstream file(options.csvPath, std::ios::binary);
-  if (!file) throw InputError("cannot open " + options.csvPath);
-  try {
-    return std::make_unique<MemoryCases>(LoadCsvCases(file, builder, options.header));
-  } catch (const InputError& error) {
-    throw InputError(options.csvPath + ", " + error.what());
+  cases.log = std::make_unique<CaseLog>(builder.List().RecordBytes(), options.memoryBytes);
+  if (!options.capturePath.empty()) {
+    cases.capture = std::make_unique<CaptureWriter>(options.capturePath, options.variables, options.order);
+    cases.log->CopyTo(cases.capture->Descriptor());
   }
+  cases.feed = std::make_unique<dravfeed::LiveFeed>(options, builder, *cases.log, Say);
+}
+
+// Said once, before serving: a live input may have ended already, but its
+// cases are still served as a live input's are.
+std::string Describe(const drav::feed::CaseSource& cases, bool live) {
+  if (live) return "live input";
+  return std::to_string(cases.CaseCount()) + " cases";
 }
 
 drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
@@ -63,7 +83,7 @@ drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
   serve.lingerMs = options.lingerMs;
   serve.forever = options.forever;
   if (options.verbose) serve.onEvent = Say;
-  std::string count = std::to_string(cases.CaseCount()) + " cases";
+  std::string count = Describe(cases, IsLive(options));
   if (options.useSocket) {
     SocketServer server(cases, options.order, options.port, options.bindAddress, serve);
     Say("listening on port " + std::to_string(server.Port()) + ", " + count);
@@ -72,6 +92,14 @@ drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
   PipeServer server(cases, options.order, options.pipePath, options.rewindPipePath, serve);
   Say("serving " + count + " on " + options.pipePath);
   return server.Serve();
+}
+
+int Finish(const dravfeed::FeedOptions& options, const drav::feed::ServeStats& stats, int status) {
+  if (stats.cancelled) return 128 + stopSignal;
+  if (options.verbose)
+    Say("done: " + std::to_string(stats.passes) + " passes, " + std::to_string(stats.rewinds) +
+        " rewinds, " + std::to_string(stats.seeks) + " seeks");
+  return status;
 }
 
 }  // namespace
@@ -94,15 +122,22 @@ int main(int argc, char** argv) {
   }
   InstallSignals();
   try {
+    if (!options.replayPath.empty()) {
+      drav::feed::CapturedCases captured(options.replayPath);
+      options.order = captured.Order();
+      return Finish(options, Serve(options, captured), kDone);
+    }
     drav::feed::VariableList list = drav::feed::VariableList::Parse(options.variables);
     drav::feed::RecordBuilder builder(list, options.order);
-    std::unique_ptr<drav::feed::CaseSource> cases = LoadCases(options, builder);
-    drav::feed::ServeStats stats = Serve(options, *cases);
-    if (stats.cancelled) return 128 + stopSignal;
-    if (options.verbose)
-      Say("done: " + std::to_string(stats.passes) + " passes, " + std::to_string(stats.rewinds) +
-          " rewinds, " + std::to_string(stats.seeks) + " seeks");
-    return kDone;
+    Cases cases;
+    OpenCases(options, builder, cases);
+    drav::feed::ServeStats stats = Serve(options, cases.Source());
+    int status = kDone;
+    if (cases.feed) {
+      cases.feed->Stop();
+      status = cases.feed->Refused() ? kRefused : cases.feed->Failed() ? kFailed : kDone;
+    }
+    return Finish(options, stats, status);
   } catch (const drav::feed::InputError& error) {
     Say(error.what());
     return kRefused;

@@ -27,6 +27,15 @@ const struct {
                     {"markdown", OutputFormat::kMarkdown}, {"raw", OutputFormat::kRaw},
                     {"none", OutputFormat::kNone}};
 
+// A number of seconds above 0 (and below a day), such as 5 or 0.5.
+bool ReadSeconds(const std::string& text, double& seconds) {
+  char* end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(parsed > 0) || parsed > 86400) return false;
+  seconds = parsed;
+  return true;
+}
+
 bool ReadOutput(const std::string& text, OutputFormat& output) {
   for (const auto& row : kOutputNames) {
     if (text == row.name) {
@@ -113,6 +122,9 @@ std::string ApplyValued(const std::string& name, const std::string& value, Optio
     if (!ReadCount(value, 1, o.passes)) return "--passes: expects a whole number of 1 or more, not '" + value + "'";
   } else if (name == "--seek") {
     if (!ReadCount(value, 0, o.seek)) return "--seek: expects a case number of 0 or more, not '" + value + "'";
+  } else if (name == "--summary-every") {
+    if (!ReadSeconds(value, o.summaryEvery))
+      return "--summary-every: expects a number of seconds above 0, not '" + value + "'";
   } else if (name == "--limit") {
     if (!ReadCount(value, 0, o.limit)) return "--limit: expects a whole number of 0 or more, not '" + value + "'";
   }
@@ -120,9 +132,9 @@ std::string ApplyValued(const std::string& name, const std::string& value, Optio
 }
 
 bool IsValued(const std::string& name) {
-  static const char* const kValued[] = {"--plugin", "--catalogs", "-f",      "--file", "--output",
+  static const char* const kValued[] = {"--plugin", "--catalogs", "-f",      "--file",   "--output",
                                         "--passes", "--seek",     "--limit", "--columns", "--na",
-                                        "--dictionary-file"};
+                                        "--dictionary-file", "--summary-every"};
   for (const char* valued : kValued) {
     if (name == valued) return true;
   }
@@ -251,6 +263,10 @@ Options:
                          --output raw)
   --summary              after each pass, print per numeric variable its
                          valid N, mean, SD, min and max; per string variable N
+  --summary-every SECONDS
+                         during a pass, print the running summary so far every
+                         SECONDS (on standard error; on standard output with
+                         --output none), for live streams whose pass goes on
   --passes N             read the stream N times; each pass after the first
                          rewinds (the command needs REWINDABLE)
   --seek K               start every pass at case K (counted from 0; needs

@@ -21,6 +21,7 @@ struct Options {
   std::optional<std::string> missing;  // --na TEXT; unset: each format's own spelling
   bool header = true;          // --no-header clears it
   bool summary = false;
+  double summaryEvery = 0;  // --summary-every SECONDS during a pass; 0: never
   long long passes = 1;
   long long seek = -1;      // -1: no seek
   long long limit = -1;     // -1: every case

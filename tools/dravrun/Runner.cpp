@@ -23,8 +23,10 @@
 #include "tools/dravrun/CommandFacts.h"
 #include "tools/dravrun/Dictionary.h"
 #include "tools/dravrun/Plugin.h"
+#include "tools/dravrun/OutputFlusher.h"
 #include "tools/dravrun/ProgressMeter.h"
 #include "tools/dravrun/Summary.h"
+#include "tools/dravrun/SummaryTicker.h"
 
 namespace dravrun {
 namespace {
@@ -138,7 +140,9 @@ class PassReader {
         columns_(std::move(columns)),
         writer_(MakeCaseWriter(o.output, s.out, columns_, WriterSettings{o.missing})),
         summary_(columns_),
-        progress_(s.err, ProgressEnabled(o, s.err), isatty(fileno(s.err)) != 0) {}
+        progress_(s.err, ProgressEnabled(o, s.err), isatty(fileno(s.err)) != 0),
+        ticker_(o.output == OutputFormat::kNone ? s.out : s.err, o.summaryEvery),
+        flusher_(s.out) {}
 
   int ReadAllPasses() {
     if (options_.dictionary && !WriteDictionary()) return kExitUsage;
@@ -194,6 +198,7 @@ class PassReader {
 
     summary_.Clear();
     progress_.StartPass();
+    ticker_.StartPass();
     const PassCount count = UsesEachCase() ? ReadEachCase(*iterator) : CountCases(*iterator);
     // At a clean end of the data the source records where it ended; when a
     // seek, or a rewind over a socket, could not reach the feeder the count
@@ -222,7 +227,9 @@ class PassReader {
   // The case limit, as the largest count a pass may reach.
   long long CaseLimit() const { return options_.limit >= 0 ? options_.limit : LLONG_MAX; }
 
-  bool UsesEachCase() const { return writer_ || options_.summary || progress_.Enabled(); }
+  bool UsesEachCase() const {
+    return writer_ || options_.summary || progress_.Enabled() || ticker_.Enabled();
+  }
 
   // Nothing looks at the cases: the loop is the iterator's alone, so that
   // dravrun --output none reads as fast as the plug-in delivers.
@@ -232,6 +239,13 @@ class PassReader {
     while (count.cases < limit && iterator.Next()) ++count.cases;
     count.stoppedEarly = count.cases == limit;
     return count;
+  }
+
+  // While the plug-in waits for data, the flusher may hand on what is
+  // buffered.
+  bool NextCase(DRAV_InputCaseIterator& iterator) {
+    OutputFlusher::WaitingForCase waiting(flusher_);
+    return iterator.Next();
   }
 
   PassCount ReadEachCase(DRAV_InputCaseIterator& iterator) {
@@ -246,7 +260,7 @@ class PassReader {
         count.stoppedEarly = true;
         break;
       }
-      if (!iterator.Next()) break;
+      if (!NextCase(iterator)) break;
       ++count.cases;
       if (writer_) {
         errno = 0;
@@ -256,8 +270,9 @@ class PassReader {
           break;
         }
       }
-      if (options_.summary) summary_.Add(values);
+      if (options_.summary || ticker_.Enabled()) summary_.Add(values);
       progress_.Update(count.cases);
+      ticker_.Update(summary_, count.cases);
     }
     return count;
   }
@@ -287,7 +302,7 @@ class PassReader {
     // ferror takes the stream's lock (dravrun writes from one thread).
     if (!outputFailed_ && ferror_unlocked(streams_.out)) {
       outputFailed_ = true;
-      outputErrno_ = errno != 0 ? errno : EIO;
+      outputErrno_ = errno != 0 ? errno : flusher_.FailedErrno() != 0 ? flusher_.FailedErrno() : EIO;
     }
     return outputFailed_;
   }
@@ -316,6 +331,8 @@ class PassReader {
   std::unique_ptr<CaseWriter> writer_;
   Summary summary_;
   ProgressMeter progress_;
+  SummaryTicker ticker_;
+  OutputFlusher flusher_;  // last: it stops before the streams' users go
   bool outputFailed_ = false;
   int outputErrno_ = 0;
   long long mostCasesFromStart_ = 0;  // the most cases a pass from case 0 gave

@@ -1,0 +1,42 @@
+#pragma once
+// Reads CSV text as it arrives (standard input, a pipe, a socket, a file
+// that is still being written) and adds its cases to a case log. Every case
+// whose line has ended is published before the reader waits for more input,
+// so a case is served as soon as its line is there, and the cases of a large
+// read go out together.
+#include <atomic>
+#include <cstdint>
+
+#include "feeder/CaseLog.h"
+#include "feeder/RecordBuilder.h"
+
+namespace drav {
+namespace feed {
+
+struct LiveInputOptions {
+  bool header = false;  // the first record names the columns; skip it
+  // At the end of a regular file, wait for more as `tail -f` does; the
+  // input then never ends by itself.
+  bool follow = false;
+  // Set from another thread to make the reading stop within 100 ms.
+  const std::atomic<bool>* stop = nullptr;
+};
+
+struct LiveInputResult {
+  std::int64_t cases = 0;
+  // The line of a last record that the end of the input cut (its line has
+  // no end); that record is not served. 0 when there is none. A regular
+  // file read once may end without a line end, as files often do.
+  long cutLine = 0;
+  bool stopped = false;  // ended by the stop flag
+};
+
+// Reads `fd` (not owned) until the input ends or `stop` is set, then ends
+// the log's input. Throws InputError for bad CSV data (every case before the
+// bad one is published first, and the log's input is ended), FeederError
+// when reading fails.
+LiveInputResult ReadLiveCsv(int fd, const RecordBuilder& builder, CaseLog& log,
+                            const LiveInputOptions& options);
+
+}  // namespace feed
+}  // namespace drav
