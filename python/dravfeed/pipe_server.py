@@ -39,6 +39,15 @@ def _refuse_non_fifo(path):
                               "choose another path", path)
 
 
+def _remove_fifo(path):
+    """Removes a FIFO at `path`; the reader may have removed the data pipe already."""
+    try:
+        if stat.S_ISFIFO(os.lstat(path).st_mode):
+            os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
 def _place_fresh_fifo(path):
     """A new, empty FIFO at `path`, made beside it and renamed into place."""
     folder, base = os.path.split(path)
@@ -225,8 +234,8 @@ class PipeFeeder:
                 os.close(fd)
         self.out = self.gate = None
         for path in (self.data_path, self.rewind_path):
-            if path is not None and os.path.exists(path) and stat.S_ISFIFO(os.stat(path).st_mode):
-                os.remove(path)
+            if path is not None:
+                _remove_fifo(path)
 
 
 def serve_pipe(rows, variables, path, rewind_path=None, linger=2.0, ready=None):

@@ -24,8 +24,8 @@ class Refused(ValueError):
 def is_missing(value):
     if value is None:
         return True
-    if isinstance(value, float):
-        return math.isnan(value)
+    if isinstance(value, numbers.Real):  # float NaN and numpy's of every width
+        return value != value
     # NaT (numpy and pandas) and pandas.NA do not equal themselves and are
     # no plain numbers; checked by name so that neither library is needed.
     return type(value).__name__ in ("NaTType", "NAType") or _is_numpy_nat(value)
