@@ -12,6 +12,10 @@ from collections.abc import Mapping
 from . import columns, wire
 from .errors import ValueDoesNotFit
 from .values import Refused, converter
+from .variables import NUMBER
+
+
+_INFINITY = float("inf")
 
 
 class RowPacker:
@@ -22,7 +26,7 @@ class RowPacker:
         codes = ["%ds" % v.size if v.width else "d" for v in self.variables]
         self.struct = struct.Struct(wire.struct_order(byte_order) + "".join(codes))
         self.converters = [converter(v) for v in self.variables]
-        assert self.struct.size == variables.record_bytes
+        self.numbers_only = all(v.kind == NUMBER for v in self.variables)
 
     def values_of(self, row, number):
         if isinstance(row, Mapping):
@@ -38,6 +42,14 @@ class RowPacker:
 
     def pack(self, row, number):
         """The record of `row`, the `number`th row served (counted from 0)."""
+        if self.numbers_only and type(row) in (list, tuple):
+            # Rows of plain numbers, the common case, in one call: anything
+            # struct refuses, and infinities, take the careful way below.
+            try:
+                if _INFINITY not in row and -_INFINITY not in row:
+                    return self.struct.pack(*row)
+            except (struct.error, TypeError, OverflowError):
+                pass
         converted = []
         for variable, convert, value in zip(self.variables, self.converters,
                                             self.values_of(row, number)):
