@@ -6,11 +6,11 @@
 Three feeders serve the same N rows x 10 float columns to
 `dravrun --output none` over loopback TCP, each K times in turns:
 
-  struct rows   examples/feeder.py's way: struct.pack row by row from Python
-                values (the DataFrame's rows as lists, made before the clock
-                starts), then a plain socket
+  struct rows   examples/feeder.py's way: struct.pack row by row, over the
+                DataFrame's rows (itertuples), then a plain socket
   dravfeed      serve_socket(frame, ...): numpy packs the DataFrame
-  dravfeed rows serve_socket(list of rows, ...): the standard-library path
+  dravfeed rows serve_socket(list of rows, ...): the standard-library path,
+                from the rows as Python lists (made before the clock starts)
 
 A run's clock starts before the feeder packs anything and stops when dravrun
 exits, so it holds packing, dravrun's start, connecting and reading. The
@@ -39,10 +39,10 @@ except ImportError:
 COLUMNS = 10
 
 
-def struct_rows_feeder(rows, ready):
+def struct_rows_feeder(frame, ready):
     """examples/feeder.py's serving, one pass: probe, every row packed with struct, STOP."""
-    record = struct.Struct("=%dd" % COLUMNS)
-    data = b"".join(record.pack(*row) for row in rows)
+    layout = "=%dd" % COLUMNS
+    data = b"".join(struct.pack(layout, *row) for row in frame.itertuples(index=False, name=None))
     with socket.create_server(("127.0.0.1", 0)) as server:
         ready(server.getsockname()[1])
         conn, _ = server.accept()
@@ -89,7 +89,7 @@ def main():
     variables = dravfeed.variables_for(frame)
     rows = frame.values.tolist()
     feeders = {
-        "struct rows (examples/feeder.py)": lambda ready: struct_rows_feeder(rows, ready),
+        "struct rows (examples/feeder.py)": lambda ready: struct_rows_feeder(frame, ready),
         "dravfeed, DataFrame (numpy)": lambda ready: dravfeed.serve_socket(
             frame, variables, rewind=False, ready=ready),
         "dravfeed, list of rows (standard library)": lambda ready: dravfeed.serve_socket(

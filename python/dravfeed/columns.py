@@ -26,27 +26,50 @@ def is_frame(rows):
 
 
 def pack_table(rows, variables, byte_order):
-    """The records of a DataFrame or a numpy array, or None for any other kind of rows."""
+    """The records of a DataFrame or a numpy array (bytes, or a byte view of an array),
+    or None for any other kind of rows."""
     if numpy is None or not (is_frame(rows) or isinstance(rows, numpy.ndarray)):
         return None
-    table = _columns_of(rows, variables)
     order = "=" if byte_order == wire.NATIVE else wire.struct_order(byte_order)
+    matrix = _numbers_matrix(rows, variables)
+    if matrix is not None:  # the common case: numbers only, converted in one go
+        records = numpy.ascontiguousarray(matrix, dtype=order + "f8")
+        return memoryview(records.view(numpy.uint8).reshape(-1))
+    table = _columns_of(rows, variables)
     layout = numpy.dtype({
         "names": ["c%d" % i for i in range(len(variables))],
         "formats": ["S%d" % v.size if v.width else order + "f8" for v in variables],
         "offsets": [v.offset for v in variables],
         "itemsize": variables.record_bytes,
     })
-    count = len(table[0]) if table else 0
-    if all(not v.width for v in variables):  # numbers only: a plain matrix is faster
-        records = numpy.empty((count, len(variables)), dtype=order + "f8")
-        for i, (variable, column) in enumerate(zip(variables, table)):
-            records[:, i] = _column_values(variable, column)
-        return records.tobytes()
-    records = numpy.empty(count, dtype=layout)
+    records = numpy.empty(len(table[0]) if table else 0, dtype=layout)
     for i, (variable, column) in enumerate(zip(variables, table)):
         records["c%d" % i] = _column_values(variable, column)
     return records.tobytes()
+
+
+def _numbers_matrix(rows, variables):
+    """Rows of plain numbers for numeric variables as one float64 matrix, else None."""
+    if any(v.width for v in variables):
+        return None
+    if is_frame(rows):
+        if all(v.name in list(rows.columns) for v in variables):
+            rows = rows[[v.name for v in variables]]
+        if not all(isinstance(d, numpy.dtype) and d.kind in _NUMERIC_KINDS for d in rows.dtypes):
+            return None
+        _check_count(rows.shape[1], variables)
+        matrix = rows.to_numpy(dtype="float64")
+    elif rows.dtype.kind in _NUMERIC_KINDS and rows.ndim in (1, 2):
+        matrix = rows.reshape(-1, 1) if rows.ndim == 1 else rows
+        _check_count(matrix.shape[1], variables)
+    else:
+        return None
+    infinite = numpy.isinf(matrix)
+    if infinite.any():
+        row, column = divmod(int(numpy.flatnonzero(infinite)[0]), matrix.shape[1])
+        raise ValueDoesNotFit(row, variables[column].name, matrix[row, column],
+                              "is infinite, which no format can show")
+    return matrix
 
 
 def _columns_of(rows, variables):

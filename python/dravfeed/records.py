@@ -102,4 +102,6 @@ class Cases:
         """Whole records from case `first` on, at most `max_bytes` (at least one record)."""
         start = min(max(first, 0), self.count) * self.record_bytes
         size = max(max_bytes // self.record_bytes, 1) * self.record_bytes
-        return bytes(self.data[start:start + size])
+        if self.complete:  # never grows again: a view, not a copy
+            return memoryview(self.data)[start:start + size]
+        return bytes(self.data[start:start + size])  # a view would stop it growing

@@ -15,7 +15,7 @@ from .records import Cases
 from .stats import ServeStats
 from .variables import as_variables
 
-_BATCH_BYTES = 256 * 1024
+_BATCH_BYTES = 1 << 20
 _POLL_SECONDS = 0.1
 _NEW_READER_AFTER = 1.0  # a connection silent this long is a new reader, not a pass
 
@@ -142,9 +142,9 @@ class SocketFeeder:
         """Records from the connection's next case; a live source is asked for one more row."""
         if connection.next_case >= self.cases.count and not self.cases.produce():
             return b""
-        records = self.cases.records(connection.next_case, _BATCH_BYTES)
+        records = memoryview(self.cases.records(connection.next_case, _BATCH_BYTES))
         connection.next_case += len(records) // self.cases.record_bytes
-        return memoryview(records)  # sent in pieces without copying the rest each time
+        return records  # a view: sent in pieces without copying the rest each time
 
     def finish(self, connection):
         # Shutting only our side lets the reader see the end while its "STOP"
