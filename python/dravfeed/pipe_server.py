@@ -188,7 +188,7 @@ class PipeFeeder:
             self.end_pass()
 
     def next_records(self):
-        if self.next_case >= self.cases.count and not self.cases.produce():
+        if not self.cases.reach(self.next_case):
             return b""
         records = self.cases.records(self.next_case, _BATCH_BYTES)
         self.next_case += len(records) // self.cases.record_bytes

@@ -98,6 +98,13 @@ class Cases:
         self.count += 1
         return True
 
+    def reach(self, case):
+        """True once case `case` is ready, pulling rows from a live source as far as needed."""
+        while case >= self.count:
+            if not self.produce():
+                return False
+        return True
+
     def records(self, first, max_bytes):
         """Whole records from case `first` on, at most `max_bytes` (at least one record)."""
         start = min(max(first, 0), self.count) * self.record_bytes

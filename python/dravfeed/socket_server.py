@@ -139,8 +139,8 @@ class SocketFeeder:
             budget -= sent
 
     def next_records(self, connection):
-        """Records from the connection's next case; a live source is asked for one more row."""
-        if connection.next_case >= self.cases.count and not self.cases.produce():
+        """Records from the connection's next case; a live source is asked for rows up to it."""
+        if not self.cases.reach(connection.next_case):
             return b""
         records = memoryview(self.cases.records(connection.next_case, _BATCH_BYTES))
         connection.next_case += len(records) // self.cases.record_bytes
