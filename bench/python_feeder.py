@@ -68,7 +68,8 @@ def timed_run(dravrun, variables, feeder):
         sys.exit("python_feeder: the feeder never listened")
     command = variables.get_data(socket=port[0], host="127.0.0.1", rewindable=False)
     reader = subprocess.run([dravrun, "--output", "none", "--no-progress", command],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=300)
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                            timeout=300)
     seconds = time.perf_counter() - started
     thread.join(60)
     if reader.returncode != 0 or thread.is_alive():
@@ -114,7 +115,8 @@ def main():
     print("%-44s  %10s  %8s  %s" % ("target", "figure", "needed", "status"))
     for name, figure, needed in (("dravfeed DataFrame rows/s", fast, 3e6),
                                  ("dravfeed DataFrame / struct rows", fast / baseline, 5.0)):
-        print("%-44s  %10.2f  %8.2f  %s" % (name, figure, needed, "met" if figure >= needed else "NOT MET"))
+        status = "met" if figure >= needed else "NOT MET"
+        print("%-44s  %10.2f  %8.2f  %s" % (name, figure, needed, status))
 
 
 if __name__ == "__main__":

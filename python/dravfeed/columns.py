@@ -126,7 +126,8 @@ def _finite(variable, doubles):
     infinite = numpy.flatnonzero(numpy.isinf(doubles))
     if len(infinite):
         row = int(infinite[0])
-        raise ValueDoesNotFit(row, variable.name, doubles[row], "is infinite, which no format can show")
+        raise ValueDoesNotFit(row, variable.name, doubles[row],
+                              "is infinite, which no format can show")
     return doubles
 
 

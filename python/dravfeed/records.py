@@ -33,7 +33,8 @@ class RowPacker:
             try:
                 return [row[v.name] for v in self.variables]
             except KeyError as missing:
-                raise ValueError("row %d has no value for variable %s" % (number, missing.args[0])) from None
+                raise ValueError("row %d has no value for variable %s"
+                                 % (number, missing.args[0])) from None
         values = list(row) if not isinstance(row, (str, bytes)) else [row]
         if len(values) != len(self.variables):
             raise ValueError("row %d has %d values for %d variables"

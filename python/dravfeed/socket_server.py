@@ -58,7 +58,8 @@ class SocketFeeder:
             poller = select.poll()
             poller.register(self.listener, select.POLLIN)
             for connection in self.connections:
-                poller.register(connection.sock, select.POLLIN | (select.POLLOUT if connection.sending else 0))
+                writable = select.POLLOUT if connection.sending else 0
+                poller.register(connection.sock, select.POLLIN | writable)
             ready = dict(poller.poll(_POLL_SECONDS * 1000))
             if ready.get(self.listener.fileno()):
                 self.accept_all()

@@ -1,4 +1,5 @@
-"""dravfeed's servers read by the real dravrun: transports, byte orders, passes, live rows, departures."""
+"""dravfeed's servers read by the real dravrun: transports, byte orders, passes, live rows,
+values, and readers that leave."""
 import datetime
 import itertools
 import os
@@ -53,7 +54,8 @@ class PassesAndSeeks(unittest.TestCase):
                 self.assertEqual(len(csv_rows(out)), 5)
                 started = time.monotonic()
                 self.assertEqual(served.stats().passes, 1)
-                self.assertLess(time.monotonic() - started, 20, "it waited for a reader that cannot come")
+                self.assertLess(time.monotonic() - started, 20,
+                                "it waited for a reader that cannot come")
                 if transport == "pipe":
                     self.assertFalse(os.path.exists(served.path))
 
@@ -165,7 +167,8 @@ class Values(unittest.TestCase):
 class ValuesThatDoNotFit(unittest.TestCase):
     CASES = [
         ("x F8", [(1,), ("twelve",)], 1, "x", "is not a number"),
-        ("x F8 d DATE11", [(1, "2024-01-01"), (2, "2024-02-30")], 1, "d", "not a day of the calendar"),
+        ("x F8 d DATE11", [(1, "2024-01-01"), (2, "2024-02-30")], 1, "d",
+         "not a day of the calendar"),
         ("d DATETIME20", [("2024-01-01T10:00:00+02:00",)], 0, "d", "time zone"),
         ("t TIME8", [("noon",)], 0, "t", "not a time"),
         ("x F8", [(1,), (2,), (float("inf"),)], 2, "x", "infinite"),
@@ -180,7 +183,8 @@ class ValuesThatDoNotFit(unittest.TestCase):
                     with self.assertRaises(dravfeed.ValueDoesNotFit) as raised:
                         dravfeed.serve_socket(rows, variables) if transport == "socket" else \
                             dravfeed.serve_pipe(rows, variables, "/nonexistent/never-made")
-                    self.assertEqual((raised.exception.row, raised.exception.variable), (row, variable))
+                    error = raised.exception
+                    self.assertEqual((error.row, error.variable), (row, variable))
                     self.assertIn("row %d, variable %s" % (row, variable), str(raised.exception))
                     self.assertIn(why, str(raised.exception))
 

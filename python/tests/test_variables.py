@@ -18,7 +18,8 @@ class Layout(unittest.TestCase):
         for word, kind, width, size in table:
             with self.subTest(format=word):
                 variable = dravfeed.Variables("v " + word)[0]
-                self.assertEqual((variable.kind, variable.width, variable.size), (kind, width, size))
+                self.assertEqual((variable.kind, variable.width, variable.size),
+                                 (kind, width, size))
 
     def test_variables_follow_each_other_in_slots(self):
         variables = dravfeed.Variables("id F8 name A20 when DATETIME")
@@ -57,7 +58,8 @@ class Commands(unittest.TestCase):
             (dict(pipe="/tmp/it's", rewind_pipe="/tmp/r"),
              "/PIPE = '/tmp/it''s' /REWINDABLE = '/tmp/r' /SEEKABLE /VARIABLES"),
             (dict(socket=5000), "/SOCKET = 5000 /REWINDABLE /SEEKABLE /VARIABLES"),
-            (dict(socket=5000, host="::1", seekable=False), "/SOCKET = 5000 /HOST = ::1 /REWINDABLE /VARIABLES"),
+            (dict(socket=5000, host="::1", seekable=False),
+             "/SOCKET = 5000 /HOST = ::1 /REWINDABLE /VARIABLES"),
             (dict(socket=5000, rewindable=False), "/SOCKET = 5000 /VARIABLES"),
         ]
         for arguments, middle in table:
