@@ -14,10 +14,10 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 PACKAGE_BUILD ?= build-package
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
-              libbenchmark-dev python3 python3-numpy procps \
+              libbenchmark-dev python3 python3-numpy python3-pandas procps \
               help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux
 
-.PHONY: all deps build build-asan test test-plain test-asan package test-package demo clean
+.PHONY: all deps build build-asan install test test-plain test-asan package test-package demo clean
 
 all: build
 
@@ -46,6 +46,10 @@ build: $(BUILD)/CMakeCache.txt
 
 build-asan: $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# Into the prefix the build was configured with (/usr/local), or PREFIX=DIR.
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 # A test runs once: one that fails now and then is a failing test.
 test-plain: $(BUILD)/CMakeCache.txt

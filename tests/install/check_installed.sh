@@ -7,7 +7,8 @@
 # loads the installed plug-in and reads a pipe stream from dravfeed; a
 # refused command gets its text from the installed catalog, which
 # DRAVSTREAM_CATALOGS can replace; --help, the man pages and the bash
-# completions work. The feeder library is a shared library with a SONAME
+# completions work. The Python package dravfeed serves a DataFrame from
+# its installed folder. The feeder library is a shared library with a SONAME
 # that needs nothing of the server's runtime, and a program built against it
 # with find_package and again with pkg-config serves cases to dravrun.
 # COMPILER_FLAGS go to those builds (the sanitizer flags of the tree tested).
@@ -81,6 +82,26 @@ end_feeder dravfeed
 1,c1
 2,c2" ] || fail "dravrun printed: $(cat "$work/out")"
 contains "$work/err" "3 cases"
+
+# ---- The Python package, fed a DataFrame as the README shows -------------------
+python_dir=$(dirname "$(dirname "$(one_path -path '*/dravfeed/__init__.py')")")
+cat > "$work/feed.py" <<'EOF'
+import sys
+import pandas as pd
+import dravfeed
+frame = pd.DataFrame({"id": [1, 2], "name": ["first", "second"]})
+assert dravfeed.__file__.startswith(sys.argv[2]), dravfeed.__file__
+dravfeed.serve_pipe(frame, dravfeed.variables_for(frame), sys.argv[1])
+EOF
+start_feeder env PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 \
+  "$work/feed.py" "$work/cases" "$python_dir"
+timeout 60 dravrun --no-progress \
+  "GET DATA /TYPE = STREAM /PIPE = '$work/cases' /VARIABLES = id F12 name A6." > "$work/out" 2> "$work/err" ||
+  fail "dravrun reading the Python feeder failed: $(cat "$work/err")"
+end_feeder "the Python feeder"
+[ "$(cat "$work/out")" = "id,name
+1,first
+2,second" ] || fail "dravrun printed from the Python feeder: $(cat "$work/out")"
 
 # ---- Message texts from the installed catalogs --------------------------------
 catalog=$(one_path -path '*/dravstream/catalogs/korvel.err')
