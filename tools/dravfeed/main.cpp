@@ -1,7 +1,9 @@
 // dravfeed: serves a CSV input (read live), generated cases or a capture to a
 // stream reader.
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -37,7 +39,19 @@ void InstallSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-void Say(const std::string& text) { std::cerr << "dravfeed: " << text << std::endl; }
+// The input's reader thread speaks too: each line goes out in one write, so
+// two messages never interleave (a reader of our standard error looks for
+// whole lines such as "dravfeed: serving").
+void Say(const std::string& text) {
+  const std::string line = "dravfeed: " + text + "\n";
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
 
 // Where the cases come from: a capture, cases generated on demand, or a
 // case log that a live feed fills while it is served.
