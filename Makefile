@@ -9,7 +9,8 @@ JOBS       ?= $(shell nproc)
 PACKAGE_BUILD ?= build-package
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
               libbenchmark-dev python3 procps \
-              help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux
+              help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux \
+              nats-server libnats-dev
 
 .PHONY: all deps build build-asan test test-plain test-asan package test-package demo clean
 
