@@ -91,6 +91,9 @@ class ServingThread {
 class FeedProcess {
  public:
   explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "");
+  // Another program (found on PATH), run the same way.
+  FeedProcess(const std::string& program, const std::vector<std::string>& arguments,
+              const std::string& stdinText = "");
   ~FeedProcess();
   // Reads standard error until a line holds `text`; returns that line.
   std::string WaitForLine(const std::string& text);
