@@ -179,19 +179,30 @@ bool JetStreamCases::State::Position(std::int64_t wanted, std::string& problem) 
     problem = "the stream's first message holds no case before " + std::to_string(lowFirst);
     return false;
   }
-  // The last message whose first case is at most `wanted`.
+  // The last message whose first case is at most `wanted`. Messages hold
+  // kCasesPerMessage cases but for a few short ones, so the first probe
+  // guesses from that and its neighbour usually confirms it; a binary
+  // search finishes what the guess left open.
   std::uint64_t high = last;
-  while (low < high) {
-    std::uint64_t probe = low + (high - low + 1) / 2;
+  auto probe = [&](std::uint64_t at) -> bool {
     std::int64_t first = 0;
-    std::uint64_t found = probe;
+    std::uint64_t found = at;
     if (!firstAtOrAfter(found, high, first)) return false;
     if (found != 0 && first <= wanted) {
       low = found;
       lowFirst = first;
     } else {
-      high = probe - 1;
+      high = at - 1;
     }
+    return true;
+  };
+  if (low < high) {
+    const std::uint64_t guess = low + static_cast<std::uint64_t>((wanted - lowFirst) / jetstream::kCasesPerMessage);
+    if (!probe(std::min(std::max(guess, low + 1), high))) return false;
+    if (low < high && !probe(low + 1)) return false;
+  }
+  while (low < high) {
+    if (!probe(low + (high - low + 1) / 2)) return false;
   }
   jsSubOptions subscribe;
   jsSubOptions_Init(&subscribe);

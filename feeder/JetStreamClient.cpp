@@ -81,6 +81,7 @@ bool Client::Describe(StreamState& state, std::string& problem) const {
   state.firstSequence = info->State.Msgs == 0 ? 0 : info->State.FirstSeq;
   state.lastSequence = info->State.Msgs == 0 ? 0 : info->State.LastSeq;
   state.subject = info->Config && info->Config->SubjectsLen > 0 ? info->Config->Subjects[0] : "";
+  direct_ = info->Config && info->Config->AllowDirect;
   jsStreamInfo_Destroy(info);
   return true;
 }
@@ -88,8 +89,16 @@ bool Client::Describe(StreamState& state, std::string& problem) const {
 Message Client::Get(std::uint64_t sequence, bool& missing, std::string& problem) const {
   natsMsg* message = nullptr;
   jsErrCode code = static_cast<jsErrCode>(0);
-  natsStatus status =
-      js_GetMsg(&message, context_, address_.stream.c_str(), sequence, nullptr, &code);
+  natsStatus status;
+  if (direct_) {
+    // The message as it was published, from any replica: no JSON, no base64.
+    jsDirectGetMsgOptions options;
+    jsDirectGetMsgOptions_Init(&options);
+    options.Sequence = sequence;
+    status = js_DirectGetMsg(&message, context_, address_.stream.c_str(), nullptr, &options);
+  } else {
+    status = js_GetMsg(&message, context_, address_.stream.c_str(), sequence, nullptr, &code);
+  }
   missing = status == NATS_NOT_FOUND || code == JSNoMessageFoundErr;
   if (status != NATS_OK && !missing)
     problem = Problem("cannot read message " + std::to_string(sequence) + " of " + address_.stream,

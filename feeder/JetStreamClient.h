@@ -5,6 +5,7 @@
 // header, so it is not installed).
 #include <nats/nats.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,6 +58,9 @@ class Client {
   natsOptions* options_ = nullptr;
   natsConnection* connection_ = nullptr;
   jsCtx* context_ = nullptr;
+  // The stream answers direct gets (seen by Describe; the streams dravfeed
+  // makes do), which a seek's probes use.
+  mutable std::atomic<bool> direct_{false};
 };
 
 // "what: the client's reason", for a failed call.

@@ -2,9 +2,10 @@
 // Appends cases to a NATS JetStream stream as the case log (see
 // JetStreamLayout.h): whole messages of about kCasesPerMessage records,
 // each published on the condition that the stream's last message is still
-// the one this producer saw. When another producer came first, the
-// publisher reads the new end and numbers its batch after it, so any number
-// of producers append whole batches with no case number twice and no hole.
+// the one this producer saw (a window of them in flight, each expecting the
+// one before). When another producer came first, the publisher reads the
+// new end and numbers its batches after it, so any number of producers
+// append whole batches with no case number twice and no hole.
 #include <csignal>
 #include <cstdint>
 #include <string>
