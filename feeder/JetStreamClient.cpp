@@ -41,6 +41,9 @@ Client::Client(const StreamAddress& address, int waitMs) : address_(address), wa
   if (status == NATS_OK) status = natsOptions_SetAllowReconnect(options_, true);
   if (status == NATS_OK) status = natsOptions_SetMaxReconnect(options_, -1);
   if (status == NATS_OK) status = natsOptions_SetReconnectWait(options_, 100);
+  // Messages are batches of tens of kilobytes: read the socket in large
+  // pieces, so one read brings many of them.
+  if (status == NATS_OK) status = natsOptions_SetIOBufSize(options_, 1 << 20);
   if (status != NATS_OK) {
     natsOptions_Destroy(options_);
     throw FeederError(Problem("cannot set up the NATS client", status));
