@@ -51,7 +51,8 @@ CaptureWriter::~CaptureWriter() { posix::Close(fd_); }
 
 CapturedCases::CapturedCases(const std::string& path) {
   posix::Result opened = posix::Open(path, O_RDONLY);
-  if (!opened.ok()) throw SystemError("cannot open the capture file " + path, opened.error);
+  // A capture that is not there is the user's mistake, like a missing CSV file.
+  if (!opened.ok()) throw InputError(SystemError("cannot open the capture file " + path, opened.error).what());
   fd_ = static_cast<int>(opened.value);
   try {
     ReadHeader(path);

@@ -37,8 +37,8 @@ class CaptureWriter {
 };
 
 // The cases of a capture file, served with rewinds and seeks like any
-// others. Reads the header when made; throws InputError when `path` is no
-// capture, FeederError when it cannot be read.
+// others. Reads the header when made; throws InputError when `path` cannot
+// be opened or is no capture, FeederError when it cannot be read.
 class CapturedCases : public CaseSource {
  public:
   explicit CapturedCases(const std::string& path);

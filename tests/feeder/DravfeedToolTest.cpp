@@ -56,7 +56,21 @@ TEST(DravfeedToolTest, UsageErrorsExitTwoNamingTheOption) {
   const Refusal refusals[] = {
       {with({"--generate", "3"}), "give one of --pipe PATH or --socket PORT"},
       {with({"--pipe", "p", "--socket", "0", "--generate", "3"}), "give one of --pipe"},
-      {with({"--socket", "0"}), "give one of --csv FILE or --generate N"},
+      {with({"--socket", "0"}), "give one of --csv FILE, --generate N, --replay FILE or --from URL"},
+      {with({"--socket", "0", "--generate", "3", "--create"}), "--create goes with --publish"},
+      {with({"--socket", "0", "--generate", "3", "--snapshot"}), "--snapshot goes with --from"},
+      {with({"--socket", "0", "--from", "nats://h:1/s", "--snapshot", "--follow"}),
+       "give one of --snapshot or --follow"},
+      {with({"--socket", "0", "--from", "nats://h:1/s", "--capture", "c"}), "--capture goes not with --from"},
+      {with({"--publish", "nats://h:1/s", "--socket", "0", "--generate", "3"}), "--publish serves no reader"},
+      {with({"--publish", "nats://h:1/s", "--from", "nats://h:1/t"}), "--publish takes its cases from"},
+      {with({"--socket", "0", "--generate", "3", "--replay", "c"}), "give one of --csv FILE, --generate N"},
+      {{"--socket", "0", "--replay", "c", "--variables", "x F8"}, "--variables goes not with --replay"},
+      {with({"--socket", "0", "--generate", "3", "--follow"}), "--follow goes with --csv FILE"},
+      {with({"--socket", "0", "--csv", "-", "--follow"}), "--follow goes with --csv FILE"},
+      {with({"--socket", "0", "--csv", "-", "--rate", "5"}), "--rate goes with --generate"},
+      {with({"--socket", "0", "--generate", "3", "--rate", "fast"}), "--rate takes a number"},
+      {with({"--socket", "0", "--generate", "3", "--memory", "-1"}), "--memory takes a number"},
       {{"--socket", "0", "--generate", "3"}, "--variables is required"},
       {with({"--socket", "70000", "--generate", "3"}), "--socket takes a whole number"},
       {with({"--socket", "0", "--generate", "-1"}), "--generate takes a whole number"},
@@ -71,16 +85,15 @@ TEST(DravfeedToolTest, UsageErrorsExitTwoNamingTheOption) {
   for (const Refusal& refusal : refusals) ExpectRefused(refusal, 2);
 }
 
+// Bad CSV data, which a live input may reveal late, is in DravfeedLiveTest.
 TEST(DravfeedToolTest, RefusedInputExitsOneWithLineAndColumn) {
   feedtest::Watchdog watchdog;
   feedtest::TempDir dir;
-  std::ofstream(dir.Path("bad.csv")) << "id,day\n1,2024-03-01\n2,\"x\ny\"\n";
   const Refusal refusals[] = {
       {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, "has an unknown keyword"},
-      {{"--socket", "0", "--variables", "id F8 day DATE", "--csv", dir.Path("bad.csv"), "--header"},
-       "bad.csv, line 3, column 2 (day): \"x\ny\" is not a date"},
       {{"--socket", "0", "--variables", "id F8", "--csv", dir.Path("missing.csv")},
        "cannot open"},
+      {{"--socket", "0", "--replay", dir.Path("missing.cap")}, "cannot open the capture file"},
   };
   for (const Refusal& refusal : refusals) ExpectRefused(refusal, 1);
 }
@@ -99,7 +112,7 @@ TEST(DravfeedToolTest, ServesCsvFromStandardInputOverPipesWithRewindAndSeek) {
   FeedProcess feed({"--pipe", data, "--rewind-pipe", rewind, "--variables", "id F8 day DATE",
                     "--csv", "-", "--header", "--linger", "0.3"},
                    "id,day\r\n1,2024-03-01\r\n2,\r\n3,1970-01-02T00:00:00\r\n");
-  feed.WaitForLine("serving 3 cases");
+  feed.WaitForLine("serving live input");
   int fd = feedtest::OpenForReading(data);
   std::string pass = feedtest::ReadToEnd(fd);
   close(fd);

@@ -179,15 +179,16 @@ drav::feed::ServeStats ServingThread::Join() {
 
 std::string FeedProcess::Binary() { return std::string(DRAV_BINARY_DIR) + "/bin/dravfeed"; }
 
-FeedProcess::FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText)
-    : FeedProcess(Binary(), arguments, stdinText) {}
+FeedProcess::FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText,
+                         bool keepInputOpen)
+    : FeedProcess(Program{Binary()}, arguments, stdinText, keepInputOpen) {}
 
-FeedProcess::FeedProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& stdinText) {
+FeedProcess::FeedProcess(const Program& program, const std::vector<std::string>& arguments,
+                         const std::string& stdinText, bool keepInputOpen) {
   int errPipe[2], inPipe[2];
   if (pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
-  std::vector<std::string> argv = {program};
+  std::vector<std::string> argv = {program.path};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> raw;
   for (std::string& argument : argv) raw.push_back(&argument[0]);
@@ -204,8 +205,20 @@ FeedProcess::FeedProcess(const std::string& program, const std::vector<std::stri
   close(inPipe[0]);
   stderrFd_ = errPipe[0];
   // Small inputs only: the pipe holds them without blocking.
-  if (!stdinText.empty()) (void)!write(inPipe[1], stdinText.data(), stdinText.size());
-  close(inPipe[1]);
+  stdinFd_ = inPipe[1];
+  if (!stdinText.empty()) WriteInput(stdinText);
+  if (!keepInputOpen) CloseInput();
+}
+
+void FeedProcess::WriteInput(const std::string& text) {
+  // A dravfeed that has died must fail the test, not kill it with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  (void)!write(stdinFd_, text.data(), text.size());
+}
+
+void FeedProcess::CloseInput() {
+  if (stdinFd_ >= 0) close(stdinFd_);
+  stdinFd_ = -1;
 }
 
 FeedProcess::~FeedProcess() {
@@ -214,6 +227,7 @@ FeedProcess::~FeedProcess() {
     waitpid(pid_, nullptr, 0);
   }
   if (stderrFd_ >= 0) close(stderrFd_);
+  CloseInput();
 }
 
 std::string FeedProcess::WaitForLine(const std::string& text) {

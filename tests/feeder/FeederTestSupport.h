@@ -90,10 +90,16 @@ class ServingThread {
 // captured together.
 class FeedProcess {
  public:
-  explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "");
-  // Another program (found on PATH), run the same way.
-  FeedProcess(const std::string& program, const std::vector<std::string>& arguments,
-              const std::string& stdinText = "");
+  // With `keepInputOpen`, standard input stays open after `stdinText` for
+  // WriteInput, as a live producer's would, until CloseInput.
+  explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "",
+                       bool keepInputOpen = false);
+  // Another program (looked up on PATH), run the same way.
+  struct Program {
+    std::string path;
+  };
+  FeedProcess(const Program& program, const std::vector<std::string>& arguments,
+              const std::string& stdinText = "", bool keepInputOpen = false);
   ~FeedProcess();
   // Reads standard error until a line holds `text`; returns that line.
   std::string WaitForLine(const std::string& text);
@@ -102,12 +108,16 @@ class FeedProcess {
   // Waits for the exit; returns the exit status (128 + signal when killed).
   int Wait();
   void Signal(int signal);
+  void WriteInput(const std::string& text);
+  void CloseInput();
+  pid_t Pid() const { return pid_; }
   const std::string& Stderr() const { return stderr_; }
   static std::string Binary();
 
  private:
   pid_t pid_ = -1;
   int stderrFd_ = -1;
+  int stdinFd_ = -1;
   std::string stderr_;
   int status_ = -1;
 };

@@ -56,7 +56,7 @@ class NatsServer {
  private:
   void Start(const std::string& port) {
     process_ = std::make_unique<FeedProcess>(
-        NatsServerProgram(), std::vector<std::string>{"-js", "-a", "127.0.0.1", "-p", port, "-sd", store_});
+        FeedProcess::Program{NatsServerProgram()}, std::vector<std::string>{"-js", "-a", "127.0.0.1", "-p", port, "-sd", store_});
     std::string line = process_->WaitForLine("Listening for client connections on");
     port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
     process_->WaitForLine("Server is ready");
@@ -215,6 +215,38 @@ TEST(JetStreamRead, DifferingVariableListIsRefused) {
       << output;
   EXPECT_EQ(Publish(server, "cases", {"--variables", "x F8", "--generate", "5"}, output), 1);
   EXPECT_NE(output.find("holds the variables"), std::string::npos) << output;
+}
+
+TEST(JetStreamRead, BadAddressOrUnreachableServerIsRefused) {
+  Watchdog watchdog(30);
+  TempDir dir;
+  NatsServer server(dir.Path("store"));
+  const std::string gone = server.Url("cases");
+  server.Kill();
+  struct Refusal {
+    std::string url;
+    int status;
+    const char* message;
+  };
+  const Refusal refusals[] = {
+      {"http://127.0.0.1:1/cases", 1, "is no stream address: write nats://HOST:PORT/STREAM"},
+      {"nats://127.0.0.1:1/", 1, "is no stream address"},
+      {"nats://127.0.0.1:1/a.b", 1, "the stream name \"a.b\" must be one word"},
+      {gone, 3, "cannot reach the NATS server"},
+  };
+  for (const Refusal& refusal : refusals) {
+    for (const char* side : {"--from", "--publish"}) {
+      std::vector<std::string> arguments = {side, refusal.url, "--variables", "x F8"};
+      if (std::string(side) == "--from") {
+        arguments.insert(arguments.end(), {"--socket", "0"});
+      } else {
+        arguments.insert(arguments.end(), {"--generate", "3"});
+      }
+      std::string output;
+      EXPECT_EQ(feedtest::RunFeed(arguments, output), refusal.status) << side << " " << refusal.url;
+      EXPECT_NE(output.find(refusal.message), std::string::npos) << output;
+    }
+  }
 }
 
 // ---- Producers --------------------------------------------------------------

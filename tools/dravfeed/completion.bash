@@ -3,9 +3,9 @@
 _dravfeed() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
-    --pipe|--rewind-pipe|--csv) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --pipe|--rewind-pipe|--csv|--capture|--replay) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --byte-order) COMPREPLY=($(compgen -W "native swapped" -- "$cur")); return ;;
-    --socket|--bind|--variables|--generate|--linger) COMPREPLY=(); return ;;
+    --socket|--bind|--variables|--generate|--linger|--rate|--memory) COMPREPLY=(); return ;;
   esac
   local options
   options=$("$1" --help 2>/dev/null | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)

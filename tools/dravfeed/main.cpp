@@ -89,8 +89,10 @@ void OpenCases(const dravfeed::FeedOptions& options, const drav::feed::RecordBui
   cases.feed = std::make_unique<dravfeed::LiveFeed>(options, builder, *cases.log, Say);
 }
 
-std::string Describe(const drav::feed::CaseSource& cases) {
-  if (cases.MoreMayCome()) return "live input";
+// Said once, before serving: a live input may have ended already, but its
+// cases are still served as a live input's are.
+std::string Describe(const drav::feed::CaseSource& cases, bool live) {
+  if (live) return "live input";
   return std::to_string(cases.CaseCount()) + " cases";
 }
 
@@ -102,7 +104,7 @@ drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
   serve.lingerMs = options.lingerMs;
   serve.forever = options.forever;
   if (options.verbose) serve.onEvent = Say;
-  std::string count = Describe(cases);
+  std::string count = Describe(cases, IsLive(options));
   if (options.useSocket) {
     SocketServer server(cases, options.order, options.port, options.bindAddress, serve);
     Say("listening on port " + std::to_string(server.Port()) + ", " + count);

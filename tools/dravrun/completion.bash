@@ -6,7 +6,7 @@ _dravrun() {
     -f|--file|--plugin) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --catalogs) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --output) COMPREPLY=($(compgen -W "csv tsv jsonl table none" -- "$cur")); return ;;
-    --passes|--seek|--limit) COMPREPLY=(); return ;;
+    --passes|--seek|--limit|--summary-every) COMPREPLY=(); return ;;
   esac
   if [[ $cur == -* ]]; then
     local options
