@@ -77,6 +77,7 @@ struct JetStreamCases::State {
   std::atomic<std::uint64_t> lastSequence{0};
   std::atomic<bool> broken{false};
   std::atomic<std::int64_t> brokenAt{0};
+  bool foreign = false;  // Refresh found a message that is not ours
 
   // Where reading stands: the consumer, the message in hand, and what the
   // consumer must deliver next.
@@ -131,6 +132,7 @@ bool JetStreamCases::State::Refresh(std::string& problem) {
     Batch batch;
     std::string wrong = Check(last.get(), batch);
     if (!wrong.empty()) {
+      foreign = true;
       problem = "the stream " + client.Address().stream + " cannot be served: its message " +
                 std::to_string(state.lastSequence) + " is not ours (" + wrong + ")";
       return false;
@@ -328,7 +330,7 @@ JetStreamCases::JetStreamCases(const std::string& url, const VariableList& list,
     : state_(std::make_unique<State>(url, list, order, std::move(options))) {
   std::string problem;
   if (!state_->Refresh(problem)) {
-    if (problem.find("is not ours") != std::string::npos) throw InputError(problem);
+    if (state_->foreign) throw InputError(problem);
     throw FeederError(problem);
   }
   if (state_->options.follow) {

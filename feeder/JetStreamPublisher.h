@@ -24,7 +24,8 @@ struct PublishOptions {
   std::int64_t casesPerMessage = jetstream::kCasesPerMessage;
   // How long any answer from the server may take.
   int waitMs = 5000;
-  // Set (from a signal handler, say) to stop after the message in flight.
+  // Set (from a signal handler, say) to stop sending; batches already in
+  // flight may still be stored, and are not counted in the result.
   const volatile std::sig_atomic_t* cancel = nullptr;
 };
 
