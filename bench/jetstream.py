@@ -41,20 +41,24 @@ class Process:
     """A child whose standard error is read for a line matching a pattern."""
 
     def __init__(self, argv):
-        self.proc = subprocess.Popen(argv, stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+        self.proc = subprocess.Popen(argv, stderr=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        self.pending = b""
 
     def wait_for(self, pattern):
+        """The match of the first line from now on that matches `pattern`."""
         deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([self.proc.stderr], [], [], 1)
-            if ready:
-                line = self.proc.stderr.readline()
-                if not line:
-                    break
-                match = re.search(pattern, line)
+        fd = self.proc.stderr.fileno()
+        while True:
+            while b"\n" in self.pending:
+                line, self.pending = self.pending.split(b"\n", 1)
+                match = re.search(pattern, line.decode(errors="replace"))
                 if match:
                     return match
-        raise RuntimeError("%s did not say %r" % (self.proc.args[0], pattern))
+            ready, _, _ = select.select([fd], [], [], 1)
+            chunk = os.read(fd, 65536) if ready else b""
+            if (ready and not chunk) or time.monotonic() > deadline:
+                raise RuntimeError("%s did not say %r" % (self.proc.args[0], pattern))
+            self.pending += chunk
 
     def stop(self):
         if self.proc.poll() is None:
