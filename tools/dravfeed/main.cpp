@@ -129,7 +129,7 @@ int Publish(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilde
                                         : " (cases " + std::to_string(result.firstCase) + " to " +
                                               std::to_string(result.lastCase) + ")";
   Say("published " + std::to_string(result.cases) + " cases in " +
-      std::to_string(result.messages) + " messages" + range);
+      std::to_string(result.messages) + (result.messages == 1 ? " message" : " messages") + range);
   if (options.verbose && result.retries > 0)
     Say(std::to_string(result.retries) + " batches renumbered after another producer's");
   if (cases.feed) {
@@ -138,6 +138,7 @@ int Publish(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilde
   }
   return kDone;
 #else
+  (void)options;
   (void)builder;
   (void)cases;
   throw drav::feed::FeederError("this dravfeed was built without the NATS C client, so it cannot --publish");
