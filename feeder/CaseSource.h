@@ -30,6 +30,19 @@ class CaseSource {
   // Writes cases first .. first + count - 1 to `out` (count * RecordBytes()
   // bytes). The caller keeps 0 <= first and first + count <= CaseCount().
   virtual void Render(std::int64_t first, std::int64_t count, char* out) const = 0;
+
+  // A source that reads a remote log can find it broken in the middle of a
+  // run (a missing message, a server gone). It then writes the whole cases
+  // before the break, returns how many, and until the next pass starts its
+  // CaseCount() ends there and MoreMayCome() is false, so the pass ends at
+  // the last whole case. Other sources render everything.
+  virtual std::int64_t RenderSome(std::int64_t first, std::int64_t count, char* out) const {
+    Render(first, count, out);
+    return count;
+  }
+  // A reader starts a pass (its first, a rewind or a seek): a source over a
+  // remote log takes the log as it stands now and forgets an earlier break.
+  virtual void PassStarts() const {}
 };
 
 // Cases held in memory, as finished records (built with a RecordBuilder, so

@@ -7,6 +7,7 @@ namespace drav {
 namespace feed {
 
 void SendBatch::Restart(std::int64_t first, const std::string& prefix) {
+  source_.PassStarts();
   const bool grows = source_.MoreMayCome();
   const std::int64_t count = source_.CaseCount();
   nextCase_ = first < 0 || (first > count && !grows) ? count : first;
@@ -22,7 +23,10 @@ void SendBatch::Refill() {
   std::int64_t cases = std::max<std::int64_t>(1, kTargetBytes / recordBytes);
   cases = std::min(cases, left);
   buffer_.resize(static_cast<std::size_t>(cases) * recordBytes);
-  source_.Render(nextCase_, cases, buffer_.data());
+  // A source that found its input broken renders fewer, and its count now
+  // ends after them, so the pass ends there.
+  cases = std::max<std::int64_t>(0, source_.RenderSome(nextCase_, cases, buffer_.data()));
+  buffer_.resize(static_cast<std::size_t>(cases) * recordBytes);
   nextCase_ += cases;
   begin_ = 0;
   end_ = buffer_.size();

@@ -180,11 +180,15 @@ drav::feed::ServeStats ServingThread::Join() {
 std::string FeedProcess::Binary() { return std::string(DRAV_BINARY_DIR) + "/bin/dravfeed"; }
 
 FeedProcess::FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText,
-                         bool keepInputOpen) {
+                         bool keepInputOpen)
+    : FeedProcess(Program{Binary()}, arguments, stdinText, keepInputOpen) {}
+
+FeedProcess::FeedProcess(const Program& program, const std::vector<std::string>& arguments,
+                         const std::string& stdinText, bool keepInputOpen) {
   int errPipe[2], inPipe[2];
   if (pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
-  std::vector<std::string> argv = {Binary()};
+  std::vector<std::string> argv = {program.path};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> raw;
   for (std::string& argument : argv) raw.push_back(&argument[0]);
@@ -194,7 +198,7 @@ FeedProcess::FeedProcess(const std::vector<std::string>& arguments, const std::s
     dup2(inPipe[0], 0);
     dup2(errPipe[1], 1);
     dup2(errPipe[1], 2);
-    execv(raw[0], raw.data());
+    execvp(raw[0], raw.data());
     _exit(127);
   }
   close(errPipe[1]);
@@ -237,7 +241,7 @@ std::string FeedProcess::WaitForLine(const std::string& text) {
     AwaitReady(stderrFd_, POLLIN);
     char buffer[4096];
     ssize_t n = read(stderrFd_, buffer, sizeof buffer);
-    if (n <= 0) throw std::runtime_error("dravfeed ended without saying \"" + text + "\": " + stderr_);
+    if (n <= 0) throw std::runtime_error("the program ended without saying \"" + text + "\": " + stderr_);
     stderr_.append(buffer, static_cast<std::size_t>(n));
   }
 }

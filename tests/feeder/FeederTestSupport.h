@@ -94,6 +94,12 @@ class FeedProcess {
   // WriteInput, as a live producer's would, until CloseInput.
   explicit FeedProcess(const std::vector<std::string>& arguments, const std::string& stdinText = "",
                        bool keepInputOpen = false);
+  // Another program (looked up on PATH), run the same way.
+  struct Program {
+    std::string path;
+  };
+  FeedProcess(const Program& program, const std::vector<std::string>& arguments,
+              const std::string& stdinText = "", bool keepInputOpen = false);
   ~FeedProcess();
   // Reads standard error until a line holds `text`; returns that line.
   std::string WaitForLine(const std::string& text);

@@ -45,6 +45,28 @@ What to serve:
                           producer would
   --replay FILE           serve the cases of a capture file (its variable list and
                           byte order come from the file)
+  --from nats://HOST:PORT/STREAM
+                          serve the cases of a NATS JetStream stream that
+                          dravfeed --publish filled: case n is the n-th case
+                          across its messages; rewinds and seeks start reading
+                          at the message that holds the case. The stream's
+                          variable list must be --variables. A pass ends at
+                          the end of the stream as it stands when the pass
+                          starts (--snapshot, the default), or goes on with
+                          what is published meanwhile (--follow). A missing
+                          message, case numbers that do not follow, or a
+                          server that does not answer within 2 s end the pass
+                          after the last whole case, with a message
+
+Publishing to a JetStream stream (instead of serving):
+  --publish nats://HOST:PORT/STREAM
+                          append the cases of --csv or --generate to the stream,
+                          512 to a message; any number of producers may append
+                          at once: each batch is numbered after the stream's
+                          last case and refused (and renumbered) if another
+                          producer came first
+  --create                with --publish: make the stream (file storage, subject
+                          drav.STREAM) unless it exists
 
 Live cases, rewinds and captures:
   A reader may rewind or seek on a live input: it is served from every case
@@ -80,14 +102,18 @@ Examples:
   dravfeed --socket 5000 --byte-order swapped --variables "t DATETIME v F8" --csv - < data.csv
   sensor | dravfeed --socket 0 --variables "t DATETIME v F8" --csv - --capture run.cap
   dravfeed --socket 0 --replay run.cap
+  dravfeed --publish nats://127.0.0.1:4222/cases --create --variables "x F8" --generate 1000000
+  dravfeed --socket 0 --from nats://127.0.0.1:4222/cases --variables "x F8"
   dravfeed --pipe /tmp/cases --variables "x F8" --generate 100000 --rate 10
 
 Exit status:
   0  the reader is done
   1  the variable list or the CSV data was refused (the message names the line
-     and column; on a live input every case before the bad one was served)
+     and column; on a live input every case before the bad one was served), or
+     a stream holds another variable list
   2  usage error
-  3  serving failed (a pipe or socket could not be set up or failed)
+  3  serving failed (a pipe or socket could not be set up or failed), a stream
+     could not be reached or published to, or a pass of --from ended at a break
   130, 143  stopped by SIGINT or SIGTERM (the pipes are removed first)
 )";
 
@@ -122,16 +148,24 @@ double NonNegative(const std::string& option, const std::string& text, double hi
 }
 
 void CheckSource(const FeedOptions& options) {
-  const int sources = !options.csvPath.empty() + options.generate + !options.replayPath.empty();
-  if (sources != 1) Refuse("give one of --csv FILE, --generate N or --replay FILE");
+  const int sources = !options.csvPath.empty() + options.generate + !options.replayPath.empty() +
+                      !options.fromUrl.empty();
+  if (sources != 1) Refuse("give one of --csv FILE, --generate N, --replay FILE or --from URL");
+  if (!options.publishUrl.empty() && (!options.replayPath.empty() || !options.fromUrl.empty()))
+    Refuse("--publish takes its cases from --csv or --generate");
+  if (options.create && options.publishUrl.empty()) Refuse("--create goes with --publish");
+  if (options.snapshot && options.fromUrl.empty()) Refuse("--snapshot goes with --from");
+  if (options.snapshot && options.follow) Refuse("give one of --snapshot or --follow");
+  if (!options.fromUrl.empty() && !options.capturePath.empty())
+    Refuse("--capture goes not with --from: the stream keeps the cases already");
   if (options.replayPath.empty() && options.variables.empty()) Refuse("--variables is required");
   if (!options.replayPath.empty() && !options.variables.empty())
     Refuse("--variables goes not with --replay: the capture holds its variable list");
   if (!options.replayPath.empty() && options.order != drav::feed::ByteOrder::kNative)
     Refuse("--byte-order goes not with --replay: the capture holds its byte order");
   if (options.header && options.csvPath.empty()) Refuse("--header goes with --csv");
-  if (options.follow && (options.csvPath.empty() || options.csvPath == "-"))
-    Refuse("--follow goes with --csv FILE");
+  if (options.follow && options.fromUrl.empty() && (options.csvPath.empty() || options.csvPath == "-"))
+    Refuse("--follow goes with --csv FILE or --from URL");
   if (options.rate > 0 && !options.generate) Refuse("--rate goes with --generate");
   if (!options.capturePath.empty() && !options.replayPath.empty())
     Refuse("--capture goes not with --replay: the capture is there already");
@@ -139,6 +173,11 @@ void CheckSource(const FeedOptions& options) {
 
 void Check(const FeedOptions& options) {
   if (options.help || options.version) return;
+  if (!options.publishUrl.empty()) {
+    if (!options.pipePath.empty() || options.useSocket)
+      Refuse("--publish serves no reader: leave out --pipe and --socket");
+    return CheckSource(options);
+  }
   if (options.pipePath.empty() == !options.useSocket)
     Refuse("give one of --pipe PATH or --socket PORT");
   if (!options.rewindPipePath.empty() && options.useSocket)
@@ -183,6 +222,14 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
       options.rate = NonNegative(option, value(), 1e9);
     } else if (option == "--replay") {
       options.replayPath = value();
+    } else if (option == "--from") {
+      options.fromUrl = value();
+    } else if (option == "--publish") {
+      options.publishUrl = value();
+    } else if (option == "--create") {
+      options.create = true;
+    } else if (option == "--snapshot") {
+      options.snapshot = true;
     } else if (option == "--capture") {
       options.capturePath = value();
     } else if (option == "--memory") {

@@ -21,6 +21,10 @@ struct FeedOptions {
   std::int64_t generateCount = 0;
   double rate = 0;  // generated cases per second; 0: all at once
   std::string replayPath, capturePath;
+  std::string fromUrl;     // serve a JetStream stream: nats://HOST:PORT/STREAM
+  std::string publishUrl;  // append the cases to one instead of serving them
+  bool create = false;     // with --publish: make the stream unless it exists
+  bool snapshot = false;   // with --from: the default; said aloud
   std::size_t memoryBytes = std::size_t{64} << 20;  // of live cases kept in memory
   drav::feed::ByteOrder order = drav::feed::ByteOrder::kNative;
   int lingerMs = 2000;

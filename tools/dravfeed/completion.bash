@@ -6,6 +6,7 @@ _dravfeed() {
     --pipe|--rewind-pipe|--csv|--capture|--replay) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --byte-order) COMPREPLY=($(compgen -W "native swapped" -- "$cur")); return ;;
     --socket|--bind|--variables|--generate|--linger|--rate|--memory) COMPREPLY=(); return ;;
+    --from|--publish) COMPREPLY=($(compgen -W "nats://" -- "$cur")); return ;;
   esac
   local options
   options=$("$1" --help 2>/dev/null | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)

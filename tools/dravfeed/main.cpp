@@ -20,6 +20,10 @@
 #include "feeder/VariableList.h"
 #include "tools/dravfeed/FeedOptions.h"
 #include "tools/dravfeed/LiveFeed.h"
+#if DRAV_HAVE_JETSTREAM
+#include "feeder/JetStreamCases.h"
+#include "feeder/JetStreamPublisher.h"
+#endif
 
 namespace {
 
@@ -53,6 +57,9 @@ void Say(const std::string& text) {
   }
 }
 
+// A pass of --from ended at a break in the stream.
+bool streamBroke = false;
+
 // Where the cases come from: a capture, cases generated on demand, or a
 // case log that a live feed fills while it is served.
 struct Cases {
@@ -70,6 +77,20 @@ bool IsLive(const dravfeed::FeedOptions& options) {
 void OpenCases(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilder& builder,
                Cases& cases) {
   using namespace drav::feed;
+  if (!options.fromUrl.empty()) {
+#if DRAV_HAVE_JETSTREAM
+    JetStreamReadOptions read;
+    read.follow = options.follow;
+    read.onProblem = [](const std::string& problem) {
+      streamBroke = true;
+      Say(problem);
+    };
+    cases.fixed = std::make_unique<JetStreamCases>(options.fromUrl, builder.List(), options.order, read);
+    return;
+#else
+    throw FeederError("this dravfeed was built without the NATS C client, so it cannot read --from");
+#endif
+  }
   if (!IsLive(options)) {
     cases.fixed = std::make_unique<GeneratedCases>(builder, options.generateCount);
     return;
@@ -106,6 +127,36 @@ drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
   PipeServer server(cases, options.order, options.pipePath, options.rewindPipePath, serve);
   Say("serving " + count + " on " + options.pipePath);
   return server.Serve();
+}
+
+// --publish: appends the cases instead of serving them.
+int Publish(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilder& builder,
+            Cases& cases) {
+#if DRAV_HAVE_JETSTREAM
+  drav::feed::PublishOptions publish;
+  publish.create = options.create;
+  publish.cancel = &stopSignal;
+  drav::feed::PublishResult result = drav::feed::PublishCases(
+      options.publishUrl, cases.Source(), builder.List(), options.order, publish);
+  if (result.cancelled) return 128 + stopSignal;
+  std::string range = result.cases == 0 ? std::string()
+                                        : " (cases " + std::to_string(result.firstCase) + " to " +
+                                              std::to_string(result.lastCase) + ")";
+  Say("published " + std::to_string(result.cases) + " cases in " +
+      std::to_string(result.messages) + (result.messages == 1 ? " message" : " messages") + range);
+  if (options.verbose && result.retries > 0)
+    Say(std::to_string(result.retries) + " batches renumbered after another producer's");
+  if (cases.feed) {
+    cases.feed->Stop();
+    return cases.feed->Refused() ? kRefused : cases.feed->Failed() ? kFailed : kDone;
+  }
+  return kDone;
+#else
+  (void)options;
+  (void)builder;
+  (void)cases;
+  throw drav::feed::FeederError("this dravfeed was built without the NATS C client, so it cannot --publish");
+#endif
 }
 
 int Finish(const dravfeed::FeedOptions& options, const drav::feed::ServeStats& stats, int status) {
@@ -145,8 +196,9 @@ int main(int argc, char** argv) {
     drav::feed::RecordBuilder builder(list, options.order);
     Cases cases;
     OpenCases(options, builder, cases);
+    if (!options.publishUrl.empty()) return Publish(options, builder, cases);
     drav::feed::ServeStats stats = Serve(options, cases.Source());
-    int status = kDone;
+    int status = streamBroke ? kFailed : kDone;
     if (cases.feed) {
       cases.feed->Stop();
       status = cases.feed->Refused() ? kRefused : cases.feed->Failed() ? kFailed : kDone;

@@ -1,0 +1,418 @@
+#include "feeder/JetStreamCases.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "feeder/FeederError.h"
+#include "feeder/JetStreamClient.h"
+
+namespace drav {
+namespace feed {
+
+using jetstream::Message;
+
+namespace {
+
+// A case at most this far ahead of the consumer is read on to; one further
+// away is sought, which costs a few probes instead of every message between.
+constexpr std::int64_t kReadOnCases = 16 * jetstream::kCasesPerMessage;
+// How often a following source asks the server for new messages.
+constexpr auto kFollowEvery = std::chrono::milliseconds(10);
+
+// The part of a message the source relies on, checked.
+struct Batch {
+  std::int64_t first = 0;
+  std::int64_t count = 0;
+  bool swapped = false;  // its numbers are in the other order than we serve
+};
+
+}  // namespace
+
+struct JetStreamCases::State {
+  State(const std::string& url, const VariableList& variables, ByteOrder serveOrder,
+        JetStreamReadOptions readOptions)
+      : client(jetstream::StreamAddress::Parse(url), readOptions.waitMs),
+        list(variables),
+        variablesText(jetstream::VariablesText(variables)),
+        orderName(jetstream::ByteOrderName(serveOrder)),
+        options(std::move(readOptions)) {
+    const wire::CaseLayout& layout = list.Layout();
+    for (std::size_t column = 0; column < layout.VariableCount(); ++column)
+      if (!layout.IsString(column)) numberOffsets.push_back(layout.ByteOffset(column));
+  }
+
+  // Checks a message's headers against what we serve; empty when it is good.
+  std::string Check(natsMsg* message, Batch& batch) const;
+  // Reads the stream's extent; false with `problem` set when it cannot.
+  bool Refresh(std::string& problem);
+  // Starts a consumer at the message holding `wanted`; false with `problem`.
+  bool Position(std::int64_t wanted, std::string& problem);
+  // The consumer's next message, checked; false with `problem`.
+  bool Next(std::string& problem);
+  void Copy(std::int64_t first, std::int64_t count, char* out) const;
+  void Break(std::int64_t at, const std::string& problem);
+  void CloseConsumer();
+  void Follow();
+
+  jetstream::Client client;
+  const VariableList list;
+  const std::string variablesText;
+  const std::string orderName;
+  const JetStreamReadOptions options;
+  std::vector<std::size_t> numberOffsets;
+  std::string subject;
+
+  // The stream as last read (the follow thread writes these too).
+  std::atomic<std::int64_t> total{0};
+  std::atomic<std::uint64_t> firstSequence{0};
+  std::atomic<std::uint64_t> lastSequence{0};
+  std::atomic<bool> broken{false};
+  std::atomic<std::int64_t> brokenAt{0};
+  bool foreign = false;  // Refresh found a message that is not ours
+
+  // Where reading stands: the consumer, the message in hand, and what the
+  // consumer must deliver next.
+  natsSubscription* consumer = nullptr;
+  Message current;
+  Batch currentBatch;
+  std::uint64_t expectSequence = 0;
+  std::int64_t expectFirst = 0;
+
+  int changeFd = -1;
+  std::mutex followMutex;
+  std::condition_variable followWake;
+  bool stopping = false;
+  std::thread follower;
+};
+
+std::string JetStreamCases::State::Check(natsMsg* message, Batch& batch) const {
+  using namespace jetstream;
+  const std::string variables = HeaderText(message, kVariablesHeader);
+  if (variables != variablesText)
+    return "its variable list is \"" + variables + "\", not \"" + variablesText + "\"";
+  if (!HeaderNumber(message, kFirstCaseHeader, batch.first) ||
+      !HeaderNumber(message, kCaseCountHeader, batch.count) || batch.count == 0)
+    return std::string("it lacks a valid ") + kFirstCaseHeader + " or " + kCaseCountHeader;
+  const std::string order = HeaderText(message, kByteOrderHeader);
+  if (order != "little" && order != "big")
+    return std::string("it lacks a valid ") + kByteOrderHeader;
+  batch.swapped = order != orderName;
+  const std::int64_t bytes = natsMsg_GetDataLength(message);
+  if (bytes != batch.count * static_cast<std::int64_t>(list.RecordBytes()))
+    return "it holds " + std::to_string(bytes) + " bytes, not " + std::to_string(batch.count) +
+           " records of " + std::to_string(list.RecordBytes());
+  return std::string();
+}
+
+bool JetStreamCases::State::Refresh(std::string& problem) {
+  jetstream::StreamState state;
+  if (!client.Describe(state, problem)) return false;
+  if (state.subject.empty()) {
+    problem = "the stream " + client.Address().stream + " has no subject";
+    return false;
+  }
+  subject = state.subject;
+  std::int64_t cases = 0;
+  if (state.lastSequence != 0) {
+    bool missing = false;
+    Message last = client.Get(state.lastSequence, missing, problem);
+    if (!last) {
+      if (missing) problem = "message " + std::to_string(state.lastSequence) + " went missing";
+      return false;
+    }
+    Batch batch;
+    std::string wrong = Check(last.get(), batch);
+    if (!wrong.empty()) {
+      foreign = true;
+      problem = "the stream " + client.Address().stream + " cannot be served: its message " +
+                std::to_string(state.lastSequence) + " is not ours (" + wrong + ")";
+      return false;
+    }
+    cases = batch.first + batch.count;
+  }
+  firstSequence.store(state.firstSequence);
+  lastSequence.store(state.lastSequence);
+  total.store(cases);
+  return true;
+}
+
+bool JetStreamCases::State::Position(std::int64_t wanted, std::string& problem) {
+  CloseConsumer();
+  const std::uint64_t last = lastSequence.load();
+  std::uint64_t low = firstSequence.load();
+  if (last == 0 || low == 0) {
+    problem = "the stream is empty";
+    return false;
+  }
+  // The first case of the first message at or after `sequence` (up to
+  // `limit`); 0 when there is none there.
+  auto firstAtOrAfter = [&](std::uint64_t& sequence, std::uint64_t limit,
+                            std::int64_t& first) -> bool {
+    for (; sequence <= limit; ++sequence) {
+      bool missing = false;
+      Message message = client.Get(sequence, missing, problem);
+      if (message) {
+        Batch batch;
+        std::string wrong = Check(message.get(), batch);
+        if (!wrong.empty()) {
+          problem = "message " + std::to_string(sequence) + " is not ours (" + wrong + ")";
+          return false;
+        }
+        first = batch.first;
+        return true;
+      }
+      if (!missing) return false;
+    }
+    sequence = 0;
+    return true;
+  };
+  std::int64_t lowFirst = 0;
+  if (!firstAtOrAfter(low, last, lowFirst)) return false;
+  if (low == 0 || lowFirst > wanted) {
+    problem = "the stream's first message holds no case before " + std::to_string(lowFirst);
+    return false;
+  }
+  // The last message whose first case is at most `wanted`. Messages hold
+  // kCasesPerMessage cases but for a few short ones, so the first probe
+  // guesses from that and its neighbour usually confirms it; a binary
+  // search finishes what the guess left open.
+  std::uint64_t high = last;
+  auto probe = [&](std::uint64_t at) -> bool {
+    std::int64_t first = 0;
+    std::uint64_t found = at;
+    if (!firstAtOrAfter(found, high, first)) return false;
+    if (found != 0 && first <= wanted) {
+      low = found;
+      lowFirst = first;
+    } else {
+      high = at - 1;
+    }
+    return true;
+  };
+  if (low < high) {
+    const std::uint64_t guess = low + static_cast<std::uint64_t>((wanted - lowFirst) / jetstream::kCasesPerMessage);
+    if (!probe(std::min(std::max(guess, low + 1), high))) return false;
+    if (low < high && !probe(low + 1)) return false;
+  }
+  while (low < high) {
+    if (!probe(low + (high - low + 1) / 2)) return false;
+  }
+  jsSubOptions subscribe;
+  jsSubOptions_Init(&subscribe);
+  subscribe.Stream = client.Address().stream.c_str();
+  subscribe.Ordered = true;
+  subscribe.Config.DeliverPolicy = js_DeliverByStartSequence;
+  subscribe.Config.OptStartSeq = low;
+  jsErrCode code = static_cast<jsErrCode>(0);
+  natsStatus status =
+      js_SubscribeSync(&consumer, client.Context(), subject.c_str(), nullptr, &subscribe, &code);
+  if (status != NATS_OK) {
+    consumer = nullptr;
+    problem = jetstream::Problem("cannot start reading at message " + std::to_string(low), status, code);
+    return false;
+  }
+  // Records arrive in batches of tens of kilobytes; let many wait for us.
+  natsSubscription_SetPendingLimits(consumer, 1 << 16, 1 << 30);
+  expectSequence = low;
+  expectFirst = lowFirst;
+  return true;
+}
+
+bool JetStreamCases::State::Next(std::string& problem) {
+  natsMsg* raw = nullptr;
+  natsStatus status = natsSubscription_NextMsg(&raw, consumer, options.waitMs);
+  if (status != NATS_OK) {
+    problem = status == NATS_TIMEOUT
+                  ? "the server sent nothing for " + std::to_string(options.waitMs) +
+                        " ms (it is gone or stalled)"
+                  : jetstream::Problem("reading failed", status);
+    CloseConsumer();
+    return false;
+  }
+  Message message(raw);
+  jsMsgMetaData* meta = nullptr;
+  std::uint64_t sequence = 0;
+  if (natsMsg_GetMetaData(&meta, message.get()) == NATS_OK) {
+    sequence = meta->Sequence.Stream;
+    jsMsgMetaData_Destroy(meta);
+  }
+  Batch batch;
+  std::string wrong = Check(message.get(), batch);
+  if (sequence != expectSequence) {
+    problem = sequence > expectSequence
+                  ? "message " + std::to_string(expectSequence) +
+                        (sequence - expectSequence > 1 ? " to " + std::to_string(sequence - 1) : "") +
+                        " is missing (deleted or lost)"
+                  : "message " + std::to_string(sequence) + " came out of order";
+  } else if (!wrong.empty()) {
+    problem = "message " + std::to_string(sequence) + " is not ours (" + wrong + ")";
+  } else if (batch.first != expectFirst) {
+    problem = "message " + std::to_string(sequence) + " starts at case " +
+              std::to_string(batch.first) + ", where case " + std::to_string(expectFirst) +
+              " belongs";
+  }
+  if (!problem.empty()) {
+    CloseConsumer();
+    return false;
+  }
+  current = std::move(message);
+  currentBatch = batch;
+  ++expectSequence;
+  expectFirst += batch.count;
+  return true;
+}
+
+void JetStreamCases::State::Copy(std::int64_t first, std::int64_t count, char* out) const {
+  const std::size_t recordBytes = list.RecordBytes();
+  const char* from = natsMsg_GetData(current.get()) +
+                     static_cast<std::size_t>(first - currentBatch.first) * recordBytes;
+  std::memcpy(out, from, static_cast<std::size_t>(count) * recordBytes);
+  if (!currentBatch.swapped) return;
+  for (std::int64_t i = 0; i < count; ++i) {
+    char* record = out + static_cast<std::size_t>(i) * recordBytes;
+    for (std::size_t offset : numberOffsets) Reverse8(record + offset);
+  }
+}
+
+void JetStreamCases::State::Break(std::int64_t at, const std::string& problem) {
+  brokenAt.store(at);
+  broken.store(true);
+  if (options.onProblem)
+    options.onProblem("the stream " + client.Address().stream + " breaks at case " +
+                      std::to_string(at) + ": " + problem + "; the pass ends after " +
+                      std::to_string(at) + " cases");
+}
+
+void JetStreamCases::State::CloseConsumer() {
+  if (consumer) {
+    natsSubscription_Unsubscribe(consumer);
+    natsSubscription_Destroy(consumer);
+  }
+  consumer = nullptr;
+  current.reset();
+}
+
+void JetStreamCases::State::Follow() {
+  std::unique_lock<std::mutex> lock(followMutex);
+  while (!followWake.wait_for(lock, kFollowEvery, [&] { return stopping; })) {
+    lock.unlock();
+    jetstream::StreamState state;
+    std::string problem;
+    // A server away for a while is asked again at the next round; the
+    // reading side reports it.
+    if (client.Describe(state, problem) && state.lastSequence != lastSequence.load()) {
+      bool missing = false;
+      Message last = client.Get(state.lastSequence, missing, problem);
+      Batch batch;
+      if (last && Check(last.get(), batch).empty() && batch.first + batch.count > total.load()) {
+        lastSequence.store(state.lastSequence);
+        total.store(batch.first + batch.count);
+        const std::uint64_t one = 1;
+        ssize_t written = write(changeFd, &one, sizeof one);
+        (void)written;  // a full counter is still readable: nothing is lost
+      }
+    }
+    lock.lock();
+  }
+}
+
+JetStreamCases::JetStreamCases(const std::string& url, const VariableList& list, ByteOrder order,
+                               JetStreamReadOptions options)
+    : state_(std::make_unique<State>(url, list, order, std::move(options))) {
+  std::string problem;
+  if (!state_->Refresh(problem)) {
+    if (state_->foreign) throw InputError(problem);
+    throw FeederError(problem);
+  }
+  if (state_->options.follow) {
+    state_->changeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (state_->changeFd < 0) throw SystemError("cannot make an event descriptor", errno);
+    state_->follower = std::thread(&State::Follow, state_.get());
+  }
+}
+
+JetStreamCases::~JetStreamCases() {
+  if (state_->follower.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(state_->followMutex);
+      state_->stopping = true;
+    }
+    state_->followWake.notify_all();
+    state_->follower.join();
+  }
+  state_->CloseConsumer();
+  if (state_->changeFd >= 0) close(state_->changeFd);
+}
+
+std::int64_t JetStreamCases::CaseCount() const {
+  return state_->broken.load() ? state_->brokenAt.load() : state_->total.load();
+}
+
+bool JetStreamCases::MoreMayCome() const { return state_->options.follow && !state_->broken.load(); }
+
+int JetStreamCases::ChangeFd() const { return state_->changeFd; }
+
+void JetStreamCases::TakeChange() const {
+  std::uint64_t count = 0;
+  if (state_->changeFd >= 0) {
+    ssize_t got = read(state_->changeFd, &count, sizeof count);
+    (void)got;  // nothing to take is fine
+  }
+}
+
+std::size_t JetStreamCases::RecordBytes() const { return state_->list.RecordBytes(); }
+
+void JetStreamCases::PassStarts() const {
+  State& state = *state_;
+  state.broken.store(false);
+  std::string problem;
+  if (!state.Refresh(problem)) {
+    state.CloseConsumer();
+    state.Break(0, problem);
+  }
+}
+
+std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, char* out) const {
+  State& state = *state_;
+  const std::size_t recordBytes = state.list.RecordBytes();
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t wanted = first + done;
+    const Batch& batch = state.currentBatch;
+    if (state.current && wanted >= batch.first && wanted < batch.first + batch.count) {
+      const std::int64_t take = std::min(count - done, batch.first + batch.count - wanted);
+      state.Copy(wanted, take, out + static_cast<std::size_t>(done) * recordBytes);
+      done += take;
+      continue;
+    }
+    std::string problem;
+    // The consumer goes on where it stands when the case lies ahead of it;
+    // anything else is a seek.
+    const bool ahead = state.consumer && state.expectFirst <= wanted &&
+                       wanted < state.expectFirst + kReadOnCases;
+    if ((!ahead && !state.Position(wanted, problem)) || !state.Next(problem)) {
+      state.Break(wanted, problem);
+      break;
+    }
+  }
+  return done;
+}
+
+void JetStreamCases::Render(std::int64_t first, std::int64_t count, char* out) const {
+  const std::int64_t done = RenderSome(first, count, out);
+  const std::size_t recordBytes = state_->list.RecordBytes();
+  std::memset(out + static_cast<std::size_t>(done) * recordBytes, 0,
+              static_cast<std::size_t>(count - done) * recordBytes);
+}
+
+}  // namespace feed
+}  // namespace drav

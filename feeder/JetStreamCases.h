@@ -1,0 +1,69 @@
+#pragma once
+// The cases of a NATS JetStream stream (see JetStreamLayout.h), served like
+// any other source: case n is the n-th record of the stream.
+//
+// A run of cases is read with an ordered consumer that starts at the message
+// holding the run's first case; the next run usually continues it, so a pass
+// costs one consumer. A rewind or a seek looks for the message holding the
+// case with a binary search over the stream's sequences (each probe reads
+// one message), then starts a new consumer there.
+//
+// Each pass takes the stream as it stands when the pass starts: its cases
+// are those of the messages published by then (a snapshot), or, following,
+// also those published while it is served. Every message is checked: its
+// sequence follows the one before, its first case follows the cases before,
+// its variable list is ours. When one fails, or the server does not answer
+// within the wait, the pass ends after the last whole case before it, and
+// the break is reported through `onProblem`; a later pass reads the stream
+// afresh (a server that came back serves it again).
+//
+// Render is called by one server thread; the follow thread only updates the
+// case count.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "feeder/ByteOrder.h"
+#include "feeder/CaseSource.h"
+#include "feeder/JetStreamLayout.h"
+#include "feeder/VariableList.h"
+
+namespace drav {
+namespace feed {
+
+struct JetStreamReadOptions {
+  // Keep serving messages published after the pass started.
+  bool follow = false;
+  // How long any answer from the server may take before it counts as gone.
+  int waitMs = 2000;
+  // Called with a sentence for each break found; may be empty.
+  std::function<void(const std::string&)> onProblem;
+};
+
+class JetStreamCases : public CaseSource {
+ public:
+  // Connects and reads the stream's shape. Throws InputError when the
+  // stream's variable list is not `list`, FeederError when the server or the
+  // stream cannot be reached. Records go out in `order`.
+  JetStreamCases(const std::string& url, const VariableList& list, ByteOrder order,
+                 JetStreamReadOptions options);
+  ~JetStreamCases() override;
+  JetStreamCases(const JetStreamCases&) = delete;
+  JetStreamCases& operator=(const JetStreamCases&) = delete;
+
+  std::int64_t CaseCount() const override;
+  bool MoreMayCome() const override;
+  int ChangeFd() const override;
+  void TakeChange() const override;
+  std::size_t RecordBytes() const override;
+  void Render(std::int64_t first, std::int64_t count, char* out) const override;
+  std::int64_t RenderSome(std::int64_t first, std::int64_t count, char* out) const override;
+  void PassStarts() const override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace feed
+}  // namespace drav
