@@ -117,13 +117,16 @@ void PipeServer::OpenGate() {
   gateFd_ = fd;
 }
 
-void PipeServer::CloseGate() {
-  if (gateFd_ < 0) return;
-  // Bytes still in the pipe would be lost with its last reader.
+void PipeServer::TakeGateBytes() {
   char bytes[256];
   posix::Result got;
   while ((got = posix::Read(gateFd_, bytes, sizeof bytes)).value > 0)
     control_.Feed(bytes, static_cast<std::size_t>(got.value));
+}
+
+void PipeServer::CloseGate() {
+  if (gateFd_ < 0) return;
+  TakeGateBytes();  // bytes still in the pipe would be lost with its last reader
   posix::Close(gateFd_);
   gateFd_ = -1;
 }
@@ -183,12 +186,7 @@ ServeStats PipeServer::Serve() {
 void PipeServer::ReadGate() {
   if (gateFd_ < 0) return;
   const short events = PollNow(gateFd_);
-  if (events & (POLLIN | POLLHUP)) {
-    char bytes[256];
-    posix::Result got;
-    while ((got = posix::Read(gateFd_, bytes, sizeof bytes)).value > 0)
-      control_.Feed(bytes, static_cast<std::size_t>(got.value));
-  }
+  if (events & (POLLIN | POLLHUP)) TakeGateBytes();
   bool obeyed = false;
   ControlMessage message;
   while (control_.Next(message)) {

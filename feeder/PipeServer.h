@@ -83,6 +83,8 @@ class PipeServer {
   void RenewGate();
   // Whether some reader holds the rewind pipe open for writing right now.
   bool WriterAtGate();
+  // Hands whatever the rewind pipe holds now to the control decoder.
+  void TakeGateBytes();
   void ReadGate();
   void Obey(const ControlMessage& message);
 
