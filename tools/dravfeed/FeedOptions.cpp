@@ -174,12 +174,6 @@ void CheckSource(const FeedOptions& options) {
 
 void Check(const FeedOptions& options) {
   if (options.help || options.version) return;
-#if !DRAV_HAVE_JETSTREAM
-  if (!options.fromUrl.empty() || !options.publishUrl.empty())
-    Refuse(std::string(options.fromUrl.empty() ? "--publish" : "--from") +
-           " needs the NATS C client, and this dravfeed was built without it"
-           " (install libnats-dev and build again)");
-#endif
   if (!options.publishUrl.empty()) {
     if (!options.pipePath.empty() || options.useSocket)
       Refuse("--publish serves no reader: leave out --pipe and --socket");
@@ -264,6 +258,13 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
     }
   }
   Check(options);
+#if !DRAV_HAVE_JETSTREAM
+  // After the other checks, so a wrong combination is named as in any build.
+  if (!options.fromUrl.empty() || !options.publishUrl.empty())
+    Refuse(std::string(options.fromUrl.empty() ? "--publish" : "--from") +
+           " needs the NATS C client, and this dravfeed was built without it"
+           " (install libnats-dev and build again)");
+#endif
   return options;
 }
 
