@@ -202,7 +202,7 @@ bool JetStreamCases::State::Find(std::int64_t wanted, std::uint64_t& low, std::i
   }
   // The stream's first message is the same from pass to pass until the
   // stream drops it: ask for it once.
-  if (low != knownFirst.sequence) {
+  if (low != knownFirst.sequence || knownFirst.found == 0) {
     Batch batch;
     std::uint64_t found = low;
     if (!FirstAtOrAfter(found, last, batch, problem)) return false;
@@ -210,7 +210,11 @@ bool JetStreamCases::State::Find(std::int64_t wanted, std::uint64_t& low, std::i
   }
   low = knownFirst.found;
   lowFirst = knownFirst.firstCase;
-  if (low == 0 || lowFirst > wanted) {
+  if (low == 0) {
+    problem = "the stream holds none of its messages any more";
+    return false;
+  }
+  if (lowFirst > wanted) {
     problem = "the stream's first message holds no case before " + std::to_string(lowFirst);
     return false;
   }
