@@ -13,8 +13,8 @@ store in a temporary folder), with 80-byte records (ten F12.2 variables).
 
   bench/jetstream.py [--bin BUILD/bin] [--cases N] [--runs R]
 
-Prints one line per figure and its target, and exits 1 when a target is
-missed."""
+Prints the load average before and after, each run's figures, one line per
+figure (the median) and its target, and exits 1 when a target is missed."""
 import argparse
 import os
 import random
@@ -158,6 +158,7 @@ def main():
         if not ok:
             missed.append(name)
 
+    print("load average before: %.2f %.2f %.2f" % os.getloadavg())
     try:
         port = int(server.wait_for(r"Listening for client connections on [^:]+:(\d+)").group(1))
         server.wait_for(r"Server is ready")
@@ -172,8 +173,14 @@ def main():
         report("publish from --generate (M cases/s)", median(publish) / 1e6, "", ">= 2",
                median(publish) >= 2e6)
 
-        replay = median([dravrun_over(args.bin, ["--from", url], n) for _ in range(args.runs)])
-        generated = median([dravrun_over(args.bin, ["--generate", str(n)], n) for _ in range(args.runs)])
+        # Alternate the two, so a change in the machine's load meets both alike.
+        replays, generateds = [], []
+        for _ in range(args.runs):
+            replays.append(dravrun_over(args.bin, ["--from", url], n))
+            generateds.append(dravrun_over(args.bin, ["--generate", str(n)], n))
+        print("runs, M cases/s: publish %s; --from %s; --generate %s" % tuple(
+            " ".join("%.2f" % (x / 1e6) for x in figures) for figures in (publish, replays, generateds)))
+        replay, generated = median(replays), median(generateds)
         report("dravrun --output none fed by --generate (M cases/s)", generated / 1e6, "", "baseline", True)
         report("dravrun --output none fed by --from (M cases/s)", replay / 1e6, "", ">= 5", replay >= 5e6)
         report("  ratio --from / --generate", replay / generated, "", ">= 0.5", replay / generated >= 0.5)
@@ -182,6 +189,7 @@ def main():
         report("seek into the last 1%%: first case, median of %d (ms)" % len(seeks),
                median(seeks) * 1e3, "", "<= 20", median(seeks) <= 0.020)
         report("  slowest (ms)", max(seeks) * 1e3, "", "", True)
+        print("load average after: %.2f %.2f %.2f" % os.getloadavg())
     finally:
         server.stop()
         shutil.rmtree(store, ignore_errors=True)

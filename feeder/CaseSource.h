@@ -35,7 +35,10 @@ class CaseSource {
   // run (a missing message, a server gone). It then writes the whole cases
   // before the break, returns how many, and until the next pass starts its
   // CaseCount() ends there and MoreMayCome() is false, so the pass ends at
-  // the last whole case. Other sources render everything.
+  // the last whole case. It may also write fewer cases than asked with no
+  // break (the first cases of a seek, sent before the rest have come): the
+  // caller asks again from there; it writes none only at a break. Other
+  // sources render everything.
   virtual std::int64_t RenderSome(std::int64_t first, std::int64_t count, char* out) const {
     Render(first, count, out);
     return count;

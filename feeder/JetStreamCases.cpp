@@ -27,6 +27,8 @@ namespace {
 constexpr std::int64_t kReadOnCases = 16 * jetstream::kCasesPerMessage;
 // How often a following source asks the server for new messages.
 constexpr auto kFollowEvery = std::chrono::milliseconds(10);
+// How long the server keeps a consumer no one listens to.
+constexpr std::int64_t kConsumerLingerNs = 5'000'000'000;
 
 // The part of a message the source relies on, checked.
 struct Batch {
@@ -54,8 +56,19 @@ struct JetStreamCases::State {
   std::string Check(natsMsg* message, Batch& batch) const;
   // Reads the stream's extent; false with `problem` set when it cannot.
   bool Refresh(std::string& problem);
-  // Starts a consumer at the message holding `wanted`; false with `problem`.
+  // The first of our messages at or after `sequence`, up to `limit`:
+  // `sequence` becomes its sequence (0 when there is none), `batch` its
+  // headers; false with `problem` when one is not ours or the server failed.
+  bool FirstAtOrAfter(std::uint64_t& sequence, std::uint64_t limit, Batch& batch,
+                      std::string& problem);
+  // The message holding `wanted`: its sequence and first case.
+  bool Find(std::int64_t wanted, std::uint64_t& sequence, std::int64_t& first,
+            std::string& problem);
+  // Reading stands at the message holding `wanted` (in hand when a probe
+  // read it); false with `problem`.
   bool Position(std::int64_t wanted, std::string& problem);
+  // Starts the consumer at expectSequence; false with `problem`.
+  bool Subscribe(std::string& problem);
   // The consumer's next message, checked; false with `problem`.
   bool Next(std::string& problem);
   void Copy(std::int64_t first, std::int64_t count, char* out) const;
@@ -78,14 +91,26 @@ struct JetStreamCases::State {
   std::atomic<bool> broken{false};
   std::atomic<std::int64_t> brokenAt{0};
   bool foreign = false;  // Refresh found a message that is not ours
+  // The stream's first message as last found: for the first sequence the
+  // stream reported, the first of our messages from there and its first case.
+  struct {
+    std::uint64_t sequence = 0;
+    std::uint64_t found = 0;
+    std::int64_t firstCase = 0;
+  } knownFirst;
 
-  // Where reading stands: the consumer, the message in hand, and what the
-  // consumer must deliver next.
+  // Where reading stands: the consumer (started when first needed), the
+  // message in hand, and what must come next.
+  bool positioned = false;
   natsSubscription* consumer = nullptr;
   Message current;
   Batch currentBatch;
   std::uint64_t expectSequence = 0;
   std::int64_t expectFirst = 0;
+  // The message the last probe found.
+  Message probed;
+  std::uint64_t probedSequence = 0;
+  Batch probedBatch;
 
   int changeFd = -1;
   std::mutex followMutex;
@@ -96,16 +121,16 @@ struct JetStreamCases::State {
 
 std::string JetStreamCases::State::Check(natsMsg* message, Batch& batch) const {
   using namespace jetstream;
-  const std::string variables = HeaderText(message, kVariablesHeader);
-  if (variables != variablesText)
-    return "its variable list is \"" + variables + "\", not \"" + variablesText + "\"";
+  const char* variables = HeaderText(message, kVariablesHeader);
+  if (variablesText != variables)
+    return "its variable list is \"" + std::string(variables) + "\", not \"" + variablesText + "\"";
   if (!HeaderNumber(message, kFirstCaseHeader, batch.first) ||
       !HeaderNumber(message, kCaseCountHeader, batch.count) || batch.count == 0)
     return std::string("it lacks a valid ") + kFirstCaseHeader + " or " + kCaseCountHeader;
-  const std::string order = HeaderText(message, kByteOrderHeader);
-  if (order != "little" && order != "big")
+  const char* order = HeaderText(message, kByteOrderHeader);
+  if (std::strcmp(order, "little") != 0 && std::strcmp(order, "big") != 0)
     return std::string("it lacks a valid ") + kByteOrderHeader;
-  batch.swapped = order != orderName;
+  batch.swapped = orderName != order;
   const std::int64_t bytes = natsMsg_GetDataLength(message);
   if (bytes != batch.count * static_cast<std::int64_t>(list.RecordBytes()))
     return "it holds " + std::to_string(bytes) + " bytes, not " + std::to_string(batch.count) +
@@ -145,85 +170,127 @@ bool JetStreamCases::State::Refresh(std::string& problem) {
   return true;
 }
 
-bool JetStreamCases::State::Position(std::int64_t wanted, std::string& problem) {
-  CloseConsumer();
+bool JetStreamCases::State::FirstAtOrAfter(std::uint64_t& sequence, std::uint64_t limit,
+                                           Batch& batch, std::string& problem) {
+  for (; sequence <= limit; ++sequence) {
+    bool missing = false;
+    Message message = client.Get(sequence, missing, problem);
+    if (message) {
+      const std::string wrong = Check(message.get(), batch);
+      if (wrong.empty()) {
+        probed = std::move(message);
+        probedSequence = sequence;
+        probedBatch = batch;
+        return true;
+      }
+      problem = "message " + std::to_string(sequence) + " is not ours (" + wrong + ")";
+      return false;
+    }
+    if (!missing) return false;
+  }
+  sequence = 0;
+  return true;
+}
+
+bool JetStreamCases::State::Find(std::int64_t wanted, std::uint64_t& low, std::int64_t& lowFirst,
+                                 std::string& problem) {
   const std::uint64_t last = lastSequence.load();
-  std::uint64_t low = firstSequence.load();
+  low = firstSequence.load();
   if (last == 0 || low == 0) {
     problem = "the stream is empty";
     return false;
   }
-  // The first case of the first message at or after `sequence` (up to
-  // `limit`); 0 when there is none there.
-  auto firstAtOrAfter = [&](std::uint64_t& sequence, std::uint64_t limit,
-                            std::int64_t& first) -> bool {
-    for (; sequence <= limit; ++sequence) {
-      bool missing = false;
-      Message message = client.Get(sequence, missing, problem);
-      if (message) {
-        Batch batch;
-        std::string wrong = Check(message.get(), batch);
-        if (!wrong.empty()) {
-          problem = "message " + std::to_string(sequence) + " is not ours (" + wrong + ")";
-          return false;
-        }
-        first = batch.first;
-        return true;
-      }
-      if (!missing) return false;
-    }
-    sequence = 0;
-    return true;
-  };
-  std::int64_t lowFirst = 0;
-  if (!firstAtOrAfter(low, last, lowFirst)) return false;
-  if (low == 0 || lowFirst > wanted) {
+  // The stream's first message is the same from pass to pass until the
+  // stream drops it: ask for it once.
+  if (low != knownFirst.sequence || knownFirst.found == 0) {
+    Batch batch;
+    std::uint64_t found = low;
+    if (!FirstAtOrAfter(found, last, batch, problem)) return false;
+    knownFirst = {low, found, batch.first};
+  }
+  low = knownFirst.found;
+  lowFirst = knownFirst.firstCase;
+  if (low == 0) {
+    problem = "the stream holds none of its messages any more";
+    return false;
+  }
+  if (lowFirst > wanted) {
     problem = "the stream's first message holds no case before " + std::to_string(lowFirst);
     return false;
   }
   // The last message whose first case is at most `wanted`. Messages hold
   // kCasesPerMessage cases but for a few short ones, so the first probe
-  // guesses from that and its neighbour usually confirms it; a binary
-  // search finishes what the guess left open.
+  // guesses from that and usually finds the case in the message it reads;
+  // a binary search finishes what the guess left open.
   std::uint64_t high = last;
   auto probe = [&](std::uint64_t at) -> bool {
-    std::int64_t first = 0;
+    Batch batch;
     std::uint64_t found = at;
-    if (!firstAtOrAfter(found, high, first)) return false;
-    if (found != 0 && first <= wanted) {
-      low = found;
-      lowFirst = first;
-    } else {
+    if (!FirstAtOrAfter(found, high, batch, problem)) return false;
+    if (found == 0 || batch.first > wanted) {
       high = at - 1;
+    } else {
+      low = found;
+      lowFirst = batch.first;
+      if (wanted < batch.first + batch.count) high = found;
     }
     return true;
   };
-  if (low < high) {
-    const std::uint64_t guess = low + static_cast<std::uint64_t>((wanted - lowFirst) / jetstream::kCasesPerMessage);
-    if (!probe(std::min(std::max(guess, low + 1), high))) return false;
-    if (low < high && !probe(low + 1)) return false;
+  if (low < high && lowFirst + jetstream::kCasesPerMessage <= wanted) {
+    const std::uint64_t guess =
+        low + static_cast<std::uint64_t>((wanted - lowFirst) / jetstream::kCasesPerMessage);
+    if (!probe(std::min(guess, high))) return false;
+  } else if (low < high && !probe(low + 1)) {
+    return false;
   }
   while (low < high) {
     if (!probe(low + (high - low + 1) / 2)) return false;
   }
+  return true;
+}
+
+bool JetStreamCases::State::Position(std::int64_t wanted, std::string& problem) {
+  CloseConsumer();
+  std::uint64_t sequence = 0;
+  std::int64_t first = 0;
+  if (!Find(wanted, sequence, first, problem)) return false;
+  positioned = true;
+  expectSequence = sequence;
+  expectFirst = first;
+  // A seek's last probe read the message itself: serve it while the
+  // consumer for the messages after it starts.
+  if (probed && probedSequence == sequence) {
+    current = std::move(probed);
+    currentBatch = probedBatch;
+    ++expectSequence;
+    expectFirst += currentBatch.count;
+  }
+  probed.reset();
+  return true;
+}
+
+bool JetStreamCases::State::Subscribe(std::string& problem) {
   jsSubOptions subscribe;
   jsSubOptions_Init(&subscribe);
   subscribe.Stream = client.Address().stream.c_str();
   subscribe.Ordered = true;
   subscribe.Config.DeliverPolicy = js_DeliverByStartSequence;
-  subscribe.Config.OptStartSeq = low;
+  subscribe.Config.OptStartSeq = expectSequence;
+  // Should our deletion not reach the server (it went away), it drops the
+  // consumer itself once no one listens.
+  subscribe.Config.InactiveThreshold = kConsumerLingerNs;
   jsErrCode code = static_cast<jsErrCode>(0);
   natsStatus status =
       js_SubscribeSync(&consumer, client.Context(), subject.c_str(), nullptr, &subscribe, &code);
   if (status != NATS_OK) {
     consumer = nullptr;
-    problem = jetstream::Problem("cannot start reading at message " + std::to_string(low), status, code);
+    problem = jetstream::Problem("cannot start reading at message " + std::to_string(expectSequence),
+                                 status, code);
+    CloseConsumer();
     return false;
   }
   // Records arrive in batches of tens of kilobytes; let many wait for us.
   natsSubscription_SetPendingLimits(consumer, 1 << 16, 1 << 30);
-  expectSequence = low;
-  expectFirst = lowFirst;
   return true;
 }
 
@@ -294,10 +361,13 @@ void JetStreamCases::State::Break(std::int64_t at, const std::string& problem) {
 
 void JetStreamCases::State::CloseConsumer() {
   if (consumer) {
+    // Unsubscribing deletes the consumer on the server as well (a round
+    // trip); destroying alone would leave the client delivering to it.
     natsSubscription_Unsubscribe(consumer);
     natsSubscription_Destroy(consumer);
   }
   consumer = nullptr;
+  positioned = false;
   current.reset();
 }
 
@@ -374,11 +444,11 @@ std::size_t JetStreamCases::RecordBytes() const { return state_->list.RecordByte
 void JetStreamCases::PassStarts() const {
   State& state = *state_;
   state.broken.store(false);
+  // A pass starts at case 0 or at a seek: the consumer of the pass before
+  // would only go on filling the connection ahead of this pass's requests.
+  state.CloseConsumer();
   std::string problem;
-  if (!state.Refresh(problem)) {
-    state.CloseConsumer();
-    state.Break(0, problem);
-  }
+  if (!state.Refresh(problem)) state.Break(0, problem);
 }
 
 std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, char* out) const {
@@ -394,12 +464,16 @@ std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, 
       done += take;
       continue;
     }
-    std::string problem;
-    // The consumer goes on where it stands when the case lies ahead of it;
+    // Reading goes on where it stands when the case lies ahead of it;
     // anything else is a seek.
-    const bool ahead = state.consumer && state.expectFirst <= wanted &&
+    const bool ahead = state.positioned && state.expectFirst <= wanted &&
                        wanted < state.expectFirst + kReadOnCases;
-    if ((!ahead && !state.Position(wanted, problem)) || !state.Next(problem)) {
+    // The first cases of a seek go out before the consumer is started.
+    if (ahead && !state.consumer && done > 0) break;
+    std::string problem;
+    const bool read = ahead ? (state.consumer || state.Subscribe(problem)) && state.Next(problem)
+                            : state.Position(wanted, problem);
+    if (!read) {
       state.Break(wanted, problem);
       break;
     }
@@ -408,8 +482,11 @@ std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, 
 }
 
 void JetStreamCases::Render(std::int64_t first, std::int64_t count, char* out) const {
-  const std::int64_t done = RenderSome(first, count, out);
   const std::size_t recordBytes = state_->list.RecordBytes();
+  // RenderSome may stop early at a seek; it renders nothing only at a break.
+  std::int64_t done = 0;
+  for (std::int64_t some = 1; done < count && some > 0; done += some)
+    some = RenderSome(first + done, count - done, out + static_cast<std::size_t>(done) * recordBytes);
   std::memset(out + static_cast<std::size_t>(done) * recordBytes, 0,
               static_cast<std::size_t>(count - done) * recordBytes);
 }

@@ -1,7 +1,7 @@
 #include "feeder/JetStreamClient.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <charconv>
+#include <cstring>
 
 #include "feeder/FeederError.h"
 
@@ -16,19 +16,19 @@ std::string Problem(const std::string& what, natsStatus status, jsErrCode code) 
 }
 
 bool HeaderNumber(natsMsg* message, const char* key, std::int64_t& value) {
-  const char* text = nullptr;
-  if (natsMsgHeader_Get(message, key, &text) != NATS_OK || !text || !*text) return false;
-  char* end = nullptr;
-  errno = 0;
-  long long parsed = std::strtoll(text, &end, 10);
-  if (*end != '\0' || errno != 0 || parsed < 0) return false;
+  // Read for every message of a replay: no allocation, no locale.
+  const char* text = HeaderText(message, key);
+  const char* end = text + std::strlen(text);
+  std::int64_t parsed = 0;
+  const std::from_chars_result result = std::from_chars(text, end, parsed);
+  if (text == end || result.ec != std::errc() || result.ptr != end || parsed < 0) return false;
   value = parsed;
   return true;
 }
 
-std::string HeaderText(natsMsg* message, const char* key) {
+const char* HeaderText(natsMsg* message, const char* key) {
   const char* text = nullptr;
-  if (natsMsgHeader_Get(message, key, &text) != NATS_OK || !text) return std::string();
+  if (natsMsgHeader_Get(message, key, &text) != NATS_OK || !text) return "";
   return text;
 }
 
@@ -44,6 +44,9 @@ Client::Client(const StreamAddress& address, int waitMs) : address_(address), wa
   // Messages are batches of tens of kilobytes: read the socket in large
   // pieces, so one read brings many of them.
   if (status == NATS_OK) status = natsOptions_SetIOBufSize(options_, 1 << 20);
+  // Every request of a seek waits for its answer: write it at once instead
+  // of handing it to the client's flusher thread, a wake-up per round trip.
+  if (status == NATS_OK) status = natsOptions_SetSendAsap(options_, true);
   if (status != NATS_OK) {
     natsOptions_Destroy(options_);
     throw FeederError(Problem("cannot set up the NATS client", status));

@@ -67,7 +67,8 @@ class Client {
 std::string Problem(const std::string& what, natsStatus status, jsErrCode code = static_cast<jsErrCode>(0));
 // A header as a whole number; false when it is missing or no number.
 bool HeaderNumber(natsMsg* message, const char* key, std::int64_t& value);
-std::string HeaderText(natsMsg* message, const char* key);
+// A header's text, owned by the message; "" when it is missing.
+const char* HeaderText(natsMsg* message, const char* key);
 
 }  // namespace jetstream
 }  // namespace feed

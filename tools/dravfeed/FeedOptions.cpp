@@ -111,7 +111,8 @@ Exit status:
   1  the variable list or the CSV data was refused (the message names the line
      and column; on a live input every case before the bad one was served), or
      a stream holds another variable list
-  2  usage error
+  2  usage error (also --from or --publish in a dravfeed built without the
+     NATS C client)
   3  serving failed (a pipe or socket could not be set up or failed), a stream
      could not be reached or published to, or a pass of --from ended at a break
   130, 143  stopped by SIGINT or SIGTERM (the pipes are removed first)
@@ -257,6 +258,13 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
     }
   }
   Check(options);
+#if !DRAV_HAVE_JETSTREAM
+  // After the other checks, so a wrong combination is named as in any build.
+  if (!options.fromUrl.empty() || !options.publishUrl.empty())
+    Refuse(std::string(options.fromUrl.empty() ? "--publish" : "--from") +
+           " needs the NATS C client, and this dravfeed was built without it"
+           " (install libnats-dev and build again)");
+#endif
   return options;
 }
 
