@@ -8,8 +8,7 @@
 #include <streambuf>
 
 #include "feeder/CsvCases.h"
-#include "feeder/FeederError.h"
-#include "tests/feeder/FeederTestSupport.h"
+#include "tests/feeder/InputErrorOf.h"
 
 namespace drav {
 namespace feed {
@@ -97,7 +96,7 @@ TEST(CsvReaderTest, MisplacedQuotesNameLineAndColumn) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(feedtest::InputErrorOf([&] { ReadAll(c.text, 1); }), c.message);
+    EXPECT_EQ(InputErrorOf([&] { ReadAll(c.text, 1); }), c.message);
   }
 }
 
@@ -131,7 +130,7 @@ TEST(CsvCasesTest, LoadsRecordsAndNamesTheBadValue) {
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.text);
     std::istringstream in(b.text);
-    EXPECT_EQ(feedtest::InputErrorOf([&] { LoadCsvCases(in, builder, false); }), b.message);
+    EXPECT_EQ(InputErrorOf([&] { LoadCsvCases(in, builder, false); }), b.message);
   }
 }
 
@@ -143,7 +142,7 @@ TEST(CsvCasesTest, HeaderIsSkippedButMustMatchTheVariables) {
   std::istringstream empty("");
   EXPECT_EQ(LoadCsvCases(empty, builder, true).CaseCount(), 0);
   std::istringstream wide("id,extra\n1\n");
-  EXPECT_EQ(feedtest::InputErrorOf([&] { LoadCsvCases(wide, builder, true); }),
+  EXPECT_EQ(InputErrorOf([&] { LoadCsvCases(wide, builder, true); }),
             "line 1: the header names 2 columns, but there are 1 variable");
 }
 

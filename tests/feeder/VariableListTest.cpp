@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "feeder/FeederError.h"
-#include "tests/feeder/FeederTestSupport.h"
+#include "tests/feeder/InputErrorOf.h"
 
 namespace drav {
 namespace feed {
@@ -78,7 +77,7 @@ TEST(VariableListTest, RefusedListsNameTheProblem) {
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.list);
-    EXPECT_EQ(feedtest::InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
+    EXPECT_EQ(InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
   }
 }
 

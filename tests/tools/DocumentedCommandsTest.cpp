@@ -14,11 +14,11 @@
 #include "host/CommandAdapter.h"
 #include "host/CommandTokenizer.h"
 #include "parser/StreamParser.h"
-#include "tests/tools/ChildProcess.h"
-#include "tests/tools/ToolTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/dravrun/CommandFacts.h"
 
-namespace dravtest {
+namespace drav {
+namespace test {
 namespace {
 
 std::string ReadText(const std::string& path) {
@@ -114,6 +114,16 @@ TEST(DocumentedCommands, EveryVariableListGivenToDravfeedIsAccepted) {
   EXPECT_GE(checked, 5);
 }
 
+TEST(DocumentedCommands, TheReadmeShowsTheHelpOfBothToolsWordForWord) {
+  const std::string readme = ReadText(DRAV_SOURCE_DIR "/README.md");
+  for (const char* tool : {"dravrun", "dravfeed"}) {
+    const ProcessResult r = RunProcess({BinaryPath(tool), "--help"});
+    ASSERT_EQ(r.exitCode, 0) << tool << ": " << r.err;
+    EXPECT_NE(readme.find("### " + std::string(tool) + " --help\n\n```\n" + r.out + "```\n"), std::string::npos)
+        << "README.md does not show the current " << tool << " --help";
+  }
+}
+
 // The finder itself, on the shapes the documents use.
 TEST(DocumentedCommands, FinderTakesWholeCommandsAndSkipsMentions) {
   const std::string text =
@@ -127,4 +137,5 @@ TEST(DocumentedCommands, FinderTakesWholeCommandsAndSkipsMentions) {
 }
 
 }  // namespace
-}  // namespace dravtest
+}  // namespace test
+}  // namespace drav

@@ -1,4 +1,4 @@
-#include "tests/tools/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-namespace dravtest {
+namespace drav {
+namespace test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,7 +39,8 @@ bool Drain(int fd, std::string& into) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input,
+                           bool keepInputOpen) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
   pid_ = fork();
@@ -53,22 +58,58 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  // The input is small (a command text); a child that never reads it must
-  // not block the test, hence the non-blocking write.
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  // A child that never reads its input must not block the test: the first
+  // text goes in without waiting, later ones (WriteInput) wait.
+  inFd_ = in[1];
+  fcntl(inFd_, F_SETFL, O_NONBLOCK);
   signal(SIGPIPE, SIG_IGN);
-  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+  if (!input.empty() && write(inFd_, input.data(), input.size()) < 0) {
     // The child has gone already; its status tells the test.
   }
-  close(in[1]);
+  fcntl(inFd_, F_SETFL, 0);
+  if (!keepInputOpen) CloseInput();
   outFd_ = out[0];
   errFd_ = err[0];
   fcntl(outFd_, F_SETFL, O_NONBLOCK);
   fcntl(errFd_, F_SETFL, O_NONBLOCK);
 }
 
+void ChildProcess::WriteInput(const std::string& text) {
+  for (std::size_t at = 0; inFd_ >= 0 && at < text.size();) {
+    const ssize_t n = write(inFd_, text.data() + at, text.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the child has gone; its status tells the test
+    at += static_cast<std::size_t>(n);
+  }
+}
+
+void ChildProcess::CloseInput() {
+  if (inFd_ >= 0) close(inFd_);
+  inFd_ = -1;
+}
+
+void ChildProcess::CloseOutput() {
+  if (outFd_ >= 0) close(outFd_);
+  outFd_ = -1;
+}
+
+void ChildProcess::Signal(int signal) {
+  if (pid_ > 0 && !exited_) kill(pid_, signal);
+}
+
+std::string ChildProcess::LineAfter(const std::string& prefix, Stream stream, int timeoutMs) {
+  std::string line;
+  while (ReadLine(line, stream, timeoutMs)) {
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  }
+  return "";
+}
+
+int ChildProcess::DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
+
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && !exited_) Stop();
+  CloseInput();
   if (outFd_ >= 0) close(outFd_);
   if (errFd_ >= 0) close(errFd_);
 }
@@ -114,7 +155,7 @@ void ChildProcess::Reap(int options) {
   int status = 0;
   if (waitpid(pid_, &status, options) == pid_) {
     exited_ = true;
-    result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 }
 
@@ -158,4 +199,17 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   return child.Wait(timeoutMs);
 }
 
-}  // namespace dravtest
+std::string BinaryPath(const std::string& tool) { return std::string(DRAV_BINARY_DIR "/bin/") + tool; }
+
+std::vector<std::string> Dravrun(std::vector<std::string> args) {
+  args.insert(args.begin(), {BinaryPath("dravrun"), "--no-progress"});
+  return args;
+}
+
+std::vector<std::string> Dravfeed(std::vector<std::string> args) {
+  args.insert(args.begin(), {BinaryPath("dravfeed"), "--linger", "0.3"});
+  return args;
+}
+
+}  // namespace test
+}  // namespace drav

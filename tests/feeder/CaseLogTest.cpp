@@ -1,0 +1,170 @@
+// Sources that grow while they are served, in the process: the case log
+// across its spill boundary, live CSV input through a real pipe cut into
+// pieces of every size, paced cases, and capture files.
+#include "feeder/CaseLog.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "feeder/CaptureFile.h"
+#include "feeder/GeneratedCases.h"
+#include "feeder/LiveCsvInput.h"
+#include "feeder/PacedCases.h"
+#include "tests/feeder/InputErrorOf.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Watchdog.h"
+
+namespace drav {
+namespace feed {
+namespace {
+
+constexpr std::size_t kRecordBytes = 16;  // "x F8 s A3"
+
+class CaseLogTest : public ::testing::Test {
+ protected:
+  std::string Rendered(const CaseSource& source, std::int64_t first, std::int64_t count) const {
+    std::string bytes(static_cast<std::size_t>(count) * kRecordBytes, '\0');
+    source.Render(first, count, &bytes[0]);
+    return bytes;
+  }
+  std::string Expected(std::int64_t first, std::int64_t count) const { return Rendered(generated_, first, count); }
+
+  test::Watchdog watchdog_{60, "a case log test"};
+  test::TempDir tmp_;
+  VariableList list_ = VariableList::Parse("x F8 s A3");
+  RecordBuilder builder_{list_, ByteOrder::kNative};
+  GeneratedCases generated_{builder_, 1000};
+};
+
+TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndRemovesItsFile) {
+  setenv("TMPDIR", tmp_.Path().c_str(), 1);
+  for (std::size_t capRecords : {0u, 1u, 7u, 100u, 5000u}) {
+    SCOPED_TRACE(capRecords);
+    std::string folder;
+    {
+      CaseLog log(kRecordBytes, capRecords * kRecordBytes);
+      // Batches of odd sizes, so the cap falls inside one.
+      for (std::int64_t first = 0, size = 1; first < 1000; first += size, size = size * 3 % 97 + 1) {
+        log.AddRendered(generated_, first, std::min<std::int64_t>(size, 1000 - first));
+        log.Publish();
+      }
+      ASSERT_EQ(log.CaseCount(), 1000);
+      for (auto run : {std::pair<int, int>{0, 1000}, {0, 1}, {6, 3}, {99, 2}, {500, 500}, {999, 1}})
+        EXPECT_EQ(Rendered(log, run.first, run.second), Expected(run.first, run.second)) << run.first;
+      folder = log.SpillFolder();
+      EXPECT_EQ(folder.empty(), capRecords >= 1000);
+    }
+    EXPECT_TRUE(folder.empty() || access(folder.c_str(), F_OK) != 0) << folder << " was left behind";
+  }
+  unsetenv("TMPDIR");
+}
+
+TEST_F(CaseLogTest, ShowsNothingBeforePublishAndWakesServersWhenTheInputEnds) {
+  CaseLog log(kRecordBytes);
+  log.AddRendered(generated_, 0, 5);
+  EXPECT_EQ(log.CaseCount(), 0);
+  log.Publish();
+  EXPECT_EQ(log.CaseCount(), 5);
+  log.TakeChange();
+  pollfd change{log.ChangeFd(), POLLIN, 0};
+  EXPECT_EQ(poll(&change, 1, 0), 0);
+  EXPECT_TRUE(log.MoreMayCome());
+  log.AddRendered(generated_, 5, 2);
+  log.EndInput();
+  EXPECT_EQ(log.CaseCount(), 7);
+  EXPECT_FALSE(log.MoreMayCome());
+  EXPECT_EQ(poll(&change, 1, 0), 1) << "servers were not woken";
+  CaseLog paced(kRecordBytes, 0);
+  EXPECT_EQ(FeedPaced(generated_, 0, paced), 1000);
+  EXPECT_FALSE(paced.MoreMayCome());
+  EXPECT_EQ(Rendered(paced, 0, 1000), Expected(0, 1000));
+}
+
+struct LiveCsvRun {
+  LiveInputResult result;
+  std::string error;
+};
+
+// Writes `text` into a real pipe in pieces of `piece` bytes (0: random
+// sizes) while ReadLiveCsv reads the other end into `log`.
+LiveCsvRun ReadThroughPipe(const std::string& text, std::size_t piece, const RecordBuilder& builder, CaseLog& log) {
+  int ends[2];
+  EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  std::thread writer([&] {
+    std::mt19937 random(7);
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t n = std::min(piece ? piece : 1 + random() % 300, text.size() - at);
+      at += static_cast<std::size_t>(std::max<ssize_t>(write(ends[1], text.data() + at, n), 0));
+    }
+    close(ends[1]);
+  });
+  LiveCsvRun run;
+  run.error = InputErrorOf([&] { run.result = ReadLiveCsv(ends[0], builder, log, LiveInputOptions()); });
+  writer.join();
+  close(ends[0]);
+  return run;
+}
+
+TEST_F(CaseLogTest, LiveCsvGivesTheSameCasesHoweverTheInputIsCut) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += std::to_string(i) + ",\"c" + std::to_string(i) + "\"\r\n";
+  for (std::size_t piece : {1u, 2u, 17u, 4096u, 0u}) {
+    SCOPED_TRACE(piece);
+    CaseLog log(kRecordBytes, 64 * kRecordBytes);
+    const LiveCsvRun run = ReadThroughPipe(text, piece, builder_, log);
+    EXPECT_EQ(run.error, "accepted");
+    EXPECT_EQ(run.result.cases, 300);
+    EXPECT_EQ(run.result.cutLine, 0);
+    EXPECT_FALSE(log.MoreMayCome());
+    EXPECT_EQ(Rendered(log, 0, 300), Expected(0, 300));
+  }
+}
+
+TEST_F(CaseLogTest, LiveCsvEndsTheInputAtACutLineOrABadValueAfterPublishingTheCasesBefore) {
+  CaseLog cut(kRecordBytes);
+  LiveCsvRun run = ReadThroughPipe("0,c0\n1,c1\n2,c", 3, builder_, cut);
+  EXPECT_EQ(run.result.cutLine, 3);
+  EXPECT_EQ(cut.CaseCount(), 2);
+  EXPECT_FALSE(cut.MoreMayCome());
+  std::string text;
+  for (int i = 0; i < 5001; ++i) text += std::to_string(i) + ",c" + std::to_string(i) + "\n";
+  CaseLog bad(kRecordBytes);
+  run = ReadThroughPipe(text + "abc,c5001\n5002,c5002\n", 0, builder_, bad);
+  EXPECT_EQ(run.error, "line 5002, column 1 (x): \"abc\" is not a number");
+  EXPECT_FALSE(bad.MoreMayCome());
+  ASSERT_EQ(bad.CaseCount(), 5001);
+  EXPECT_EQ(Rendered(bad, 0, 5001), Expected(0, 5001));
+}
+
+TEST_F(CaseLogTest, CaptureKeepsVariablesAndByteOrderAndReplayRefusesOtherFiles) {
+  for (ByteOrder order : {ByteOrder::kNative, ByteOrder::kSwapped}) {
+    const std::string path = tmp_.File("capture");
+    const RecordBuilder builder(list_, order);
+    const GeneratedCases cases(builder, 50);
+    {
+      CaptureWriter capture(path, "x F8 s A3", order);
+      CaseLog log(kRecordBytes, 0);
+      log.CopyTo(capture.Descriptor());
+      FeedPaced(cases, 0, log);
+    }
+    CapturedCases replay(path);
+    EXPECT_EQ(replay.Variables(), "x F8 s A3");
+    EXPECT_EQ(replay.Order(), order);
+    ASSERT_EQ(replay.CaseCount(), 50);
+    EXPECT_EQ(Rendered(replay, 0, 50), Rendered(cases, 0, 50));
+  }
+  const std::string notes = tmp_.WriteFile("notes.csv", "x,s\n1,a\n");
+  EXPECT_EQ(InputErrorOf([&] { CapturedCases replay(notes); }),
+            notes + " is not a dravfeed capture: its first line is not \"dravfeed capture 1\"");
+}
+
+}  // namespace
+}  // namespace feed
+}  // namespace drav
