@@ -25,6 +25,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
   Watchdog watchdog(60, "dravfeed's refusals");
   TempDir dir;
   const std::string precious = dir.WriteFile("precious", "kept");
+  const std::string notes = dir.WriteFile("notes.csv", "x,s\n1,a\n");
   auto x = [](std::vector<std::string> args) {
     args.insert(args.end(), {"--variables", "x F8"});
     return args;
@@ -63,6 +64,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
       {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, 1, "has an unknown keyword"},
       {x({"--socket", "0", "--csv", dir.File("missing.csv")}), 1, "cannot open"},
       {{"--socket", "0", "--replay", dir.File("missing.cap")}, 1, "cannot open the capture file"},
+      {{"--socket", "0", "--replay", notes}, 1, "notes.csv is not a dravfeed capture: its first line is not \"dravfeed capture 1\""},
       {x({"--pipe", "/nonexistent-dir/data", "--generate", "1"}), 3, "/nonexistent-dir/data"},
       {x({"--pipe", precious, "--generate", "1"}), 3, "is not a named pipe"},
       {x({"--socket", "0", "--bind", "no.such.host.invalid", "--generate", "1"}), 3, "no.such.host.invalid"},

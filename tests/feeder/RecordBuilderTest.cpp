@@ -13,13 +13,9 @@ namespace drav {
 namespace feed {
 namespace {
 
-double NumberIn(const std::vector<char>& record, const VariableList& list, std::size_t column,
-                bool reversed = false) {
-  char bytes[8];
-  std::memcpy(bytes, record.data() + list.Layout().ByteOffset(column), 8);
-  if (reversed) std::reverse(bytes, bytes + 8);
+double NumberIn(const std::vector<char>& record, const VariableList& list, std::size_t column) {
   double value;
-  std::memcpy(&value, bytes, 8);
+  std::memcpy(&value, record.data() + list.Layout().ByteOffset(column), 8);
   return value;
 }
 
@@ -134,25 +130,6 @@ TEST(RecordBuilderTest, RefusesDatesAndTimesThatAreNotOnTheCalendar) {
     SCOPED_TRACE(text);
     EXPECT_THROW(ParseTimeSeconds(text), InputError);
   }
-}
-
-TEST(RecordBuilderTest, SwappedOrderReversesNumbersButNotStrings) {
-  VariableList list = VariableList::Parse("n F8 s A8 d DATE");
-  RecordBuilder native(list, ByteOrder::kNative);
-  RecordBuilder swapped(list, ByteOrder::kSwapped);
-  std::vector<char> a(list.RecordBytes()), b(list.RecordBytes());
-  for (RecordBuilder* builder : {&native, &swapped}) {
-    std::vector<char>& record = builder == &native ? a : b;
-    builder->SetText(record.data(), 0, "1.5");
-    builder->SetText(record.data(), 1, "abcdefgh");
-    builder->SetText(record.data(), 2, "2024-03-01");
-  }
-  EXPECT_EQ(NumberIn(a, list, 0), 1.5);
-  EXPECT_EQ(NumberIn(b, list, 0, true), 1.5);
-  EXPECT_NE(NumberIn(b, list, 0), 1.5);
-  EXPECT_EQ(NumberIn(b, list, 2, true), 1709251200.0);
-  EXPECT_EQ(StringIn(a, list, 1), StringIn(b, list, 1));
-  EXPECT_EQ(StringIn(b, list, 1), "abcdefgh");
 }
 
 }  // namespace

@@ -41,6 +41,11 @@ bool Drain(int fd, std::string& into) {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input,
                            bool keepInputOpen) {
+  // Made before the fork: the child of a program with threads may only
+  // make system calls until it execs.
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
   pid_ = fork();
@@ -48,9 +53,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execv(args[0], args.data());
     std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
     _exit(127);

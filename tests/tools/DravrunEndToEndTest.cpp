@@ -79,6 +79,11 @@ const DravrunRun kRuns[] = {
      "d             7  01-JAN-2024  00 00:02:09  01-JAN-2024  01-JAN-2024\n"
      "s             7\n",
      "7 cases\n"},
+    {"a summary for each pass", {"--output", "none", "--summary", "--passes", "2", "--limit", "2", "--columns", "i"},
+     "/REWINDABLE", 0,
+     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n"
+     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n",
+     "2 cases\n2 cases\n"},
     {"passes over a stream that cannot rewind", {"--output", "none", "--passes", "2"}, "", 0, "",
      "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first finds it ended\n"
      "50 cases\n0 cases\n"},
