@@ -165,15 +165,43 @@ TEST(Dravrun, RendersEveryFormatOverAPipeAndShowsTheFormatsTheHostKept) {
   EXPECT_EQ(feed.Wait().exitCode, 0);
 }
 
-TEST(Dravrun, CsvStringsSurviveTheRoundTripThroughBothTools) {
+// Strings with separators, quotes, line breaks, wide characters and
+// combining marks, and missing values spelled by --na, read by dravfeed from
+// CSV (CRLF line ends): each output escapes them its own way, and the table
+// keeps its columns in line as a terminal shows them (CJK and fullwidth
+// characters two columns each) and widens a column for the missing text.
+TEST(Dravrun, StringsAndMissingValuesComeOutRightInEveryFormat) {
   TempDir dir;
-  const std::string csv =
-      dir.WriteFile("in.csv", "\"a,b\",1.50\r\n\"say \"\"hi\"\"\",2.25\r\n\"two\nlines\",\r\nplain,-4.00\r\n");
-  ChildProcess feed(Dravfeed({"--pipe", dir.File("data"), "--csv", csv, "--variables", "name A12 n F8.2"}));
-  const ProcessResult r = RunProcess(Dravrun({Command(PipeSource(dir.File("data")), "name A12 n F8.2")}));
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "name,n\n\"a,b\",1.50\n\"say \"\"hi\"\"\",2.25\n\"two\nlines\",\nplain,-4.00\n");
-  EXPECT_EQ(feed.Wait().exitCode, 0);
+  const std::string csv = dir.WriteFile("in.csv",
+                                        "\"a,b|c\",1.5\r\n\"say \"\"hi\"\"\",\r\n\"two\nlines\",2\r\n"
+                                        "e\xcc\x81t\xc3\xa9,\r\n\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1,3\r\n");
+  const struct {
+    const char* output;
+    const char* expected;
+  } cases[] = {
+      {"csv", "name,n\n\"a,b|c\",1.5\n\"say \"\"hi\"\"\",\"n,a|x\"\n\"two\nlines\",2.0\n"
+              "e\xcc\x81t\xc3\xa9,\"n,a|x\"\n\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1,3.0\n"},
+      {"tsv", "name\tn\na,b|c\t1.5\nsay \"hi\"\tn,a|x\ntwo\\nlines\t2.0\ne\xcc\x81t\xc3\xa9\tn,a|x\n"
+              "\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1\t3.0\n"},
+      {"table",
+       "name              n\n"
+       "------------  -----\n"
+       "a,b|c           1.5\n"
+       "say \"hi\"      n,a|x\n"
+       "two\\nlines      2.0\n"
+       "e\xcc\x81t\xc3\xa9           n,a|x\n"
+       "\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1         3.0\n"},  // 日本 Ａ: seven columns
+      {"markdown", "| name | n |\n| --- | ---: |\n| a,b\\|c | 1.5 |\n| say \"hi\" | n,a\\|x |\n| two\\nlines | 2.0 |\n"
+                   "| e\xcc\x81t\xc3\xa9 | n,a\\|x |\n| \xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1 | 3.0 |\n"},
+  };
+  for (const auto& c : cases) {
+    ChildProcess feed(Dravfeed({"--pipe", dir.File("data"), "--csv", csv, "--variables", "name A12 n F4.1"}));
+    const ProcessResult r = RunProcess(
+        Dravrun({"--output", c.output, "--na", "n,a|x", Command(PipeSource(dir.File("data")), "name A12 n F4.1")}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, c.expected) << c.output;
+    EXPECT_EQ(feed.Wait().exitCode, 0);
+  }
 }
 
 TEST(Dravrun, PipePassesRewindAndSeekThroughTheRewindPipe) {
