@@ -5,7 +5,6 @@
 #include "feeder/CaseLog.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -65,21 +64,7 @@ TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndRemovesItsFil
   unsetenv("TMPDIR");
 }
 
-TEST_F(CaseLogTest, ShowsNothingBeforePublishAndWakesServersWhenTheInputEnds) {
-  CaseLog log(kRecordBytes);
-  log.AddRendered(generated_, 0, 5);
-  EXPECT_EQ(log.CaseCount(), 0);
-  log.Publish();
-  EXPECT_EQ(log.CaseCount(), 5);
-  log.TakeChange();
-  pollfd change{log.ChangeFd(), POLLIN, 0};
-  EXPECT_EQ(poll(&change, 1, 0), 0);
-  EXPECT_TRUE(log.MoreMayCome());
-  log.AddRendered(generated_, 5, 2);
-  log.EndInput();
-  EXPECT_EQ(log.CaseCount(), 7);
-  EXPECT_FALSE(log.MoreMayCome());
-  EXPECT_EQ(poll(&change, 1, 0), 1) << "servers were not woken";
+TEST_F(CaseLogTest, PacedCasesArriveInOrderAndEndTheInput) {
   CaseLog paced(kRecordBytes, 0);
   EXPECT_EQ(FeedPaced(generated_, 0, paced), 1000);
   EXPECT_FALSE(paced.MoreMayCome());

@@ -80,15 +80,6 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
   EXPECT_EQ(text, "kept") << "a regular file at the data path was replaced";
 }
 
-TEST(DravfeedTool, APortInUseExitsThree) {
-  Watchdog watchdog(30, "a port in use");
-  ChildProcess first(Dravfeed({"--socket", "0", "--bind", "127.0.0.1", "--variables", "x F8", "--generate", "1"}));
-  const std::string port = std::to_string(first.DravfeedPort());
-  const ProcessResult r = RunProcess(
-      Dravfeed({"--socket", port, "--bind", "127.0.0.1", "--variables", "x F8", "--generate", "1"}));
-  EXPECT_EQ(r.exitCode, 3) << r.err;
-}
-
 struct PipeFeed {
   explicit PipeFeed(std::vector<std::string> more = {}) {
     std::vector<std::string> args = {"--pipe", dir.File("data"), "--rewind-pipe", dir.File("rewind"),
