@@ -75,10 +75,10 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
     args.insert(args.end(), more.begin(), more.end());
     feed_ = std::make_unique<ChildProcess>(Dravfeed(args), input, keepInputOpen);
     if (Socket()) {
-      reader_ = std::make_unique<WireReader>(WireReader::OverSocket(feed_->DravfeedPort()));
+      reader_ = std::make_unique<WireReader>(feed_->DravfeedPort());
     } else {
       ASSERT_NE(feed_->LineAfter("dravfeed: serving "), "") << feed_->Stop().err;
-      reader_ = std::make_unique<WireReader>(WireReader::OverPipe(dir_.File("data"), dir_.File("rewind")));
+      reader_ = std::make_unique<WireReader>(dir_.File("data"), dir_.File("rewind"));
     }
   }
   void Begin() { EXPECT_EQ(reader_->Begin(), Socket() ? Probe(Swapped()) : ""); }
@@ -196,7 +196,7 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
     ChildProcess live(Dravfeed({"--socket", "0", "--variables", kVariables, "--csv", "-", "--capture", capture,
                                 "--byte-order", Swapped() ? "swapped" : "native"}),
                       Lines(0, 300));
-    WireReader reader = WireReader::OverSocket(live.DravfeedPort());
+    WireReader reader(live.DravfeedPort());
     reader.Begin();
     EXPECT_EQ(reader.ReadToEnd().size(), 300 * kRecordBytes);
     reader.End();
@@ -257,24 +257,24 @@ struct SocketFeed {
 
 TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
   SocketFeed f;
-  WireReader first = WireReader::OverSocket(f.port);
+  WireReader first(f.port);
   EXPECT_EQ(first.Begin(), Probe(false));
   EXPECT_EQ(first.Read(2 * kRecordBytes), Records(0, 2, false));
   first.Send(wire::kStop);  // the pass ends where it is: reading on meets the end
   EXPECT_LT(first.ReadToEnd().size(), 1999998 * kRecordBytes);
-  WireReader split = WireReader::OverSocket(f.port);
+  WireReader split(f.port);
   split.Connect();
   for (char byte : SeekMessage(42)) {
     split.Send(std::string(1, byte));
     usleep(1000);
   }
   EXPECT_EQ(split.Read(3 * kRecordBytes), Records(42, 3, false)) << "a seek split over many sends";
-  WireReader stranger = WireReader::OverSocket(f.port);
+  WireReader stranger(f.port);
   stranger.Connect();
   stranger.Send("HELO");
   EXPECT_EQ(stranger.ReadToEnd(), "") << "an unknown word closes only its connection";
   for (bool ipv6 : {false, true}) {
-    WireReader silent = WireReader::OverSocket(f.port, ipv6);  // a new reader: waits for the probe
+    WireReader silent(f.port, ipv6);  // a new reader: waits for the probe
     EXPECT_EQ(silent.Begin(), Probe(false)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
     EXPECT_EQ(silent.Read(2 * kRecordBytes), Records(0, 2, false));
   }

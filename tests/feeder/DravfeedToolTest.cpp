@@ -103,7 +103,7 @@ ino_t InodeAt(const std::string& path) {
 // whatever it names gets one too.
 TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
   PipeFeed f;
-  WireReader reader = WireReader::OverPipe(f.dir.File("data"), f.dir.File("rewind"));
+  WireReader reader(f.dir.File("data"), f.dir.File("rewind"));
   const ino_t before = InodeAt(f.dir.File("data"));
   reader.Begin();
   EXPECT_EQ(reader.ReadToEnd().size(), 5 * 8u);

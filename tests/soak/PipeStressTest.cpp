@@ -34,7 +34,7 @@ TEST(PipeStress, TwoHundredRewindsAndTwoHundredSeeksWithoutAFailure) {
                      "--variables", "x F8 s A3", "--generate", std::to_string(kCases), "--linger", "1"});
   ASSERT_NE(feed.LineAfter("dravfeed: serving "), "");
   const auto started = std::chrono::steady_clock::now();
-  WireReader reader = WireReader::OverPipe(dir.File("data"), dir.File("rewind"));
+  WireReader reader(dir.File("data"), dir.File("rewind"));
   reader.Begin();
   reader.ReadToEnd();
   int rewindFailures = 0, seekFailures = 0;

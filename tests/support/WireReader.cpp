@@ -59,28 +59,6 @@ std::string SeekMessage(std::int64_t caseNumber) {
          std::string(reinterpret_cast<const char*>(&caseNumber), sizeof caseNumber);
 }
 
-WireReader WireReader::OverPipe(std::string data, std::string rewind) {
-  WireReader reader;
-  reader.data_ = std::move(data);
-  reader.rewind_ = std::move(rewind);
-  return reader;
-}
-
-WireReader WireReader::OverSocket(int port, bool ipv6) {
-  WireReader reader;
-  reader.port_ = port;
-  reader.ipv6_ = ipv6;
-  return reader;
-}
-
-WireReader::WireReader(WireReader&& other) noexcept
-    : data_(std::move(other.data_)), rewind_(std::move(other.rewind_)), port_(other.port_),
-      ipv6_(other.ipv6_), fd_(other.fd_) {
-  other.fd_ = -1;
-}
-
-WireReader::~WireReader() { Close(false, false); }
-
 std::string WireReader::Begin() {
   Close(true, false);
   if (port_ == 0) {

@@ -6,6 +6,7 @@
 // the test instead of hanging it.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace drav {
 namespace test {
@@ -19,11 +20,10 @@ class WireReader {
  public:
   // A reader of the data pipe at `data` that sends its messages through
   // the named pipe at `rewind`.
-  static WireReader OverPipe(std::string data, std::string rewind);
+  WireReader(std::string data, std::string rewind) : data_(std::move(data)), rewind_(std::move(rewind)) {}
   // A reader of a feeder listening on 127.0.0.1 (or ::1) at `port`.
-  static WireReader OverSocket(int port, bool ipv6 = false);
-  ~WireReader();
-  WireReader(WireReader&& other) noexcept;
+  explicit WireReader(int port, bool ipv6 = false) : port_(port), ipv6_(ipv6) {}
+  ~WireReader() { Close(false, false); }
   WireReader(const WireReader&) = delete;
   WireReader& operator=(const WireReader&) = delete;
 
@@ -48,7 +48,6 @@ class WireReader {
   void Abandon();
 
  private:
-  WireReader() = default;
   void Ask(const std::string& message);
   void Close(bool stop, bool reset);
 
