@@ -5,14 +5,12 @@
 // cleaning up of its FIFOs. The records expected are rendered by
 // GeneratedCases, which makes the same ones as the input lines "i,ci".
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,24 +24,26 @@ int RemainingMs(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Reads what is there without blocking; false at end of file.
-bool Drain(int fd, std::string& into) {
+// Takes what `fd` holds without blocking; closes it at the end of file.
+void Drain(int& fd, std::string& into) {
   char buffer[65536];
-  while (true) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      into.append(buffer, static_cast<std::size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 && errno == EAGAIN;
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
+  if (n == 0 || errno != EAGAIN) {
+    close(fd);
+    fd = -1;
   }
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
 }
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input,
-                           bool keepInputOpen) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input, bool keepInputOpen) {
   // Made before the fork: the child of a program with threads may only
   // make system calls until it execs.
   std::vector<char*> args;
@@ -60,20 +63,27 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  inFd_ = in[1];
+  outFd_ = out[0];
+  errFd_ = err[0];
+  fcntl(outFd_, F_SETFL, O_NONBLOCK);
+  fcntl(errFd_, F_SETFL, O_NONBLOCK);
+  signal(SIGPIPE, SIG_IGN);
   // A child that never reads its input must not block the test: the first
   // text goes in without waiting, later ones (WriteInput) wait.
-  inFd_ = in[1];
   fcntl(inFd_, F_SETFL, O_NONBLOCK);
-  signal(SIGPIPE, SIG_IGN);
   if (!input.empty() && write(inFd_, input.data(), input.size()) < 0) {
     // The child has gone already; its status tells the test.
   }
   fcntl(inFd_, F_SETFL, 0);
   if (!keepInputOpen) CloseInput();
-  outFd_ = out[0];
-  errFd_ = err[0];
-  fcntl(outFd_, F_SETFL, O_NONBLOCK);
-  fcntl(errFd_, F_SETFL, O_NONBLOCK);
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !exited_) Stop();
+  CloseInput();
+  CloseFd(outFd_);
+  CloseFd(errFd_);
 }
 
 void ChildProcess::WriteInput(const std::string& text) {
@@ -85,54 +95,21 @@ void ChildProcess::WriteInput(const std::string& text) {
   }
 }
 
-void ChildProcess::CloseInput() {
-  if (inFd_ >= 0) close(inFd_);
-  inFd_ = -1;
-}
+void ChildProcess::CloseInput() { CloseFd(inFd_); }
 
-void ChildProcess::CloseOutput() {
-  if (outFd_ >= 0) close(outFd_);
-  outFd_ = -1;
-}
+void ChildProcess::CloseOutput() { CloseFd(outFd_); }
 
 void ChildProcess::Signal(int signal) {
   if (pid_ > 0 && !exited_) kill(pid_, signal);
 }
 
-std::string ChildProcess::LineAfter(const std::string& prefix, Stream stream, int timeoutMs) {
-  std::string line;
-  while (ReadLine(line, stream, timeoutMs)) {
-    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
-  }
-  return "";
-}
-
-int ChildProcess::DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
-
-ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !exited_) Stop();
-  CloseInput();
-  if (outFd_ >= 0) close(outFd_);
-  if (errFd_ >= 0) close(errFd_);
-}
-
 // Waits up to `timeoutMs` for output; false when nothing more can come.
 bool ChildProcess::Pump(int timeoutMs) {
-  pollfd fds[2];
-  nfds_t count = 0;
-  for (int* fd : {&outFd_, &errFd_}) {
-    if (*fd >= 0) fds[count++] = pollfd{*fd, POLLIN, 0};
-  }
-  if (count == 0) return false;
-  if (poll(fds, count, timeoutMs) <= 0) return true;
-  for (nfds_t i = 0; i < count; ++i) {
-    if (fds[i].revents == 0) continue;
-    int& fd = fds[i].fd == outFd_ ? outFd_ : errFd_;
-    if (!Drain(fd, fd == outFd_ ? result_.out : result_.err)) {
-      close(fd);
-      fd = -1;
-    }
-  }
+  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};  // poll skips a negative descriptor
+  if (outFd_ < 0 && errFd_ < 0) return false;
+  if (poll(fds, 2, timeoutMs) <= 0) return true;
+  if (fds[0].revents != 0) Drain(outFd_, result_.out);
+  if (fds[1].revents != 0) Drain(errFd_, result_.err);
   return true;
 }
 
@@ -140,31 +117,36 @@ bool ChildProcess::ReadLine(std::string& line, Stream stream, int timeoutMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   const std::string& text = stream == kOut ? result_.out : result_.err;
   std::size_t& start = lineStart_[stream];
-  while (true) {
-    const std::size_t newline = text.find('\n', start);
-    if (newline != std::string::npos) {
-      line = text.substr(start, newline - start);
-      start = newline + 1;
-      return true;
-    }
+  for (std::size_t newline; (newline = text.find('\n', start)) == std::string::npos;) {
     if (RemainingMs(deadline) == 0 || (stream == kOut ? outFd_ : errFd_) < 0) return false;
-    Pump(RemainingMs(deadline) < 100 ? RemainingMs(deadline) : 100);
+    Pump(std::min(RemainingMs(deadline), 100));
   }
+  const std::size_t newline = text.find('\n', start);
+  line = text.substr(start, newline - start);
+  start = newline + 1;
+  return true;
 }
 
+std::string ChildProcess::LineAfter(const std::string& prefix, Stream stream, int timeoutMs) {
+  std::string line;
+  while (ReadLine(line, stream, timeoutMs))
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  return "";
+}
+
+int ChildProcess::DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
+
 void ChildProcess::Reap(int options) {
-  if (pid_ <= 0 || exited_) return;
   int status = 0;
-  if (waitpid(pid_, &status, options) == pid_) {
+  if (pid_ > 0 && !exited_ && waitpid(pid_, &status, options) == pid_) {
     exited_ = true;
     result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 }
 
 ProcessResult ChildProcess::Wait(int timeoutMs) {
-  if (pid_ <= 0) return result_;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!exited_ || outFd_ >= 0 || errFd_ >= 0) {
+  while (pid_ > 0 && !(exited_ && outFd_ < 0 && errFd_ < 0)) {
     if (RemainingMs(deadline) == 0) {
       result_.timedOut = true;
       return Stop();
@@ -179,17 +161,13 @@ ProcessResult ChildProcess::Wait(int timeoutMs) {
 }
 
 ProcessResult ChildProcess::Stop() {
-  if (pid_ > 0 && !exited_) {
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && !exited_; ++i) {
-      Pump(10);
-      Reap(WNOHANG);
-    }
-    if (!exited_) {
-      kill(pid_, SIGKILL);
-      Reap(0);
-    }
+  Signal(SIGTERM);
+  for (int i = 0; i < 200 && pid_ > 0 && !exited_; ++i) {
+    Pump(10);
+    Reap(WNOHANG);
   }
+  Signal(SIGKILL);
+  Reap(0);
   // Collect what is left; a descendant holding the pipes open must not
   // keep us here.
   for (int i = 0; i < 50 && (outFd_ >= 0 || errFd_ >= 0); ++i) Pump(10);
