@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/StreamSupport.h"
 #include "tests/support/TempDir.h"
 #include "tools/dravrun/Runner.h"
 
@@ -221,16 +222,18 @@ TEST(Dravrun, PipePassesRewindAndSeekThroughTheRewindPipe) {
 }
 
 // The rewind pipe is read (so "RWND" is delivered) but no feeder answers:
-// the one-shot feeder has gone and the data pipe with it.
+// the one-shot test feeder has gone and the data pipe with it. (dravfeed
+// would leave a fresh pipe at the path, which the reader waits for.)
 TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
   TempDir dir;
   const int rewindReader = open(dir.MakeFifo("rewind").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  ChildProcess feed(Dravfeed({"--pipe", dir.File("data"), "--generate", "3", "--variables", "i F2"}));
+  const auto feeder = TestFeeder::OverPipe(dir, false, TestRecords(3));
   const ProcessResult r = RunProcess(Dravrun(
-      {"--passes", "2", Command("/PIPE = '" + dir.File("data") + "' /REWINDABLE = '" + dir.File("rewind") + "'", "i F2")}));
+      {"--passes", "2", "--columns", "s", Command(PipeSource(feeder->StreamName()) + " /REWINDABLE = '" +
+                                                      dir.File("rewind") + "'", kTestVariables)}));
   close(rewindReader);
   EXPECT_EQ(r.exitCode, 3) << r.err;
-  EXPECT_EQ(r.out, "i\n0\n1\n2\n");
+  EXPECT_EQ(r.out, "s\ncase0\ncase1\ncase2\n");
   EXPECT_NE(r.err.find("3 cases\n0 cases\nerror: pass 2 failed: the rewind could not reach the feeder"),
             std::string::npos)
       << r.err;
