@@ -1,10 +1,9 @@
 // dravrun as a user runs it: the real binary in its own process, loading the
-// real plug-in, against dravfeed (or the README's Python feeders) over real
+// real plug-in, against dravfeed (or the README's Python pipe feeder) over real
 // named pipes and loopback TCP. One table holds the runs that share a feeder
 // of generated cases; what needs a feeder of its own has a test of its own.
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
