@@ -55,6 +55,8 @@ const DravrunRun kRuns[] = {
     {"limit 0", {"--output", "none", "--limit", "0"}, "", 0, "", "0 cases\n"},
     {"limit per pass", {"--output", "none", "--limit", "50", "--passes", "2"}, "/REWINDABLE", 0, "",
      "50 cases\n50 cases\n"},
+    {"seek to the first case", {"--output", "none", "--seek", "0", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, "",
+     "3 cases\n"},
     {"limit beyond the end after a seek", {"--output", "none", "--limit", "7", "--seek", "45", "--passes", "2"},
      "/REWINDABLE /SEEKABLE", 0, "", "5 cases\n5 cases\n"},
     {"csv of every pass after a seek", {"--limit", "2", "--seek", "10", "--passes", "2"}, "/REWINDABLE /SEEKABLE", 0,

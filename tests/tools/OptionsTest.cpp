@@ -29,6 +29,7 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--passes", "0"}, "--passes: expects a whole number of 1 or more, not '0'"},
       {{"--passes=-1"}, "--passes: expects a whole number of 1 or more, not '-1'"},
       {{"--seek", "x"}, "--seek: expects a case number of 0 or more, not 'x'"},
+      {{"--seek", "-1"}, "--seek: expects a case number of 0 or more, not '-1'"},
       {{"--limit", "5k"}, "--limit: expects a whole number of 0 or more, not '5k'"},
       {{"--limit", "99999999999999999999999"}, "--limit: expects a whole number of 0 or more, not '99999999999999999999999'"},
       {{"--plugin"}, "--plugin: needs a value"},

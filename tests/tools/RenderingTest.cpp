@@ -208,6 +208,8 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
       {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"},
       {kFmtTIME, 8, 0, 360000.0, "100:00"},  // 100:00:00 is too wide for 8: fewer fields
       {kFmtTIME, 5, 0, 3600000.0, "*****"},
+      {kFmtTIME, 16, 0, 8.99e12, "2497222222:13:20"},  // the longest duration shown
+      {kFmtTIME, 16, 0, 9.0e12, "****************"},
       {kFmtTIME, 16, 0, -253402300800.0, "-70389528:00:00"},  // durations are not cut to years
       {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
       {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"},
