@@ -279,8 +279,8 @@ TEST_P(DravrunLive, EachCaseIsPrintedWhileTheStreamGoesOn) {
   EXPECT_EQ(feed_->Wait().exitCode, 0);
 }
 
-TEST_P(DravrunLive, SummaryEveryShowsTheRunningSummaryDuringThePass) {
-  ChildProcess reader(Start({"--summary-every", "0.2"}));
+TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
+  ChildProcess reader(Start({"--summary-every", "0.2", "--progress"}));
   feed_->WriteInput("1,10\n");
   // The pass has begun once its first case is out; a case that comes more
   // than the interval later brings the summary of both.
@@ -290,7 +290,9 @@ TEST_P(DravrunLive, SummaryEveryShowsTheRunningSummaryDuringThePass) {
   EXPECT_EQ(NextLine(reader, "summary after ", ChildProcess::kErr), "summary after 2 cases");
   EXPECT_EQ(NextLine(reader, "i ", ChildProcess::kErr), "i             2     2.00     1.41      1      3");
   feed_->CloseInput();
-  EXPECT_EQ(reader.Wait().exitCode, 0);
+  const ProcessResult r = reader.Wait();
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.err.find("2 cases, "), std::string::npos) << "no progress: " << r.err;
   EXPECT_EQ(feed_->Wait().exitCode, 0);
 }
 
