@@ -299,6 +299,23 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
 INSTANTIATE_TEST_SUITE_P(Transports, DravrunLive, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Socket" : "Pipe"; });
 
+// On a terminal (script(1) gives dravrun one) progress is on by default, is
+// redrawn on one line, and that line is cleared at the end of the pass.
+TEST(Dravrun, ProgressOnATerminalIsClearedAtTheEndOfThePass) {
+  ChildProcess feed(Dravfeed({"--socket", "0", "--csv", "-", "--variables", "i F4 x F8.2"}), "1,1\n", true);
+  const std::string command = BinaryPath("dravrun") + " 'GET DATA /TYPE = STREAM /SOCKET = " +
+                              std::to_string(feed.DravfeedPort()) + " /VARIABLES = i F4 x F8.2 .'";
+  ChildProcess terminal({"/usr/bin/script", "-qec", command, "/dev/null"});
+  EXPECT_NE(terminal.LineAfter("1,1.00", ChildProcess::kOut), "") << terminal.Stop().out;
+  usleep(150000);  // more than the meter's interval
+  feed.WriteInput("2,2\n");
+  feed.CloseInput();
+  const ProcessResult r = terminal.Wait();
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("\r2 cases, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" cases/s\x1b[K\r\x1b[K"), std::string::npos) << r.out;
+}
+
 // ---- The README's pipe feeder (gated as docs/PROTOCOL.md tells) and demo ---------
 
 TEST(DravrunWithPythonFeeders, ThePipeFeederServesSeekingPassesAndItsPipesGoAway) {
