@@ -1,21 +1,26 @@
 // Sources that grow while they are served, in the process: the case log
 // across its spill boundary, live CSV input through a real pipe cut into
-// pieces of every size, and paced cases. (A cut last line, bad values found
+// pieces of every size, paced cases, and writes that fail or meet a stale
+// errno. (A cut last line, bad values found
 // late and captures are seen through dravfeed.)
 #include "feeder/CaseLog.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <cerrno>
 #include <random>
 #include <thread>
 
 #include "feeder/GeneratedCases.h"
 #include "feeder/LiveCsvInput.h"
+#include "feeder/FeederError.h"
 #include "feeder/PacedCases.h"
+#include "feeder/PosixIo.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
@@ -62,6 +67,35 @@ TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndRemovesItsFil
     EXPECT_TRUE(folder.empty() || access(folder.c_str(), F_OK) != 0) << folder << " was left behind";
   }
   unsetenv("TMPDIR");
+}
+
+// A capture that cannot be written (a full disk) fails the input, and the
+// servers waiting on the log still learn that it has ended.
+TEST_F(CaseLogTest, AnInputThatFailsAtItsEndStillEndsTheLog) {
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  CaseLog log(kRecordBytes);
+  log.CopyTo(full);
+  log.AddRendered(generated_, 0, 3);
+  EXPECT_THROW(log.EndInput(), FeederError);
+  EXPECT_FALSE(log.MoreMayCome());
+  pollfd change{log.ChangeFd(), POLLIN, 0};
+  EXPECT_EQ(poll(&change, 1, 0), 1) << "servers were not woken";
+  close(full);
+}
+
+// errno may hold EINTR from an earlier call; a write that worked is not
+// taken for an interrupted one (which would send its bytes again).
+TEST(PosixIoTest, WriteAllIsNotMisledByAStaleEintr) {
+  test::Watchdog watchdog(10, "a write after a stale EINTR");  // a write repeated for ever fills the pipe
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+  errno = EINTR;
+  EXPECT_EQ(posix::WriteAll(ends[1], "abc", 3).value, 3);
+  char got[8] = {};
+  EXPECT_EQ(read(ends[0], got, sizeof got), 3);
+  close(ends[0]);
+  close(ends[1]);
 }
 
 TEST_F(CaseLogTest, PacedCasesArriveInOrderAndEndTheInput) {

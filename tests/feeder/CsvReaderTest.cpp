@@ -113,6 +113,8 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
        "line 2, column 3 (day): \"2024-02-30\" is not a day of the calendar"},
       {"1,\"a\nb\",x\n", "line 2, column 3 (day): \"x\" is not a date (YYYY-MM-DD)"},
       {"one,a,\n", "line 1, column 1 (id): \"one\" is not a number"},
+      {"1,a,2024-03-01T12:30:00+01:00\n", "line 1, column 3 (day): \"2024-03-01T12:30:00+01:00\" has a time zone "
+                                         "offset; write the time as it should be stored"},
       {"1\n", "line 1: 1 field, but 3 variables"},
       {"1,a,,9\n", "line 1: 4 fields, but 3 variables"},
   };
