@@ -137,6 +137,21 @@ TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
   EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
 }
 
+// A reader gone before any output: the pass's few rows, or its summary,
+// wait in the output buffer, and the failed write found when the pass ends
+// them ends the run there, quietly, with no second pass.
+TEST(Dravrun, AReaderGoneBeforeAnyOutputEndsTheRunAtTheEndOfThePass) {
+  for (const char* output : {"csv", "none"}) {
+    ChildProcess feed(Dravfeed({"--socket", "0", "--generate", "3", "--variables", kGenerated}));
+    ChildProcess reader(Dravrun({"--output", output, "--summary", "--passes", "2",
+                                 Command("/SOCKET = " + std::to_string(feed.DravfeedPort()), kGenerated, "/REWINDABLE")}));
+    reader.CloseOutput();
+    const ProcessResult r = reader.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "3 cases\n") << "--output " << output;
+  }
+}
+
 // Every format that survives the host's normalisation, read by dravfeed
 // from CSV: one case of values and one of missing values.
 TEST(Dravrun, RendersEveryFormatOverAPipeAndShowsTheFormatsTheHostKept) {
