@@ -1,177 +1,133 @@
-// dravfeed as a real process: options, exit statuses, both transports,
-// signals and the cleaning up of its FIFOs.
+// dravfeed's command line and its named pipes, as a real process: what it
+// refuses and with which exit status, what it leaves at the data path, and
+// how signals end it.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
-#include "host/WireFormat.h"
-#include "tests/feeder/FeederTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Watchdog.h"
+#include "tests/support/WireReader.h"
 
+namespace drav {
+namespace test {
 namespace {
 
-using feedtest::FeedProcess;
-using feedtest::RunFeed;
-
-constexpr std::size_t kRecordBytes = 16;  // "id F8 day DATE"
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
+  Watchdog watchdog(60, "dravfeed's refusals");
+  TempDir dir;
+  const std::string precious = dir.WriteFile("precious", "kept");
+  const std::string notes = dir.WriteFile("notes.csv", "x,s\n1,a\n");
+  auto x = [](std::vector<std::string> args) {
+    args.insert(args.end(), {"--variables", "x F8"});
+    return args;
+  };
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {x({"--generate", "3"}), 2, "give one of --pipe PATH or --socket PORT"},
+      {x({"--pipe", "p", "--socket", "0", "--generate", "3"}), 2, "give one of --pipe"},
+      {x({"--socket", "0"}), 2, "give one of --csv FILE, --generate N, --replay FILE or --from URL"},
+      {x({"--socket", "0", "--generate", "3", "--create"}), 2, "--create goes with --publish"},
+      {x({"--socket", "0", "--generate", "3", "--snapshot"}), 2, "--snapshot goes with --from"},
+      {x({"--socket", "0", "--from", "nats://h:1/s", "--snapshot", "--follow"}), 2, "give one of --snapshot or --follow"},
+      {x({"--socket", "0", "--from", "nats://h:1/s", "--capture", "c"}), 2, "--capture goes not with --from"},
+      {x({"--publish", "nats://h:1/s", "--socket", "0", "--generate", "3"}), 2, "--publish serves no reader"},
+      {x({"--publish", "nats://h:1/s", "--from", "nats://h:1/t"}), 2, "--publish takes its cases from"},
+      {x({"--socket", "0", "--generate", "3", "--replay", "c"}), 2, "give one of --csv FILE, --generate N"},
+      {x({"--socket", "0", "--generate", "3", "--follow"}), 2, "--follow goes with --csv FILE"},
+      {x({"--socket", "0", "--csv", "-", "--follow"}), 2, "--follow goes with --csv FILE"},
+      {x({"--socket", "0", "--csv", "-", "--rate", "5"}), 2, "--rate goes with --generate"},
+      {x({"--socket", "0", "--generate", "3", "--rate", "fast"}), 2, "--rate takes a number"},
+      {x({"--socket", "0", "--generate", "3", "--memory", "-1"}), 2, "--memory takes a number"},
+      {x({"--socket", "70000", "--generate", "3"}), 2, "--socket takes a whole number"},
+      {x({"--socket", "0", "--generate", "-1"}), 2, "--generate takes a whole number"},
+      {x({"--socket", "0", "--generate", "3", "--byte-order", "big"}), 2, "--byte-order takes"},
+      {x({"--socket", "0", "--generate", "3", "--rewind-pipe", "r"}), 2, "--rewind-pipe goes with --pipe"},
+      {x({"--pipe", "p", "--generate", "3", "--bind", "::"}), 2, "--bind goes with --socket"},
+      {x({"--socket", "0", "--generate", "3", "--linger", "soon"}), 2, "--linger takes"},
+      {x({"--socket", "0", "--generate", "3", "--header"}), 2, "--header goes with --csv"},
+      {x({"--socket", "0", "--generate", "3", "--frobnicate"}), 2, "unknown option \"--frobnicate\""},
+      {{"--socket"}, 2, "--socket needs a value"},
+      {{"--socket", "0", "--generate", "3"}, 2, "--variables is required"},
+      {{"--socket", "0", "--replay", "c", "--variables", "x F8"}, 2, "--variables goes not with --replay"},
+      {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, 1, "has an unknown keyword"},
+      {x({"--socket", "0", "--csv", dir.File("missing.csv")}), 1, "cannot open"},
+      {{"--socket", "0", "--replay", dir.File("missing.cap")}, 1, "cannot open the capture file"},
+      {{"--socket", "0", "--replay", notes}, 1, "notes.csv is not a dravfeed capture: its first line is not \"dravfeed capture 1\""},
+      {x({"--pipe", "/nonexistent-dir/data", "--generate", "1"}), 3, "/nonexistent-dir/data"},
+      {x({"--pipe", precious, "--generate", "1"}), 3, "is not a named pipe"},
+      {x({"--socket", "0", "--bind", "no.such.host.invalid", "--generate", "1"}), 3, "no.such.host.invalid"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = RunProcess(Dravfeed(c.args));
+    EXPECT_EQ(r.exitCode, c.status) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  std::ifstream kept(precious);
+  std::string text;
+  kept >> text;
+  EXPECT_EQ(text, "kept") << "a regular file at the data path was replaced";
 }
 
-struct Refusal {
-  std::vector<std::string> arguments;
-  const char* message;
+struct PipeFeed {
+  explicit PipeFeed(std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"--pipe", dir.File("data"), "--rewind-pipe", dir.File("rewind"),
+                                     "--variables", "x F8", "--generate", "5"};
+    args.insert(args.end(), more.begin(), more.end());
+    feed = std::make_unique<ChildProcess>(Dravfeed(args));
+    EXPECT_NE(feed->LineAfter("dravfeed: serving "), "") << feed->Stop().err;
+  }
+  Watchdog watchdog{30, "a dravfeed pipe test"};
+  TempDir dir;
+  std::unique_ptr<ChildProcess> feed;
 };
 
-void ExpectRefused(const Refusal& refusal, int status) {
-  std::string output;
-  SCOPED_TRACE(refusal.message);
-  EXPECT_EQ(RunFeed(refusal.arguments, output), status);
-  EXPECT_TRUE(Contains(output, refusal.message)) << output;
+ino_t InodeAt(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) ? st.st_ino : 0;
 }
 
-TEST(DravfeedToolTest, HelpAndVersionExitZero) {
-  feedtest::Watchdog watchdog;
-  std::string output;
-  EXPECT_EQ(RunFeed({"--help"}, output), 0);
-  for (const char* part : {"--pipe PATH", "--rewind-pipe", "--socket PORT", "--byte-order",
-                           "Examples:", "Exit status:", "--linger"})
-    EXPECT_TRUE(Contains(output, part)) << part;
-  EXPECT_EQ(RunFeed({"--version"}, output), 0);
-  EXPECT_TRUE(Contains(output, "dravfeed ")) << output;
+// The gate: once the reader has opened the data pipe, a fresh FIFO stands
+// at the path for the next pass, and a reader that removes the path
+// whatever it names gets one too.
+TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
+  PipeFeed f;
+  WireReader reader(f.dir.File("data"), f.dir.File("rewind"));
+  const ino_t before = InodeAt(f.dir.File("data"));
+  reader.Begin();
+  EXPECT_EQ(reader.ReadToEnd().size(), 5 * 8u);
+  EXPECT_NE(InodeAt(f.dir.File("data")), 0u);
+  EXPECT_NE(InodeAt(f.dir.File("data")), before);
+  ASSERT_EQ(unlink(f.dir.File("data").c_str()), 0);
+  while (InodeAt(f.dir.File("data")) == 0) usleep(1000);  // the watchdog ends a wait for ever
+  reader.Seek(4);
+  EXPECT_EQ(reader.ReadToEnd().size(), 8u);
+  reader.End();
+  EXPECT_EQ(f.feed->Wait().exitCode, 0);
+  EXPECT_EQ(f.dir.Entries(), std::vector<std::string>());
 }
 
-TEST(DravfeedToolTest, UsageErrorsExitTwoNamingTheOption) {
-  feedtest::Watchdog watchdog;
-  const std::vector<std::string> vars = {"--variables", "x F8"};
-  auto with = [&](std::vector<std::string> more) {
-    more.insert(more.end(), vars.begin(), vars.end());
-    return more;
-  };
-  const Refusal refusals[] = {
-      {with({"--generate", "3"}), "give one of --pipe PATH or --socket PORT"},
-      {with({"--pipe", "p", "--socket", "0", "--generate", "3"}), "give one of --pipe"},
-      {with({"--socket", "0"}), "give one of --csv FILE, --generate N, --replay FILE or --from URL"},
-      {with({"--socket", "0", "--generate", "3", "--create"}), "--create goes with --publish"},
-      {with({"--socket", "0", "--generate", "3", "--snapshot"}), "--snapshot goes with --from"},
-      {with({"--socket", "0", "--from", "nats://h:1/s", "--snapshot", "--follow"}),
-       "give one of --snapshot or --follow"},
-      {with({"--socket", "0", "--from", "nats://h:1/s", "--capture", "c"}), "--capture goes not with --from"},
-      {with({"--publish", "nats://h:1/s", "--socket", "0", "--generate", "3"}), "--publish serves no reader"},
-      {with({"--publish", "nats://h:1/s", "--from", "nats://h:1/t"}), "--publish takes its cases from"},
-      {with({"--socket", "0", "--generate", "3", "--replay", "c"}), "give one of --csv FILE, --generate N"},
-      {{"--socket", "0", "--replay", "c", "--variables", "x F8"}, "--variables goes not with --replay"},
-      {with({"--socket", "0", "--generate", "3", "--follow"}), "--follow goes with --csv FILE"},
-      {with({"--socket", "0", "--csv", "-", "--follow"}), "--follow goes with --csv FILE"},
-      {with({"--socket", "0", "--csv", "-", "--rate", "5"}), "--rate goes with --generate"},
-      {with({"--socket", "0", "--generate", "3", "--rate", "fast"}), "--rate takes a number"},
-      {with({"--socket", "0", "--generate", "3", "--memory", "-1"}), "--memory takes a number"},
-      {{"--socket", "0", "--generate", "3"}, "--variables is required"},
-      {with({"--socket", "70000", "--generate", "3"}), "--socket takes a whole number"},
-      {with({"--socket", "0", "--generate", "-1"}), "--generate takes a whole number"},
-      {with({"--socket", "0", "--generate", "3", "--byte-order", "big"}), "--byte-order takes"},
-      {with({"--socket", "0", "--generate", "3", "--rewind-pipe", "r"}), "--rewind-pipe goes with --pipe"},
-      {with({"--pipe", "p", "--generate", "3", "--bind", "::"}), "--bind goes with --socket"},
-      {with({"--socket", "0", "--generate", "3", "--linger", "soon"}), "--linger takes"},
-      {with({"--socket", "0", "--generate", "3", "--header"}), "--header goes with --csv"},
-      {with({"--socket", "0", "--generate", "3", "--frobnicate"}), "unknown option \"--frobnicate\""},
-      {{"--socket"}, "--socket needs a value"},
-  };
-  for (const Refusal& refusal : refusals) ExpectRefused(refusal, 2);
-}
-
-// Bad CSV data, which a live input may reveal late, is in DravfeedLiveTest.
-TEST(DravfeedToolTest, RefusedInputExitsOneWithLineAndColumn) {
-  feedtest::Watchdog watchdog;
-  feedtest::TempDir dir;
-  const Refusal refusals[] = {
-      {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, "has an unknown keyword"},
-      {{"--socket", "0", "--variables", "id F8", "--csv", dir.Path("missing.csv")},
-       "cannot open"},
-      {{"--socket", "0", "--replay", dir.Path("missing.cap")}, "cannot open the capture file"},
-  };
-  for (const Refusal& refusal : refusals) ExpectRefused(refusal, 1);
-}
-
-TEST(DravfeedToolTest, PipeThatCannotBeMadeExitsThree) {
-  feedtest::Watchdog watchdog;
-  ExpectRefused({{"--pipe", "/nonexistent-dir/data", "--variables", "x F8", "--generate", "1"},
-                 "/nonexistent-dir/data"},
-                3);
-}
-
-TEST(DravfeedToolTest, ServesCsvFromStandardInputOverPipesWithRewindAndSeek) {
-  feedtest::Watchdog watchdog;
-  feedtest::TempDir dir;
-  std::string data = dir.Path("data"), rewind = dir.Path("rewind");
-  FeedProcess feed({"--pipe", data, "--rewind-pipe", rewind, "--variables", "id F8 day DATE",
-                    "--csv", "-", "--header", "--linger", "0.3"},
-                   "id,day\r\n1,2024-03-01\r\n2,\r\n3,1970-01-02T00:00:00\r\n");
-  feed.WaitForLine("serving live input");
-  int fd = feedtest::OpenForReading(data);
-  std::string pass = feedtest::ReadToEnd(fd);
-  close(fd);
-  ASSERT_EQ(pass.size(), 3 * kRecordBytes);
-  EXPECT_EQ(feedtest::NumberAt(pass, kRecordBytes, 0, 8), 1709251200.0);
-  EXPECT_TRUE(std::isnan(feedtest::NumberAt(pass, kRecordBytes, 1, 8)));
-  EXPECT_EQ(feedtest::NumberAt(pass, kRecordBytes, 2, 8), 86400.0);
-  feedtest::SendThroughRewindPipe(rewind, feedtest::SeekMessage(2));
-  fd = feedtest::OpenForReading(data);
-  pass = feedtest::ReadToEnd(fd);
-  close(fd);
-  ASSERT_EQ(pass.size(), kRecordBytes);
-  EXPECT_EQ(feedtest::NumberAt(pass, kRecordBytes, 0, 0), 3.0);
-  feedtest::SendThroughRewindPipe(rewind, drav::wire::kRewind);
-  fd = feedtest::OpenForReading(data);
-  EXPECT_EQ(feedtest::ReadToEnd(fd).size(), 3 * kRecordBytes);
-  close(fd);
-  EXPECT_EQ(feed.Wait(), 0) << feed.Stderr();
-  EXPECT_TRUE(dir.Entries().empty()) << "dravfeed left a FIFO behind";
-}
-
-TEST(DravfeedToolTest, ServesGeneratedCasesOverTcpInTheOtherByteOrder) {
-  feedtest::Watchdog watchdog;
-  FeedProcess feed({"--socket", "0", "--variables", "id F8 day DATE", "--generate", "100",
-                    "--byte-order", "swapped", "--linger", "0.3"});
-  int port = feed.Port();
-  int fd = feedtest::ConnectLoopback(port);
-  std::string all = feedtest::ReadToEnd(fd);
-  close(fd);
-  ASSERT_EQ(all.size(), drav::wire::kProbeBytes + 100 * kRecordBytes);
-  std::int32_t probe;
-  std::memcpy(&probe, all.data(), sizeof probe);
-  EXPECT_EQ(probe, 1 << 24);
-  std::string records = all.substr(drav::wire::kProbeBytes);
-  EXPECT_EQ(feedtest::NumberAt(records, kRecordBytes, 99, 0, true), 99.0);
-  EXPECT_EQ(feedtest::NumberAt(records, kRecordBytes, 1, 8, true), 1704067200.0 + 60);
-  fd = feedtest::ConnectLoopback(port);
-  feedtest::SendAll(fd, feedtest::SeekMessage(98));
-  records = feedtest::ReadToEnd(fd);
-  feedtest::SendAll(fd, drav::wire::kStop);
-  close(fd);
-  ASSERT_EQ(records.size(), 2 * kRecordBytes);
-  EXPECT_EQ(feedtest::NumberAt(records, kRecordBytes, 0, 0, true), 98.0);
-  EXPECT_EQ(feed.Wait(), 0) << feed.Stderr();
-}
-
-TEST(DravfeedToolTest, SignalsEndItAndItsFifosGoWithIt) {
-  feedtest::Watchdog watchdog;
+TEST(DravfeedPipe, SignalsEndItAndItsPipesGoWithIt) {
   for (int signal : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(signal);
-    feedtest::TempDir dir;
-    FeedProcess feed({"--pipe", dir.Path("data"), "--rewind-pipe", dir.Path("rewind"),
-                      "--variables", "x F8", "--generate", "5", "--forever"});
-    feed.WaitForLine("serving 5 cases");
-    EXPECT_EQ(dir.Entries().size(), 2u);
-    feed.Signal(signal);
-    EXPECT_EQ(feed.Wait(), 128 + signal);
-    EXPECT_TRUE(dir.Entries().empty()) << "dravfeed left a FIFO behind";
+    PipeFeed f({"--forever"});
+    EXPECT_EQ(f.dir.Entries().size(), 2u);
+    f.feed->Signal(signal);
+    EXPECT_EQ(f.feed->Wait().exitCode, 128 + signal);
+    EXPECT_EQ(f.dir.Entries(), std::vector<std::string>()) << "left behind after signal " << signal;
   }
 }
 
 }  // namespace
+}  // namespace test
+}  // namespace drav

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "feeder/FeederError.h"
-#include "tests/feeder/FeederTestSupport.h"
+#include "tests/feeder/InputErrorOf.h"
 
 namespace drav {
 namespace feed {
@@ -51,19 +50,6 @@ TEST(VariableListTest, RefusesFormatWordsThatAreNoFormat) {
   }
 }
 
-TEST(VariableListTest, LayoutFollowsTheSharedSlotRule) {
-  VariableList list = VariableList::Parse("id F8  name A20\tstamp DATETIME\n code A8 tiny A1 t TIME");
-  ASSERT_EQ(list.size(), 6u);
-  EXPECT_EQ(list[1].name, "name");
-  EXPECT_EQ(list[1].format, "A20");
-  // id 1 slot, name ceil(20/8) = 3, stamp 1, code 1, tiny 1, t 1.
-  const int firstSlots[] = {0, 1, 4, 5, 6, 7};
-  for (std::size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list.Layout().FirstSlot(i), firstSlots[i]);
-  EXPECT_EQ(list.RecordBytes(), 8u * 8u);
-  EXPECT_EQ(list.Layout().StringWidth(1), 20);
-  EXPECT_FALSE(list.Layout().IsString(2));
-}
-
 TEST(VariableListTest, RefusedListsNameTheProblem) {
   struct Refusal {
     const char* list;
@@ -78,7 +64,7 @@ TEST(VariableListTest, RefusedListsNameTheProblem) {
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.list);
-    EXPECT_EQ(feedtest::InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
+    EXPECT_EQ(InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
   }
 }
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
 
 namespace drav {
 namespace test {
@@ -23,15 +22,22 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  // An entry a test made a directory (empty) is not unlinkable.
+  for (const std::string& name : Entries())
+    if (unlink(File(name).c_str()) != 0) rmdir(File(name).c_str());
+  rmdir(path_.c_str());
+}
+
+std::vector<std::string> TempDir::Entries() const {
+  std::vector<std::string> names;
   if (DIR* dir = opendir(path_.c_str())) {
     while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      // An entry a test made a directory (empty) is not unlinkable.
-      if (name != "." && name != ".." && unlink(File(name).c_str()) != 0) rmdir(File(name).c_str());
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
     }
     closedir(dir);
   }
-  rmdir(path_.c_str());
+  return names;
 }
 
 std::string TempDir::MakeFifo(const std::string& name) const {

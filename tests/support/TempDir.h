@@ -2,6 +2,7 @@
 // A private temporary directory for one test, removed with its files (and
 // empty directories).
 #include <string>
+#include <vector>
 
 namespace drav {
 namespace test {
@@ -20,6 +21,8 @@ class TempDir {
   std::string MakeFifo(const std::string& name) const;
   // Creates a regular file holding `bytes` and returns its path.
   std::string WriteFile(const std::string& name, const std::string& bytes) const;
+  // The names in the directory: what a program under test left behind.
+  std::vector<std::string> Entries() const;
 
  private:
   std::string path_;

@@ -14,11 +14,11 @@
 #include "host/CommandAdapter.h"
 #include "host/CommandTokenizer.h"
 #include "parser/StreamParser.h"
-#include "tests/tools/ChildProcess.h"
-#include "tests/tools/ToolTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/dravrun/CommandFacts.h"
 
-namespace dravtest {
+namespace drav {
+namespace test {
 namespace {
 
 std::string ReadText(const std::string& path) {
@@ -88,43 +88,36 @@ std::string WhyRefused(const std::string& command) {
   return "";
 }
 
-TEST(DocumentedCommands, EveryCommandShownIsAccepted) {
-  int checked = 0;
+TEST(DocumentedCommands, EveryCommandAndVariableListShownIsAccepted) {
+  int commands = 0, lists = 0;
   for (const Documented& doc : DocumentTexts()) {
     ASSERT_FALSE(doc.text.empty()) << doc.where;
     for (const std::string& command : CommandsIn(doc.text)) {
       EXPECT_EQ(WhyRefused(command), "") << doc.where << ": " << command;
-      ++checked;
+      ++commands;
     }
-  }
-  // The README's tour alone shows more than ten; finding none would mean
-  // the search, not the documents, is broken.
-  EXPECT_GE(checked, 10);
-}
-
-TEST(DocumentedCommands, EveryVariableListGivenToDravfeedIsAccepted) {
-  int checked = 0;
-  for (const Documented& doc : DocumentTexts()) {
     for (const std::string& list : VariableListsIn(doc.text)) {
-      const std::string command = "GET DATA /TYPE = STREAM /PIPE = '/tmp/cases' /VARIABLES = " + list + " .";
-      EXPECT_EQ(WhyRefused(command), "") << doc.where << ": --variables \"" << list << "\"";
-      ++checked;
+      EXPECT_EQ(WhyRefused("GET DATA /TYPE = STREAM /PIPE = '/tmp/cases' /VARIABLES = " + list + " ."), "")
+          << doc.where << ": --variables \"" << list << "\"";
+      ++lists;
     }
   }
-  EXPECT_GE(checked, 5);
+  // The README's tour alone shows more than ten of each; finding fewer
+  // would mean the search, not the documents, is broken.
+  EXPECT_GE(commands, 10);
+  EXPECT_GE(lists, 5);
 }
 
-// The finder itself, on the shapes the documents use.
-TEST(DocumentedCommands, FinderTakesWholeCommandsAndSkipsMentions) {
-  const std::string text =
-      "Runs one GET DATA /TYPE = STREAM command.\n"
-      "    GET DATA /TYPE = STREAM /PIPE = '/tmp/a.pipe' /VARIABLES = x F8.2 .\n"
-      "  dravrun \"GET DATA /TYPE = STREAM /SOCKET = 5000\n     /VARIABLES = t DATE11.\"\n";
-  EXPECT_EQ(CommandsIn(text),
-            (std::vector<std::string>{"GET DATA /TYPE = STREAM /PIPE = '/tmp/a.pipe' /VARIABLES = x F8.2 .",
-                                      "GET DATA /TYPE = STREAM /SOCKET = 5000\n     /VARIABLES = t DATE11."}));
-  EXPECT_EQ(VariableListsIn("--variables \"LIST\" and --variables \"id F8\""), std::vector<std::string>{"id F8"});
+TEST(DocumentedCommands, TheReadmeShowsTheHelpOfBothToolsWordForWord) {
+  const std::string readme = ReadText(DRAV_SOURCE_DIR "/README.md");
+  for (const char* tool : {"dravrun", "dravfeed"}) {
+    const ProcessResult r = RunProcess({BinaryPath(tool), "--help"});
+    ASSERT_EQ(r.exitCode, 0) << tool << ": " << r.err;
+    EXPECT_NE(readme.find("### " + std::string(tool) + " --help\n\n```\n" + r.out + "```\n"), std::string::npos)
+        << "README.md does not show the current " << tool << " --help";
+  }
 }
 
 }  // namespace
-}  // namespace dravtest
+}  // namespace test
+}  // namespace drav

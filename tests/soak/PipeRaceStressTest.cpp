@@ -4,9 +4,8 @@
 // reading would get cases from the wrong position or wait for ever; every
 // run checks every case of every pass, the exit statuses and the folder.
 //
-// DRAV_PIPE_STRESS_RUNS sets the runs per cell (100, in both builds); the
+// DRAV_PIPE_STRESS_RUNS sets the runs per cell (100); the
 // soak runs use more.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,10 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/ChildProcess.h"
-#include "tests/tools/ToolTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
-namespace dravtest {
+namespace drav {
+namespace test {
 namespace {
 
 constexpr int kCases = 1000;
@@ -62,22 +62,10 @@ std::string ExpectedOutput(const Cell& cell) {
   return all;
 }
 
-std::vector<std::string> FolderEntries(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
-
 // One run; an empty text when everything held, else what went wrong.
 std::string RunOnce(const Cell& cell, const std::string& expected) {
   TempDir dir;
-  const std::string data = dir.Path("data"), rewind = dir.Path("rewind");
+  const std::string data = dir.File("data"), rewind = dir.File("rewind");
   // A long linger: the run ends the feeder itself once the reader is done,
   // so no timing decides whether a later pass still finds it.
   ChildProcess feeder({BinaryPath("dravfeed"), "--pipe", data, "--rewind-pipe", rewind, "--generate",
@@ -94,7 +82,7 @@ std::string RunOnce(const Cell& cell, const std::string& expected) {
   if (run.exitCode != 0) return "dravrun exited " + std::to_string(run.exitCode) + ": " + run.err;
   if (run.out != expected) return "wrong cases; dravrun said: " + run.err;
   if (fed.exitCode != 128 + 15) return "dravfeed did not end cleanly: " + fed.err;
-  const std::vector<std::string> left = FolderEntries(dir.Path(""));
+  const std::vector<std::string> left = dir.Entries();
   if (!left.empty()) return "left behind: " + left.front();
   return "";
 }
@@ -137,4 +125,5 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
-}  // namespace dravtest
+}  // namespace test
+}  // namespace drav

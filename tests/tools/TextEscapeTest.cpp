@@ -1,5 +1,6 @@
-// What a table cell shows: display widths of UTF-8 text, and the escaping
-// and cutting that keep every row of the table on one line and aligned.
+// What a cell shows: display widths of UTF-8 text, the escaping and
+// cutting that keep every row of a table on one line and aligned, and JSON
+// strings that are valid UTF-8 whatever the bytes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -79,6 +80,27 @@ TEST(TableCell, MarkdownCellsEscapeControlsAndPipesAndAreNeverCut) {
   std::string out(4 * text.size(), '?');
   out.resize(static_cast<std::size_t>(AppendMarkdownCell(text.data(), text.size(), &out[0]) - out.data()));
   EXPECT_EQ(out, "a\\|b\\r\\n\\\\\\x1b " + std::string(40, 'x'));
+}
+
+TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
+  const struct {
+    std::string in;
+    const char* out;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xff", "\"bad\\ufffd\""},
+      {"cut\xc3", "\"cut\\ufffd\""},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate is not UTF-8
+      {"\xc0\xaf", "\"\\ufffd\\ufffd\""},              // nor an overlong form
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    AppendJsonString(c.in, out);
+    EXPECT_EQ(out, c.out);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,195 @@
+#include "tests/support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace drav {
+namespace test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Takes what `fd` holds without blocking; closes it at the end of file.
+void Drain(int& fd, std::string& into) {
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
+  if (n == 0 || errno != EAGAIN) {
+    close(fd);
+    fd = -1;
+  }
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input, bool keepInputOpen) {
+  // Made before the fork: the child of a program with threads may only
+  // make system calls until it execs.
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    execv(args[0], args.data());
+    std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  inFd_ = in[1];
+  outFd_ = out[0];
+  errFd_ = err[0];
+  fcntl(outFd_, F_SETFL, O_NONBLOCK);
+  fcntl(errFd_, F_SETFL, O_NONBLOCK);
+  signal(SIGPIPE, SIG_IGN);
+  // A child that never reads its input must not block the test: the first
+  // text goes in without waiting, later ones (WriteInput) wait.
+  fcntl(inFd_, F_SETFL, O_NONBLOCK);
+  if (!input.empty() && write(inFd_, input.data(), input.size()) < 0) {
+    // The child has gone already; its status tells the test.
+  }
+  fcntl(inFd_, F_SETFL, 0);
+  if (!keepInputOpen) CloseInput();
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !exited_) Stop();
+  CloseInput();
+  CloseFd(outFd_);
+  CloseFd(errFd_);
+}
+
+void ChildProcess::WriteInput(const std::string& text) {
+  for (std::size_t at = 0; inFd_ >= 0 && at < text.size();) {
+    const ssize_t n = write(inFd_, text.data() + at, text.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the child has gone; its status tells the test
+    at += static_cast<std::size_t>(n);
+  }
+}
+
+void ChildProcess::CloseInput() { CloseFd(inFd_); }
+
+void ChildProcess::CloseOutput() { CloseFd(outFd_); }
+
+void ChildProcess::Signal(int signal) {
+  if (pid_ > 0 && !exited_) kill(pid_, signal);
+}
+
+// Waits up to `timeoutMs` for output; false when nothing more can come.
+bool ChildProcess::Pump(int timeoutMs) {
+  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};  // poll skips a negative descriptor
+  if (outFd_ < 0 && errFd_ < 0) return false;
+  if (poll(fds, 2, timeoutMs) <= 0) return true;
+  if (fds[0].revents != 0) Drain(outFd_, result_.out);
+  if (fds[1].revents != 0) Drain(errFd_, result_.err);
+  return true;
+}
+
+bool ChildProcess::ReadLine(std::string& line, Stream stream, int timeoutMs) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const std::string& text = stream == kOut ? result_.out : result_.err;
+  std::size_t& start = lineStart_[stream];
+  for (std::size_t newline; (newline = text.find('\n', start)) == std::string::npos;) {
+    if (RemainingMs(deadline) == 0 || (stream == kOut ? outFd_ : errFd_) < 0) return false;
+    Pump(std::min(RemainingMs(deadline), 100));
+  }
+  const std::size_t newline = text.find('\n', start);
+  line = text.substr(start, newline - start);
+  start = newline + 1;
+  return true;
+}
+
+std::string ChildProcess::LineAfter(const std::string& prefix, Stream stream, int timeoutMs) {
+  std::string line;
+  while (ReadLine(line, stream, timeoutMs))
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  return "";
+}
+
+int ChildProcess::DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
+
+void ChildProcess::Reap(int options) {
+  int status = 0;
+  if (pid_ > 0 && !exited_ && waitpid(pid_, &status, options) == pid_) {
+    exited_ = true;
+    result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+}
+
+ProcessResult ChildProcess::Wait(int timeoutMs) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (pid_ > 0 && !(exited_ && outFd_ < 0 && errFd_ < 0)) {
+    if (RemainingMs(deadline) == 0) {
+      result_.timedOut = true;
+      return Stop();
+    }
+    Reap(WNOHANG);
+    if (!Pump(exited_ ? 100 : 20)) {
+      if (exited_) break;
+      usleep(5000);  // output closed, the child still running: wait for its exit
+    }
+  }
+  return result_;
+}
+
+ProcessResult ChildProcess::Stop() {
+  Signal(SIGTERM);
+  for (int i = 0; i < 200 && pid_ > 0 && !exited_; ++i) {
+    Pump(10);
+    Reap(WNOHANG);
+  }
+  Signal(SIGKILL);
+  Reap(0);
+  // Collect what is left; a descendant holding the pipes open must not
+  // keep us here.
+  for (int i = 0; i < 50 && (outFd_ >= 0 || errFd_ >= 0); ++i) Pump(10);
+  return result_;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input, int timeoutMs) {
+  ChildProcess child(argv, input);
+  return child.Wait(timeoutMs);
+}
+
+std::string BinaryPath(const std::string& tool) { return std::string(DRAV_BINARY_DIR "/bin/") + tool; }
+
+std::vector<std::string> Dravrun(std::vector<std::string> args) {
+  args.insert(args.begin(), {BinaryPath("dravrun"), "--no-progress"});
+  return args;
+}
+
+std::vector<std::string> Dravfeed(std::vector<std::string> args) {
+  args.insert(args.begin(), {BinaryPath("dravfeed"), "--linger", "0.3"});
+  return args;
+}
+
+}  // namespace test
+}  // namespace drav

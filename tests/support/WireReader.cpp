@@ -1,0 +1,132 @@
+#include "tests/support/WireReader.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "host/WireFormat.h"
+
+namespace drav {
+namespace test {
+namespace {
+
+void AwaitReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&p, 1, kIoTimeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready != 1) throw std::runtime_error("the feeder went silent");
+}
+
+void SendAll(int fd, const std::string& bytes) {
+  if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error(std::string("cannot send: ") + std::strerror(errno));
+}
+
+int ConnectTo(int port, bool ipv6) {
+  sockaddr_storage address{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+  if (ipv6) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_loopback;
+    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+  } else {
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    v4->sin_port = htons(static_cast<std::uint16_t>(port));
+  }
+  const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), ipv6 ? sizeof *v6 : sizeof *v4) != 0) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error(std::string("cannot connect: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::string SeekMessage(std::int64_t caseNumber) {
+  return std::string(wire::kSeek, wire::kControlWordBytes) +
+         std::string(reinterpret_cast<const char*>(&caseNumber), sizeof caseNumber);
+}
+
+std::string WireReader::Begin() {
+  Close(true, false);
+  if (port_ == 0) {
+    fd_ = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
+    return "";
+  }
+  fd_ = ConnectTo(port_, ipv6_);
+  return Read(wire::kProbeBytes);
+}
+
+void WireReader::Connect() {
+  Close(true, false);
+  fd_ = ConnectTo(port_, ipv6_);
+}
+
+void WireReader::Rewind() { Ask(wire::kRewind); }
+
+void WireReader::Seek(std::int64_t caseNumber) { Ask(SeekMessage(caseNumber)); }
+
+void WireReader::Ask(const std::string& message) {
+  if (port_ != 0) {
+    Connect();
+    SendAll(fd_, message);
+    return;
+  }
+  // A blocking open: the feeder holds the rewind pipe's read end.
+  const int rewind = open(rewind_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (rewind < 0 || write(rewind, message.data(), message.size()) != static_cast<ssize_t>(message.size()))
+    throw std::runtime_error("cannot write to the rewind pipe " + rewind_);
+  close(rewind);
+  const int fd = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
+  Close(false, false);
+  fd_ = fd;
+}
+
+std::string WireReader::Read(std::size_t bytes) {
+  std::string data;
+  char buffer[65536];
+  while (data.size() < bytes) {
+    AwaitReadable(fd_);
+    const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, bytes - data.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  return data;
+}
+
+std::string WireReader::ReadToEnd() { return Read(SIZE_MAX); }
+
+void WireReader::Send(const std::string& bytes) { SendAll(fd_, bytes); }
+
+void WireReader::End() { Close(true, false); }
+
+void WireReader::Abandon() { Close(false, true); }
+
+void WireReader::Close(bool stop, bool reset) {
+  if (fd_ < 0) return;
+  if (port_ != 0 && stop) send(fd_, wire::kStop, wire::kControlWordBytes, MSG_NOSIGNAL);
+  if (port_ != 0 && reset) {
+    const linger hardClose{1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hardClose, sizeof hardClose);
+  }
+  close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace test
+}  // namespace drav

@@ -1,0 +1,273 @@
+// dravrun's value rendering. The numeric formats are checked against the C
+// library's printf over a generated table of values, widths and decimals
+// (the oracle below states the fitting rules of ValueFormat.h with printf
+// doing the digits); the calendar against gmtime over four hundred years of
+// days; clocks, durations and the edges of the calendar by hand.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "host/DravFormat.h"
+#include "tools/dravrun/TextEscape.h"
+#include "tools/dravrun/ValueFormat.h"
+
+namespace dravrun {
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+// 2026-12-05T14:30:15.25, a Saturday, day 339 of its year.
+constexpr double kSaturdayAfternoon = 1796481015.25;
+
+std::string Render(double value, int type, int width, int decimals) {
+  std::string out = "stale";
+  RenderNumber(value, PrintFormat{type, width, decimals}, out);
+  return out;
+}
+
+// ---- The printf oracle ----------------------------------------------------
+
+std::string Printf(const char* pattern, int decimals, double value) {
+  char text[400];
+  std::snprintf(text, sizeof text, pattern, decimals, value);
+  return text;
+}
+
+// printf's digits of |value|, grouped by `group` (0: none), with `point`,
+// the prefix and suffix, and a minus sign only when a digit is not zero.
+std::string Styled(double value, int decimals, char group, char point, const char* prefix, const char* suffix) {
+  const std::string digits = Printf("%.*f", decimals, std::fabs(value));
+  const std::size_t integer = std::min(digits.find('.'), digits.size());
+  std::string out = value < 0 && digits.find_first_of("123456789") != std::string::npos ? "-" : "";
+  out += prefix;
+  for (std::size_t i = 0; i < integer; ++i) {
+    if (group != 0 && i > 0 && (integer - i) % 3 == 0) out += group;
+    out += digits[i];
+  }
+  if (integer < digits.size()) out += point + digits.substr(integer + 1);
+  return out + suffix;
+}
+
+std::string Expected(double value, int type, int width, int decimals) {
+  if (std::isnan(value)) return "";
+  if (value == 0) value = 0.0;  // never "-0"
+  if (std::isinf(value)) return width >= (value < 0 ? 4 : 3) ? (value < 0 ? "-Inf" : "Inf") : std::string(width, '*');
+  auto fits = [width](const std::string& text) { return static_cast<int>(text.size()) <= width; };
+  if (type == kFmtN) {
+    char padded[400];
+    std::snprintf(padded, sizeof padded, "%0*.*f", width, decimals, value);
+    return std::fabs(value) < 1e300 && fits(padded) ? padded : std::string(width, '*');
+  }
+  if (type != kFmtE) {
+    const char group = type == kFmtCOMMA || type == kFmtDOLLAR ? ',' : type == kFmtDOT ? '.' : 0;
+    const char point = type == kFmtDOT ? ',' : '.';
+    const char* prefix = type == kFmtDOLLAR ? "$" : "";
+    const char* suffix = type == kFmtPCT ? "%" : "";
+    for (int d = decimals; d >= 0; --d) {
+      for (char g : {group, '\0'}) {
+        const std::string text = Styled(value, d, g, point, prefix, suffix);
+        if (fits(text)) return text;
+      }
+    }
+    decimals = width > 6 ? width - 6 : 0;  // a mantissa, "E+05" and a sign
+  }
+  for (int d = decimals; d >= 0; --d) {
+    const std::string text = Printf("%.*E", d, value);
+    if (fits(text)) return text;
+  }
+  return std::string(width, '*');
+}
+
+// Rounding ties as written (most are not ties in binary), values that round
+// to zero, the digit counts where grouping and widths change, the ends of
+// the double range, and a seeded sweep of few-digit values at every
+// magnitude, half of them halfway between two shown values.
+std::vector<double> NumberTable() {
+  std::vector<double> values = {
+      0.125, 2.675, 0.5, 2.5, -2.5, 0.045, 1.005, 9.995, -99.995, 999999.995, 0.0, -0.0, -0.004, -0.005,
+      -0.05, -0.5, -0.95, 1e-300, -5e-324, DBL_MIN, 1e300, -1e300, DBL_MAX, -DBL_MAX, kNaN, kInf, -kInf,
+      1.0 / 3, -2.0 / 3, 45.678, 999, 1000, -1000, 99999, 100000, 999999, -1000000, 9999999, 999.5,
+      99999.95, 1234567.891, 123456789.0, 999999999.9996, 1e15, 1e15 + 1, 1e16, 1e21, 1e23,
+      4503599627370496.5, 9007199254740993.0, 0.000123456,
+  };
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int i = 0; i < 400; ++i) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    const double digits = static_cast<double>(state % 2000001) - 1000000.0;
+    const double scale = std::pow(10.0, static_cast<int>(state >> 40) % 24 - 12);
+    values.push_back(digits * scale + (i % 2 ? 0.5 * scale : 0.0));
+    values.push_back(7.0 + i / 32.0);  // exact binary ties: printf rounds to even
+  }
+  return values;
+}
+
+TEST(Rendering, NumericFormatsMatchPrintfAtEveryWidthAndDecimals) {
+  const std::vector<double> values = NumberTable();
+  for (int type : {int{kFmtF}, int{kFmtN}, int{kFmtE}, int{kFmtCOMMA}, int{kFmtDOT}, int{kFmtDOLLAR}, int{kFmtPCT}, 99}) {
+    for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 20, 40, 70, 255}) {
+      for (int d : {0, 1, 2, 3, 6, 16}) {
+        for (double v : values)
+          ASSERT_EQ(Render(v, type, width, d), Expected(v, type == 99 ? kFmtF : type, width, d))
+              << FormatName(PrintFormat{type, width, d}) << " of " << v;
+      }
+    }
+  }
+}
+
+TEST(Rendering, JsonNumbersArePrintfsWithoutANegativeZero) {
+  for (double v : NumberTable()) {
+    if (!std::isfinite(v)) continue;
+    for (int d : {-1, 0, 2, 17, 40, 42}) {
+      for (bool scientific : {false, true}) {
+        std::string actual;
+        AppendJsonNumber(v, scientific, d, actual);
+        ASSERT_EQ(actual, Printf(scientific ? "%.*E" : "%.*f", std::max(0, std::min(d, 40)), v == 0 ? 0.0 : v))
+            << v << " with " << d << " decimals" << (scientific ? ", E" : "");
+      }
+    }
+  }
+}
+
+// ---- Dates against gmtime -----------------------------------------------------
+
+std::string Strftime(const char* pattern, const std::tm& tm) {
+  char text[64];
+  std::string out(text, std::strftime(text, sizeof text, pattern, &tm));
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
+  // A day and a bit apart, so that every day of the Gregorian cycle, both
+  // sides of 1970, and every clock reading drift past.
+  for (double t = -6307200000.0; t < 6307200000.0; t += 86400.0 * 1.00417 + 0.37) {
+    const std::time_t whole = static_cast<std::time_t>(std::floor(t));
+    std::tm tm{};
+    gmtime_r(&whole, &tm);
+    char week[16], quarter[16];
+    std::snprintf(week, sizeof week, "%02d WK %04d", tm.tm_yday / 7 + 1, tm.tm_year + 1900);
+    std::snprintf(quarter, sizeof quarter, "%d Q %04d", tm.tm_mon / 3 + 1, tm.tm_year + 1900);
+    ASSERT_EQ(Render(t, kFmtDATE, 11, 0), Strftime("%d-%b-%Y", tm)) << t;
+    ASSERT_EQ(Render(t, kFmtSDATE, 8, 0), Strftime("%y/%m/%d", tm)) << t;
+    ASSERT_EQ(Render(t, kFmtJDATE, 7, 0), Strftime("%Y%j", tm)) << t;
+    ASSERT_EQ(Render(t, kFmtWKYR, 10, 0), week) << t;
+    ASSERT_EQ(Render(t, kFmtQYR, 8, 0), quarter) << t;
+    ASSERT_EQ(Render(t, kFmtYMDHMS, 19, 0), Strftime("%Y-%m-%d %H:%M:%S", tm)) << t;
+    ASSERT_EQ(Render(t, kFmtDATETIME, 17, 0), Strftime("%d-%b-%Y %H:%M", tm)) << t;
+  }
+}
+
+// ---- By hand ------------------------------------------------------------------
+
+struct Case {
+  int type, width, decimals;
+  double value;
+  const char* expected;
+};
+
+TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
+  const Case cases[] = {
+      {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"},
+      {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
+      {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"},
+      {kFmtEDATE, 10, 0, kSaturdayAfternoon, "05.12.2026"},
+      {kFmtSDATE, 10, 0, kSaturdayAfternoon, "2026/12/05"},
+      {kFmtJDATE, 5, 0, 946684800.0, "00001"},
+      {kFmtQYR, 6, 0, 1709164800.0, "1 Q 24"},
+      {kFmtMOYR, 8, 0, kSaturdayAfternoon, "DEC 2026"},
+      {kFmtMOYR, 6, 0, kSaturdayAfternoon, "DEC 26"},
+      {kFmtWKYR, 8, 0, 946684800.0, "01 WK 00"},
+      {kFmtWKDAY, 9, 0, 7, "SATURDAY"},
+      {kFmtWKDAY, 3, 0, 4.9, "WED"},
+      {kFmtWKDAY, 2, 0, 1, "SU"},
+      {kFmtWKDAY, 9, 0, 0, "*********"},
+      {kFmtWKDAY, 9, 0, 8, "*********"},
+      {kFmtMONTH, 9, 0, 9, "SEPTEMBER"},
+      {kFmtMONTH, 3, 0, 2, "FEB"},
+      {kFmtMONTH, 3, 0, 13, "***"},
+      {kFmtDATE, 11, 0, 1e15, "***********"},
+      {kFmtDATE, 11, 0, kNaN, ""},
+      {kFmtDATETIME, 20, 0, kInf, "Inf"},
+      {kFmtDATETIME, 23, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15.25"},
+      {kFmtDATETIME, 22, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15"},
+      {kFmtDATETIME, 20, 0, 86399.9, "01-JAN-1970 23:59:59"},  // cut, not rounded into the next day
+      {kFmtDATETIME, 20, 0, -0.5, "31-DEC-1969 23:59:59"},
+      {kFmtYMDHMS, 22, 2, kSaturdayAfternoon, "2026-12-05 14:30:15.25"},
+      {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"},
+      {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
+      {kFmtTIME, 15, 6, 45015.123456, "12:30:15.123456"},  // the sixth decimal
+      {kFmtTIME, 5, 0, 45015.25, "12:30"},
+      {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
+      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"},
+      {kFmtTIME, 8, 0, 360000.0, "100:00"},  // 100:00:00 is too wide for 8: fewer fields
+      {kFmtTIME, 5, 0, 3600000.0, "*****"},
+      {kFmtTIME, 16, 0, 8.99e12, "2497222222:13:20"},  // the longest duration shown
+      {kFmtTIME, 16, 0, 9.0e12, "****************"},
+      {kFmtTIME, 16, 0, -253402300800.0, "-70389528:00:00"},  // durations are not cut to years
+      {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
+      {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"},
+      {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
+      {kFmtMTIME, 8, 2, 3723.25, "62:03.25"},
+      {kFmtMTIME, 5, 0, 63.0, "01:03"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Render(c.value, c.type, c.width, c.decimals), c.expected)
+        << FormatName(PrintFormat{c.type, c.width, c.decimals}) << " of " << c.value;
+}
+
+// The first moment of year 1 and the last of year 9999 show, in four-digit
+// and two-digit year forms; the moment before, the moment after and a year
+// long before fill the width with asterisks.
+TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
+  const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
+  const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59
+  const struct {
+    int type, width;
+    const char *first, *last;
+  } formats[] = {
+      {kFmtDATE, 11, "01-JAN-0001", "31-DEC-9999"}, {kFmtDATE, 9, "01-JAN-01", "31-DEC-99"},
+      {kFmtADATE, 10, "01/01/0001", "12/31/9999"},  {kFmtEDATE, 8, "01.01.01", "31.12.99"},
+      {kFmtSDATE, 10, "0001/01/01", "9999/12/31"},  {kFmtJDATE, 5, "01001", "99365"},
+      {kFmtQYR, 8, "1 Q 0001", "4 Q 9999"},         {kFmtMOYR, 6, "JAN 01", "DEC 99"},
+      {kFmtWKYR, 10, "01 WK 0001", "53 WK 9999"},   {kFmtDATETIME, 20, "01-JAN-0001 00:00:00", "31-DEC-9999 23:59:59"},
+      {kFmtYMDHMS, 10, "0001-01-01", "9999-12-31"},
+  };
+  for (const auto& f : formats) {
+    SCOPED_TRACE(FormatName(PrintFormat{f.type, f.width, 0}));
+    EXPECT_EQ(Render(kFirstMoment, f.type, f.width, 0), f.first);
+    EXPECT_EQ(Render(kLastMoment, f.type, f.width, 0), f.last);
+    for (double outside : {kFirstMoment - 1, kLastMoment + 1, -80000000000.0})
+      EXPECT_EQ(Render(outside, f.type, f.width, 0), std::string(static_cast<std::size_t>(f.width), '*')) << outside;
+  }
+}
+
+TEST(Rendering, StringsDropTrailingPaddingOnlyAndFormatsAreNamedAsWritten) {
+  const struct {
+    std::string bytes;
+    int type;
+    const char* expected;
+  } cases[] = {
+      {"KRV01   ", kFmtA, "KRV01"},          {"  left  ", kFmtA, "  left"},
+      {std::string("nul\0\0\0\0\0", 8), kFmtA, "nul"}, {"        ", kFmtA, ""},
+      {"caf\xc3\xa9 ", kFmtA, "caf\xc3\xa9"},  {"\x01\xab", kFmtAHEX, "01AB"},
+  };
+  std::string out;
+  for (const auto& c : cases) {
+    RenderString(c.bytes.data(), c.bytes.size(), PrintFormat{c.type, static_cast<int>(c.bytes.size()), 0}, out);
+    EXPECT_EQ(out, c.expected);
+  }
+  EXPECT_EQ(FormatName(PrintFormat{kFmtF, 8, 2}), "F8.2");
+  EXPECT_EQ(FormatName(PrintFormat{kFmtA, 20, 0}), "A20");
+  EXPECT_EQ(FormatName(PrintFormat{kFmtDATETIME, 23, 2}), "DATETIME23.2");
+  EXPECT_EQ(FormatName(PrintFormat{77, 8, 0}), "FORMAT77:8");
+}
+
+}  // namespace
+}  // namespace dravrun
