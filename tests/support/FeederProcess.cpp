@@ -24,10 +24,8 @@ FeederProcess::FeederProcess(const std::function<void()>& script) {
 }
 
 FeederProcess::~FeederProcess() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
-    Wait();
-  }
+  if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL);
+  Wait();
 }
 
 int FeederProcess::Wait() {
@@ -38,22 +36,11 @@ int FeederProcess::Wait() {
   return status_;
 }
 
-bool FeederProcess::RanToTheEnd() {
-  const int status = Wait();
-  return WIFEXITED(status) && !child::IsFailedStep(WEXITSTATUS(status));
-}
-
 namespace child {
 
 namespace {
-// Exit statuses that tell which step of a feeder's script failed.
-constexpr int kOpenFailed = 71;
-constexpr int kAcceptFailed = 72;
-constexpr int kWriteFailed = 73;
-constexpr int kUnexpectedBytes = 74;
+constexpr int kOpenFailed = 71, kWriteFailed = 73, kUnexpectedBytes = 74;
 }  // namespace
-
-bool IsFailedStep(int exitStatus) { return exitStatus >= kOpenFailed && exitStatus <= kUnexpectedBytes; }
 
 int OpenForWriting(const char* path) {
   int fd;
@@ -73,8 +60,7 @@ int AcceptOne(int listenFd) {
   int fd;
   while ((fd = accept(listenFd, nullptr, nullptr)) < 0 && errno == EINTR) {
   }
-  if (fd < 0) _exit(kAcceptFailed);
-  // Small pieces must leave as small segments, or the reader never sees them apart.
+  if (fd < 0) _exit(kOpenFailed);
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
@@ -92,12 +78,9 @@ void Expect(int fd, const std::string& bytes) {
 }
 
 void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros) {
-  std::size_t done = 0;
-  for (std::size_t i = 0; done < bytes.size(); ++i) {
-    std::size_t piece = pieces.empty() ? bytes.size() : pieces[i % pieces.size()];
-    if (piece > bytes.size() - done) piece = bytes.size() - done;
-    std::size_t written = 0;
-    while (written < piece) {
+  for (std::size_t i = 0, done = 0; done < bytes.size(); ++i) {
+    const std::size_t piece = std::min(pieces.empty() ? bytes.size() : pieces[i % pieces.size()], bytes.size() - done);
+    for (std::size_t written = 0; written < piece;) {
       ssize_t n = write(fd, bytes.data() + done + written, piece - written);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) _exit(kWriteFailed);

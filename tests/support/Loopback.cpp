@@ -21,9 +21,11 @@ int ListenOnLoopback(int family, int* port) {
   if (family == AF_INET) {
     in->sin_family = AF_INET;
     in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in->sin_port = htons(static_cast<uint16_t>(*port));
   } else {
     in6->sin6_family = AF_INET6;
     in6->sin6_addr = in6addr_loopback;
+    in6->sin6_port = htons(static_cast<uint16_t>(*port));
     setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
   }
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
@@ -48,23 +50,13 @@ std::string LoopbackPort::StreamName() const {
   return std::string(family == AF_INET ? "inet:127.0.0.1:" : "inet:[::1]:") + std::to_string(port);
 }
 
-void ArmWatchdog(const Socket& socket) {
-  timeval limit{kWatchdogMs / 1000, 0};
-  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
 ::testing::AssertionResult Connected(Socket& socket, const std::string& address) {
   if (socket.Connect(VUString(address.c_str())) != 0)
     return ::testing::AssertionFailure() << "cannot connect to " << address << ": " << socket.LastError();
-  ArmWatchdog(socket);
+  timeval limit{10, 0};
+  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   return ::testing::AssertionSuccess();
-}
-
-std::string PatternBytes(std::size_t bytes) {
-  std::string out(bytes, '\0');
-  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
-  return out;
 }
 
 }  // namespace test
