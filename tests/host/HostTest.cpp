@@ -1,0 +1,287 @@
+// The host runtime's services the plug-in calls: the command tokenizer and
+// token source, the name check, the message catalogs, the data-source
+// columns and registry, and the UTF-8 string functions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/CommandAdapter.h"
+#include "host/CommandTokenizer.h"
+#include "host/DravCaseIterator.h"
+#include "host/DravDataSource.h"
+#include "host/DravName.h"
+#include "host/DravServerErrorText.h"
+#include "host/MultiByte.h"
+#include "host/OBS.h"
+#include "host/ServerDataManager.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+constexpr int W = DACTokenSource::kWord, S = DACTokenSource::kSlash, E = DACTokenSource::kEquals,
+              Q = DACTokenSource::kString;
+using Tokens = std::vector<std::pair<std::string, int>>;
+
+TEST(CommandTokenizer, SplitsCommandsOrRefusesThemWithASentence) {
+  const std::string head = "GET DATA /TYPE=STREAM /";
+  const struct {
+    std::string text;
+    Tokens expected;
+    const char* error;  // a word the refusal must contain; null: accepted
+  } cases[] = {
+      {"GET DATA /TYPE = STREAM /PIPE = '/tmp/p'.", {{"PIPE", W}, {"=", E}, {"/tmp/p", Q}}, nullptr},
+      {"get data/type=stream/socket=5000.", {{"socket", W}, {"=", E}, {"5000", W}}, nullptr},
+      {"  Get\tData \r\n / Type =\n Stream  /  X .", {{"X", W}}, nullptr},
+      {head + "PIPE=\"say \"\"hi\"\" it's\".", {{"PIPE", W}, {"=", E}, {"say \"hi\" it's", Q}}, nullptr},
+      {head + "PIPE='it''s'.", {{"PIPE", W}, {"=", E}, {"it's", Q}}, nullptr},
+      {head + "PIPE=''.", {{"PIPE", W}, {"=", E}, {"", Q}}, nullptr},
+      {head + "V = a F8.2 b COMMA10.2 d -5 x.y F8.",
+       {{"V", W}, {"=", E}, {"a", W}, {"F8.2", W}, {"b", W}, {"COMMA10.2", W}, {"d", W}, {"-5", W}, {"x.y", W},
+        {"F8", W}}, nullptr},
+      {head + "A'b'c/=b==.", {{"A", W}, {"b", Q}, {"c", W}, {"/", S}, {"=", E}, {"b", W}, {"=", E}, {"=", E}}, nullptr},
+      {head + "x A8 . \n\t ", {{"x", W}, {"A8", W}}, nullptr},
+      {head + "x F8.2", {{"x", W}, {"F8.2", W}}, nullptr},  // no full stop
+      {head + "PIPE='a.'.", {{"PIPE", W}, {"=", E}, {"a.", Q}}, nullptr},
+      {head + "caf\xC3\xA9 '\xC3\xA9'.", {{"caf\xC3\xA9", W}, {"\xC3\xA9", Q}}, nullptr},
+      {"GET DATA /TYPE = STREAM.", {}, nullptr},
+      {"GET DATA /TYPE = STREAM /.", {}, nullptr},
+      {"", {}, "GET DATA /TYPE = STREAM"},
+      {"GET DATA /TYPE = TXT /FILE='x'.", {}, "GET DATA /TYPE = STREAM"},
+      {"GETDATA /TYPE=STREAM /X.", {}, "GET DATA /TYPE = STREAM"},
+      {"GET DATA /TYPE=STREAMS /X.", {}, "GET DATA /TYPE = STREAM"},
+      {"GET DATA TYPE=STREAM /X.", {}, "GET DATA /TYPE = STREAM"},
+      {"GET DATA /TYPE=STREAM PIPE='x'.", {}, "slash"},
+      {head + "PIPE='abc.", {}, "single quote"},
+      {head + "PIPE=\"abc\"\".", {}, "double quote"},
+      {head + "PIPE='abc", {}, "character 29"},
+  };
+  for (const auto& c : cases) {
+    const TokenizeResult result = TokenizeStreamCommand(c.text);
+    Tokens got;
+    for (const CommandToken& token : result.tokens) got.emplace_back(token.text, token.kind);
+    EXPECT_EQ(got, c.expected) << c.text;
+    EXPECT_EQ(result.ok, c.error == nullptr) << c.text;
+    if (c.error == nullptr) continue;
+    EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+    EXPECT_EQ(result.error.back(), '.') << "a sentence ends with a full stop";
+  }
+}
+
+// As a plug-in takes them: the first token without asking, then ask after each.
+Tokens Drain(DACTokenSource& source) {
+  Tokens out;
+  do {
+    const char* text = nullptr;
+    unsigned int length = 12345;
+    source.NextToken(&text, &length);
+    out.push_back({std::string(text, length), source.TokenKind()});
+  } while (source.HasMoreTokens() && out.size() < 100);
+  return out;
+}
+
+TEST(CommandTokenSource, HandsOutEveryTokenOnceAndCutsOverlongOnesBetweenCharacters) {
+  CommandTokenSource source(TokenizeStreamCommand("GET DATA /TYPE=STREAM /PIPE='a b' /X=1.").tokens);
+  const Tokens expected = {{"PIPE", W}, {"=", E}, {"a b", Q}, {"/", S}, {"X", W}, {"=", E}, {"1", W}};
+  EXPECT_EQ(Drain(source), expected);
+  CommandTokenSource empty({});
+  EXPECT_EQ(Drain(empty), Tokens({{"", empty.TokenKind()}})) << "an empty source hands out one empty token";
+  EXPECT_FALSE(empty.HasMoreTokens());
+  std::string longWord = "a";
+  while (longWord.size() < 2000) longWord += "\xC3\xA9";
+  CommandTokenSource cut({{longWord, W}});
+  EXPECT_EQ(Drain(cut)[0].first, longWord.substr(0, 1023)) << "1023 bytes end an é";
+  CommandAdapter adapter({}, nullptr);
+  EXPECT_EQ(adapter.ResolveFileSpec("~/pipe", false), "~/pipe");
+  EXPECT_EQ(adapter.ResolveFileSpec("/tmp/~/p", true), "/tmp/~/p");
+  EXPECT_EQ(adapter.ResolveFileSpec("~user/p", true), "~user/p");
+  if (const char* home = std::getenv("HOME")) EXPECT_EQ(adapter.ResolveFileSpec("~/p", true), std::string(home) + "/p");
+}
+
+TEST(DravName, ReservedWordsGiveFiveOtherRefusalsTheirOwnCode) {
+  const std::string longest(64, 'a'), tooLong(65, 'a');
+  const struct {
+    const char* name;
+    int code;
+  } cases[] = {
+      {"x", kDravNameValid}, {"Q1_total", kDravNameValid}, {"a.b.c", kDravNameValid}, {"caf\xC3\xA9", kDravNameValid},
+      {"\xCE\xB1\xCE\xB2_1", kDravNameValid}, {"ANDY", kDravNameValid}, {"x_", kDravNameValid},
+      {longest.c_str(), kDravNameValid}, {"AND", 5}, {"or", 5}, {"Not", 5}, {"eq", 5}, {"NE", 5}, {"lt", 5},
+      {"LE", 5}, {"gt", 5}, {"GE", 5}, {"To", 5}, {"x.", kDravNameEndsWithPeriod}, {"", kDravNameEmpty},
+      {nullptr, kDravNameEmpty}, {"1abc", kDravNameBadFirstCharacter}, {"_x", kDravNameBadFirstCharacter},
+      {".x", kDravNameBadFirstCharacter}, {"\xE9", kDravNameBadFirstCharacter}, {"a b", kDravNameBadCharacter},
+      {"a-b", kDravNameBadCharacter}, {"caf\xE9", kDravNameBadCharacter}, {"a\xC3", kDravNameBadCharacter},
+      {tooLong.c_str(), kDravNameTooLong},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ValidateDRAVName(c.name), c.code) << (c.name ? c.name : "(null)");
+}
+
+// ---- Message catalogs -----------------------------------------------------------
+
+TEST(Catalog, TextsComeWithTheirNumberAndAMissingOneSaysSo) {
+  drav::test::TempDir dir;
+  dir.WriteFile("test.err", "# a comment\r\n100\tFirst message.\r\n\r\n12x\tnot an identifier\nno tab\n"
+                            "200\tSecond\twith a tab.\n#300\tcommented out\n");
+  EXPECT_STRNE(DravServerErrorText("korvel.err", 2255).GetText(), "[2255] Replaced.");
+  const std::string real = DravServerErrorText("korvel.err", 2255).GetText();
+  EXPECT_EQ(real.rfind("[2255] ", 0), 0u) << "the real catalogs are found without configuration: " << real;
+  EXPECT_NE(real.find("VARIABLES"), std::string::npos) << real;
+  DravServerErrorText::SetCatalogDir(dir.Path());
+  const struct {
+    const char* file;
+    long id;
+    std::string text;  // what the text starts with
+  } cases[] = {{"test.err", 100, "[100] First message."},   {"test.err", 200, "[200] Second\twith a tab."},
+               {"test.err", 300, "[300] The message catalog"}, {"test.err", 12, "[12] The message catalog"},
+               {"absent.err", 7, "[7] The message catalog"}};
+  for (const auto& c : cases) {
+    const std::string text = DravServerErrorText(c.file, c.id).GetText();
+    EXPECT_EQ(text.substr(0, c.text.size()), c.text);
+    if (c.id == 300 || c.id == 12) EXPECT_NE(text.find("no text"), std::string::npos) << text;
+    if (c.id == 7) EXPECT_NE(text.find("could not be read"), std::string::npos) << text;
+  }
+  DravServerErrorText::SetCatalogDir("");
+  EXPECT_EQ(DravServerErrorText("korvel.err", 2255).GetText(), real) << "the default comes back";
+}
+
+// ---- Data source, case layout, registry -----------------------------------------
+
+TEST(DataSource, ColumnsGetWholeSlotsAndTheIteratorAddressesEach) {
+  // Numeric, A3, numeric, A8, A9, numeric, A20: A9 takes 2 slots, A20 3.
+  const int widths[] = {0, 3, 0, 8, 9, 0, 20}, firstSlots[] = {0, 1, 2, 3, 4, 6, 7};
+  DRAV_DataSource source(nullptr);
+  EXPECT_EQ(source.RowCount(), -1);
+  for (unsigned int i = 0; i < 7; ++i) {
+    unsigned int index = 999;
+    DRAV_Variable* variable = source.MakeVariable(widths[i], &index);
+    EXPECT_EQ(index, i);
+    EXPECT_EQ(source.GetVariable(static_cast<int>(i)), variable);
+    EXPECT_EQ(variable->IsString(), widths[i] > 0);
+  }
+  EXPECT_EQ(source.GetVariable(7), nullptr);
+  EXPECT_EQ(source.GetVariable(-1), nullptr);
+  ASSERT_EQ(source.GetObsAreaSize(), 10);
+  OBS obs(source.GetObsAreaSize());
+  ASSERT_EQ(obs.Bytes(), 80u);
+  for (std::size_t i = 0; i < obs.Bytes(); ++i) ASSERT_EQ(obs.Data()[i], 0) << "a new case buffer is zeroed";
+  DRAV_InputCaseIterator iterator(source, &obs);
+  for (unsigned int i = 0; i < 7; ++i) EXPECT_EQ(iterator.GetObsPointer(i), obs.Data() + 8 * firstSlots[i]) << i;
+  EXPECT_EQ(iterator.GetObsPointer(7), nullptr);
+  EXPECT_EQ(source.MakeIterator(&obs), nullptr) << "only a stream source reads cases";
+  std::string spec = "inet:localhost:5000";
+  source.SetFileSpec(spec.c_str());
+  spec.assign("overwritten");
+  EXPECT_STREQ(source.GetFileSpec(), "inet:localhost:5000") << "the source keeps its own copy";
+}
+
+// Counts live instances, so that an ownership mistake shows as a wrong count
+// (and a leak fails the sanitizer build).
+struct CountedSource : DRAV_DataSource {
+  explicit CountedSource(int tag) : DRAV_DataSource(nullptr), tag(tag) { ++live; }
+  ~CountedSource() override { --live; }
+  const int tag;
+  static int live;
+};
+int CountedSource::live = 0;
+
+TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
+  ServerDataManager& registry = ServerDataManager::GetInstance();
+  registry.ReleaseAll();
+  const auto tags = [&] {
+    std::string out;
+    for (std::size_t i = 0; i < registry.Count(); ++i)
+      out += std::to_string(static_cast<const CountedSource*>(registry.Get(i))->tag);
+    return out;
+  };
+  EXPECT_EQ(registry.TakeLast(), nullptr);
+  EXPECT_EQ(registry.Add(*new CountedSource(1), "", false), 0);
+  EXPECT_EQ(registry.Add(*new CountedSource(2), "data", false), 1);
+  EXPECT_EQ(registry.Add(*new CountedSource(3), "data", false), 2);  // no replace: both kept
+  EXPECT_EQ(registry.Add(*new CountedSource(4), "data", true), 1);
+  EXPECT_EQ(registry.Add(*new CountedSource(5), "", true), 3);  // an empty name never replaces
+  EXPECT_EQ(registry.Add(*registry.Get(3), "", false), 3) << "the same source added again keeps one owner";
+  EXPECT_EQ(tags(), "1435");
+  EXPECT_EQ(registry.NameOf(1), "data");
+  EXPECT_EQ(CountedSource::live, 4);
+  std::unique_ptr<DRAV_DataSource> middle = registry.Take(1), last = registry.TakeLast();
+  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag * 10 + static_cast<CountedSource&>(*last).tag, 45);
+  EXPECT_EQ(registry.Take(5), nullptr);
+  registry.Release(0);
+  registry.Release(9);  // out of range: nothing happens
+  EXPECT_EQ(tags(), "3");
+  middle.reset();
+  last.reset();
+  registry.ReleaseAll();
+  EXPECT_EQ(CountedSource::live, 0);
+}
+
+// ---- UTF-8 string functions -------------------------------------------------------
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
+#define CALL(call, expected) {#call, Sign(call), expected}
+  const struct {
+    const char* call;
+    int got, expected;
+  } cases[] = {
+      CALL(DRAVMBstricmp_A("Pipe", "pIPE"), 0), CALL(DRAVMBstricmp_A("caf\xC3\xA9", "CAF\xC3\x89"), 0),
+      CALL(DRAVMBstricmp_A("\xCE\xB1\xCE\xB2", "\xCE\x91\xCE\x92"), 0), CALL(DRAVMBstricmp_A("cafe", "caf\xC3\xA9"), -1),
+      CALL(DRAVMBstricmp_A("caf\xE9", "caf\xC3\xA9") != 0, 1), CALL(DRAVMBstricmp_A("abc", "ABD"), -1),
+      CALL(DRAVMBstricmp_A("b", "A"), 1), CALL(DRAVMBstricmp_A("ab", "ABC"), -1), CALL(DRAVMBstricmp_A("", ""), 0),
+      CALL(DRAVMBstrcmp_A("a", "b"), -1), CALL(DRAVMBstrcmp_A("b", "a"), 1), CALL(DRAVMBstrcmp_A("a", "A"), 1),
+      CALL(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 2), 0),
+      CALL(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 3), -1), CALL(DRAVMBstrnicmp_A("PIPE=x", "pipe", 4), 0),
+      CALL(DRAVMBstrnicmp_A("PIP", "pipe", 4), -1), CALL(DRAVMBstrnicmp_A("anything", "else", 0), 0),
+      CALL(DRAVMBstrnbcmp_A("/a", "/b", 1), 0), CALL(DRAVMBstrnbcmp_A("/a", "/b", 2), -1),
+      CALL(DRAVMBstrnbcmp_A("ab", "AB", 2), 1),
+      // Spans count bytes against sets of whole characters: è shares é's lead byte.
+      CALL(static_cast<int>(DRAVMBstrcspn_A("abc def", " \t")) - 3, 0),
+      CALL(static_cast<int>(DRAVMBstrspn_A("  \tx", " \t")) - 3, 0),
+      CALL(static_cast<int>(DRAVMBstrspn_A("\xC3\xA9\xC3\xA9x", "\xC3\xA9")) - 4, 0),
+      CALL(static_cast<int>(DRAVMBstrcspn_A("\xC3\xA8\xC3\xA9", "\xC3\xA9")) - 2, 0),
+      CALL(static_cast<int>(DRAVMBstrspn_A("\xC3\xA8\xC3\xA9", "\xC3\xA9")), 0),
+      CALL(static_cast<int>(DRAVMBstrcspn_A("nothing", "/=")) - 7, 0),
+      CALL(static_cast<int>(DRAVMBstrrchr_A("\"a\xC3\xA9\"b\"", '"') - 6 == std::strrchr("\"a\xC3\xA9\"b\"", '"') - 6), 1),
+      CALL(DRAVMBstrrchr_A("none", '"') == nullptr, 1),
+  };
+#undef CALL
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.call;
+  const struct {
+    const char* in;
+    const char* out;
+  } upper[] = {{"pipe", "PIPE"}, {"caf\xC3\xA9_1", "CAF\xC3\x89_1"}, {"\xCE\xB1\xCE\xB2", "\xCE\x91\xCE\x92"},
+               {"stra\xC3\x9F" "e", "STRA\xC3\x9F" "E"}, {"\xC4\xB1x", "\xC4\xB1X"}, {"a\xFF" "b", "A\xFF" "B"}};
+  for (const auto& c : upper) {  // in place: a character that would change its length stays
+    std::string buffer(c.in);
+    DRAVMBstrupr_A(&buffer[0]);
+    EXPECT_EQ(buffer, c.out);
+  }
+  char dst[8];
+  std::memset(dst, 'z', sizeof dst);
+  DRAVMBstrncpy_A(dst, "abcdef", 3);
+  EXPECT_EQ(std::string(dst, 8), "abczzzzz");
+  DRAVMBstrncpy_A(dst, "ab", 5);
+  EXPECT_EQ(std::string(dst, 4), std::string("ab\0z", 4)) << "nothing is written after the NUL";
+}
+
+TEST(MultiByte, StepsWholeCharactersAndNeverPastTheNul) {
+  const char text[] = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
+  const char* p = text;
+  for (std::size_t step : {1, 2, 3, 4}) {
+    const char* next = DRAVMBstrinc_A(p);
+    EXPECT_EQ(static_cast<std::size_t>(next - p), step);
+    p = next;
+  }
+  EXPECT_EQ(DRAVMBstrinc_A(p), p) << "at the NUL";
+  // Sequences cut by the NUL, and invalid bytes, step one byte at a time.
+  for (const char* cut : {"\xE2\x82", "\xF0\x9F", "\xC3", "\x80", "\xFF", "\xC0\xAF"}) {
+    const char* at = cut;
+    for (int guard = 0; *at != '\0' && guard < 16; ++guard) at = DRAVMBstrinc_A(at);
+    EXPECT_EQ(at, cut + std::strlen(cut));
+  }
+}
+
+}  // namespace
