@@ -10,12 +10,10 @@
 
 #include "host/CommandAdapter.h"
 #include "host/CommandTokenizer.h"
-#include "host/DravCaseIterator.h"
 #include "host/DravDataSource.h"
 #include "host/DravName.h"
 #include "host/DravServerErrorText.h"
 #include "host/MultiByte.h"
-#include "host/OBS.h"
 #include "host/ServerDataManager.h"
 #include "tests/support/TempDir.h"
 
@@ -146,35 +144,7 @@ TEST(Catalog, TextsComeWithTheirNumberAndAMissingOneSaysSo) {
   EXPECT_EQ(DravServerErrorText("korvel.err", 2255).GetText(), real) << "the default comes back";
 }
 
-// ---- Data source, case layout, registry -----------------------------------------
-
-TEST(DataSource, ColumnsGetWholeSlotsAndTheIteratorAddressesEach) {
-  // Numeric, A3, numeric, A8, A9, numeric, A20: A9 takes 2 slots, A20 3.
-  const int widths[] = {0, 3, 0, 8, 9, 0, 20}, firstSlots[] = {0, 1, 2, 3, 4, 6, 7};
-  DRAV_DataSource source(nullptr);
-  EXPECT_EQ(source.RowCount(), -1);
-  for (unsigned int i = 0; i < 7; ++i) {
-    unsigned int index = 999;
-    DRAV_Variable* variable = source.MakeVariable(widths[i], &index);
-    EXPECT_EQ(index, i);
-    EXPECT_EQ(source.GetVariable(static_cast<int>(i)), variable);
-    EXPECT_EQ(variable->IsString(), widths[i] > 0);
-  }
-  EXPECT_EQ(source.GetVariable(7), nullptr);
-  EXPECT_EQ(source.GetVariable(-1), nullptr);
-  ASSERT_EQ(source.GetObsAreaSize(), 10);
-  OBS obs(source.GetObsAreaSize());
-  ASSERT_EQ(obs.Bytes(), 80u);
-  for (std::size_t i = 0; i < obs.Bytes(); ++i) ASSERT_EQ(obs.Data()[i], 0) << "a new case buffer is zeroed";
-  DRAV_InputCaseIterator iterator(source, &obs);
-  for (unsigned int i = 0; i < 7; ++i) EXPECT_EQ(iterator.GetObsPointer(i), obs.Data() + 8 * firstSlots[i]) << i;
-  EXPECT_EQ(iterator.GetObsPointer(7), nullptr);
-  EXPECT_EQ(source.MakeIterator(&obs), nullptr) << "only a stream source reads cases";
-  std::string spec = "inet:localhost:5000";
-  source.SetFileSpec(spec.c_str());
-  spec.assign("overwritten");
-  EXPECT_STREQ(source.GetFileSpec(), "inet:localhost:5000") << "the source keeps its own copy";
-}
+// ---- Registry ---------------------------------------------------------------------
 
 // Counts live instances, so that an ownership mistake shows as a wrong count
 // (and a leak fails the sanitizer build).
@@ -230,8 +200,7 @@ TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
       CALL(DRAVMBstricmp_A("Pipe", "pIPE"), 0), CALL(DRAVMBstricmp_A("caf\xC3\xA9", "CAF\xC3\x89"), 0),
       CALL(DRAVMBstricmp_A("\xCE\xB1\xCE\xB2", "\xCE\x91\xCE\x92"), 0), CALL(DRAVMBstricmp_A("cafe", "caf\xC3\xA9"), -1),
       CALL(DRAVMBstricmp_A("caf\xE9", "caf\xC3\xA9") != 0, 1), CALL(DRAVMBstricmp_A("abc", "ABD"), -1),
-      CALL(DRAVMBstricmp_A("b", "A"), 1), CALL(DRAVMBstricmp_A("ab", "ABC"), -1), CALL(DRAVMBstricmp_A("", ""), 0),
-      CALL(DRAVMBstrcmp_A("a", "b"), -1), CALL(DRAVMBstrcmp_A("b", "a"), 1), CALL(DRAVMBstrcmp_A("a", "A"), 1),
+      CALL(DRAVMBstricmp_A("b", "A"), 1), CALL(DRAVMBstricmp_A("ab", "ABC"), -1), CALL(DRAVMBstrcmp_A("a", "A"), 1),
       CALL(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 2), 0),
       CALL(DRAVMBstrnicmp_A("\xC3\xA9" "aX", "\xC3\x89" "Ay", 3), -1), CALL(DRAVMBstrnicmp_A("PIPE=x", "pipe", 4), 0),
       CALL(DRAVMBstrnicmp_A("PIP", "pipe", 4), -1), CALL(DRAVMBstrnicmp_A("anything", "else", 0), 0),

@@ -61,61 +61,57 @@ std::string Variables(StreamParser& parser) {
 
 // ---- Accepted commands ----------------------------------------------------------
 
+// What the host reads after an acceptance, in one line: name | rewind name |
+// "seek" "socket" flags | variables | warnings.
+std::string Accepted(StreamParser& parser) {
+  const std::string name = parser.GetName();
+  EXPECT_EQ(name, parser.GetName()) << "a second call must not prefix again";
+  EXPECT_EQ(parser.GetRewSupport(), *parser.GetRewindName() != '\0');
+  return name + " | " + parser.GetRewindName() + " |" + (parser.GetSeekFlag() ? " seek" : "") +
+         (parser.GetSockUse() ? " socket" : "") + " | " + Variables(parser) + " | " +
+         std::to_string(parser.GetWarningList()->size());
+}
+
 TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
   std::string local;  // the canonical name of the local host, as the host's lookup gives it
   SockAPIWrap(SockAPIWrap::kNoSsl).GetCanonicalHostByName("localhost", local);
-  std::string utf8Name;
-  for (int i = 0; i < 40; ++i) utf8Name += "é";  // 80 bytes
-  const std::string name64(64, 'n');
+  std::string utf8;
+  for (int i = 0; i < 40; ++i) utf8 += "é";  // 80 bytes
+  const std::string n64(64, 'n'), f8 = "a:5/8.0 | 0";
   const struct {
-    std::string text, name, rewindName;
-    bool seek, socket;
-    std::string variables;
-    std::size_t warnings;
+    std::string text, expected;
   } cases[] = {
-      {Command("PIPE = '/tmp/p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"), "/tmp/p", "", false, false,
-       "id:5/8.0 amount:3/10.2 stamp:22/23.2", 0},
+      {Command("PIPE = '/tmp/p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"),
+       "/tmp/p |  | | id:5/8.0 amount:3/10.2 stamp:22/23.2 | 0"},
       {Command("PIPE = '/tmp/data pipe' /REWINDABLE = '/tmp/rw' /SEEKABLE /VARIABLES = city A24 pop N10"),
-       "/tmp/data pipe", "/tmp/rw", true, false, "city:1/24.0 pop:16/10.0", 0},
-      {"get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' /seekable /variables = a f8\n.", "/tmp/x",
-       "/tmp/r", true, false, "a:5/8.0", 0},
-      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), "x", "r", true, false, "a:5/8.0", 0},
+       "/tmp/data pipe | /tmp/rw | seek | city:1/24.0 pop:16/10.0 | 0"},
+      {"get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' /seekable /variables = a f8\n.",
+       "/tmp/x | /tmp/r | seek | " + f8},
+      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), "x | r | seek | " + f8},
       // Written alone, REWINDABLE keeps the value of the subcommand before it.
-      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), "x", "STREAM", false, false, "a:5/8.0", 0},
-      {Command("SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t TIME x E"), "inet:" + local + ":6000",
-       "rewindsupported", true, true, "t:21/11.2 x:17/13.5", 0},
-      {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), "inet:" + local + ":5", "rewindsupported",
-       false, true, "a:5/8.0", 0},
-      {Command("SOCKET = 6000 /HOST = feeder.example /VARIABLES = when ADATE"), "inet:feeder.example:6000", "", false,
-       true, "when:23/10.0", 0},
-      {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"), "inet:b.example:5000", "",
-       false, true, "a:5/8.0", 0},
-      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), "inet:" + local + ":1", "", false, true, "a:5/8.0", 0},
-      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), "inet:LOCALHOST:1", "", false, true, "a:5/8.0", 0},
-      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), "inet:feeder:9000", "", false, true,
-       "a:5/8.0", 0},
-      {Command("PIPE = 'x' /VARIABLES = "), "x", "", false, false, "", 0},
-      {Pipe("\n\tName A20\r\n  Ünïcode  8F\n"), "p", "", false, false, "Name:1/20.0 Ünïcode:5/8.0", 0},
-      {Pipe("a F8 .b 1x"), "p", "", false, false, "a:5/8.0", 0},  // a word starting with "." ends the list
-      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", "p", "", false, false, "a:5/8.0 b:1/3.0", 0},
-      {Pipe(name64 + " F8"), "p", "", false, false, name64 + ":5/8.0", 0},  // the longest name needs no cut
-      {Pipe(std::string(64, 'n') + "_tail F8"), "p", "", false, false, name64 + ":5/8.0", 1},
-      {Pipe(utf8Name + " F8"), "p", "", false, false, utf8Name.substr(0, 64) + ":5/8.0", 1},
+      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), "x | STREAM | | " + f8},
+      {Command("SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t TIME x E"),
+       "inet:" + local + ":6000 | rewindsupported | seek socket | t:21/11.2 x:17/13.5 | 0"},
+      {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), "inet:" + local + ":5 | rewindsupported | socket | " + f8},
+      {Command("SOCKET = 6000 /HOST = f.example /VARIABLES = w ADATE"), "inet:f.example:6000 |  | socket | w:23/10.0 | 0"},
+      {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"), "inet:b.example:5000 |  | socket | " + f8},
+      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), "inet:" + local + ":1 |  | socket | " + f8},
+      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), "inet:LOCALHOST:1 |  | socket | " + f8},
+      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), "inet:feeder:9000 |  | socket | " + f8},
+      {Command("PIPE = 'x' /VARIABLES = "), "x |  | |  | 0"},
+      {Pipe("\n\tName A20\r\n  Ünïcode  8F\n"), "p |  | | Name:1/20.0 Ünïcode:5/8.0 | 0"},
+      {Pipe("a F8 .b 1x"), "p |  | | " + f8},  // a word starting with "." ends the list
+      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", "p |  | | a:5/8.0 b:1/3.0 | 0"},
+      {Pipe(n64 + " F8"), "p |  | | " + n64 + ":5/8.0 | 0"},  // the longest name needs no cut
+      {Pipe(n64 + "_tail F8"), "p |  | | " + n64 + ":5/8.0 | 1"},
+      {Pipe(utf8 + " F8"), "p |  | | " + utf8.substr(0, 64) + ":5/8.0 | 1"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
     int result = -1;
     auto parser = Parsed(c.text, &result);
-    ASSERT_EQ(result, 0) << PendingError(*parser);
+    ASSERT_EQ(result, 0) << c.text << ": " << PendingError(*parser);
     EXPECT_EQ(parser->GetErrorMesToken(), nullptr);
-    EXPECT_EQ(parser->GetWarningList()->size(), c.warnings);
-    EXPECT_EQ(std::string(parser->GetName()), c.name);
-    EXPECT_EQ(std::string(parser->GetName()), c.name) << "a second call must not prefix again";
-    EXPECT_EQ(std::string(parser->GetRewindName()), c.rewindName);
-    EXPECT_EQ(parser->GetRewSupport(), !c.rewindName.empty());
-    EXPECT_EQ(parser->GetSeekFlag(), c.seek);
-    EXPECT_EQ(parser->GetSockUse(), c.socket);
-    EXPECT_EQ(Variables(*parser), c.variables);
+    EXPECT_EQ(Accepted(*parser), c.expected);
   }
 }
 
@@ -129,7 +125,6 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
     int variablesKept;
   } cases[] = {
       {"PUT DATA /TYPE = STREAM /PIPE = 'x' /VARIABLES = a F8\n.", 2263, nullptr, 0},
-      {"", 2263, nullptr, 0},
       {"GET DATA /TYPE = FILE /PIPE = 'x' /VARIABLES = a F8\n.", 2264, nullptr, 0},
       {"GET DATA /PIPE = 'x' /VARIABLES = a F8\n.", 2264, nullptr, 0},
       {"GET DATA", 2264, nullptr, 0},
@@ -140,10 +135,8 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
       {Command("PIPE = 'x' /REWINDABLE = 'r' /REWINDABLE = 's' /VARIABLES = a F8"), 2257, "/REWINDABLE", 0},
       {Command("PIPE = 'x' /SeekAble /REWINDABLE = 'r' /VARIABLES = a F8"), 2256, "SeekAble", 0},
       {Command("PIPE 'x' /VARIABLES = a F8"), 2267, "=", 0},
-      {Command("SOCKET 5000 /VARIABLES = a F8"), 2267, "=", 0},
       {Command("PIPE = 'x' /VARIABLES a F8"), 2267, "=", 0},
       {Command("PIPE = 'x' /DELIMITERS = x /VARIABLES = a F8"), 2256, "DELIMITERS", 0},
-      {Command("PIPE = 'x' /qualifier = x /VARIABLES = a F8"), 2256, "qualifier", 0},
       {Command("PIPE = 'x' /DELIMITERS = /VARIABLES = a F8"), 2256, "DELIMITERS", 0},
       {Command("PIPE = 'x' /DELIMITERS /VARIABLES = a F8"), 2267, "=", 0},
       {Command("PIPE = 'x' /COLOUR = red /VARIABLES = a F8"), 2256, "COLOUR", 0},
@@ -151,7 +144,6 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
       {Command("PIPE = 'x' /HOST = /VARIABLES = a F8"), 2256, "HOST", 0},
       {Command("PIPE = '' /VARIABLES = a F8"), 2256, "PIPE", 0},
       {Command("PIPE = 'x' y /VARIABLES = a F8"), 2256, "PIPE", 0},
-      {Command("PIPE = 'x'") + " ", 2256, "PIPE", 0},
       {Command("PIPE = 'p'"), 2256, "PIPE", 0},
       {Command("PIPE = 'x' //VARIABLES = a F8"), 2254, "/", 0},
       {"GET DATA /TYPE = STREAM  / ", 2254, "/", 0},
@@ -163,7 +155,6 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
       {Pipe("a F8 To F8"), 2277, "To", 1},
       {Pipe("1abc F8"), 2278, "1abc", 0},
       {Pipe("a. F8"), 2278, "a.", 0},
-      {Pipe("_x F8"), 2278, "_x", 0},
       {Pipe("a F8 last"), 2265, "last", 1},
       {Pipe("a F41"), 2265, "a", 0},
       {Pipe("a (F8.2)"), 2265, "a", 0},

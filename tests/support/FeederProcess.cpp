@@ -38,30 +38,19 @@ int FeederProcess::Wait() {
 
 namespace child {
 
-namespace {
 constexpr int kOpenFailed = 71, kWriteFailed = 73, kUnexpectedBytes = 74;
-}  // namespace
 
-int OpenForWriting(const char* path) {
-  int fd;
-  while ((fd = open(path, O_WRONLY)) < 0 && errno == EINTR) {
-  }
+int Opened(int fd) {
   if (fd < 0) _exit(kOpenFailed);
   return fd;
 }
 
-int OpenForReading(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK);
-  if (fd < 0) _exit(kOpenFailed);
-  return fd;
-}
+int OpenForWriting(const char* path) { return Opened(open(path, O_WRONLY)); }
+
+int OpenForReading(const char* path) { return Opened(open(path, O_RDONLY | O_NONBLOCK)); }
 
 int AcceptOne(int listenFd) {
-  int fd;
-  while ((fd = accept(listenFd, nullptr, nullptr)) < 0 && errno == EINTR) {
-  }
-  if (fd < 0) _exit(kOpenFailed);
-  const int on = 1;
+  const int fd = Opened(accept(listenFd, nullptr, nullptr)), on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
 }
