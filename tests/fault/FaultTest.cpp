@@ -90,7 +90,7 @@ void RunPeer(Peer peer, int listenFd, const std::string& wire) {
 // gone find nobody and end their passes empty.
 TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
   Watchdog watchdog(60, "socket peers");
-  SigpipeIsFatal sigpipe;
+  MakeSigpipeFatal();
   const std::vector<std::string> records = TestRecords(5);
   const std::string wire = NativeProbe() + Joined(records);
   for (const auto& c : kPeers) {
@@ -119,7 +119,7 @@ TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
 
 TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
   Watchdog watchdog(60, "gone pipe feeder");
-  SigpipeIsFatal sigpipe;
+  MakeSigpipeFatal();
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
   const std::vector<std::string> records = TestRecords(5);

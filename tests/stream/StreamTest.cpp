@@ -232,7 +232,7 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
 
 TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
   Watchdog watchdog(60, "sigpipe on fifo");
-  SigpipeIsFatal sigpipe;
+  MakeSigpipeFatal();
   TempDir dir;
   const std::string path = dir.MakeFifo("rewind");
   const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -29,8 +29,7 @@ FeederProcess::~FeederProcess() {
 }
 
 int FeederProcess::Wait() {
-  if (pid_ <= 0 || reaped_) return status_;
-  while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+  while (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
   }
   reaped_ = true;
   return status_;
@@ -57,12 +56,10 @@ int AcceptOne(int listenFd) {
 
 void Expect(int fd, const std::string& bytes) {
   char buffer[256];
-  for (std::size_t at = 0; at < bytes.size();) {
-    ssize_t n = read(fd, buffer, std::min(sizeof buffer, bytes.size() - at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || bytes.compare(at, static_cast<std::size_t>(n), buffer, static_cast<std::size_t>(n)) != 0)
-      _exit(kUnexpectedBytes);
-    at += static_cast<std::size_t>(n);
+  for (std::size_t at = 0, n = 0; at < bytes.size(); at += n) {
+    const ssize_t got = read(fd, buffer, std::min(sizeof buffer, bytes.size() - at));
+    n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (n == 0 || bytes.compare(at, n, buffer, n) != 0) _exit(kUnexpectedBytes);
   }
 }
 
@@ -70,16 +67,12 @@ void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pie
   for (std::size_t i = 0, done = 0; done < bytes.size(); ++i) {
     const std::size_t piece = std::min(pieces.empty() ? bytes.size() : pieces[i % pieces.size()], bytes.size() - done);
     for (std::size_t written = 0; written < piece;) {
-      ssize_t n = write(fd, bytes.data() + done + written, piece - written);
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n = write(fd, bytes.data() + done + written, piece - written);
       if (n <= 0) _exit(kWriteFailed);
       written += static_cast<std::size_t>(n);
     }
     done += piece;
-    if (pauseMicros > 0) {
-      timespec pause{0, pauseMicros * 1000L};
-      nanosleep(&pause, nullptr);
-    }
+    if (pauseMicros > 0) usleep(static_cast<useconds_t>(pauseMicros));
   }
 }
 

@@ -3,8 +3,8 @@
 // child runs a short script of system calls against a named pipe or a
 // loopback listener, and may die by SIGKILL at a chosen byte, write one byte
 // at a time or stay silent. Feeders that behave are the feeder library's own
-// servers (TestFeeder.h). The child makes system calls only (no allocation,
-// no locks), so forking from a test program with threads is safe.
+// servers (TestFeeder.h). Each step either succeeds or ends the child with
+// status 7x, so a failing script shows in Wait().
 #include <sys/types.h>
 
 #include <cstddef>
@@ -19,14 +19,10 @@ class FeederProcess {
  public:
   // Forks; the child runs `script` and exits with status 0 when it returns.
   explicit FeederProcess(const std::function<void()>& script);
-  // Kills and reaps a child that is still running.
-  ~FeederProcess();
+  ~FeederProcess();  // kills and reaps a child still running
   FeederProcess(const FeederProcess&) = delete;
   FeederProcess& operator=(const FeederProcess&) = delete;
-
-  // Waits for the child and returns its wait status.
-  int Wait();
-  // The script ran to its end (no step failed).
+  int Wait();  // the child's wait status
   bool RanToTheEnd() { return Wait() == 0; }
 
  private:
@@ -35,14 +31,12 @@ class FeederProcess {
   int status_ = 0;
 };
 
-// The child's side: each call succeeds or ends the child with status 7x.
 namespace child {
 int OpenForWriting(const char* path);
 int OpenForReading(const char* path);  // non-blocking: waits for no writer
-int AcceptOne(int listenFd);           // with TCP_NODELAY: pieces stay apart
-// Reads `bytes.size()` bytes and ends the child unless they are `bytes`.
-void Expect(int fd, const std::string& bytes);
-// Writes `bytes` in pieces of the given sizes (cycled; empty: all at once),
+int AcceptOne(int listenFd);           // with TCP_NODELAY: small pieces stay apart
+void Expect(int fd, const std::string& bytes);  // reads exactly these bytes
+// Writes `bytes` in pieces of the given sizes (cycled; none: all at once),
 // pausing `pauseMicros` after each.
 void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros = 0);
 void PauseMillis(int milliseconds);

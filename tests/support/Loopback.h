@@ -1,7 +1,7 @@
 #pragma once
-// Loopback TCP for tests: a listener on a port the system picks (never a
-// fixed one), and a client connection with a watchdog on every receive and
-// send, so a peer that goes quiet fails the test instead of hanging it.
+// Loopback TCP for tests: listeners at a port the system picks (never a
+// fixed one), and a client connection whose receives and sends time out, so
+// a peer that goes quiet fails the test instead of hanging it.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -12,26 +12,22 @@ class Socket;
 namespace drav {
 namespace test {
 
-// A listening TCP socket (close-on-exec) on the loopback address of
-// `family` (AF_INET or AF_INET6) at `port` (0: the system picks one, stored
-// back in `port`); -1 when it cannot be had.
+// A listening TCP socket (close-on-exec) on the loopback address of `family`
+// at `*port` (0: the system picks one, stored back); -1 when none can be had.
 int ListenOnLoopback(int family, int* port);
 
 // A listener that a forked feeder accepts on; closed when destroyed.
 struct LoopbackPort {
-  explicit LoopbackPort(int family = AF_INET);
-  ~LoopbackPort();
+  explicit LoopbackPort(int family = AF_INET) : family(family) { fd = ListenOnLoopback(family, &port); }
+  ~LoopbackPort() { Close(); }
   LoopbackPort(const LoopbackPort&) = delete;
   LoopbackPort& operator=(const LoopbackPort&) = delete;
   void Close();
-  // "inet:127.0.0.1:PORT" or "inet:[::1]:PORT".
-  std::string StreamName() const;
-  int family;
-  int fd = -1;
-  int port = 0;
+  std::string StreamName() const;  // "inet:127.0.0.1:PORT" or "inet:[::1]:PORT"
+  int family, fd = -1, port = 0;
 };
 
-// Connects `socket` to `address` and gives it a 10 s watchdog.
+// Connects `socket` to `address` with a 10 s limit on every receive and send.
 ::testing::AssertionResult Connected(Socket& socket, const std::string& address);
 
 }  // namespace test

@@ -119,22 +119,9 @@ inline HostRun RunHostCommand(const std::string& command) {
   return run;
 }
 
-// While it lives, SIGPIPE has its default action: any SIGPIPE the code
-// under test lets through ends the test program instead of passing unseen.
-class SigpipeIsFatal {
- public:
-  SigpipeIsFatal() {
-    struct sigaction deflt {};
-    deflt.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &deflt, &saved_);
-  }
-  ~SigpipeIsFatal() { sigaction(SIGPIPE, &saved_, nullptr); }
-  SigpipeIsFatal(const SigpipeIsFatal&) = delete;
-  SigpipeIsFatal& operator=(const SigpipeIsFatal&) = delete;
-
- private:
-  struct sigaction saved_ {};
-};
+// SIGPIPE at its default action (a parent may have left it ignored): any
+// SIGPIPE the code under test lets through ends the test program.
+inline void MakeSigpipeFatal() { signal(SIGPIPE, SIG_DFL); }
 
 }  // namespace test
 }  // namespace drav
