@@ -402,6 +402,8 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
 
 // ---- Messages ---------------------------------------------------------------------
 
+// The messages no refusal above posts, and tokens that must be taken as
+// they are: a "%" is no conversion, and no length overruns anything.
 TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
   const std::string huge(5000, 'k');
   const struct {
@@ -409,26 +411,17 @@ TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
     bool warning;
     const char* token;
     const char* limits;  // what the integer conversions become, in order
-  } cases[] = {
-      {2254, false, "/", ""},          {2255, false, "/VARIABLES", ""}, {2256, false, "PIPE", ""},
-      {2257, false, "/SOCKET", ""},    {2263, false, nullptr, ""},      {2263, false, "", ""},
-      {2264, false, nullptr, ""},      {2265, false, "amount", ""},     {2267, false, "=", ""},
-      {2268, false, nullptr, ""},      {2272, false, "X", "64 64"},     {2277, false, "TO", ""},
-      {2278, false, "1x", ""},         {2279, false, "/tmp/p", ""},     {2280, false, "/tmp/r", ""},
-      {2281, false, "inet:h:1", ""},   {2271, true, "s", "32767"},      {2273, true, "long_name", "64"},
-      {2274, true, "n", "40"},         {2256, false, "100%", ""},       {2272, false, "%d%s%n", "64 64"},
-      {2273, true, huge.c_str(), "64"}, {4242, false, "tok", ""},
-  };
+  } cases[] = {{2279, false, "/tmp/p", ""},    {2280, false, "/tmp/r", ""},         {2281, false, "inet:h:1", ""},
+               {2263, false, "", ""},          {2256, false, "100%", ""},           {2272, false, "%d%s%n", "64 64"},
+               {2273, true, huge.c_str(), "64"}, {4242, false, "tok", ""}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.id);
     StreamParser parser("", nullptr);
     EXPECT_TRUE(parser.PostErrorMsg(c.id, c.token, c.warning));
     const ErrorTextList& warnings = *parser.GetWarningList();
     const std::string text = c.warning ? (warnings.empty() ? "" : warnings.back().Text().str()) : PendingError(parser);
     EXPECT_EQ(warnings.size(), c.warning ? 1u : 0u);
     EXPECT_EQ(text, MessageText(c.id, c.token, c.warning, c.limits));
-    if (c.id != 4242) EXPECT_EQ(text.find("has no text"), std::string::npos) << "the catalog lacks it";
-    EXPECT_EQ(parser.GetErrorMesID(), 2251u);
+    EXPECT_EQ(text.find("has no text") == std::string::npos, c.id != 4242) << text;
   }
 }
 
