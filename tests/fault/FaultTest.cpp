@@ -35,7 +35,7 @@ TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
     const std::string probe = socket ? NativeProbe() : "";
     const std::string wire = probe + Joined(records);
     std::vector<std::size_t> cuts = {wire.size(), 0, 1, record - 1, record, record + 1, wire.size() - 1};
-    while (cuts.size() < 100) cuts.push_back(random() % (wire.size() + 1));
+    while (cuts.size() < 120) cuts.push_back(random() % (wire.size() + 1));
     for (std::size_t cut : cuts) {
       SCOPED_TRACE((socket ? "socket, cut at byte " : "pipe, cut at byte ") + std::to_string(cut));
       TempDir dir;
@@ -147,7 +147,7 @@ std::atomic<long> g_signals{0};
 // read and every connect is interrupted again and again.
 TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
   Watchdog watchdog(100, "signal storm");
-  const std::vector<std::string> records = TestRecords(30000);
+  const std::vector<std::string> records = TestRecords(60000);
   struct sigaction action {}, saved{};
   action.sa_handler = [](int) { g_signals.fetch_add(1); };
   sigaction(SIGUSR1, &action, &saved);
