@@ -132,7 +132,8 @@ TEST(Catalog, TextsComeWithTheirNumberAndAMissingOneSaysSo) {
     long id;
     std::string starts, holds;  // what the text starts with, and holds
   } cases[] = {{"test.err", 100, "[100] First message.", ""}, {"test.err", 200, "[200] Second\twith a tab.", ""},
-               {"test.err", 300, "[300] ", "no text"}, {"test.err", 12, "[12] ", "no text"},
+               {"test.err", 300, "[300] ", "has no text for this message"},
+               {"test.err", 12, "[12] ", "has no text for this message"},
                {"absent.err", 7, "[7] ", "could not be read"}};
   for (const auto& c : cases) {
     const std::string text = DravServerErrorText(c.file, c.id).GetText();

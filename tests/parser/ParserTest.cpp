@@ -203,7 +203,7 @@ TEST(VariableList, CutNamesWarnAndCompareInTheirFirst64Bytes) {
 TEST(FormatWord, GivesTypeWidthAndDecimals) {
   const struct {
     const char* word;
-    const char* format;  // "type/width.decimals", or "-" when refused
+    const char* format;  // "type/width.decimals"; refused: "-" and the keyword's type, if any
   } cases[] = {
       {"F8.2", "5/8.2"}, {"f8.2", "5/8.2"}, {"COMMA10.2", "3/10.2"}, {"8F", "5/8.0"}, {"F8.", "5/8.0"},
       {"F8X", "5/8.0"}, {"F8.2X", "5/8.2"}, {"CCA8.2", "5/8.2"}, {"cce4", "5/4.0"}, {"N5.3", "16/5.3"},
@@ -213,18 +213,18 @@ TEST(FormatWord, GivesTypeWidthAndDecimals) {
       {"DATETIME", "22/23.2"}, {"DATE", "20/11.0"}, {"TIME", "21/11.2"}, {"DTIME", "25/15.2"},
       {"COMMA", "3/8.2"}, {"DOLLAR", "4/8.2"}, {"PCT", "31/8.2"}, {"DOT", "32/8.2"}, {"ADATE", "23/10.0"},
       {"EDATE", "38/10.0"}, {"SDATE", "39/10.0"}, {"JDATE", "24/7.0"}, {"WKDAY", "26/9.0"}, {"MONTH", "27/9.0"},
-      {"MOYR", "28/8.0"}, {"QYR", "29/8.0"}, {"WKYR", "30/10.0"}, {"MTIME", "-"}, {"YMDHMS", "-"},
+      {"MOYR", "28/8.0"}, {"QYR", "29/8.0"}, {"WKYR", "30/10.0"}, {"MTIME", "-85"}, {"YMDHMS", "-86"},
       // Smallest widths.
-      {"MTIME5", "85/5.0"}, {"MTIME6.1", "-"}, {"MTIME7.1", "85/7.1"}, {"YMDHMS12", "86/12.0"},
-      {"YMDHMS20.1", "-"}, {"YMDHMS21.1", "86/21.1"}, {"E10.5", "17/12.5"}, {"E6.1", "17/8.1"}, {"E8", "17/8.0"},
-      {"E6", "-"}, {"TIME5.2", "21/11.2"}, {"TIME5.3", "-"}, {"TIME5.1", "-"}, {"TIME5", "21/5.0"}, {"TIME4", "-"},
-      {"DATETIME17", "22/17.0"}, {"DATETIME16", "-"}, {"DATETIME22.1", "22/22.1"}, {"DATETIME22.2", "-"},
-      {"DTIME9", "25/9.0"}, {"DTIME14.2", "-"}, {"DOLLAR1", "-"}, {"DOLLAR3.2", "-"}, {"DOLLAR4.2", "4/4.2"},
-      {"PCT1", "-"}, {"DATE8", "-"}, {"DATE9", "20/9.0"}, {"JDATE4", "-"}, {"WKDAY1", "-"}, {"MONTH2", "-"},
-      {"QYR5", "-"}, {"ADATE7", "-"},
+      {"MTIME5", "85/5.0"}, {"MTIME6.1", "-85"}, {"MTIME7.1", "85/7.1"}, {"YMDHMS12", "86/12.0"},
+      {"YMDHMS20.1", "-86"}, {"YMDHMS21.1", "86/21.1"}, {"E10.5", "17/12.5"}, {"E6.1", "17/8.1"}, {"E8", "17/8.0"},
+      {"E6", "-17"}, {"TIME5.2", "21/11.2"}, {"TIME5.3", "-21"}, {"TIME5.1", "-21"}, {"TIME5", "21/5.0"}, {"TIME4", "-21"},
+      {"DATETIME17", "22/17.0"}, {"DATETIME16", "-22"}, {"DATETIME22.1", "22/22.1"}, {"DATETIME22.2", "-22"},
+      {"DTIME9", "25/9.0"}, {"DTIME14.2", "-25"}, {"DOLLAR1", "-4"}, {"DOLLAR3.2", "-4"}, {"DOLLAR4.2", "4/4.2"},
+      {"PCT1", "-31"}, {"DATE8", "-20"}, {"DATE9", "20/9.0"}, {"JDATE4", "-24"}, {"WKDAY1", "-26"}, {"MONTH2", "-27"}, {"MONTH2.1", "-27"}, {"MONTH3.1", "27/3.1"},
+      {"QYR5", "-29"}, {"ADATE7", "-23"},
       // Width and decimal limits.
-      {"F40", "5/40.0"}, {"F41", "-"}, {"A32767", "1/32767.0"}, {"A32768", "-"}, {"F20.16", "5/20.16"},
-      {"F20.17", "-"}, {"F8.16", "-"}, {"F0.2", "-"}, {"F8.-2", "-"}, {"F99999999999999999999", "-"},
+      {"F40", "5/40.0"}, {"F41", "-5"}, {"A32767", "1/32767.0"}, {"A32768", "-1"}, {"F20.16", "5/20.16"},
+      {"F20.17", "-5"}, {"F8.16", "-5"}, {"F0.2", "-5"}, {"F8.-2", "-5"}, {"F99999999999999999999", "-5"},
       // Words that are no format.
       {"8.2F", "-"}, {"8X", "-"}, {"X", "-"}, {"(F8.2)", "-"}, {"FF8", "-"}, {".", "-"}, {"", "-"}, {"8", "-"},
       {"8 X", "-"},
@@ -234,9 +234,10 @@ TEST(FormatWord, GivesTypeWidthAndDecimals) {
     DRAV_Variable::FormatType type;
     unsigned long width = 0;
     unsigned int decimals = 0;
+    type = kFmtDATETIME;  // whatever the caller had: a word with no keyword leaves no type behind
     const bool accepted = parser.GetFormat(0, type, width, decimals);
     const std::string got = std::to_string(type) + "/" + std::to_string(width) + "." + std::to_string(decimals);
-    EXPECT_EQ(accepted ? got : "-", c.format) << c.word;
+    EXPECT_EQ(accepted ? got : type == kFmtUnset ? "-" : "-" + std::to_string(type), c.format) << c.word;
   }
 }
 
