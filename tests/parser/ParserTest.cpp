@@ -264,13 +264,15 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
     EXPECT_EQ(std::to_string(width) + "." + std::to_string(decimals), c.format) << c.column << " " << c.type;
   }
   DRAV_Variable::FormatType string = kFmtA, number = kFmtF, comma = kFmtCOMMA;
-  unsigned long wideString = 40000, wideNumber = 300, wideComma = 300;
+  unsigned long wideString = 40000, wideNumber = 300, wideComma = 300, widest = 32767;
   char name[] = "v";
   parser.AdjustFormat(string, wideString, name);
   parser.AdjustFormat(number, wideNumber, name);
   parser.AdjustFormat(comma, wideComma, name);
-  EXPECT_EQ(std::to_string(wideString) + " " + std::to_string(wideNumber) + " " + std::to_string(wideComma),
-            "32767 40 300");
+  parser.AdjustFormat(string, widest, name);  // fits: no warning
+  EXPECT_EQ(std::to_string(wideString) + " " + std::to_string(wideNumber) + " " + std::to_string(wideComma) + " " +
+                std::to_string(widest),
+            "32767 40 300 32767");
   const ErrorTextList& warnings = *parser.GetWarningList();
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].Text().str(), MessageText(2271, "v", true, "32767"));
@@ -395,6 +397,8 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {edit(&StreamParser::ConvertSlashTab, "\\Trest"), "\trest"},
       {edit(&StreamParser::ConvertSlashTab, "\\\\rest"), "\\rest"},
       {edit(&StreamParser::ConvertSlashTab, "\\"), "\\"}, {edit(&StreamParser::ConvertSlashTab, ""), ""},
+      {std::to_string(StreamParser("  3.5e2 next", nullptr).ParseNumber()), "350.000000"},
+      {std::to_string(StreamParser("  42x7", nullptr).ParseInt()), "42"},
       {columnName("   Income per year\r\nskip"), "Income per year 5/0.0"},
       {columnName("x\nComma"), "x 3/0.0"}, {columnName("x\nymdhms"), "x 86/0.0"}, {columnName("x\nbogus"), "x 0/0.0"},
   };
