@@ -24,90 +24,55 @@ FeederProcess::FeederProcess(const std::function<void()>& script) {
 }
 
 FeederProcess::~FeederProcess() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
-    Wait();
-  }
+  if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL);
+  Wait();
 }
 
 int FeederProcess::Wait() {
-  if (pid_ <= 0 || reaped_) return status_;
-  while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+  while (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
   }
   reaped_ = true;
   return status_;
 }
 
-bool FeederProcess::RanToTheEnd() {
-  const int status = Wait();
-  return WIFEXITED(status) && !child::IsFailedStep(WEXITSTATUS(status));
-}
-
 namespace child {
 
-namespace {
-// Exit statuses that tell which step of a feeder's script failed.
-constexpr int kOpenFailed = 71;
-constexpr int kAcceptFailed = 72;
-constexpr int kWriteFailed = 73;
-constexpr int kUnexpectedBytes = 74;
-}  // namespace
+constexpr int kOpenFailed = 71, kWriteFailed = 73, kUnexpectedBytes = 74;
 
-bool IsFailedStep(int exitStatus) { return exitStatus >= kOpenFailed && exitStatus <= kUnexpectedBytes; }
-
-int OpenForWriting(const char* path) {
-  int fd;
-  while ((fd = open(path, O_WRONLY)) < 0 && errno == EINTR) {
-  }
+int Opened(int fd) {
   if (fd < 0) _exit(kOpenFailed);
   return fd;
 }
 
-int OpenForReading(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK);
-  if (fd < 0) _exit(kOpenFailed);
-  return fd;
-}
+int OpenForWriting(const char* path) { return Opened(open(path, O_WRONLY)); }
+
+int OpenForReading(const char* path) { return Opened(open(path, O_RDONLY | O_NONBLOCK)); }
 
 int AcceptOne(int listenFd) {
-  int fd;
-  while ((fd = accept(listenFd, nullptr, nullptr)) < 0 && errno == EINTR) {
-  }
-  if (fd < 0) _exit(kAcceptFailed);
-  // Small pieces must leave as small segments, or the reader never sees them apart.
-  const int on = 1;
+  const int fd = Opened(accept(listenFd, nullptr, nullptr)), on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
 }
 
 void Expect(int fd, const std::string& bytes) {
   char buffer[256];
-  for (std::size_t at = 0; at < bytes.size();) {
-    ssize_t n = read(fd, buffer, std::min(sizeof buffer, bytes.size() - at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || bytes.compare(at, static_cast<std::size_t>(n), buffer, static_cast<std::size_t>(n)) != 0)
-      _exit(kUnexpectedBytes);
-    at += static_cast<std::size_t>(n);
+  for (std::size_t at = 0, n = 0; at < bytes.size(); at += n) {
+    const ssize_t got = read(fd, buffer, std::min(sizeof buffer, bytes.size() - at));
+    n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (n == 0 || bytes.compare(at, n, buffer, n) != 0) _exit(kUnexpectedBytes);
   }
 }
 
 void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros) {
-  std::size_t done = 0;
-  for (std::size_t i = 0; done < bytes.size(); ++i) {
-    std::size_t piece = pieces.empty() ? bytes.size() : pieces[i % pieces.size()];
-    if (piece > bytes.size() - done) piece = bytes.size() - done;
-    std::size_t written = 0;
-    while (written < piece) {
-      ssize_t n = write(fd, bytes.data() + done + written, piece - written);
-      if (n < 0 && errno == EINTR) continue;
+  for (std::size_t i = 0, done = 0; done < bytes.size(); ++i) {
+    const std::size_t piece = std::min(pieces.empty() ? bytes.size() : pieces[i % pieces.size()], bytes.size() - done);
+    for (std::size_t written = 0; written < piece;) {
+      const ssize_t n = write(fd, bytes.data() + done + written, piece - written);
       if (n <= 0) _exit(kWriteFailed);
       written += static_cast<std::size_t>(n);
     }
     done += piece;
-    if (pauseMicros > 0) {
-      timespec pause{0, pauseMicros * 1000L};
-      nanosleep(&pause, nullptr);
-    }
+    if (pauseMicros > 0) usleep(static_cast<useconds_t>(pauseMicros));
   }
 }
 

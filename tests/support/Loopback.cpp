@@ -10,34 +10,26 @@ namespace drav {
 namespace test {
 
 int ListenOnLoopback(int family, int* port) {
-  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  const int on = 1;
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
+  sockaddr_in in{};
+  sockaddr_in6 in6{};
+  in.sin_family = AF_INET;
+  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  in.sin_port = htons(static_cast<uint16_t>(*port));
+  in6.sin6_family = AF_INET6;
+  in6.sin6_addr = in6addr_loopback;
+  in6.sin6_port = in.sin_port;
+  sockaddr* address = family == AF_INET ? reinterpret_cast<sockaddr*>(&in) : reinterpret_cast<sockaddr*>(&in6);
+  socklen_t length = family == AF_INET ? sizeof in : sizeof in6;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_storage address{};
-  auto* in = reinterpret_cast<sockaddr_in*>(&address);
-  auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-  socklen_t length = family == AF_INET ? sizeof *in : sizeof *in6;
-  if (family == AF_INET) {
-    in->sin_family = AF_INET;
-    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  } else {
-    in6->sin6_family = AF_INET6;
-    in6->sin6_addr = in6addr_loopback;
-    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-  }
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd);
+  if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (fd < 0 || bind(fd, address, length) != 0 || listen(fd, 8) != 0 || getsockname(fd, address, &length) != 0) {
+    if (fd >= 0) close(fd);
     return -1;
   }
-  *port = ntohs(family == AF_INET ? in->sin_port : in6->sin6_port);
+  *port = ntohs(family == AF_INET ? in.sin_port : in6.sin6_port);
   return fd;
 }
-
-LoopbackPort::LoopbackPort(int family) : family(family) { fd = ListenOnLoopback(family, &port); }
-
-LoopbackPort::~LoopbackPort() { Close(); }
 
 void LoopbackPort::Close() {
   if (fd >= 0) close(fd);
@@ -48,23 +40,13 @@ std::string LoopbackPort::StreamName() const {
   return std::string(family == AF_INET ? "inet:127.0.0.1:" : "inet:[::1]:") + std::to_string(port);
 }
 
-void ArmWatchdog(const Socket& socket) {
-  timeval limit{kWatchdogMs / 1000, 0};
-  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
 ::testing::AssertionResult Connected(Socket& socket, const std::string& address) {
   if (socket.Connect(VUString(address.c_str())) != 0)
     return ::testing::AssertionFailure() << "cannot connect to " << address << ": " << socket.LastError();
-  ArmWatchdog(socket);
+  const timeval limit{10, 0};
+  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(socket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   return ::testing::AssertionSuccess();
-}
-
-std::string PatternBytes(std::size_t bytes) {
-  std::string out(bytes, '\0');
-  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
-  return out;
 }
 
 }  // namespace test

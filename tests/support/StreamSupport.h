@@ -1,11 +1,9 @@
 #pragma once
 // Shared pieces of the tests that read streams: the test records, a source
 // over a feeder with the test dictionary, passes read into byte strings,
-// commands run through the plug-in's entry point as the host runs them, and
-// the guards those tests put around signals.
+// and commands run through the plug-in's entry point as the host runs them.
 #include <signal.h>
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -14,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "feeder/RecordBuilder.h"
 #include "host/CommandAdapter.h"
 #include "host/CommandTokenizer.h"
 #include "host/DravCaseIterator.h"
@@ -31,24 +30,21 @@ extern "C" bool ProcessDACSyntax(DACAdapterBase* adapter);
 namespace drav {
 namespace test {
 
-// The dictionary every stream test uses, and the 32 bytes of its records:
-// x at 0, s (padded with blanks) at 8, y at 24.
+// The dictionary every stream test uses: 32-byte records, x at 0, s at 8
+// (padded with blanks), y at 24.
 constexpr const char* kTestVariables = "x F8.2 s A10 y F8.2";
 
-// Records whose every field differs from case to case; `swapped` writes the
-// numbers in the other byte order.
-inline std::vector<std::string> TestRecords(int count, bool swapped = false) {
+// Records whose every field differs from case to case, built by the feeder
+// library with numbers in `order`.
+inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = feed::ByteOrder::kNative) {
+  static const feed::VariableList list = feed::VariableList::Parse(kTestVariables);
+  const feed::RecordBuilder builder(list, order);
   std::vector<std::string> records;
   for (int i = 0; i < count; ++i) {
-    std::string record(32, ' ');
-    const double numbers[] = {i + 0.5, -1000.25 * i};
-    for (int n = 0; n < 2; ++n) {
-      char* at = &record[n == 0 ? 0 : 24];
-      std::memcpy(at, &numbers[n], sizeof numbers[n]);
-      if (swapped) std::reverse(at, at + sizeof numbers[n]);
-    }
-    const std::string text = "case" + std::to_string(i);
-    record.replace(8, text.size(), text);
+    std::string record(list.RecordBytes(), '\0');
+    builder.SetNumber(&record[0], 0, i + 0.5);
+    builder.SetString(&record[0], 1, "case" + std::to_string(i));
+    builder.SetNumber(&record[0], 2, -1000.25 * i);
     records.push_back(record);
   }
   return records;
@@ -60,15 +56,20 @@ inline std::string Joined(const std::vector<std::string>& records) {
   return bytes;
 }
 
+// The probe a feeder of this host's byte order sends.
+inline std::string NativeProbe() {
+  const std::int32_t one = 1;
+  return std::string(reinterpret_cast<const char*>(&one), sizeof one);
+}
+
 // Builds a source with the test dictionary from the parser's own reading of
 // a variable list. Throws what the source's constructor throws.
-inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, const char* rewind,
-                                                      bool seekable, bool useSocket,
+inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, const char* rewind, bool seekable,
+                                                      bool useSocket,
                                                       const std::string& variables = kTestVariables) {
   auto source = std::make_unique<DRAV_StreamDataSrc>(name.c_str(), rewind, seekable, useSocket);
-  CommandAdapter adapter({}, nullptr);
   const std::string text = "GET DATA /TYPE = STREAM /PIPE = 'unused' /VARIABLES = " + variables + "\n.";
-  StreamParser parser(text.c_str(), &adapter);
+  StreamParser parser(text.c_str(), nullptr);
   if (parser.ParseToExecutor() != 0) throw std::runtime_error(parser.GetErrorMesToken());
   source->SetDictionary(&parser);
   return source;
@@ -96,49 +97,31 @@ inline int ThrownBy(const std::function<void()>& action) {
   return 0;
 }
 
-// A command run through the entry point as the host runs it: the tokens,
-// the adapter, and the messages the host's callback received.
+// A command run through the entry point as the host runs it: whether it was
+// accepted, the messages the host's callback received (text, severity), and
+// the source taken back from the registry.
 struct HostRun {
   bool accepted = false;
-  std::vector<std::pair<std::string, int>> messages;  // text, severity
-  std::unique_ptr<DRAV_DataSource> source;            // taken from the registry
+  std::vector<std::pair<std::string, int>> messages;
+  std::unique_ptr<DRAV_DataSource> source;
 };
 
-inline std::vector<std::pair<std::string, int>>*& CollectedMessages() {
-  static std::vector<std::pair<std::string, int>>* messages = nullptr;
-  return messages;
-}
-
 inline HostRun RunHostCommand(const std::string& command) {
+  static std::vector<std::pair<std::string, int>>* collected = nullptr;
   HostRun run;
   TokenizeResult tokens = TokenizeStreamCommand(command);
   if (!tokens.ok) throw std::runtime_error(tokens.error);
-  CollectedMessages() = &run.messages;
-  CommandAdapter adapter(tokens.tokens, [](const char* text, int severity) {
-    CollectedMessages()->emplace_back(text, severity);
-  });
+  collected = &run.messages;
+  CommandAdapter adapter(tokens.tokens, [](const char* text, int severity) { collected->emplace_back(text, severity); });
   run.accepted = ProcessDACSyntax(&adapter);
-  CollectedMessages() = nullptr;
+  collected = nullptr;
   if (run.accepted) run.source = ServerDataManager::GetInstance().TakeLast();
   return run;
 }
 
-// The default action of SIGPIPE ends the program: any SIGPIPE the plug-in
-// lets through fails the whole test program instead of passing unseen.
-class SigpipeIsFatal {
- public:
-  SigpipeIsFatal() {
-    struct sigaction deflt {};
-    deflt.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &deflt, &saved_);
-  }
-  ~SigpipeIsFatal() { sigaction(SIGPIPE, &saved_, nullptr); }
-  SigpipeIsFatal(const SigpipeIsFatal&) = delete;
-  SigpipeIsFatal& operator=(const SigpipeIsFatal&) = delete;
-
- private:
-  struct sigaction saved_ {};
-};
+// SIGPIPE at its default action (a parent may have left it ignored): any
+// SIGPIPE the code under test lets through ends the test program.
+inline void MakeSigpipeFatal() { signal(SIGPIPE, SIG_DFL); }
 
 }  // namespace test
 }  // namespace drav

@@ -1,0 +1,158 @@
+// The entry point: the command text rebuilt from the host's tokens, whole
+// commands through the host's tokenizer, adapter, parser, a real feeder, the
+// registry and the messages the host's callback receives, and the plug-in's
+// export list. Pipe paths and their messages are in tests/hostile.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "entry/CommandTextBuilder.h"
+#include "host/DravServerErrorText.h"
+#include "tests/support/StreamSupport.h"
+
+namespace drav {
+namespace test {
+namespace {
+
+constexpr int W = DACTokenSource::kWord, Q = DACTokenSource::kString, E = DACTokenSource::kEquals;
+const std::string kHead = "GET DATA /TYPE = STREAM  /";
+
+std::vector<CommandToken> Words(std::initializer_list<const char*> words) {
+  std::vector<CommandToken> tokens;
+  for (std::string w : words) tokens.push_back({w, w == "/" ? DACTokenSource::kSlash : w == "=" ? E : W});
+  return tokens;
+}
+
+std::string Rebuild(std::vector<CommandToken> tokens) {
+  CommandTokenSource source(std::move(tokens));
+  return entry::RebuildCommandText(source);
+}
+
+TEST(RebuildTest, PutsBackBlanksAndQuotesAndCutsLongTokens) {
+  const std::string cut = std::string(1022, 'a') + "\xC3\xA9tail";  // é would straddle byte 1023
+  const struct {
+    const char* name;
+    std::vector<CommandToken> tokens;
+    std::string body;  // between the head and "\n."
+  } cases[] = {
+      {"pipe value quoted, minus glued", Words({"PIPE", "=", "P", "/", "VARIABLES", "=", "a", "1", "-5"}),
+       "PIPE = 'P' /VARIABLES = a 1-5"},
+      {"lower-case pipe", Words({"pipe", "=", "/tmp/x"}), "pipe = '/tmp/x'"},
+      {"pipe string single-quoted", {{"PIPE", W}, {"=", 3}, {"/tmp/a b", Q}}, "PIPE = '/tmp/a b'"},
+      {"only the first token after PIPE =", Words({"PIPE", "=", "P", "SEEKABLE"}), "PIPE = 'P' SEEKABLE"},
+      {"STREAM literal double-quoted", {{"X", W}, {"STREAM", W}, {"=", 3}, {"T", Q}, {"Y", W}}, "X STREAM=\"T\" Y"},
+      {"STREAM literal holding \"", {{"STREAM", W}, {"=", 3}, {"a\"b", Q}}, "STREAM='a\"b'"},
+      {"STREAM word not quoted", Words({"STREAM", "=", "T"}), "STREAM=T"},
+      {"VARIABLES after = is no keyword", {{"A", W}, {"=", 3}, {"VARIABLES", W}, {"STREAM", W}, {"=", 3}, {"T", Q}},
+       "A = VARIABLES STREAM=\"T\""},
+      {"STREAM after VARIABLES ordinary", {{"VARIABLES", W}, {"=", 3}, {"STREAM", W}, {"=", 3}, {"T", Q}},
+       "VARIABLES = STREAM = T"},
+      {"no blank after slash", Words({"SEEKABLE", "/", "REWINDABLE"}), "SEEKABLE /REWINDABLE"},
+      {"no tokens", {}, ""},
+      {"cut before a character", {{cut, W}}, std::string(1022, 'a')},
+      {"cut at 1023 bytes", {{std::string(1500, 'b'), W}}, std::string(1023, 'b')},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Rebuild(c.tokens), kHead + c.body + "\n.") << c.name;
+}
+
+class EntryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    DravServerErrorText::SetCatalogDir(DRAV_SOURCE_DIR "/catalogs");
+    ServerDataManager::GetInstance().ReleaseAll();
+  }
+  void TearDown() override { ServerDataManager::GetInstance().ReleaseAll(); }
+  Watchdog watchdog_{60, "entry test"};
+  TempDir dir_;
+};
+
+// Every warning, in the order posted, after the source was registered.
+TEST_F(EntryTest, AcceptedCommandRegistersTheSourceAndReportsItsWarnings) {
+  const std::vector<std::string> records = TestRecords(2);
+  auto feeder = TestFeeder::OverSocket(records);
+  const std::string port = feeder->StreamName().substr(feeder->StreamName().rfind(':') + 1);
+  HostRun run = RunHostCommand("get data /type = stream /socket = " + port + " /host = '127.0.0.1' /variables = " +
+                               std::string(70, 'v') + " F8.2 s A10 " + std::string(66, 'y') + " F8.2.");
+  ASSERT_TRUE(run.accepted);
+  ASSERT_NE(run.source, nullptr);
+  EXPECT_EQ(ServerDataManager::GetInstance().Count(), 0u) << "the one source registered was taken back";
+  ASSERT_EQ(run.messages.size(), 2u);
+  EXPECT_EQ(run.messages[0].first.rfind("[2273]", 0), 0u) << run.messages[0].first;
+  EXPECT_NE(run.messages[0].first.find(std::string(70, 'v')), std::string::npos);
+  EXPECT_NE(run.messages[1].first.find(std::string(66, 'y')), std::string::npos);
+  EXPECT_EQ(run.messages[0].second + run.messages[1].second, 0) << "warnings, not errors";
+  EXPECT_EQ(ReadPass(*run.source), records);
+}
+
+// A refusal, from the parser or from the open, reaches the host as exactly
+// one error, with no warning and no source.
+TEST_F(EntryTest, RefusedCommandReportsExactlyOneError) {
+  std::string closedPort;
+  {
+    auto feeder = TestFeeder::OverSocket({});
+    closedPort = feeder->StreamName().substr(feeder->StreamName().rfind(':') + 1);
+  }
+  const std::string longName(70, 'v');
+  const struct {
+    std::string command, id, mentions;
+  } cases[] = {
+      {"GET DATA /TYPE = STREAM /PIPE = '/tmp/x' /VARIABLES = " + longName + " F8.2 " + longName + " F8.2.", "[2272]",
+       std::string(64, 'v')},
+      {"GET DATA /TYPE = STREAM /SOCKET = " + closedPort + " /HOST = '127.0.0.1' /VARIABLES = n F8.2.", "[2281]",
+       "inet:127.0.0.1:" + closedPort},
+  };
+  for (const auto& c : cases) {
+    HostRun run = RunHostCommand(c.command);
+    EXPECT_FALSE(run.accepted);
+    EXPECT_EQ(ServerDataManager::GetInstance().Count(), 0u);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_EQ(run.messages[0].second, 1);
+    EXPECT_EQ(run.messages[0].first.rfind(c.id, 0), 0u) << run.messages[0].first;
+    EXPECT_NE(run.messages[0].first.find(c.mentions), std::string::npos) << run.messages[0].first;
+  }
+}
+
+// A symbol's qualified name: no parameter list, no return type.
+std::string QualifiedName(const std::string& symbol) {
+  int depth = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < symbol.size(); ++i) {
+    depth += symbol[i] == '<' ? 1 : symbol[i] == '>' ? -1 : 0;
+    if (symbol[i] == '(' && depth == 0) return symbol.substr(start, i - start);
+    if (symbol[i] == ' ' && depth == 0) start = i + 1;
+  }
+  return symbol.substr(start);
+}
+
+// The plug-in exports the entry point and four classes, nothing of its own
+// beyond them (instances of standard templates, and a coverage build's
+// runtime, are the toolchain's).
+TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
+  const std::string library = DRAV_BINARY_DIR "/lib/libdravstream.so";
+  FILE* pipe = popen(("nm -D --defined-only --demangle --just-symbols '" + library + "' 2>/dev/null").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  int symbols = 0;
+  bool entry = false;
+  for (char line[8192]; std::fgets(line, sizeof line, pipe) != nullptr; ++symbols) {
+    std::string name = line;
+    name.erase(name.find_last_not_of('\n') + 1);
+    for (const char* prefix : {"typeinfo name for ", "typeinfo for ", "vtable for ", "VTT for "})
+      if (name.rfind(prefix, 0) == 0) name.erase(0, std::string(prefix).size());
+    name = QualifiedName(name);
+    entry = entry || name == "ProcessDACSyntax";
+    bool allowed = name == "ProcessDACSyntax" || name.rfind("std::", 0) == 0 || name.rfind("__gnu_cxx::", 0) == 0 ||
+                   name.rfind("__gcov", 0) == 0 || name == "mangle_path";  // a coverage build's runtime
+    for (const std::string cls : {"StreamParser", "DRAV_StreamDataSrc", "DRAV_StreamIterator", "DRAV_Format"})
+      allowed = allowed || name == cls || name.rfind(cls + "::", 0) == 0;
+    EXPECT_TRUE(allowed) << "unexpected export: " << name;
+  }
+  pclose(pipe);
+  EXPECT_GT(symbols, 0) << "nm (binutils) gave no symbols for " << library;
+  EXPECT_TRUE(entry) << "ProcessDACSyntax is not exported";
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace drav

@@ -1,0 +1,271 @@
+// Reading passes over real named pipes and loopback TCP, served by the
+// feeder library's own servers: every record, the row count, the byte order
+// the probe announces, and the control protocol (SEEK, RWND, STOP) as the
+// feeder understood it. Hostile paths and feeders that die are in
+// tests/hostile and tests/fault.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "stream/FifoFiles.h"
+#include "tests/support/FeederProcess.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/StreamSupport.h"
+
+namespace drav {
+namespace test {
+namespace {
+
+using feed::ByteOrder;
+
+struct Feed {
+  const char* name;
+  bool socket;
+  ByteOrder order;
+};
+void PrintTo(const Feed& feed, std::ostream* out) { *out << feed.name; }
+
+// Each transport with a feeder of each byte order. Over a socket the probe
+// tells the reader to reverse the numbers; a pipe has no probe, so records
+// arrive exactly as written.
+class PassTest : public testing::TestWithParam<Feed> {
+ protected:
+  bool Socket() const { return GetParam().socket; }
+  std::unique_ptr<TestFeeder> StartFeeder(int records, bool rewindable = true) {
+    const std::vector<std::string> written = TestRecords(records, GetParam().order);
+    if (Socket()) return TestFeeder::OverSocket(written, GetParam().order);
+    return TestFeeder::OverPipe(dir_, rewindable, written, GetParam().order);
+  }
+  std::unique_ptr<DRAV_StreamDataSrc> Open(const TestFeeder& feeder, bool seekable, bool rewindable = true) {
+    const std::string rewind = Socket() ? "rewindsupported" : feeder.RewindName();
+    return OpenSource(feeder.StreamName(), rewindable ? rewind.c_str() : nullptr, seekable, Socket());
+  }
+  std::vector<std::string> Expected(int records) const {
+    return TestRecords(records, Socket() ? ByteOrder::kNative : GetParam().order);
+  }
+  static std::string Case(const OBS& obs) { return std::string(obs.Data(), obs.Bytes()); }
+
+  Watchdog watchdog_{60, "stream pass test"};
+  TempDir dir_;
+};
+
+TEST_P(PassTest, FirstPassDeliversEveryRecordAndFixesTheRowCount) {
+  auto feeder = StartFeeder(7, false);
+  auto source = Open(*feeder, false, false);
+  const std::vector<std::string> expected = Expected(7);
+  EXPECT_EQ(source->RowCount(), -1);
+  OBS obs(source->GetObsAreaSize());
+  std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
+  EXPECT_EQ(it->IsSeekOK(), 0);
+  for (int i = 0; i < 7; ++i) {
+    ASSERT_EQ(it->Next(), 1) << "case " << i;
+    EXPECT_EQ(Case(obs), expected[i]);
+    EXPECT_EQ(it->Tell(), i + 1);
+    EXPECT_EQ(it->Seek(0), 0) << "a stream without SEEKABLE reads on";
+    it->Commit();
+  }
+  EXPECT_EQ(it->Next(), 0);
+  EXPECT_EQ(it->Next(), 0) << "the end stays the end";
+  EXPECT_EQ(source->RowCount(), 7);
+  EXPECT_EQ(feeder->Heard(), "") << "the first pass asks for nothing";
+}
+
+// The case number travels in the reader's own byte order, whatever the
+// feeder's: a feeder of the other order turns it back and serves case 5.
+TEST_P(PassTest, SeekSendsTheCaseNumberAndDeliversThatCase) {
+  auto feeder = StartFeeder(10);
+  auto source = Open(*feeder, true);
+  const std::vector<std::string> expected = Expected(10);
+  OBS obs(source->GetObsAreaSize());
+  std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
+  EXPECT_EQ(it->IsSeekOK(), 1);
+  ASSERT_TRUE(it->Next() == 1 && it->Next() == 1);
+  EXPECT_EQ(it->Seek(2), 1);  // the current position: nothing is sent
+  EXPECT_EQ(it->Seek(5), 1);
+  EXPECT_EQ(feeder->Heard(), "") << "Seek itself sends nothing";
+  ASSERT_EQ(it->Next(), 1);
+  EXPECT_EQ(Case(obs), expected[5]);
+  EXPECT_EQ(it->Tell(), 6);
+  ASSERT_EQ(it->Next(), 1);
+  EXPECT_EQ(Case(obs), expected[6]);
+  EXPECT_EQ(feeder->Heard(), "seek to case 5");
+}
+
+TEST_P(PassTest, LaterPassRewindsAndReadsFromCaseZero) {
+  auto feeder = StartFeeder(3);
+  auto source = Open(*feeder, false);
+  const std::vector<std::string> expected = Expected(3);
+  EXPECT_EQ(ReadPass(*source), expected);
+  EXPECT_EQ(ReadPass(*source, 2), std::vector<std::string>(expected.begin(), expected.begin() + 2));
+  EXPECT_EQ(feeder->Heard(), "rewind");
+}
+
+TEST_P(PassTest, LaterPassWithoutRewindNameReadsOnOrNothing) {
+  auto feeder = StartFeeder(3, false);
+  auto source = Open(*feeder, false, false);
+  EXPECT_EQ(ReadPass(*source, 1).size(), 1u);
+  // Whatever descriptor now has the pipe's old number must not be read from.
+  const int decoy = open(dir_.WriteFile("decoy", std::string(4096, 'x')).c_str(), O_RDONLY | O_CLOEXEC);
+  // Over a socket the connection goes on with the cases the first pass left.
+  EXPECT_EQ(ReadPass(*source).size(), Socket() ? 2u : 0u);
+  EXPECT_EQ(source->RowCount(), Socket() ? 2 : 0);
+  close(decoy);
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeders, PassTest,
+                         testing::Values(Feed{"Pipe", false, ByteOrder::kNative},
+                                         Feed{"PipeOtherOrder", false, ByteOrder::kSwapped},
+                                         Feed{"Socket", true, ByteOrder::kNative},
+                                         Feed{"SocketOtherOrder", true, ByteOrder::kSwapped}),
+                         [](const testing::TestParamInfo<Feed>& info) { return std::string(info.param.name); });
+
+// ---- Byte-order probe ---------------------------------------------------------
+
+std::string Int32Bytes(std::int32_t value) { return std::string(reinterpret_cast<char*>(&value), 4); }
+
+// The feeder sends the probe and native records on its first connection,
+// and native records again after "RWND" on a second; each pass ends with
+// "STOP". The verdict of the probe decides whether the reader reverses them
+// on both; a probe cut short ends the first pass empty and still decides
+// the second.
+TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
+  Watchdog watchdog(60, "probe test");
+  const struct {
+    const char* name;
+    std::string probe;
+    bool matches;
+  } cases[] = {{"one", Int32Bytes(1), true},        {"255", Int32Bytes(255), true},
+               {"zero", Int32Bytes(0), false},      {"256", Int32Bytes(256), false},
+               {"negative", Int32Bytes(-1), false}, {"one of the other order", Int32Bytes(1 << 24), false},
+               {"two bytes, then the end", std::string("\1\0", 2), false}};
+  const std::vector<std::string> native = TestRecords(3);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool whole = c.probe.size() == 4;
+    const std::string firstBytes = whole ? c.probe + Joined(native) : c.probe;
+    LoopbackPort port;
+    FeederProcess feeder([&] {
+      const int first = child::AcceptOne(port.fd);
+      child::Write(first, firstBytes, {});
+      shutdown(first, SHUT_WR);  // the end of the data; "STOP" still comes back
+      if (whole) child::Expect(first, "STOP");
+      close(first);
+      const int second = child::AcceptOne(port.fd);
+      child::Expect(second, "RWND");
+      child::Write(second, Joined(native), {});
+      shutdown(second, SHUT_WR);
+      child::Expect(second, "STOP");
+    });
+    auto source = OpenSource(port.StreamName(), "rewindsupported", false, true);
+    const auto expected = TestRecords(3, c.matches ? ByteOrder::kNative : ByteOrder::kSwapped);
+    EXPECT_EQ(ReadPass(*source), whole ? expected : std::vector<std::string>());
+    EXPECT_EQ(ReadPass(*source), expected);
+    EXPECT_TRUE(feeder.RanToTheEnd());
+  }
+}
+
+// ---- Dictionary ---------------------------------------------------------------
+
+// Formats brought into the host's limits, unknown types replaced, string
+// widths kept; one slot per number and per 8 bytes of a string.
+TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
+  Watchdog watchdog(60, "dictionary test");
+  TempDir dir;
+  const std::string empty = dir.WriteFile("data", "");
+  const struct {
+    const char* word;
+    int type, width, decimals;
+  } cases[] = {{"F8.2", kFmtF, 8, 2},         {"DOLLAR8.2", kFmtDOLLAR, 8, 2},     {"DATE10", kFmtDATE, 9, 0},
+               {"DATE11", kFmtDATE, 11, 0},   {"DATE20", kFmtDATE, 11, 0},         {"TIME12", kFmtTIME, 11, 2},
+               {"TIME8", kFmtTIME, 5, 0},     {"DATETIME30", kFmtDATETIME, 23, 2}, {"DATETIME20", kFmtDATETIME, 17, 0},
+               {"ADATE12", kFmtADATE, 10, 0}, {"JDATE5", kFmtJDATE, 5, 0},         {"WKDAY3", kFmtWKDAY, 9, 0},
+               {"MOYR6", kFmtMOYR, 6, 0},     {"A12", kFmtA, 12, 0},               {"N5", kFmtF, 8, 2},
+               {"PCT6.1", kFmtF, 8, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    auto source = OpenSource(empty, nullptr, false, false, std::string("v ") + c.word);
+    ASSERT_EQ(source->ColumnCount(), 1);
+    DRAV_Variable* v = source->GetVariable(0);
+    DRAV_Variable::FormatType type, writeType;
+    int width = 0, decimals = 0, writeWidth = 0, writeDecimals = 0;
+    v->GetFormat(type, width, decimals);
+    v->GetWriteFormat(writeType, writeWidth, writeDecimals);
+    EXPECT_EQ(std::to_string(type) + "/" + std::to_string(width) + "." + std::to_string(decimals),
+              std::to_string(c.type) + "/" + std::to_string(c.width) + "." + std::to_string(c.decimals));
+    EXPECT_EQ(writeWidth, c.width);
+    EXPECT_STREQ(v->GetName(), "v");
+  }
+  EXPECT_EQ(OpenSource(empty, nullptr, false, false, "a F8.2 s A10 t A8 b F3.0")->GetObsAreaSize(), 5);
+  DRAV_StreamDataSrc source(empty.c_str(), nullptr, false, false);
+  EXPECT_EQ(ThrownBy([&] { source.SetDictionary(nullptr); }), 2270);
+  // No dictionary: a record of no bytes, and the stream ends at once.
+  OBS obs(1);
+  std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
+  EXPECT_EQ(it->Next(), 0);
+  EXPECT_EQ(source.RowCount(), 0);
+}
+
+// ---- Safety rules -------------------------------------------------------------
+
+TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
+  Watchdog watchdog(60, "sigpipe on fifo");
+  MakeSigpipeFatal();
+  TempDir dir;
+  const std::string path = dir.MakeFifo("rewind");
+  const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int writer = fifo::OpenFifoForWriting(path.c_str(), 0);
+  ASSERT_GE(writer, 0);
+  close(reader);
+  EXPECT_FALSE(fifo::WriteAll(writer, "RWND", 4));
+  close(writer);
+  const int holder = open(path.c_str(), O_RDWR | O_CLOEXEC);  // a writer, so the open returns
+  const int data = fifo::OpenForReading(path.c_str());
+  ASSERT_GE(data, 0);
+  EXPECT_NE(fcntl(data, F_GETFD) & FD_CLOEXEC, 0) << "a host's children must not inherit the pipe";
+  close(data);
+  close(holder);
+}
+
+// Descriptors this process holds open for reading on a data pipe: the
+// reader's own, since the feeder on its thread only writes to data pipes.
+int DataPipeReaders() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dirent* entry = dir ? readdir(dir) : nullptr) {
+    char target[512] = "";
+    const std::string fd = std::string("/proc/self/fd/") + entry->d_name;
+    if (readlink(fd.c_str(), target, sizeof target - 1) <= 0 || !std::strstr(target, "data.pipe")) continue;
+    const int flags = fcntl(std::atoi(entry->d_name), F_GETFL);
+    count += flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
+  }
+  if (dir) closedir(dir);
+  return count;
+}
+
+TEST(SafetyTest, ManyPassesWithSeeksLeakNoDescriptor) {
+  Watchdog watchdog(90, "descriptor growth");
+  TempDir dir;
+  const std::vector<std::string> records = TestRecords(6);
+  auto feeder = TestFeeder::OverPipe(dir, true, records);
+  auto source = OpenSource(feeder->StreamName(), feeder->RewindName().c_str(), true, false);
+  EXPECT_EQ(ReadPass(*source).size(), 6u);
+  const int before = DataPipeReaders();
+  for (int pass = 0; pass < 10; ++pass) {
+    OBS obs(source->GetObsAreaSize());
+    std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
+    ASSERT_EQ(it->Next(), 1) << "pass " << pass;
+    it->Seek(4);
+    ASSERT_EQ(it->Next(), 1) << "pass " << pass;
+    EXPECT_EQ(std::string(obs.Data(), obs.Bytes()), records[4]);
+  }
+  EXPECT_EQ(DataPipeReaders(), before);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace drav
