@@ -110,6 +110,7 @@ def mutable_lines(masked_lines):
 COMPARISON = re.compile(r"(?<=\s)(==|!=|<=|>=|<|>)(?=\s)")
 FLIPPED = {"==": "!=", "!=": "==", "<": ">=", ">=": "<", ">": "<=", "<=": ">"}
 MOVED = {"<": "<=", "<=": "<", ">": ">=", ">=": ">"}
+PURE_VIRTUAL = re.compile(r"\)\s*(const\s*)?= 0;")
 LOGIC = re.compile(r"(?<=\s)(&&|\|\|)(?=\s)")
 INTEGER = re.compile(r"(?<![\w.'])(\d+)(?![\w.'])")
 FLAG_BAR = re.compile(r"(?<=\s)\|(?=\s)")
@@ -122,6 +123,8 @@ def flip_comparison(masked, context):
 
 
 def move_boundary(masked, context):
+    if PURE_VIRTUAL.search(masked):
+        return []
     changes = [(m.start(), m.end(), MOVED[m.group(1)])
                for m in COMPARISON.finditer(masked) if m.group(1) in MOVED]
     for m in INTEGER.finditer(masked):
@@ -156,6 +159,9 @@ NOT_A_STATEMENT = re.compile(
 ASSIGNMENT = re.compile(r"^[\w.\[\]*>()-]+\s*([-+*/|&^]|<<|>>)?=\s")
 INCREMENT = re.compile(r"^(\+\+|--)[\w.\[\]>-]+;$|^[\w.\[\]>-]+(\+\+|--);$")
 CALL = re.compile(r"^[\w:.\[\]>-]+(<[\w:, *&]*>)?\(.*\);$")
+# A parameter list (`Type name,`) or `= default`: a declaration, not a call.
+DECLARATION = re.compile(r"(?<!\w)(?!sizeof\b|new\b|return\b)[A-Za-z_][\w:<>]*[*&]*\s+[*&]*"
+                         r"[A-Za-z_]\w*\s*[,)=]|=\s*(default|delete)\s*;$|\)\s*(const\s*)?=\s*0;$")
 STATEMENT_BEFORE = re.compile(r"([;{}):]|\belse)$")
 
 
@@ -167,6 +173,8 @@ def delete_statement(masked, context):
     if not STATEMENT_BEFORE.search(context.previous_code):
         return []
     if not (ASSIGNMENT.match(stripped) or INCREMENT.match(stripped) or CALL.match(stripped)):
+        return []
+    if DECLARATION.search(stripped):
         return []
     start = len(masked) - len(masked.lstrip())
     return [(start, start + len(stripped), ";")]
