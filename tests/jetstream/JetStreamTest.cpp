@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,17 +17,30 @@
 #include "feeder/JetStreamLayout.h"
 #include "feeder/RecordBuilder.h"
 #include "host/WireFormat.h"
-#include "tests/feeder/FeederTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Watchdog.h"
+#include "tests/support/WireReader.h"
 
 namespace {
 
 using drav::feed::ByteOrder;
-using feedtest::FeedProcess;
+using drav::test::ChildProcess;
+using drav::test::Dravfeed;
+using drav::test::WireReader;
 using ::testing::HasSubstr;
 
 const char kVariables[] = "x F8 when DATE name A8 y F8";
 const std::size_t kRecordBytes = drav::feed::VariableList::Parse(kVariables).RecordBytes();
 const std::string kRewind(drav::wire::kRewind, drav::wire::kControlWordBytes);
+
+// The next line of the child's standard error that contains `text`; empty if none comes.
+std::string LineWith(ChildProcess& child, const std::string& text) {
+  std::string line;
+  while (child.ReadLine(line, ChildProcess::kErr))
+    if (line.find(text) != std::string::npos) return line;
+  return "";
+}
 
 // A nats-server with JetStream on 127.0.0.1, on a port it chose (or the one it
 // had before a restart), keeping its streams in a folder of the test's own.
@@ -44,16 +57,15 @@ class NatsServer {
     // Debian puts the server in /usr/sbin, which a user's PATH may lack.
     const char* program =
         access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
-    process_ = std::make_unique<FeedProcess>(
-        FeedProcess::Program{program},
-        std::vector<std::string>{"-js", "-a", "127.0.0.1", "-p", port, "-sd", dir_.Path("store")});
-    const std::string line = process_->WaitForLine("Listening for client connections on");
+    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        program, "-js", "-a", "127.0.0.1", "-p", port, "-sd", dir_.File("store")});
+    const std::string line = LineWith(*process_, "Listening for client connections on");
     port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
-    process_->WaitForLine("Server is ready");
+    LineWith(*process_, "Server is ready");
   }
-  feedtest::TempDir dir_;
+  drav::test::TempDir dir_;
   int port_ = 0;
-  std::unique_ptr<FeedProcess> process_;
+  std::unique_ptr<ChildProcess> process_;
 };
 
 // The records dravfeed --generate makes for cases first .. first + n - 1.
@@ -66,45 +78,57 @@ std::string Generated(std::int64_t first, std::int64_t n, ByteOrder order = Byte
 }
 
 void Publish(const NatsServer& server, std::int64_t count, const std::string& order = "native") {
-  std::string out;
-  ASSERT_EQ(feedtest::RunFeed({"--publish", server.Url("cases"), "--create", "--variables",
-                               kVariables, "--generate", std::to_string(count), "--byte-order",
-                               order}, out), 0) << out;
+  const drav::test::ProcessResult run = drav::test::RunProcess(
+      Dravfeed({"--publish", server.Url("cases"), "--create", "--variables", kVariables,
+                "--generate", std::to_string(count), "--byte-order", order}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
-std::unique_ptr<FeedProcess> Serve(const NatsServer& server, std::vector<std::string> more = {}) {
+// A dravfeed serving the stream over TCP, and the port it listens on.
+struct Served {
+  std::unique_ptr<ChildProcess> process;
+  int port = 0;
+};
+
+Served Serve(const NatsServer& server, std::vector<std::string> more = {}) {
   more.insert(more.begin(), {"--socket", "0", "--from", server.Url("cases"), "--variables",
-                             kVariables, "--linger", "0.3"});  // a later --linger wins
-  return std::make_unique<FeedProcess>(more);
+                             kVariables});  // a later --linger wins
+  Served served{std::make_unique<ChildProcess>(Dravfeed(more))};
+  served.port = served.process->DravfeedPort();
+  return served;
 }
 
 // One pass on a new connection: the first gets the probe; a later one sends RWND or SEEK.
 std::string Pass(int port, const std::string& control = std::string()) {
-  const int fd = feedtest::ConnectLoopback(port);
-  if (!control.empty()) feedtest::SendAll(fd, control);
-  std::string bytes = feedtest::ReadToEnd(fd);
-  close(fd);
-  return control.empty() ? bytes.substr(drav::wire::kProbeBytes) : bytes;
+  WireReader reader(port);
+  if (control.empty()) {
+    reader.Begin();
+  } else {
+    reader.Connect();
+    reader.Send(control);
+  }
+  return reader.ReadToEnd();
 }
 
 class ReadBack : public ::testing::TestWithParam<std::pair<const char*, ByteOrder>> {};
 
 TEST_P(ReadBack, TwoPassesAndSeeksGiveTheExactCasesInTheReadersOrder) {
-  feedtest::Watchdog watchdog(60);
+  drav::test::Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
   const std::int64_t total = 3 * 512 + 100;  // three whole messages and a short one
   Publish(server, total, GetParam().first);
   const bool swapped = GetParam().second == ByteOrder::kSwapped;
   auto feed = Serve(server, {"--byte-order", swapped ? "swapped" : "native"});
   const std::string all = Generated(0, total, GetParam().second);
-  EXPECT_TRUE(Pass(feed->Port()) == all);
-  EXPECT_TRUE(Pass(feed->Port(), kRewind) == all);
+  EXPECT_TRUE(Pass(feed.port) == all);
+  EXPECT_TRUE(Pass(feed.port, kRewind) == all);
   // The first message, inside the second, its last case, the stream's last.
   for (std::int64_t seek : {std::int64_t{3}, std::int64_t{700}, std::int64_t{1023}, total - 1})
-    EXPECT_TRUE(Pass(feed->Port(), feedtest::SeekMessage(seek)) == all.substr(seek * kRecordBytes))
+    EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(seek)) == all.substr(seek * kRecordBytes))
         << "seek " << seek;
-  EXPECT_TRUE(Pass(feed->Port(), feedtest::SeekMessage(total)).empty());
-  EXPECT_EQ(feed->Wait(), 0) << feed->Stderr();
+  EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(total)).empty());
+  const drav::test::ProcessResult end = feed.process->Wait();
+  EXPECT_EQ(end.exitCode, 0) << end.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(PublishedAndServedOrders, ReadBack, ::testing::Values(
@@ -112,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(PublishedAndServedOrders, ReadBack, ::testing::Values(
     std::make_pair("swapped", ByteOrder::kNative)));
 
 TEST(JetStreamRefusal, OtherVariableListIsRefusedOnBothSides) {
-  feedtest::Watchdog watchdog(30);
+  drav::test::Watchdog watchdog(30, "a JetStream test");
   NatsServer server;
   Publish(server, 10);
   const std::string url = server.Url("cases"), other = "x F8 when DATE name A9 y F8";
@@ -120,42 +144,45 @@ TEST(JetStreamRefusal, OtherVariableListIsRefusedOnBothSides) {
        {std::vector<std::string>{"--from", url, "--socket", "0"},
         {"--publish", url, "--generate", "3"}}) {
     arguments.insert(arguments.end(), {"--variables", other});
-    std::string output;
-    EXPECT_EQ(feedtest::RunFeed(arguments, output), 1) << arguments[0];
-    EXPECT_THAT(output, HasSubstr("\"" + std::string(kVariables) + "\", not \"" + other + "\""));
+    const drav::test::ProcessResult run = drav::test::RunProcess(Dravfeed(arguments));
+    EXPECT_EQ(run.exitCode, 1) << arguments[0];
+    EXPECT_THAT(run.err, HasSubstr("\"" + std::string(kVariables) + "\", not \"" + other + "\""));
   }
 }
 
 TEST(JetStreamPublish, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {
-  feedtest::Watchdog watchdog(60);
+  drav::test::Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
-  feedtest::TempDir dir;
+  drav::test::TempDir dir;
   const int perProducer = 20000;
-  std::vector<std::unique_ptr<FeedProcess>> producers;
+  std::vector<std::unique_ptr<ChildProcess>> producers;
   for (int producer = 0; producer < 2; ++producer) {
-    const std::string file = dir.Path(std::to_string(producer));
     std::string rows;
     for (int i = 0; i < perProducer; ++i) rows += std::to_string(producer * 1000000 + i) + "\n";
-    std::ofstream(file) << rows;
-    producers.push_back(std::make_unique<FeedProcess>(std::vector<std::string>{
-        "--publish", server.Url("ids"), "--create", "--variables", "id F8", "--csv", file}));
+    const std::string file = dir.WriteFile(std::to_string(producer), rows);
+    producers.push_back(std::make_unique<ChildProcess>(Dravfeed(
+        {"--publish", server.Url("ids"), "--create", "--variables", "id F8", "--csv", file})));
   }
-  for (auto& producer : producers) ASSERT_EQ(producer->Wait(), 0) << producer->Stderr();
-  FeedProcess feed(
-      {"--socket", "0", "--from", server.Url("ids"), "--variables", "id F8", "--linger", "0.3"});
-  const std::string records = Pass(feed.Port());
+  for (auto& producer : producers) {
+    const drav::test::ProcessResult run = producer->Wait();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+  }
+  ChildProcess feed(Dravfeed({"--socket", "0", "--from", server.Url("ids"), "--variables", "id F8"}));
+  const std::string records = Pass(feed.DravfeedPort());
   ASSERT_EQ(records.size(), 2u * perProducer * 8);
   // Each producer's cases all there in its order; the other's only between batches.
   std::map<int, int> next;
   for (std::size_t i = 0; i < records.size() / 8; ++i) {
-    const int id = static_cast<int>(feedtest::NumberAt(records, 8, i, 0));
-    ASSERT_EQ(id % 1000000, next[id / 1000000]++) << "case " << i;
+    double id = 0;
+    std::memcpy(&id, &records[i * 8], sizeof id);
+    const int whole = static_cast<int>(id);
+    ASSERT_EQ(whole % 1000000, next[whole / 1000000]++) << "case " << i;
   }
-  EXPECT_EQ(feed.Wait(), 0);
+  EXPECT_EQ(feed.Wait().exitCode, 0);
 }
 
 TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
-  feedtest::Watchdog watchdog(60);
+  drav::test::Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
   Publish(server, 4 * 512);
   natsConnection* connection = nullptr;  // no producer of ours deletes: the client does
@@ -167,53 +194,58 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   natsConnection_Destroy(connection);
   auto feed = Serve(server);
   const std::string before = Generated(0, 2 * 512);
-  EXPECT_TRUE(Pass(feed->Port()) == before);
-  EXPECT_TRUE(Pass(feed->Port(), kRewind) == before);
+  EXPECT_TRUE(Pass(feed.port) == before);
+  EXPECT_TRUE(Pass(feed.port, kRewind) == before);
   // A seek before the gap still works; one past it finds the gap at once.
-  EXPECT_TRUE(Pass(feed->Port(), feedtest::SeekMessage(600)) == before.substr(600 * kRecordBytes));
-  EXPECT_TRUE(Pass(feed->Port(), feedtest::SeekMessage(1100)).empty());
-  EXPECT_EQ(feed->Wait(), 3);
-  EXPECT_THAT(feed->Stderr(), HasSubstr("breaks at case 1024: message 3 is missing"));
+  EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(600)) == before.substr(600 * kRecordBytes));
+  EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(1100)).empty());
+  const drav::test::ProcessResult end = feed.process->Wait();
+  EXPECT_EQ(end.exitCode, 3);
+  EXPECT_THAT(end.err, HasSubstr("breaks at case 1024: message 3 is missing"));
 }
 
 TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
-  feedtest::Watchdog watchdog(90);
+  drav::test::Watchdog watchdog(90, "a JetStream test");
   NatsServer server;
   const std::int64_t total = 400000;
   Publish(server, total);
   auto feed = Serve(server, {"--linger", "30"});
-  const int fd = feedtest::ConnectLoopback(feed->Port());
-  std::string first = feedtest::ReadExactly(fd, drav::wire::kProbeBytes + 4096);
-  server.Kill();
-  first = (first + feedtest::ReadToEnd(fd)).substr(drav::wire::kProbeBytes);
-  close(fd);
+  std::string first;
+  {
+    WireReader reader(feed.port);
+    reader.Begin();
+    first = reader.Read(4096);
+    server.Kill();
+    first += reader.ReadToEnd();
+  }
   // Whatever came is whole cases, each the right one.
   ASSERT_EQ(first.size() % kRecordBytes, 0u);
   const std::int64_t got = static_cast<std::int64_t>(first.size() / kRecordBytes);
   EXPECT_TRUE(first == Generated(0, got));
   if (got < total) {
-    EXPECT_THAT(feed->WaitForLine("breaks at case"), HasSubstr("the pass ends"));
+    EXPECT_THAT(LineWith(*feed.process, "breaks at case"), HasSubstr("the pass ends"));
   }
   server.Restart();
-  EXPECT_TRUE(Pass(feed->Port(), kRewind) == Generated(0, total));
-  feed->Signal(SIGTERM);
-  EXPECT_EQ(feed->Wait(), 128 + SIGTERM);
+  EXPECT_TRUE(Pass(feed.port, kRewind) == Generated(0, total));
+  feed.process->Signal(SIGTERM);
+  EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
 }
 
 TEST(JetStreamFollow, SeesCasesPublishedAfterTheReaderStarted) {
-  feedtest::Watchdog watchdog(60);
+  drav::test::Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
   Publish(server, 700);
   auto feed = Serve(server, {"--follow"});
-  const int fd = feedtest::ConnectLoopback(feed->Port());
-  const std::string seen = feedtest::ReadExactly(fd, drav::wire::kProbeBytes + 700 * kRecordBytes);
-  EXPECT_TRUE(seen.substr(drav::wire::kProbeBytes) == Generated(0, 700));
-  // Another producer's cases 0..299 are the stream's 700..999.
-  Publish(server, 300);
-  EXPECT_TRUE(feedtest::ReadExactly(fd, 300 * kRecordBytes) == Generated(0, 300));
-  close(fd);
-  feed->Signal(SIGTERM);
-  EXPECT_EQ(feed->Wait(), 128 + SIGTERM);
+  {
+    WireReader reader(feed.port);
+    reader.Begin();
+    EXPECT_TRUE(reader.Read(700 * kRecordBytes) == Generated(0, 700));
+    // Another producer's cases 0..299 are the stream's 700..999.
+    Publish(server, 300);
+    EXPECT_TRUE(reader.Read(300 * kRecordBytes) == Generated(0, 300));
+  }
+  feed.process->Signal(SIGTERM);
+  EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
 }
 
 }  // namespace
