@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FeederProcess.h"
 #include "tests/support/StreamSupport.h"
 #include "tests/support/TempDir.h"
 #include "tools/dravrun/Runner.h"
@@ -237,17 +238,24 @@ TEST(Dravrun, PipePassesRewindAndSeekThroughTheRewindPipe) {
   EXPECT_EQ(feed.Wait().exitCode, 0);
 }
 
-// The rewind pipe is read (so "RWND" is delivered) but no feeder answers:
-// the one-shot test feeder has gone and the data pipe with it. (dravfeed
-// would leave a fresh pipe at the path, which the reader waits for.)
+// The rewind pipe is read (so "RWND" is delivered) but no feeder answers: a
+// one-shot feeder has served its pass and taken the data pipe away with it.
+// (dravfeed would leave a fresh pipe at the path, which the reader waits for.)
 TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
   TempDir dir;
+  const std::string data = dir.MakeFifo("data");
   const int rewindReader = open(dir.MakeFifo("rewind").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  const auto feeder = TestFeeder::OverPipe(dir, false, TestRecords(3));
+  FeederProcess feeder([&] {
+    const int fd = child::OpenForWriting(data.c_str());
+    child::Write(fd, Joined(TestRecords(3)), {});
+    unlink(data.c_str());
+    close(fd);
+  });
   const ProcessResult r = RunProcess(Dravrun(
-      {"--passes", "2", "--columns", "s", Command(PipeSource(feeder->StreamName()) + " /REWINDABLE = '" +
-                                                      dir.File("rewind") + "'", kTestVariables)}));
+      {"--passes", "2", "--columns", "s",
+       Command(PipeSource(data) + " /REWINDABLE = '" + dir.File("rewind") + "'", kTestVariables)}));
   close(rewindReader);
+  EXPECT_TRUE(feeder.RanToTheEnd());
   EXPECT_EQ(r.exitCode, 3) << r.err;
   EXPECT_EQ(r.out, "s\ncase0\ncase1\ncase2\n");
   EXPECT_NE(r.err.find("3 cases\n0 cases\nerror: pass 2 failed: the rewind could not reach the feeder"),

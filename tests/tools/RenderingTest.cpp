@@ -151,7 +151,7 @@ TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
     const std::time_t whole = static_cast<std::time_t>(std::floor(t));
     std::tm tm{};
     gmtime_r(&whole, &tm);
-    char week[16], quarter[16];
+    char week[32], quarter[32];
     std::snprintf(week, sizeof week, "%02d WK %04d", tm.tm_yday / 7 + 1, tm.tm_year + 1900);
     std::snprintf(quarter, sizeof quarter, "%d Q %04d", tm.tm_mon / 3 + 1, tm.tm_year + 1900);
     ASSERT_EQ(Render(t, kFmtDATE, 11, 0), Strftime("%d-%b-%Y", tm)) << t;
