@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -322,21 +324,42 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
 INSTANTIATE_TEST_SUITE_P(Transports, DravrunLive, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Socket" : "Pipe"; });
 
-// On a terminal (script(1) gives dravrun one) progress is on by default, is
-// redrawn on one line, and that line is cleared at the end of the pass.
-TEST(Dravrun, ProgressOnATerminalIsClearedAtTheEndOfThePass) {
-  ChildProcess feed(Dravfeed({"--socket", "0", "--csv", "-", "--variables", "i F4 x F8.2"}), "1,1\n", true);
-  const std::string command = BinaryPath("dravrun") + " 'GET DATA /TYPE = STREAM /SOCKET = " +
-                              std::to_string(feed.DravfeedPort()) + " /VARIABLES = i F4 x F8.2 .'";
-  ChildProcess terminal({"/usr/bin/script", "-qec", command, "/dev/null"});
-  EXPECT_NE(terminal.LineAfter("1,1.00", ChildProcess::kOut), "") << terminal.Stop().out;
-  usleep(150000);  // more than the meter's interval
-  feed.WriteInput("2,2\n");
-  feed.CloseInput();
-  const ProcessResult r = terminal.Wait();
-  EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("\r2 cases, "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find(" cases/s\x1b[K\r\x1b[K"), std::string::npos) << r.out;
+// On a terminal (script(1) gives dravrun one) progress is on by default
+// while the rows go elsewhere, is redrawn on one line, and that line is
+// cleared at the end of the pass. Rows on the same terminal would land after
+// a standing progress line, so there the meter stays off.
+TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
+  for (const bool rowsToFile : {true, false}) {
+    TempDir dir;
+    ChildProcess feed(Dravfeed({"--socket", "0", "--csv", "-", "--variables", "i F4 x F8.2"}), "1,1\n", true);
+    const std::string command = BinaryPath("dravrun") + " 'GET DATA /TYPE = STREAM /SOCKET = " +
+                                std::to_string(feed.DravfeedPort()) + " /VARIABLES = i F4 x F8.2 .'" +
+                                (rowsToFile ? " > " + dir.File("rows") : "");
+    ChildProcess terminal({"/usr/bin/script", "-qec", command, "/dev/null"});
+    // The first case has been read once its row is out.
+    if (rowsToFile) {
+      std::string rows;
+      for (int tries = 0; tries < 2000 && rows.find("1,1.00") == std::string::npos; ++tries) {
+        usleep(10000);
+        std::ifstream file(dir.File("rows"));
+        rows.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+      }
+      ASSERT_NE(rows.find("1,1.00"), std::string::npos) << terminal.Stop().out;
+    } else {
+      ASSERT_NE(terminal.LineAfter("1,1.00", ChildProcess::kOut), "") << terminal.Stop().out;
+    }
+    usleep(150000);  // more than the meter's interval after the first case
+    feed.WriteInput("2,2\n");
+    feed.CloseInput();
+    const ProcessResult r = terminal.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    if (rowsToFile) {
+      EXPECT_NE(r.out.find("\r2 cases, "), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find(" cases/s\x1b[K\r\x1b[K2 cases"), std::string::npos) << r.out;
+    } else {
+      EXPECT_EQ(r.out.find("cases/s"), std::string::npos) << r.out;
+    }
+  }
 }
 
 // ---- The README's pipe feeder (gated as docs/PROTOCOL.md tells) and demo ---------

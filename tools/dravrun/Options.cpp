@@ -274,7 +274,7 @@ Options:
   --limit N              read at most N cases per pass
   --progress             show cases read and cases per second on stderr
   --no-progress          never show progress (default unless stderr is a
-                         terminal)
+                         terminal and standard output is not)
   -h, --help             show this help
   --version              show the version
 

@@ -140,7 +140,7 @@ class PassReader {
         columns_(std::move(columns)),
         writer_(MakeCaseWriter(o.output, s.out, columns_, WriterSettings{o.missing})),
         summary_(columns_),
-        progress_(s.err, ProgressEnabled(o, s.err), isatty(fileno(s.err)) != 0),
+        progress_(s.err, ProgressEnabled(o, s), RedrawsProgress(s)),
         ticker_(o.output == OutputFormat::kNone ? s.out : s.err, o.summaryEvery),
         flusher_(s.out) {}
 
@@ -177,8 +177,16 @@ class PassReader {
     return false;
   }
 
-  static bool ProgressEnabled(const Options& o, std::FILE* err) {
-    if (o.progress == ProgressMode::kAuto) return isatty(fileno(err)) != 0;
+  // The progress line is redrawn in place only on a terminal that does not
+  // also show the rows: rows written while the line stands would land after
+  // it, mid-line. Rows on the terminal show the progress themselves, so the
+  // meter is on by default only when they go elsewhere.
+  static bool RedrawsProgress(const RunStreams& s) {
+    return isatty(fileno(s.err)) != 0 && isatty(fileno(s.out)) == 0;
+  }
+
+  static bool ProgressEnabled(const Options& o, const RunStreams& s) {
+    if (o.progress == ProgressMode::kAuto) return RedrawsProgress(s);
     return o.progress == ProgressMode::kOn;
   }
 
