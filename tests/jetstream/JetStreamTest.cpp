@@ -150,6 +150,14 @@ TEST(JetStreamRefusal, OtherVariableListIsRefusedOnBothSides) {
   }
 }
 
+TEST(JetStreamRefusal, AnUnreachableServerIsNamedWithTheClientsReason) {
+  drav::test::Watchdog watchdog(30, "a JetStream test");
+  const drav::test::ProcessResult run = drav::test::RunProcess(
+      Dravfeed({"--socket", "0", "--from", "nats://127.0.0.1:1/cases", "--variables", kVariables}));
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_EQ(run.err, "dravfeed: cannot reach the NATS server nats://127.0.0.1:1: No server available for connection\n");
+}
+
 TEST(JetStreamPublish, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {
   drav::test::Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
