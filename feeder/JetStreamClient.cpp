@@ -126,9 +126,20 @@ void Client::Create() const {
   jsErrCode code = static_cast<jsErrCode>(0);
   natsStatus status = js_AddStream(&info, context_, &config, nullptr, &code);
   jsStreamInfo_Destroy(info);
-  // One that exists already (made by another producer) is what we want.
-  if (status != NATS_OK && code != JSStreamNameExistErr)
-    throw FeederError(Problem("cannot create the stream " + address_.stream, status, code));
+  // One that exists already (made by another producer) is what we want. A
+  // producer that loses a race to create it may hear of the winner's stream
+  // as overlapping subjects rather than as a name in use: it is there all
+  // the same when asked by name.
+  if (status == NATS_OK || code == JSStreamNameExistErr) return;
+  if (code == JSStreamSubjectOverlapErr && StreamExists()) return;
+  throw FeederError(Problem("cannot create the stream " + address_.stream, status, code));
+}
+
+bool Client::StreamExists() const {
+  jsStreamInfo* info = nullptr;
+  const natsStatus status = js_GetStreamInfo(&info, context_, address_.stream.c_str(), nullptr, nullptr);
+  jsStreamInfo_Destroy(info);
+  return status == NATS_OK;
 }
 
 }  // namespace jetstream

@@ -53,6 +53,8 @@ class Client {
   void Create() const;
 
  private:
+  bool StreamExists() const;
+
   StreamAddress address_;
   int waitMs_;
   natsOptions* options_ = nullptr;
