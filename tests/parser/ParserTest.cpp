@@ -253,7 +253,7 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
     unsigned long column;
     unsigned int type;
     const char* format;
-  } defaults[] = {{30, kFmtDATETIME, "30.2"}, {22, kFmtDATETIME, "22.0"}, {11, kFmtTIME, "11.2"},
+  } defaults[] = {{23, kFmtDATETIME, "23.2"}, {22, kFmtDATETIME, "22.0"}, {11, kFmtTIME, "11.2"},
                   {10, kFmtTIME, "10.0"},     {15, kFmtDTIME, "15.2"},    {14, kFmtDTIME, "14.0"},
                   {12, kFmtF, "12.0"},        {0, kFmtMTIME, "0.0"},      {0, 99, "0.0"},
                   {0, kFmtE, "13.5"},         {0, kFmtA, "255.0"}};
