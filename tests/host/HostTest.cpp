@@ -171,6 +171,8 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
   EXPECT_EQ(tags() + " " + registry.NameOf(1), "1435 data");
   std::unique_ptr<DRAV_DataSource> middle = registry.Take(1), last = registry.TakeLast();
   EXPECT_EQ(static_cast<CountedSource&>(*middle).tag * 10 + static_cast<CountedSource&>(*last).tag, 45);
+  EXPECT_TRUE(middle->GetNSplitVars() == 0 && middle->GetSplitVarIndex(0) == -1 && middle->GetSplitVarID(0) == -1)
+      << "a source that splits nothing says so to a host that asks";
   EXPECT_EQ(registry.Take(5), nullptr);
   registry.Release(0);
   registry.Release(9);  // out of range: nothing happens

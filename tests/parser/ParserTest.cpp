@@ -232,12 +232,14 @@ TEST(FormatWord, GivesTypeWidthAndDecimals) {
   for (const auto& c : cases) {
     StreamParser parser(c.word, nullptr);
     DRAV_Variable::FormatType type;
-    unsigned long width = 0;
-    unsigned int decimals = 0;
-    type = kFmtDATETIME;  // whatever the caller had: a word with no keyword leaves no type behind
+    // Whatever the caller had: a refused word leaves no type or width of its own behind.
+    type = kFmtDATETIME;
+    unsigned long width = 777;
+    unsigned int decimals = 777;
     const bool accepted = parser.GetFormat(0, type, width, decimals);
     const std::string got = std::to_string(type) + "/" + std::to_string(width) + "." + std::to_string(decimals);
     EXPECT_EQ(accepted ? got : type == kFmtUnset ? "-" : "-" + std::to_string(type), c.format) << c.word;
+    EXPECT_NE(width, 777u) << c.word;
   }
 }
 
@@ -367,6 +369,11 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
     (parser.*operation)(text);
     return std::string(text);
   };
+  const auto firstWord = [](const char* text) {
+    std::string buffer = text;
+    StreamParser().StripSpaces(buffer.data());
+    return std::string(buffer.c_str());
+  };
   const auto columnName = [](const char* text) {
     StreamParser parser(text, nullptr);
     DRAV_Variable variable(kFmtA);
@@ -397,6 +404,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {edit(&StreamParser::ConvertSlashTab, "\\Trest"), "\trest"},
       {edit(&StreamParser::ConvertSlashTab, "\\\\rest"), "\\rest"},
       {edit(&StreamParser::ConvertSlashTab, "\\"), "\\"}, {edit(&StreamParser::ConvertSlashTab, ""), ""},
+      {firstWord(" \t PIPE  x"), "PIPE"}, {firstWord("VARIABLES"), "VARIABLES"}, {firstWord("  "), ""},
       {std::to_string(StreamParser("  3.5e2 next", nullptr).ParseNumber()), "350.000000"},
       {std::to_string(StreamParser("  42x7", nullptr).ParseInt()), "42"},
       {columnName("   Income per year\r\nskip"), "Income per year 5/0.0"},

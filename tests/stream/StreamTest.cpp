@@ -6,11 +6,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "stream/FifoFiles.h"
 #include "tests/support/FeederProcess.h"
@@ -201,6 +203,25 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
     EXPECT_STREQ(v->GetName(), "v");
   }
   EXPECT_EQ(OpenSource(empty, nullptr, false, false, "a F8.2 s A10 t A8 b F3.0")->GetObsAreaSize(), 5);
+  // A host's own parser may hand over decimals the command would refuse:
+  // they are held within the width.
+  StreamParser own;
+  for (const auto& [type, width, decimals] : {std::tuple(kFmtDOLLAR, 5, 4), {kFmtF, 3, 3}, {kFmtCOMMA, 4, 1}}) {
+    auto* variable = new DRAV_Variable(type);
+    variable->SetName("v");
+    variable->SetFormat(type, width, decimals);
+    own.AddVariable(variable);
+  }
+  DRAV_StreamDataSrc held(empty.c_str(), nullptr, false, false);
+  ASSERT_TRUE(held.SetDictionary(&own));
+  std::string kept;
+  for (int i = 0; i < held.ColumnCount(); ++i) {
+    DRAV_Variable::FormatType type;
+    int width = 0, decimals = 0;
+    held.GetVariable(i)->GetFormat(type, width, decimals);
+    kept += std::to_string(width) + "." + std::to_string(decimals) + " ";
+  }
+  EXPECT_EQ(kept, "5.3 3.2 4.1 ");
   DRAV_StreamDataSrc source(empty.c_str(), nullptr, false, false);
   EXPECT_EQ(ThrownBy([&] { source.SetDictionary(nullptr); }), 2270);
   // No dictionary: a record of no bytes, and the stream ends at once.
@@ -208,6 +229,15 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
   std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
   EXPECT_EQ(it->Next(), 0);
   EXPECT_EQ(source.RowCount(), 0);
+}
+
+// A value's bytes reversed in place, whatever their count.
+TEST(SwapBytesTest, ReversesTheBytesInPlace) {
+  for (std::string value : {"", "a", "ab", "abcde", "abcdefgh"}) {
+    std::string swapped = value;
+    DRAV_StreamIterator::SwapBytes(&swapped[0], static_cast<int>(swapped.size()));
+    EXPECT_EQ(swapped, std::string(value.rbegin(), value.rend()));
+  }
 }
 
 // ---- Safety rules -------------------------------------------------------------
@@ -222,6 +252,18 @@ TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
   ASSERT_GE(writer, 0);
   close(reader);
   EXPECT_FALSE(fifo::WriteAll(writer, "RWND", 4));
+  // A SIGPIPE pending before the write is someone else's: it stays pending.
+  sigset_t pipeSignal, saved, pending;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
+  pthread_kill(pthread_self(), SIGPIPE);
+  EXPECT_FALSE(fifo::WriteAll(writer, "RWND", 4));
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 1) << "another's pending SIGPIPE was taken";
+  int taken = 0;
+  sigwait(&pipeSignal, &taken);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   close(writer);
   const int holder = open(path.c_str(), O_RDWR | O_CLOEXEC);  // a writer, so the open returns
   const int data = fifo::OpenForReading(path.c_str());
