@@ -10,8 +10,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 #include "stream/FifoFiles.h"
@@ -271,6 +273,20 @@ TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
   EXPECT_NE(fcntl(data, F_GETFD) & FD_CLOEXEC, 0) << "a host's children must not inherit the pipe";
   close(data);
   close(holder);
+}
+
+// The pipe is replaced by a file while the open waits for its reader: the
+// file is never opened for writing.
+TEST(SafetyTest, AFileSwappedInWhileTheOpenWaitsIsNotOpened) {
+  TempDir dir;
+  const std::string path = dir.MakeFifo("rewind"), file = dir.WriteFile("file", "keep");
+  std::thread swapper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the open is waiting by then
+    rename(file.c_str(), path.c_str());
+  });
+  EXPECT_LT(fifo::OpenFifoForWriting(path.c_str(), 5000), 0);
+  swapper.join();
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"rewind"});
 }
 
 // Descriptors this process holds open for reading on a data pipe: the
