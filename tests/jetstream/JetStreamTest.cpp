@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "feeder/GeneratedCases.h"
+#include "feeder/JetStreamCases.h"
 #include "feeder/JetStreamLayout.h"
 #include "feeder/RecordBuilder.h"
 #include "host/WireFormat.h"
@@ -210,6 +211,13 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   const drav::test::ProcessResult end = feed.process->Wait();
   EXPECT_EQ(end.exitCode, 3);
   EXPECT_THAT(end.err, HasSubstr("breaks at case 1024: message 3 is missing"));
+  // A program that renders the cases itself gets zeros for those the break
+  // left unread, never what its buffer held before.
+  const drav::feed::VariableList list = drav::feed::VariableList::Parse(kVariables);
+  drav::feed::JetStreamCases cases(server.Url("cases"), list, ByteOrder::kNative, {});
+  std::string rendered(4 * 512 * kRecordBytes, 'x');
+  cases.Render(0, 4 * 512, &rendered[0]);
+  EXPECT_TRUE(rendered == before + std::string(2 * 512 * kRecordBytes, '\0'));
 }
 
 TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {

@@ -36,6 +36,9 @@ class WireReader {
   // does; over TCP it is ended with "STOP" first.
   void Rewind();
   void Seek(std::int64_t caseNumber);
+  // Later messages over the rewind pipe go one byte at a time, each read by
+  // the feeder before the next is written, so every read it makes is short.
+  void WriteControlBytewise() { bytewise_ = true; }
   // Reads `bytes` bytes (fewer only at the end of the data).
   std::string Read(std::size_t bytes);
   std::string ReadToEnd();
@@ -54,6 +57,7 @@ class WireReader {
   std::string data_, rewind_;
   int port_ = 0;
   bool ipv6_ = false;
+  bool bytewise_ = false;
   int fd_ = -1;
 };
 

@@ -140,18 +140,32 @@ TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
   EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
 }
 
-// A reader gone before any output: the pass's few rows, or its summary,
-// wait in the output buffer, and the failed write found when the pass ends
-// them ends the run there, quietly, with no second pass.
-TEST(Dravrun, AReaderGoneBeforeAnyOutputEndsTheRunAtTheEndOfThePass) {
-  for (const char* output : {"csv", "none"}) {
+// A reader gone before any output (dravrun ... | head): the pass's few rows,
+// or its summary, wait in the output buffer, and the failed write found when
+// the pass ends them ends the run there, quietly, with no second pass. A full
+// disk is no reader gone: the summary it cannot take fails the run.
+TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
+  const struct {
+    const char* output;
+    bool fullDisk;
+    int exitCode;
+    const char* err;
+  } cases[] = {
+      {"csv", false, 0, "3 cases\n"},
+      {"none", false, 0, "3 cases\n"},
+      {"none", true, 3, "3 cases\nerror: cannot write the cases to standard output: No space left on device\n"},
+  };
+  for (const auto& c : cases) {
     ChildProcess feed(Dravfeed({"--socket", "0", "--generate", "3", "--variables", kGenerated}));
-    ChildProcess reader(Dravrun({"--output", output, "--summary", "--passes", "2",
-                                 Command("/SOCKET = " + std::to_string(feed.DravfeedPort()), kGenerated, "/REWINDABLE")}));
-    reader.CloseOutput();
+    std::vector<std::string> args = Dravrun({"--output", c.output, "--summary", "--passes", "2",
+                                             Command("/SOCKET = " + std::to_string(feed.DravfeedPort()), kGenerated,
+                                                     "/REWINDABLE")});
+    if (c.fullDisk) args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$@\" > /dev/full", "sh"});
+    ChildProcess reader(args);
+    if (!c.fullDisk) reader.CloseOutput();
     const ProcessResult r = reader.Wait();
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "3 cases\n") << "--output " << output;
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_EQ(r.err, c.err) << "--output " << c.output;
   }
 }
 
