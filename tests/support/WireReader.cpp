@@ -8,10 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
+#include "feeder/GeneratedCases.h"
 #include "host/WireFormat.h"
 
 namespace drav {
@@ -70,6 +72,21 @@ int ConnectTo(int port, bool ipv6) {
 std::string SeekMessage(std::int64_t caseNumber) {
   return std::string(wire::kSeek, wire::kControlWordBytes) +
          std::string(reinterpret_cast<const char*>(&caseNumber), sizeof caseNumber);
+}
+
+std::string Probe(feed::ByteOrder order) {
+  std::string bytes(reinterpret_cast<const char*>(&wire::kProbeValue), wire::kProbeBytes);
+  if (order == feed::ByteOrder::kSwapped) std::reverse(bytes.begin(), bytes.end());
+  return bytes;
+}
+
+std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
+                             feed::ByteOrder order) {
+  const feed::VariableList list = feed::VariableList::Parse(variables);
+  const feed::RecordBuilder builder(list, order);  // keeps a reference to the list
+  std::string records(static_cast<std::size_t>(count) * list.RecordBytes(), '\0');
+  feed::GeneratedCases(builder, first + count).Render(first, count, &records[0]);
+  return records;
 }
 
 std::string WireReader::Begin() {

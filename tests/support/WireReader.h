@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "feeder/ByteOrder.h"
+
 namespace drav {
 namespace test {
 
@@ -15,6 +17,12 @@ constexpr int kIoTimeoutMs = 15000;
 
 // "SEEK" and the case number in this host's byte order.
 std::string SeekMessage(std::int64_t caseNumber);
+// The probe a feeder of `order` sends first on a connection.
+std::string Probe(feed::ByteOrder order);
+// The records dravfeed --generate serves for cases first .. first + count - 1
+// of `variables` (its rule is GeneratedCases'), numbers in `order`.
+std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
+                             feed::ByteOrder order = feed::ByteOrder::kNative);
 
 class WireReader {
  public:
