@@ -169,36 +169,6 @@ TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   }
 }
 
-// Every format that survives the host's normalisation, read by dravfeed
-// from CSV: one case of values and one of missing values.
-TEST(Dravrun, RendersEveryFormatOverAPipeAndShowsTheFormatsTheHostKept) {
-  const char kAllFormats[] =
-      "n F8.2 code A6 big COMMA12.2 euro DOT10.2 price DOLLAR10.2 day DATE11 us ADATE10 eu EDATE10 iso SDATE10 "
-      "jd JDATE7 q QYR8 my MOYR8 wk WKYR10 wd WKDAY9 mo MONTH9 clock TIME11.2 span DTIME15.2 stamp DATETIME23.2 "
-      "pct PCT7.1";
-  const std::string t = "2026-12-05T14:30:15.25";
-  TempDir dir;
-  const std::string csv = dir.WriteFile("all.csv", "3.14159,KRV01,1234567.891,1234567.891,-1234.5," + t + "," + t +
-                                                       "," + t + "," + t + "," + t + "," + t + "," + t + "," + t +
-                                                       ",7,12,12:30:15.25,49:02:03.25," + t + ",45.678\n" +
-                                                       std::string(18, ','));
-  ChildProcess feed(Dravfeed({"--pipe", dir.File("data"), "--csv", csv, "--variables", kAllFormats}));
-  ASSERT_NE(feed.LineAfter("dravfeed: serving "), "");
-  const ProcessResult r = RunProcess(Dravrun({"--dictionary", Command(PipeSource(dir.File("data")), kAllFormats)}));
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("variable  format\nn         F8.2\ncode      A6\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("stamp     DATETIME23.2\npct       F8.2\n\n"
-                       "n,code,big,euro,price,day,us,eu,iso,jd,q,my,wk,wd,mo,clock,span,stamp,pct\n"
-                       "3.14,KRV01,\"1,234,567.89\",\"1234567,89\",\"-$1,234.50\",05-DEC-2026,12/05/2026,05.12.2026,"
-                       "2026/12/05,2026339,4 Q 2026,DEC 2026,49 WK 2026,SATURDAY,DECEMBER,12:30:15.25,"
-                       "02 01:02:03.25,05-DEC-2026 14:30:15.25,45.68\n"
-                       ",,,,,,,,,,,,,,,,,,\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_EQ(r.err, "2 cases\n");
-  EXPECT_EQ(feed.Wait().exitCode, 0);
-}
-
 // Strings with separators, quotes, line breaks, wide characters and
 // combining marks, and missing values spelled by --na, read by dravfeed from
 // CSV (CRLF line ends): each output escapes them its own way, and the table
