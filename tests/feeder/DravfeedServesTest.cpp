@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "feeder/GeneratedCases.h"
 #include "host/WireFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
@@ -42,26 +41,14 @@ std::string Lines(std::int64_t first, std::int64_t count) {
   return text;
 }
 
-std::string Records(std::int64_t first, std::int64_t count, bool swapped) {
-  static const feed::VariableList list = feed::VariableList::Parse(kVariables);
-  const feed::RecordBuilder builder(list, swapped ? feed::ByteOrder::kSwapped : feed::ByteOrder::kNative);
-  feed::GeneratedCases cases(builder, first + count);
-  std::string bytes(static_cast<std::size_t>(count) * kRecordBytes, '\0');
-  cases.Render(first, count, &bytes[0]);
-  return bytes;
-}
-
-std::string Probe(bool swapped) {
-  std::string bytes(reinterpret_cast<const char*>(&wire::kProbeValue), wire::kProbeBytes);
-  if (swapped) std::reverse(bytes.begin(), bytes.end());
-  return bytes;
-}
-
 class DravfeedServes : public testing::TestWithParam<Transport> {
  protected:
   bool Socket() const { return GetParam().socket; }
   bool Swapped() const { return GetParam().swapped; }
-  std::string Expected(std::int64_t first, std::int64_t count) const { return Records(first, count, Swapped()); }
+  feed::ByteOrder Order() const { return Swapped() ? feed::ByteOrder::kSwapped : feed::ByteOrder::kNative; }
+  std::string Expected(std::int64_t first, std::int64_t count) const {
+    return GeneratedRecords(kVariables, first, count, Order());
+  }
 
   // dravfeed on the transport under test with `more` options; the reader
   // is ready for its first pass.
@@ -79,7 +66,7 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
       reader_ = std::make_unique<WireReader>(dir_.File("data"), dir_.File("rewind"));
     }
   }
-  void Begin() { EXPECT_EQ(reader_->Begin(), Socket() ? Probe(Swapped()) : ""); }
+  void Begin() { EXPECT_EQ(reader_->Begin(), Socket() ? Probe(Order()) : ""); }
   std::string Read(std::int64_t cases) { return reader_->Read(static_cast<std::size_t>(cases) * kRecordBytes); }
   // Ends the reader, then expects dravfeed to exit with `status` and to
   // leave no FIFO behind.
@@ -256,8 +243,8 @@ struct SocketFeed {
 TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
   SocketFeed f;
   WireReader first(f.port);
-  EXPECT_EQ(first.Begin(), Probe(false));
-  EXPECT_EQ(first.Read(2 * kRecordBytes), Records(0, 2, false));
+  EXPECT_EQ(first.Begin(), Probe(feed::ByteOrder::kNative));
+  EXPECT_EQ(first.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   first.Send(wire::kStop);  // the pass ends where it is: reading on meets the end
   EXPECT_LT(first.ReadToEnd().size(), 1999998 * kRecordBytes);
   WireReader split(f.port);
@@ -266,15 +253,15 @@ TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
     split.Send(std::string(1, byte));
     usleep(1000);
   }
-  EXPECT_EQ(split.Read(3 * kRecordBytes), Records(42, 3, false)) << "a seek split over many sends";
+  EXPECT_EQ(split.Read(3 * kRecordBytes), GeneratedRecords(kVariables, 42, 3)) << "a seek split over many sends";
   WireReader stranger(f.port);
   stranger.Connect();
   stranger.Send("HELO");
   EXPECT_EQ(stranger.ReadToEnd(), "") << "an unknown word closes only its connection";
   for (bool ipv6 : {false, true}) {
     WireReader silent(f.port, ipv6);  // a new reader: waits for the probe
-    EXPECT_EQ(silent.Begin(), Probe(false)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
-    EXPECT_EQ(silent.Read(2 * kRecordBytes), Records(0, 2, false));
+    EXPECT_EQ(silent.Begin(), Probe(feed::ByteOrder::kNative)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
+    EXPECT_EQ(silent.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   }
 }
 

@@ -1,6 +1,8 @@
 // dravfeed's command line and its named pipes, as a real process: what it
 // refuses and with which exit status, what it leaves at the data path, and
 // how signals end it.
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "feeder/FeederError.h"
+#include "feeder/PipeServer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
@@ -111,6 +115,7 @@ TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
   EXPECT_NE(InodeAt(f.dir.File("data")), before);
   ASSERT_EQ(unlink(f.dir.File("data").c_str()), 0);
   while (InodeAt(f.dir.File("data")) == 0) usleep(1000);  // the watchdog ends a wait for ever
+  reader.WriteControlBytewise();  // every read of the gate finds a single byte
   reader.Seek(4);
   EXPECT_EQ(reader.ReadToEnd().size(), 8u);
   reader.End();
@@ -126,6 +131,40 @@ TEST(DravfeedPipe, SignalsEndItAndItsPipesGoWithIt) {
     EXPECT_EQ(f.feed->Wait().exitCode, 128 + signal);
     EXPECT_EQ(f.dir.Entries(), std::vector<std::string>()) << "left behind after signal " << signal;
   }
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  while (fds != nullptr && readdir(fds) != nullptr) ++count;
+  if (fds != nullptr) closedir(fds);
+  return count;
+}
+
+// Another file put at the rewind path while a pass is set up stops the
+// server with a message; the descriptor it opened to find out is closed, or
+// a program that serves stream after stream would run out of them.
+TEST(DravfeedPipe, ARewindPipeReplacedByAnotherFileIsNamedAndNotLeaked) {
+  Watchdog watchdog(30, "a replaced rewind pipe");
+  TempDir dir;
+  feed::MemoryCases cases(8);
+  cases.AddRecord();
+  const int before = OpenDescriptors();
+  std::string problem;
+  {
+    feed::PipeServer server(cases, feed::ByteOrder::kNative, dir.File("data"), dir.File("rewind"),
+                            feed::ServeOptions());
+    ASSERT_EQ(rename(dir.MakeFifo("other").c_str(), dir.File("rewind").c_str()), 0);
+    const int reader = open(dir.File("data").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // waits for no writer
+    try {
+      server.Serve();
+    } catch (const feed::FeederError& error) {
+      problem = error.what();
+    }
+    close(reader);
+  }
+  EXPECT_EQ(problem, dir.File("rewind") + " was replaced by another file");
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

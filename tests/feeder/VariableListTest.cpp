@@ -42,15 +42,7 @@ TEST(VariableListTest, FormatWordsGiveKindAndWidth) {
   }
 }
 
-TEST(VariableListTest, RefusesFormatWordsThatAreNoFormat) {
-  const char* words[] = {"", "8", "8.2F", "X8", "(F8.2)", "F8.2X", "A32768", "F8-2", "DATE-TIME"};
-  for (const char* word : words) {
-    SCOPED_TRACE(word);
-    EXPECT_THROW(ReadFormatWord("v", word), InputError);
-  }
-}
-
-TEST(VariableListTest, RefusedListsNameTheProblem) {
+TEST(VariableListTest, RefusedListsAndFormatWordsNameTheProblem) {
   struct Refusal {
     const char* list;
     const char* message;
@@ -61,6 +53,14 @@ TEST(VariableListTest, RefusedListsNameTheProblem) {
       {"id F8 name", "variable name has no format"},
       {"id F8 ID A4", "variable ID is named twice"},
       {"id F8 name Q9", "variable name: format \"Q9\" has an unknown keyword"},
+      {"v 8", "variable v: format \"8\" is not a format (width first allows no decimals)"},
+      {"v 8.2F", "variable v: format \"8.2F\" is not a format (width first allows no decimals)"},
+      {"v X8", "variable v: format \"X8\" has an unknown keyword"},
+      {"v DATE-TIME", "variable v: format \"DATE-TIME\" has an unknown keyword"},
+      {"v (F8.2)", "variable v: format \"(F8.2)\" has characters after its width"},
+      {"v F8.2X", "variable v: format \"F8.2X\" has characters after its width"},
+      {"v F8-2", "variable v: format \"F8-2\" has characters after its width"},
+      {"v A32768", "variable v: format \"A32768\" is wider than 32767 bytes"},
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.list);

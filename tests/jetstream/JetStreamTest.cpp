@@ -13,26 +13,25 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "feeder/GeneratedCases.h"
+#include "feeder/JetStreamCases.h"
 #include "feeder/JetStreamLayout.h"
-#include "feeder/RecordBuilder.h"
+#include "feeder/VariableList.h"
 #include "host/WireFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WireReader.h"
 
+namespace drav {
+namespace test {
 namespace {
 
-using drav::feed::ByteOrder;
-using drav::test::ChildProcess;
-using drav::test::Dravfeed;
-using drav::test::WireReader;
+using feed::ByteOrder;
 using ::testing::HasSubstr;
 
 const char kVariables[] = "x F8 when DATE name A8 y F8";
-const std::size_t kRecordBytes = drav::feed::VariableList::Parse(kVariables).RecordBytes();
-const std::string kRewind(drav::wire::kRewind, drav::wire::kControlWordBytes);
+const std::size_t kRecordBytes = feed::VariableList::Parse(kVariables).RecordBytes();
+const std::string kRewind(wire::kRewind, wire::kControlWordBytes);
 
 // The next line of the child's standard error that contains `text`; empty if none comes.
 std::string LineWith(ChildProcess& child, const std::string& text) {
@@ -55,32 +54,26 @@ class NatsServer {
  private:
   void Start(const std::string& port) {
     // Debian puts the server in /usr/sbin, which a user's PATH may lack.
-    const char* program =
-        access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
-    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        program, "-js", "-a", "127.0.0.1", "-p", port, "-sd", dir_.File("store")});
+    const char* program = access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
+    process_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{program, "-js", "-a", "127.0.0.1", "-p", port, "-sd", dir_.File("store")});
     const std::string line = LineWith(*process_, "Listening for client connections on");
     port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
     LineWith(*process_, "Server is ready");
   }
-  drav::test::TempDir dir_;
+  TempDir dir_;
   int port_ = 0;
   std::unique_ptr<ChildProcess> process_;
 };
 
-// The records dravfeed --generate makes for cases first .. first + n - 1.
 std::string Generated(std::int64_t first, std::int64_t n, ByteOrder order = ByteOrder::kNative) {
-  const drav::feed::VariableList list = drav::feed::VariableList::Parse(kVariables);
-  drav::feed::RecordBuilder builder(list, order);  // keeps a reference to the list
-  std::string records(static_cast<std::size_t>(n) * kRecordBytes, '\0');
-  drav::feed::GeneratedCases(builder, first + n).Render(first, n, &records[0]);
-  return records;
+  return GeneratedRecords(kVariables, first, n, order);
 }
 
 void Publish(const NatsServer& server, std::int64_t count, const std::string& order = "native") {
-  const drav::test::ProcessResult run = drav::test::RunProcess(
-      Dravfeed({"--publish", server.Url("cases"), "--create", "--variables", kVariables,
-                "--generate", std::to_string(count), "--byte-order", order}));
+  const ProcessResult run =
+      RunProcess(Dravfeed({"--publish", server.Url("cases"), "--create", "--variables", kVariables, "--generate",
+                           std::to_string(count), "--byte-order", order}));
   ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
@@ -91,8 +84,8 @@ struct Served {
 };
 
 Served Serve(const NatsServer& server, std::vector<std::string> more = {}) {
-  more.insert(more.begin(), {"--socket", "0", "--from", server.Url("cases"), "--variables",
-                             kVariables});  // a later --linger wins
+  more.insert(more.begin(),
+              {"--socket", "0", "--from", server.Url("cases"), "--variables", kVariables});  // a later --linger wins
   Served served{std::make_unique<ChildProcess>(Dravfeed(more))};
   served.port = served.process->DravfeedPort();
   return served;
@@ -113,7 +106,7 @@ std::string Pass(int port, const std::string& control = std::string()) {
 class ReadBack : public ::testing::TestWithParam<std::pair<const char*, ByteOrder>> {};
 
 TEST_P(ReadBack, TwoPassesAndSeeksGiveTheExactCasesInTheReadersOrder) {
-  drav::test::Watchdog watchdog(60, "a JetStream test");
+  Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
   const std::int64_t total = 3 * 512 + 100;  // three whole messages and a short one
   Publish(server, total, GetParam().first);
@@ -124,55 +117,54 @@ TEST_P(ReadBack, TwoPassesAndSeeksGiveTheExactCasesInTheReadersOrder) {
   EXPECT_TRUE(Pass(feed.port, kRewind) == all);
   // The first message, inside the second, its last case, the stream's last.
   for (std::int64_t seek : {std::int64_t{3}, std::int64_t{700}, std::int64_t{1023}, total - 1})
-    EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(seek)) == all.substr(seek * kRecordBytes))
-        << "seek " << seek;
-  EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(total)).empty());
-  const drav::test::ProcessResult end = feed.process->Wait();
+    EXPECT_TRUE(Pass(feed.port, SeekMessage(seek)) == all.substr(seek * kRecordBytes)) << "seek " << seek;
+  EXPECT_TRUE(Pass(feed.port, SeekMessage(total)).empty());
+  const ProcessResult end = feed.process->Wait();
   EXPECT_EQ(end.exitCode, 0) << end.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(PublishedAndServedOrders, ReadBack, ::testing::Values(
-    std::make_pair("native", ByteOrder::kNative), std::make_pair("native", ByteOrder::kSwapped),
-    std::make_pair("swapped", ByteOrder::kNative)));
+INSTANTIATE_TEST_SUITE_P(PublishedAndServedOrders, ReadBack,
+                         ::testing::Values(std::make_pair("native", ByteOrder::kNative),
+                                           std::make_pair("native", ByteOrder::kSwapped),
+                                           std::make_pair("swapped", ByteOrder::kNative)));
 
 TEST(JetStreamRefusal, OtherVariableListIsRefusedOnBothSides) {
-  drav::test::Watchdog watchdog(30, "a JetStream test");
+  Watchdog watchdog(30, "a JetStream test");
   NatsServer server;
   Publish(server, 10);
   const std::string url = server.Url("cases"), other = "x F8 when DATE name A9 y F8";
   for (std::vector<std::string> arguments :
-       {std::vector<std::string>{"--from", url, "--socket", "0"},
-        {"--publish", url, "--generate", "3"}}) {
+       {std::vector<std::string>{"--from", url, "--socket", "0"}, {"--publish", url, "--generate", "3"}}) {
     arguments.insert(arguments.end(), {"--variables", other});
-    const drav::test::ProcessResult run = drav::test::RunProcess(Dravfeed(arguments));
+    const ProcessResult run = RunProcess(Dravfeed(arguments));
     EXPECT_EQ(run.exitCode, 1) << arguments[0];
     EXPECT_THAT(run.err, HasSubstr("\"" + std::string(kVariables) + "\", not \"" + other + "\""));
   }
 }
 
 TEST(JetStreamRefusal, AnUnreachableServerIsNamedWithTheClientsReason) {
-  drav::test::Watchdog watchdog(30, "a JetStream test");
-  const drav::test::ProcessResult run = drav::test::RunProcess(
-      Dravfeed({"--socket", "0", "--from", "nats://127.0.0.1:1/cases", "--variables", kVariables}));
+  Watchdog watchdog(30, "a JetStream test");
+  const ProcessResult run =
+      RunProcess(Dravfeed({"--socket", "0", "--from", "nats://127.0.0.1:1/cases", "--variables", kVariables}));
   EXPECT_EQ(run.exitCode, 3);
   EXPECT_EQ(run.err, "dravfeed: cannot reach the NATS server nats://127.0.0.1:1: No server available for connection\n");
 }
 
 TEST(JetStreamPublish, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {
-  drav::test::Watchdog watchdog(60, "a JetStream test");
+  Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
-  drav::test::TempDir dir;
+  TempDir dir;
   const int perProducer = 20000;
   std::vector<std::unique_ptr<ChildProcess>> producers;
   for (int producer = 0; producer < 2; ++producer) {
     std::string rows;
     for (int i = 0; i < perProducer; ++i) rows += std::to_string(producer * 1000000 + i) + "\n";
     const std::string file = dir.WriteFile(std::to_string(producer), rows);
-    producers.push_back(std::make_unique<ChildProcess>(Dravfeed(
-        {"--publish", server.Url("ids"), "--create", "--variables", "id F8", "--csv", file})));
+    producers.push_back(std::make_unique<ChildProcess>(
+        Dravfeed({"--publish", server.Url("ids"), "--create", "--variables", "id F8", "--csv", file})));
   }
   for (auto& producer : producers) {
-    const drav::test::ProcessResult run = producer->Wait();
+    const ProcessResult run = producer->Wait();
     ASSERT_EQ(run.exitCode, 0) << run.err;
   }
   ChildProcess feed(Dravfeed({"--socket", "0", "--from", server.Url("ids"), "--variables", "id F8"}));
@@ -190,7 +182,7 @@ TEST(JetStreamPublish, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {
 }
 
 TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
-  drav::test::Watchdog watchdog(60, "a JetStream test");
+  Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
   Publish(server, 4 * 512);
   natsConnection* connection = nullptr;  // no producer of ours deletes: the client does
@@ -205,15 +197,22 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   EXPECT_TRUE(Pass(feed.port) == before);
   EXPECT_TRUE(Pass(feed.port, kRewind) == before);
   // A seek before the gap still works; one past it finds the gap at once.
-  EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(600)) == before.substr(600 * kRecordBytes));
-  EXPECT_TRUE(Pass(feed.port, drav::test::SeekMessage(1100)).empty());
-  const drav::test::ProcessResult end = feed.process->Wait();
+  EXPECT_TRUE(Pass(feed.port, SeekMessage(600)) == before.substr(600 * kRecordBytes));
+  EXPECT_TRUE(Pass(feed.port, SeekMessage(1100)).empty());
+  const ProcessResult end = feed.process->Wait();
   EXPECT_EQ(end.exitCode, 3);
   EXPECT_THAT(end.err, HasSubstr("breaks at case 1024: message 3 is missing"));
+  // A program that renders the cases itself gets zeros for those the break
+  // left unread, never what its buffer held before.
+  const feed::VariableList list = feed::VariableList::Parse(kVariables);
+  feed::JetStreamCases cases(server.Url("cases"), list, ByteOrder::kNative, {});
+  std::string rendered(4 * 512 * kRecordBytes, 'x');
+  cases.Render(0, 4 * 512, &rendered[0]);
+  EXPECT_TRUE(rendered == before + std::string(2 * 512 * kRecordBytes, '\0'));
 }
 
 TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
-  drav::test::Watchdog watchdog(90, "a JetStream test");
+  Watchdog watchdog(90, "a JetStream test");
   NatsServer server;
   const std::int64_t total = 400000;
   Publish(server, total);
@@ -240,7 +239,7 @@ TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
 }
 
 TEST(JetStreamFollow, SeesCasesPublishedAfterTheReaderStarted) {
-  drav::test::Watchdog watchdog(60, "a JetStream test");
+  Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
   Publish(server, 700);
   auto feed = Serve(server, {"--follow"});
@@ -257,3 +256,5 @@ TEST(JetStreamFollow, SeesCasesPublishedAfterTheReaderStarted) {
 }
 
 }  // namespace
+}  // namespace test
+}  // namespace drav

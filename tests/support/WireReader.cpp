@@ -4,13 +4,16 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
+#include "feeder/GeneratedCases.h"
 #include "host/WireFormat.h"
 
 namespace drav {
@@ -24,6 +27,18 @@ void AwaitReadable(int fd) {
     ready = poll(&p, 1, kIoTimeoutMs);
   } while (ready < 0 && errno == EINTR);
   if (ready != 1) throw std::runtime_error("the feeder went silent");
+}
+
+// Writes `message` into the FIFO `fd`, one byte at a time when `bytewise`,
+// each only once the pipe is empty again (the reader has taken the byte).
+bool WriteControl(int fd, const std::string& message, bool bytewise) {
+  if (!bytewise) return write(fd, message.data(), message.size()) == static_cast<ssize_t>(message.size());
+  for (char byte : message) {
+    if (write(fd, &byte, 1) != 1) return false;
+    for (int unread = 1, waited = 0; unread > 0; usleep(1000))
+      if (ioctl(fd, FIONREAD, &unread) != 0 || ++waited > kIoTimeoutMs) return false;
+  }
+  return true;
 }
 
 void SendAll(int fd, const std::string& bytes) {
@@ -59,6 +74,21 @@ std::string SeekMessage(std::int64_t caseNumber) {
          std::string(reinterpret_cast<const char*>(&caseNumber), sizeof caseNumber);
 }
 
+std::string Probe(feed::ByteOrder order) {
+  std::string bytes(reinterpret_cast<const char*>(&wire::kProbeValue), wire::kProbeBytes);
+  if (order == feed::ByteOrder::kSwapped) std::reverse(bytes.begin(), bytes.end());
+  return bytes;
+}
+
+std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
+                             feed::ByteOrder order) {
+  const feed::VariableList list = feed::VariableList::Parse(variables);
+  const feed::RecordBuilder builder(list, order);  // keeps a reference to the list
+  std::string records(static_cast<std::size_t>(count) * list.RecordBytes(), '\0');
+  feed::GeneratedCases(builder, first + count).Render(first, count, &records[0]);
+  return records;
+}
+
 std::string WireReader::Begin() {
   Close(true, false);
   if (port_ == 0) {
@@ -87,7 +117,7 @@ void WireReader::Ask(const std::string& message) {
   }
   // A blocking open: the feeder holds the rewind pipe's read end.
   const int rewind = open(rewind_.c_str(), O_WRONLY | O_CLOEXEC);
-  if (rewind < 0 || write(rewind, message.data(), message.size()) != static_cast<ssize_t>(message.size()))
+  if (rewind < 0 || !WriteControl(rewind, message, bytewise_))
     throw std::runtime_error("cannot write to the rewind pipe " + rewind_);
   close(rewind);
   const int fd = open(data_.c_str(), O_RDONLY | O_CLOEXEC);

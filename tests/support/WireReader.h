@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "feeder/ByteOrder.h"
+
 namespace drav {
 namespace test {
 
@@ -15,6 +17,12 @@ constexpr int kIoTimeoutMs = 15000;
 
 // "SEEK" and the case number in this host's byte order.
 std::string SeekMessage(std::int64_t caseNumber);
+// The probe a feeder of `order` sends first on a connection.
+std::string Probe(feed::ByteOrder order);
+// The records dravfeed --generate serves for cases first .. first + count - 1
+// of `variables` (its rule is GeneratedCases'), numbers in `order`.
+std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
+                             feed::ByteOrder order = feed::ByteOrder::kNative);
 
 class WireReader {
  public:
@@ -36,6 +44,9 @@ class WireReader {
   // does; over TCP it is ended with "STOP" first.
   void Rewind();
   void Seek(std::int64_t caseNumber);
+  // Later messages over the rewind pipe go one byte at a time, each read by
+  // the feeder before the next is written, so every read it makes is short.
+  void WriteControlBytewise() { bytewise_ = true; }
   // Reads `bytes` bytes (fewer only at the end of the data).
   std::string Read(std::size_t bytes);
   std::string ReadToEnd();
@@ -54,6 +65,7 @@ class WireReader {
   std::string data_, rewind_;
   int port_ = 0;
   bool ipv6_ = false;
+  bool bytewise_ = false;
   int fd_ = -1;
 };
 

@@ -36,19 +36,6 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--summary=yes"}, "--summary: takes no value"},
       {{"--frobnicate"}, "unknown option --frobnicate"},
       {{"-f", "x", "GET DATA"}, "-f: give the command either as an argument or with -f, not both"},
-  };
-  for (const auto& c : cases) {
-    const ParsedOptions p = Parse(c.args);
-    EXPECT_FALSE(p.ok) << c.message;
-    EXPECT_EQ(p.error, c.message);
-  }
-}
-
-TEST(DravrunOptions, EachMisusedOutputOptionIsNamedInItsMessage) {
-  const struct {
-    std::vector<std::string> args;
-    const char* message;
-  } cases[] = {
       {{"--columns", "a,,b"}, "--columns: an empty item in 'a,,b'"},
       {{"--columns", "3-"}, "--columns: '3-' is neither a name, a position nor a range like 3-5"},
       {{"--columns", "-2"}, "--columns: '-2' is neither a name, a position nor a range like 3-5"},
