@@ -4,6 +4,7 @@
 // export list. Pipe paths and their messages are in tests/hostile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,8 +26,27 @@ std::vector<CommandToken> Words(std::initializer_list<const char*> words) {
   return tokens;
 }
 
+// A host's token source that hands every token out whole, however long.
+class WholeTokens : public DACTokenSource {
+ public:
+  explicit WholeTokens(std::vector<CommandToken> tokens) : tokens_(std::move(tokens)) {
+    if (tokens_.empty()) tokens_.push_back({"", W});  // the first token is taken without asking
+  }
+  bool HasMoreTokens() override { return next_ < tokens_.size(); }
+  int TokenKind() override { return tokens_[next_ - 1].kind; }
+  void NextToken(const char** text, unsigned int* length) override {
+    next_ = std::min(next_ + 1, tokens_.size());
+    *text = tokens_[next_ - 1].text.data();
+    *length = static_cast<unsigned int>(tokens_[next_ - 1].text.size());
+  }
+
+ private:
+  std::vector<CommandToken> tokens_;
+  std::size_t next_ = 0;
+};
+
 std::string Rebuild(std::vector<CommandToken> tokens) {
-  CommandTokenSource source(std::move(tokens));
+  WholeTokens source(std::move(tokens));
   return entry::RebuildCommandText(source);
 }
 
@@ -53,6 +73,7 @@ TEST(RebuildTest, PutsBackBlanksAndQuotesAndCutsLongTokens) {
       {"no tokens", {}, ""},
       {"cut before a character", {{cut, W}}, std::string(1022, 'a')},
       {"cut at 1023 bytes", {{std::string(1500, 'b'), W}}, std::string(1023, 'b')},
+      {"no character to cut at", {{std::string(1500, '\x80'), W}, {"x", W}}, " x"},
   };
   for (const auto& c : cases) EXPECT_EQ(Rebuild(c.tokens), kHead + c.body + "\n.") << c.name;
 }

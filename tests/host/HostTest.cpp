@@ -164,13 +164,13 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
     return out;
   };
   EXPECT_EQ(registry.TakeLast(), nullptr);
-  for (const auto& [tag, name, replace] : {std::tuple(1, "", false), {2, "data", false}, {3, "data", false},
+  for (const auto& [tag, name, replace] : {std::tuple(1, "data", false), {2, "", false}, {3, "data", false},
                                            {4, "data", true}, {5, "", true}})
     registry.Add(*new CountedSource(tag), name, replace);  // no replace keeps both; an empty name never replaces
   EXPECT_EQ(registry.Add(*registry.Get(3), "", false), 3) << "the same source added again keeps one owner";
-  EXPECT_EQ(tags() + " " + registry.NameOf(1), "1435 data");
+  EXPECT_EQ(tags() + " " + registry.NameOf(0), "4235 data") << "the first of that name is replaced";
   std::unique_ptr<DRAV_DataSource> middle = registry.Take(1), last = registry.TakeLast();
-  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag * 10 + static_cast<CountedSource&>(*last).tag, 45);
+  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag * 10 + static_cast<CountedSource&>(*last).tag, 25);
   EXPECT_TRUE(middle->GetNSplitVars() == 0 && middle->GetSplitVarIndex(0) == -1 && middle->GetSplitVarID(0) == -1)
       << "a source that splits nothing says so to a host that asks";
   EXPECT_EQ(registry.Take(5), nullptr);
