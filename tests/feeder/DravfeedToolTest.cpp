@@ -1,7 +1,6 @@
 // dravfeed's command line and its named pipes, as a real process: what it
 // refuses and with which exit status, what it leaves at the data path, and
 // how signals end it.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -133,13 +132,7 @@ TEST(DravfeedPipe, SignalsEndItAndItsPipesGoWithIt) {
   }
 }
 
-int OpenDescriptors() {
-  int count = 0;
-  DIR* fds = opendir("/proc/self/fd");
-  while (fds != nullptr && readdir(fds) != nullptr) ++count;
-  if (fds != nullptr) closedir(fds);
-  return count;
-}
+std::size_t OpenDescriptors() { return TempDir::EntriesOf("/proc/self/fd").size(); }
 
 // Another file put at the rewind path while a pass is set up stops the
 // server with a message; the descriptor it opened to find out is closed, or
@@ -149,7 +142,7 @@ TEST(DravfeedPipe, ARewindPipeReplacedByAnotherFileIsNamedAndNotLeaked) {
   TempDir dir;
   feed::MemoryCases cases(8);
   cases.AddRecord();
-  const int before = OpenDescriptors();
+  const std::size_t before = OpenDescriptors();
   std::string problem;
   {
     feed::PipeServer server(cases, feed::ByteOrder::kNative, dir.File("data"), dir.File("rewind"),

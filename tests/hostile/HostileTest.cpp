@@ -46,13 +46,7 @@ Snapshot Take(const TempDir& dir) {
   return out;
 }
 
-int Entries(const char* folder) {
-  int count = 0;
-  DIR* dir = opendir(folder);
-  while (dir && readdir(dir) != nullptr) ++count;
-  if (dir) closedir(dir);
-  return count;
-}
+std::size_t Entries(const char* folder) { return TempDir::EntriesOf(folder).size(); }
 
 std::string Command(const std::string& pipe, const std::string& rewind = "") {
   std::string text = "GET DATA /TYPE = STREAM /PIPE = '" + pipe + "'";
@@ -125,7 +119,7 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
       child::PauseMillis(60000);  // killed at the end of the case
     });
     const Snapshot before = Take(dir);
-    const int descriptors = Entries("/proc/self/fd");
+    const std::size_t descriptors = Entries("/proc/self/fd");
     const std::string target = c.kind == Kind::kFifo ? data : dir.File("target");
     HostRun run = RunHostCommand(c.role == Role::kData ? Command(target) : Command(data, target));
     if (c.refusal == nullptr) {
@@ -181,7 +175,7 @@ TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
   const int control = open(rewind.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // lets every message through
   FeederProcess feeder([&] { WriteAndClose(data, Joined(records_)); });
-  const int descriptors = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
+  const std::size_t descriptors = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
   {
     auto source = OpenSource(data, rewind.c_str(), true, false);
     EXPECT_EQ(ReadPass(*source), records_);

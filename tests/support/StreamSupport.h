@@ -24,6 +24,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestFeeder.h"
 #include "tests/support/Watchdog.h"
+#include "tests/support/WireReader.h"
 
 extern "C" bool ProcessDACSyntax(DACAdapterBase* adapter);
 
@@ -57,10 +58,7 @@ inline std::string Joined(const std::vector<std::string>& records) {
 }
 
 // The probe a feeder of this host's byte order sends.
-inline std::string NativeProbe() {
-  const std::int32_t one = 1;
-  return std::string(reinterpret_cast<const char*>(&one), sizeof one);
-}
+inline std::string NativeProbe() { return Probe(feed::ByteOrder::kNative); }
 
 // Builds a source with the test dictionary from the parser's own reading of
 // a variable list. Throws what the source's constructor throws.

@@ -28,9 +28,9 @@ TempDir::~TempDir() {
   rmdir(path_.c_str());
 }
 
-std::vector<std::string> TempDir::Entries() const {
+std::vector<std::string> TempDir::EntriesOf(const std::string& folder) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(path_.c_str())) {
+  if (DIR* dir = opendir(folder.c_str())) {
     while (dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(name);

@@ -22,7 +22,9 @@ class TempDir {
   // Creates a regular file holding `bytes` and returns its path.
   std::string WriteFile(const std::string& name, const std::string& bytes) const;
   // The names in the directory: what a program under test left behind.
-  std::vector<std::string> Entries() const;
+  std::vector<std::string> Entries() const { return EntriesOf(path_); }
+  // The names in any folder, without "." and "..".
+  static std::vector<std::string> EntriesOf(const std::string& folder);
 
  private:
   std::string path_;
