@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 
 namespace drav {
 namespace feed {

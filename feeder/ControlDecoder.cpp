@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 
 namespace drav {
 namespace feed {

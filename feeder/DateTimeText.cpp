@@ -3,7 +3,7 @@
 #include <string>
 
 #include "feeder/FeederError.h"
-#include "host/CivilCalendar.h"
+#include "base/CivilCalendar.h"
 
 namespace drav {
 namespace feed {

@@ -8,7 +8,7 @@
 
 #include "feeder/DateTimeText.h"
 #include "feeder/FeederError.h"
-#include "host/Utf8.h"
+#include "base/Utf8.h"
 
 namespace drav {
 namespace feed {

@@ -15,7 +15,7 @@
 #include "feeder/PipeServer.h"
 #include "feeder/PosixIo.h"
 #include "feeder/SendBatch.h"
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 
 namespace drav {
 namespace feed {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 
 namespace drav {
 namespace feed {

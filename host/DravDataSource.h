@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "host/DravVariable.h"
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 
 class OBS;
 class DRAV_InputCaseIterator;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "host/MultiByte.h"
-#include "host/Utf8.h"
+#include "base/Utf8.h"
 
 namespace {
 

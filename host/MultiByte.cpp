@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/Utf8.h"
+#include "base/Utf8.h"
 
 namespace {
 

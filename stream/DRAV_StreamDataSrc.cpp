@@ -8,7 +8,7 @@
 #include "host/DravVariable.h"
 #include "host/Socket.h"
 #include "host/VUString.h"
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 #include "parser/MessageIds.h"
 #include "parser/StreamParser.h"
 #include "stream/BoundedFifoOpen.h"

@@ -6,7 +6,7 @@
 #include "host/DravVariable.h"
 #include "host/Socket.h"
 #include "host/VUString.h"
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 #include "stream/BoundedFifoOpen.h"
 #include "stream/DRAV_StreamDataSrc.h"
 #include "stream/FifoFiles.h"

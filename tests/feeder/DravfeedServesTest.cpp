@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"

@@ -11,7 +11,7 @@ import hashlib
 import re
 from dataclasses import dataclass
 
-SUBSYSTEMS = ("host", "parser", "stream", "entry", "feeder", "tools")
+SUBSYSTEMS = ("base", "host", "parser", "stream", "entry", "feeder", "tools")
 
 
 @dataclass

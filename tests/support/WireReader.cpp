@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "feeder/GeneratedCases.h"
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 
 namespace drav {
 namespace test {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/WireFormat.h"
+#include "base/WireFormat.h"
 #include "tools/dravrun/ValueFormat.h"
 
 class DRAV_DataSource;

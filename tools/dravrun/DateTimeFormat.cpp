@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "host/DravFormat.h"
-#include "host/CivilCalendar.h"
+#include "base/CivilCalendar.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {

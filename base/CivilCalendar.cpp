@@ -1,4 +1,4 @@
-#include "host/CivilCalendar.h"
+#include "base/CivilCalendar.h"
 
 namespace drav {
 

@@ -1,4 +1,4 @@
-#include "host/Utf8.h"
+#include "base/Utf8.h"
 
 #include <clocale>
 #include <cwctype>
