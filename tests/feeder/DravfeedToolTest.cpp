@@ -47,6 +47,10 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
       {x({"--socket", "0", "--from", "nats://h:1/s", "--capture", "c"}), 2, "--capture goes not with --from"},
       {x({"--publish", "nats://h:1/s", "--socket", "0", "--generate", "3"}), 2, "--publish serves no reader"},
       {x({"--publish", "nats://h:1/s", "--from", "nats://h:1/t"}), 2, "--publish takes its cases from"},
+#if DRAV_HAVE_JETSTREAM
+      {x({"--socket", "0", "--from", "nats:/h:1/s"}), 2, "--from: \"nats:/h:1/s\" is no stream address"},
+      {x({"--publish", "nats://h:port/s", "--generate", "3"}), 2, "--publish: \"nats://h:port/s\" is no stream"},
+#endif
       {x({"--socket", "0", "--generate", "3", "--replay", "c"}), 2, "give one of --csv FILE, --generate N"},
       {x({"--socket", "0", "--generate", "3", "--follow"}), 2, "--follow goes with --csv FILE"},
       {x({"--socket", "0", "--csv", "-", "--follow"}), 2, "--follow goes with --csv FILE"},

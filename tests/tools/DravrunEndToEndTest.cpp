@@ -92,8 +92,6 @@ const DravrunRun kRuns[] = {
     {"passes over a stream that cannot rewind", {"--output", "none", "--passes", "2"}, "", 0, "",
      "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first finds it ended\n"
      "50 cases\n0 cases\n"},
-    {"seek on a stream that cannot seek", {"--output", "none", "--seek", "5"}, "/REWINDABLE", 3, "",
-     "error: --seek: this stream cannot seek; the command needs /SEEKABLE (written after /REWINDABLE)\n"},
     {"text after the full stop", {"--output", "none"}, "", 0, "",
      "warning: the text after the command's full stop is ignored: / PIPE = 'x'\n50 cases\n", {}, nullptr,
      " /PIPE = 'x'"},
@@ -431,7 +429,7 @@ TEST(DravrunRaw, RefusesATerminalForItsRecords) {
 
 TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
   TempDir dir;
-  dir.WriteFile("korvel.err", "2265\tOur own words for a bad format:\n");
+  dir.WriteFile("korvel.err", "2265\tOur own words for a bad format:\n2256\tNo such subcommand:\n");
   dir.WriteFile("talvex.err", "");
   const std::string none = "/PIPE = '/tmp/none'";
   const std::string good = Command(none, "a F8");
@@ -455,7 +453,13 @@ TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
       {{"--catalogs", "/nonexistent", good}, "", 2, "dravrun: --catalogs: /nonexistent is not a folder\n"},
       {{"-f", "/nonexistent/command"}, "", 2, "dravrun: -f: cannot read /nonexistent/command..."},
       {{}, "  \n", 2, "dravrun: no command given..."},
-      {{"GET DATA /TYPE = TXT /FILE = 'x.txt'."}, "", 1, "error: not a GET DATA /TYPE = STREAM command: ..."},
+      {{"--dictionary", "xml", good}, "", 2, "dravrun: --dictionary: expects text or json, not 'xml'\nTry 'dravrun --help'.\n"},
+      {{"--plugin", "/nonexistent/plugin.so", "--seek", "3", good}, "", 2,
+       "dravrun: --seek: this stream cannot seek; the command needs /SEEKABLE (written after /REWINDABLE)\n"},
+      {{"GET DATA /TYPE = TXT /FILE = 'x.txt'."}, "", 1, "error: This is not a stream command: it must begin with "
+       "GET DATA /TYPE = STREAM followed by its subcommands, each after a slash.\n"},
+      {{"--catalogs", dir.Path(), "GET DATA /TYPE = STREAM /SOCKETS = 5014 /VARIABLES = a F8 ."}, "", 1,
+       "error: [2256] No such subcommand: SOCKETS\n"},
       {{Command(none, "a F99")}, "", 1, "error: [2265] ..."},
       {{"--catalogs", dir.Path(), Command(none, "b Q8")}, "", 1, "error: [2265] Our own words for a bad format: b\n"},
   };

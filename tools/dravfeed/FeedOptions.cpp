@@ -5,6 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+#if DRAV_HAVE_JETSTREAM
+#include "feeder/FeederError.h"
+#include "feeder/JetStreamLayout.h"
+#endif
+
 namespace dravfeed {
 namespace {
 
@@ -187,6 +192,26 @@ void Check(const FeedOptions& options) {
   CheckSource(options);
 }
 
+#if DRAV_HAVE_JETSTREAM
+// A nats:// address that names no server or stream is a usage error, found
+// before any server is asked.
+void CheckStreamAddress(const std::string& option, const std::string& url) {
+  if (url.empty()) return;
+  std::string server;
+  try {
+    server = drav::feed::jetstream::StreamAddress::Parse(url).server.substr(std::string("nats://").size());
+  } catch (const drav::feed::InputError& error) {
+    Refuse(option + ": " + error.what());
+  }
+  const std::size_t colon = server.rfind(':');
+  const std::string port = colon == std::string::npos ? std::string() : server.substr(colon + 1);
+  if (colon == std::string::npos || colon == 0 || port.empty() ||
+      port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 || std::stoi(port) < 1 ||
+      std::stoi(port) > 65535)
+    Refuse(option + ": \"" + url + "\" is no stream address: write nats://HOST:PORT/STREAM, PORT from 1 to 65535");
+}
+#endif
+
 }  // namespace
 
 const char* HelpText() { return kHelp; }
@@ -264,6 +289,9 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
     Refuse(std::string(options.fromUrl.empty() ? "--publish" : "--from") +
            " needs the NATS C client, and this dravfeed was built without it"
            " (install libnats-dev and build again)");
+#else
+  CheckStreamAddress("--from", options.fromUrl);
+  CheckStreamAddress("--publish", options.publishUrl);
 #endif
   return options;
 }

@@ -15,6 +15,20 @@ bool NamesSubcommand(const std::vector<CommandToken>& tokens, std::size_t i, con
          tokens[i].kind == DACTokenSource::kWord && strcasecmp(tokens[i].text.c_str(), name) == 0;
 }
 
+// A word in a subcommand's place with an equals sign after it that names
+// none of the subcommands the plug-in knows. The equals sign tells such a
+// word from a part of an unquoted path (/PIPE = /tmp/cases).
+bool NamesUnknownSubcommand(const std::vector<CommandToken>& tokens, std::size_t i) {
+  static const char* const kNames[] = {"PIPE", "SOCKET", "HOST", "REWINDABLE", "SEEKABLE", "VARIABLES"};
+  if (!(i == 0 || tokens[i - 1].kind == DACTokenSource::kSlash) || tokens[i].kind != DACTokenSource::kWord ||
+      i + 1 >= tokens.size() || tokens[i + 1].kind != DACTokenSource::kEquals)
+    return false;
+  for (const char* name : kNames) {
+    if (strcasecmp(tokens[i].text.c_str(), name) == 0) return false;
+  }
+  return true;
+}
+
 // The parser ends a variable list at a word that starts with a full stop:
 // that is the command's end to it, whatever follows.
 bool IsFullStop(const CommandToken& token) {
@@ -59,7 +73,10 @@ void ReadVariableList(const std::vector<CommandToken>& tokens, std::size_t i, Co
 CommandFacts FactsOf(const std::vector<CommandToken>& tokens) {
   CommandFacts facts;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (facts.unknownSubcommand.empty() && !facts.hasVariables && NamesUnknownSubcommand(tokens, i))
+      facts.unknownSubcommand = tokens[i].text;
     if (NamesSubcommand(tokens, i, "REWINDABLE")) facts.rewindable = true;
+    if (NamesSubcommand(tokens, i, "SEEKABLE")) facts.seekable = true;
     if (NamesSubcommand(tokens, i, "PIPE") || NamesSubcommand(tokens, i, "SOCKET")) facts.namesStream = true;
     if (NamesSubcommand(tokens, i, "VARIABLES")) ReadVariableList(tokens, i, facts);
   }

@@ -1,5 +1,7 @@
 #include "tools/dravrun/Options.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -153,15 +155,22 @@ bool ApplyFlag(const std::string& name, Options& o) {
   return true;
 }
 
+// Whether an argument starts the command: every command begins with GET, so
+// a word that does not (xml after --dictionary) is a value, wrong or right.
+bool StartsCommand(const std::string& arg) {
+  const std::string::size_type at = arg.find_first_not_of(" \t\r\n");
+  return at != std::string::npos && strncasecmp(arg.c_str() + at, "GET", 3) == 0;
+}
+
 // --dictionary, --dictionary=FORMAT or --dictionary FORMAT: the value is
-// optional, so the next argument is taken only when it is a format's name
-// (no command starts with "text" or "json").
+// optional, so the next argument is taken unless it is an option or starts
+// the command.
 std::string ApplyDictionary(const std::string& arg, ArgumentReader& reader, Options& o) {
   std::string value = "text";
   const std::string::size_type eq = arg.find('=');
   if (eq != std::string::npos) {
     value = arg.substr(eq + 1);
-  } else if (!reader.Done() && (reader.Peek() == "text" || reader.Peek() == "json")) {
+  } else if (!reader.Done() && reader.Peek().compare(0, 1, "-") != 0 && !StartsCommand(reader.Peek())) {
     value = reader.Take();
   }
   if (!ReadDictionaryFormat(value, o.dictionaryFormat)) return "--dictionary: expects text or json, not '" + value + "'";
@@ -295,10 +304,12 @@ Examples:
   dravrun "GET DATA /TYPE = STREAM /PIPE = '/tmp/cases'
            /VARIABLES = id F8 name A10."
 
-  dravrun --output table --limit 20 -f examples/weather.cmd
-  dravrun --output none --summary -f examples/weather.cmd
+  # weather.cmd: the demo's command, in share/dravstream/examples of the
+  # installation (examples/ of the source tree); start its feeder first
+  dravrun --output table --limit 20 -f weather.cmd
+  dravrun --output none --summary -f weather.cmd
   dravrun --output raw --dictionary json --dictionary-file cases.json \
-    -f examples/weather.cmd > cases.bin
+    -f weather.cmd > cases.bin
   dravrun --seek 1000 --limit 1 --output jsonl \
     "GET DATA /TYPE = STREAM /SOCKET = 5000 /REWINDABLE /SEEKABLE
      /VARIABLES = t DATETIME23.2 temp F6.1."

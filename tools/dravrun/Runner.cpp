@@ -89,8 +89,12 @@ bool ReadCommand(const Options& o, const RunStreams& s, std::string& text) {
 
 // A command that names no stream would wait for a pipe with no name, and
 // one without variables would read nothing and throw the feeder's data
-// away: neither is worth loading the plug-in for.
-bool CommandCanRun(const CommandFacts& facts, std::FILE* err) {
+// away: neither is worth loading the plug-in for. Nor is --seek on a stream
+// that cannot seek, which would otherwise leave its feeder waiting.
+bool CommandCanRun(const Options& o, const CommandFacts& facts, std::FILE* err) {
+  // A misspelt subcommand (SOCKETS for SOCKET) is why no stream is named:
+  // the plug-in refuses it and names the word.
+  if (!facts.namesStream && !facts.unknownSubcommand.empty()) return true;
   if (!facts.namesStream) {
     std::fputs("dravrun: the command names no stream: add /PIPE = 'PATH' or /SOCKET = PORT\n", err);
     return false;
@@ -98,6 +102,11 @@ bool CommandCanRun(const CommandFacts& facts, std::FILE* err) {
   if (facts.hasVariables && facts.noVariables) {
     std::fputs("dravrun: the command's /VARIABLES list is empty: name each variable and its "
                "format, as in /VARIABLES = id F8 name A20\n", err);
+    return false;
+  }
+  if (o.seek >= 0 && !facts.seekable) {
+    std::fputs("dravrun: --seek: this stream cannot seek; the command needs /SEEKABLE (written after "
+               "/REWINDABLE)\n", err);
     return false;
   }
   return true;
@@ -367,7 +376,7 @@ int Run(const Options& options, const RunStreams& streams) {
 
   TokenizeResult tokens = TokenizeStreamCommand(text);
   const CommandFacts facts = FactsOf(tokens.tokens);
-  if (tokens.ok && !CommandCanRun(facts, streams.err)) return kExitUsage;
+  if (tokens.ok && !CommandCanRun(options, facts, streams.err)) return kExitUsage;
 
   const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
   std::string loadError;
@@ -378,7 +387,7 @@ int Run(const Options& options, const RunStreams& streams) {
   }
 
   if (!tokens.ok) {
-    std::fprintf(streams.err, "error: not a GET DATA /TYPE = STREAM command: %s\n", tokens.error.c_str());
+    std::fprintf(streams.err, "error: %s\n", tokens.error.c_str());
     return kExitRefused;
   }
   CommandAdapter adapter(std::move(tokens.tokens), &PrintPluginMessage);

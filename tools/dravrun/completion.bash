@@ -3,10 +3,11 @@
 _dravrun() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
-    -f|--file|--plugin) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    -f|--file|--plugin|--dictionary-file) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --catalogs) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --output) COMPREPLY=($(compgen -W "csv tsv jsonl table none" -- "$cur")); return ;;
-    --passes|--seek|--limit|--summary-every) COMPREPLY=(); return ;;
+    --output) COMPREPLY=($(compgen -W "csv tsv jsonl table markdown raw none" -- "$cur")); return ;;
+    --dictionary) COMPREPLY=($(compgen -W "text json" -- "$cur")); return ;;
+    --passes|--seek|--limit|--summary-every|--columns|--na) COMPREPLY=(); return ;;
   esac
   if [[ $cur == -* ]]; then
     local options
