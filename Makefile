@@ -3,10 +3,15 @@
 # every test twice: a plain build and an ASan+UBSan build; last it makes the
 # Debian packages (`make package`) and checks them installed.
 #
-# `make demo` and `make test` keep the output of configuring, compiling and
-# packaging in a log in the build folder and print one line per step (the
-# end of the log when a step fails); the tests print one line per test
-# program and every failure in full (scripts/quietly.sh,
+# `make demo` needs only a C++ compiler, cmake and make: it installs (as
+# root) or names those alone, configures a build without tests when none is
+# there yet, and builds the plug-in, the host runtime and the two tools. The
+# test targets turn the tests of such a build on.
+#
+# `make demo` and `make test` keep the output of configuring, compiling,
+# packaging and installing packages in a log in the build folder and print
+# one line per step (the end of the log when a step fails); the tests print
+# one line per test program and every failure in full (scripts/quietly.sh,
 # scripts/ctest_quietly.sh). `make build` and `make package` show everything.
 
 BUILD      ?= build
@@ -17,32 +22,48 @@ PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
               libbenchmark-dev python3 python3-numpy python3-pandas procps \
               help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux \
               nats-server libnats-dev
+DEMO_PACKAGES := cmake make g++
 
-.PHONY: all deps build build-asan install test test-plain test-asan package test-package demo clean
+.PHONY: all deps demo-deps tests-on build build-asan install test test-plain test-asan package \
+        test-package demo clean
 
 all: build
 
+# $(call need_packages,LIST): as root, installs the packages of LIST that are
+# missing (apt-get's output goes to a log, shown when it fails); as anyone
+# else, names them and the command that installs them, and fails.
+define need_packages
+	@command -v dpkg-query > /dev/null || exit 0; missing=""; for p in $(1); do \
+	  dpkg-query -W -f '$${Status}' $$p 2>/dev/null | grep -q ' installed$$' || missing="$$missing $$p"; done; \
+	if [ -z "$$missing" ]; then exit 0; fi; \
+	if [ "$$(id -u)" != 0 ]; then \
+	  echo "missing Debian packages:$$missing; install them with: sudo apt-get install$$missing" >&2; exit 1; \
+	fi; \
+	sh scripts/quietly.sh $(BUILD)/packages.log "install Debian packages:$$missing" sh -c \
+	  "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq$$missing"
+endef
+
 deps:
-	@missing=""; for p in $(PACKAGES); do \
-	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    echo "installing:$$missing"; \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	  else \
-	    echo "missing Debian packages:$$missing (run as root, or install them)"; exit 1; \
-	  fi; \
-	fi
+	$(call need_packages,$(PACKAGES))
+
+demo-deps:
+	$(call need_packages,$(DEMO_PACKAGES))
 
 $(BUILD)/CMakeCache.txt:
 	@sh scripts/quietly.sh $(BUILD)/configure.log "configure $(BUILD)" \
-	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+
+# A build `make demo` configured has no tests; this turns them on.
+tests-on: $(BUILD)/CMakeCache.txt
+	@if grep -q '^BUILD_TESTING:BOOL=OFF' $(BUILD)/CMakeCache.txt; then \
+	  sh scripts/quietly.sh $(BUILD)/configure.log "configure $(BUILD) with the tests" \
+	    cmake -S . -B $(BUILD) -DBUILD_TESTING=ON; fi
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	@sh scripts/quietly.sh $(ASAN_BUILD)/configure.log "configure $(ASAN_BUILD)" \
 	  cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDRAV_SANITIZE=ON
 
-build: $(BUILD)/CMakeCache.txt
+build: tests-on
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: $(ASAN_BUILD)/CMakeCache.txt
@@ -53,7 +74,7 @@ install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 # A test runs once: one that fails now and then is a failing test.
-test-plain: $(BUILD)/CMakeCache.txt
+test-plain: tests-on
 	@sh scripts/quietly.sh $(BUILD)/build.log "build $(BUILD)" cmake --build $(BUILD) -j $(JOBS)
 	@sh scripts/ctest_quietly.sh $(BUILD) $(JOBS)
 
@@ -86,8 +107,13 @@ test: deps
 	@$(MAKE) --no-print-directory test-asan
 	@$(MAKE) --no-print-directory test-package
 
-demo: deps $(BUILD)/CMakeCache.txt
-	@sh scripts/quietly.sh $(BUILD)/demo-build.log "build dravrun and dravfeed" \
+# Without gtest, clang, Google Benchmark or NATS: a build configured here
+# has no tests, and only the tools and what they load are built.
+demo: demo-deps
+	@[ -f $(BUILD)/CMakeCache.txt ] || sh scripts/quietly.sh $(BUILD)/configure.log \
+	  "configure $(BUILD) for the demo" \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
+	@sh scripts/quietly.sh $(BUILD)/demo-build.log "build the plug-in, dravrun and dravfeed" \
 	  cmake --build $(BUILD) --target dravrun dravfeed -j $(JOBS)
 	@sh examples/demo.sh $(BUILD)
 

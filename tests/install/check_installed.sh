@@ -40,6 +40,20 @@ for tool in dravrun dravfeed; do
     fail "man -l $tool.1 failed: $(cat "$work/man")"
   contains "$work/man" "$tool - "
   contains "$work/man" "--version"
+  # EXAMPLES: one command a line, so that a line copied runs as it stands,
+  # and only files the installation has.
+  MANPAGER=cat MANWIDTH=1000 man -l "$(one_path -path "*/man1/$tool.1*")" 2> /dev/null |
+    awk '/^[A-Z]/ { inside = /^EXAMPLES/; next } inside' > "$work/examples"
+  grep -q "$tool " "$work/examples" || fail "the man page of $tool shows no example"
+  if grep -E '\\$|(^|[ &;|]) *drav(run|feed) .*[&;|] *drav(run|feed) ' "$work/examples"; then
+    fail "the man page of $tool runs commands together:$(printf '\n'; cat "$work/examples")"
+  fi
+  for cited in $(grep -oE '[^ ]*examples/[^ ]*' "$work/examples" | sort -u); do
+    case $cited in
+      */dravstream/examples/*) one_path -path "*/dravstream/examples/${cited##*/}" > /dev/null ;;
+      *) fail "the man page of $tool cites $cited, which no installation has" ;;
+    esac
+  done
 done
 # Completions: option names (taken from --help) and the values of an option.
 completions="$(one_path -path '*/bash-completion/completions/dravrun' -o -path '*/bash-completion/completions/dravfeed' | xargs dirname)"
