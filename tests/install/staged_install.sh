@@ -18,6 +18,16 @@ esac
 
 cmake --install "$build" --prefix "$work/stage" > "$work/install.log" ||
   { cat "$work/install.log" >&2; exit 1; }
+# Installed for one user (make install PREFIX=~/.local), the Python package
+# is found by Debian's python3 with no PYTHONPATH.
+cmake --install "$build" --component python --prefix "$work/home/.local" > "$work/install.log" ||
+  { cat "$work/install.log" >&2; exit 1; }
+found=$(cd / && env -u PYTHONPATH -u PYTHONNOUSERSITE HOME="$work/home" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c 'import dravfeed; print(dravfeed.__file__)' 2>&1) || true
+case $found in
+  "$work/home/.local/"*) ;;
+  *) echo "staged_install: installed in ~/.local, dravfeed is not what python3 imports: $found" >&2; exit 1 ;;
+esac
 # What the check needs from the source tree goes beside the staging prefix.
 cp -R "$source/tests/consumer" "$work/consumer"
 cp "$source/tests/install/check_installed.sh" "$work/"
