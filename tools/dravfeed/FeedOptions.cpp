@@ -199,16 +199,14 @@ void CheckStreamAddress(const std::string& option, const std::string& url) {
   if (url.empty()) return;
   std::string server;
   try {
-    server = drav::feed::jetstream::StreamAddress::Parse(url).server.substr(std::string("nats://").size());
+    server = drav::feed::jetstream::StreamAddress::Parse(url).server.substr(sizeof "nats://" - 1);
   } catch (const drav::feed::InputError& error) {
     Refuse(option + ": " + error.what());
   }
   const std::size_t colon = server.rfind(':');
-  const std::string port = colon == std::string::npos ? std::string() : server.substr(colon + 1);
-  if (colon == std::string::npos || colon == 0 || port.empty() ||
-      port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 || std::stoi(port) < 1 ||
-      std::stoi(port) > 65535)
-    Refuse(option + ": \"" + url + "\" is no stream address: write nats://HOST:PORT/STREAM, PORT from 1 to 65535");
+  if (colon == std::string::npos || colon == 0)
+    Refuse(option + ": \"" + url + "\" is no stream address: write nats://HOST:PORT/STREAM");
+  WholeNumber(option + ": the port of \"" + url + "\"", server.substr(colon + 1), 1, 65535);
 }
 #endif
 
