@@ -1,70 +1,87 @@
+// The feeder's variable list against the corpus of tests/data: the plug-in's
+// verdict on every list, its messages word for word, and the record layout.
 #include "feeder/VariableList.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/feeder/InputErrorOf.h"
+#include "tests/support/VariableListCorpus.h"
 
 namespace drav {
 namespace feed {
 namespace {
 
-struct FormatCase {
-  const char* word;
-  ValueKind kind;
-  int stringWidth;
-};
+// How the corpus names what the feeder writes for each kind of value.
+std::string KindName(const FeedVariable& variable) {
+  switch (variable.kind) {
+    case ValueKind::kString: return "string";
+    case ValueKind::kDate: return "date";
+    case ValueKind::kTime: return "time";
+    case ValueKind::kNumber: break;
+  }
+  // Weekday and month numbers are written as plain numbers.
+  return variable.type == 26 ? "weekday" : variable.type == 27 ? "month" : "number";
+}
 
-TEST(VariableListTest, FormatWordsGiveKindAndWidth) {
-  const FormatCase cases[] = {
-      {"F8.2", ValueKind::kNumber, 0},     {"f8.2", ValueKind::kNumber, 0},
-      {"8F", ValueKind::kNumber, 0},       {"COMMA10.2", ValueKind::kNumber, 0},
-      {"DOLLAR4.2", ValueKind::kNumber, 0}, {"E", ValueKind::kNumber, 0},
-      {"N8", ValueKind::kNumber, 0},       {"PCT", ValueKind::kNumber, 0},
-      {"CCA8.2", ValueKind::kNumber, 0},   {"WKDAY", ValueKind::kNumber, 0},
-      {"MONTH", ValueKind::kNumber, 0},    {"F.2", ValueKind::kNumber, 0},
-      {"F8.", ValueKind::kNumber, 0},      {"A20", ValueKind::kString, 20},
-      {"a1", ValueKind::kString, 1},       {"A", ValueKind::kString, 255},
-      {"20A", ValueKind::kString, 20},     {"A32767", ValueKind::kString, 32767},
-      {"DATE", ValueKind::kDate, 0},       {"ADATE10", ValueKind::kDate, 0},
-      {"EDATE", ValueKind::kDate, 0},      {"SDATE", ValueKind::kDate, 0},
-      {"JDATE", ValueKind::kDate, 0},      {"QYR", ValueKind::kDate, 0},
-      {"MOYR", ValueKind::kDate, 0},       {"WKYR", ValueKind::kDate, 0},
-      {"DATETIME", ValueKind::kDate, 0},   {"datetime23.2", ValueKind::kDate, 0},
-      {"YMDHMS12", ValueKind::kDate, 0},   {"TIME", ValueKind::kTime, 0},
-      {"TIME11.2", ValueKind::kTime, 0},   {"DTIME", ValueKind::kTime, 0},
-      {"MTIME5", ValueKind::kTime, 0},
-  };
-  for (const FormatCase& c : cases) {
-    SCOPED_TRACE(c.word);
-    FeedVariable variable = ReadFormatWord("v", c.word);
-    EXPECT_EQ(variable.kind, c.kind);
-    EXPECT_EQ(variable.stringWidth, c.stringWidth);
+// "ID TOKEN" of a message the feeder gives, after checking that it is the
+// plug-in's text, which ends with the token.
+std::string IdAndToken(unsigned int id, const std::string& message, bool warning) {
+  const std::string token = message.substr(message.rfind(' ') + 1);
+  EXPECT_EQ(message, test::ListMessageText(id, token, warning));
+  return std::to_string(id) + " " + token;
+}
+
+test::ListVerdictText VerdictOf(const std::string& list) {
+  test::ListVerdictText verdict;
+  try {
+    const VariableList variables = VariableList::Parse(list);
+    verdict.head = test::SlotsField(static_cast<int>(variables.RecordBytes() / wire::kSlotBytes));
+    for (const std::string& warning : variables.Warnings()) {
+      const unsigned int id = static_cast<unsigned int>(std::stoul(warning.substr(1)));
+      verdict.fields.push_back("warning " + IdAndToken(id, warning, true));
+    }
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+      const FeedVariable& v = variables[i];
+      EXPECT_EQ(v.stringWidth, v.kind == ValueKind::kString ? v.width : 0) << v.name;
+      verdict.fields.push_back(test::VariableField(v.name, v.type, v.width, v.decimals, KindName(v),
+                                                   variables.Layout().FirstSlot(i)));
+    }
+  } catch (const VariableListError& error) {
+    verdict.head = "refused " + IdAndToken(error.MessageId(), error.what(), false);
+  }
+  return verdict;
+}
+
+// A refused list keeps no variables, so the corpus's fields after the
+// refusal (the warnings and the variables read before it) are not compared:
+// a refusal is one message.
+std::string WithoutKeptVariables(const std::string& verdict) {
+  if (verdict.rfind("refused ", 0) != 0) return verdict;
+  return verdict.substr(0, verdict.find('\t'));
+}
+
+TEST(VariableListTest, GivesThePluginsVerdictOnEveryListOfTheCorpus) {
+  for (const test::ListCase& c : test::VariableListCorpus(DRAV_SOURCE_DIR)) {
+    const std::string expected = WithoutKeptVariables(c.verdict);
+    if (expected == "0 slots") {
+      // The plug-in accepts a list of nothing; a feeder has nothing to serve.
+      EXPECT_EQ(InputErrorOf([&] { VariableList::Parse(c.list); }), "the variable list is empty");
+      continue;
+    }
+    EXPECT_EQ(VerdictOf(c.list).Text(), expected) << "line " << c.line << ": " << c.list;
   }
 }
 
-TEST(VariableListTest, RefusedListsAndFormatWordsNameTheProblem) {
-  struct Refusal {
-    const char* list;
-    const char* message;
-  };
-  const Refusal refusals[] = {
-      {"", "the variable list is empty"},
-      {"   \n ", "the variable list is empty"},
-      {"id F8 name", "variable name has no format"},
-      {"id F8 ID A4", "variable ID is named twice"},
-      {"id F8 name Q9", "variable name: format \"Q9\" has an unknown keyword"},
-      {"v 8", "variable v: format \"8\" is not a format (width first allows no decimals)"},
-      {"v 8.2F", "variable v: format \"8.2F\" is not a format (width first allows no decimals)"},
-      {"v X8", "variable v: format \"X8\" has an unknown keyword"},
-      {"v DATE-TIME", "variable v: format \"DATE-TIME\" has an unknown keyword"},
-      {"v (F8.2)", "variable v: format \"(F8.2)\" has characters after its width"},
-      {"v F8.2X", "variable v: format \"F8.2X\" has characters after its width"},
-      {"v F8-2", "variable v: format \"F8-2\" has characters after its width"},
-      {"v A32768", "variable v: format \"A32768\" is wider than 32767 bytes"},
-  };
-  for (const Refusal& r : refusals) {
-    SCOPED_TRACE(r.list);
-    EXPECT_EQ(InputErrorOf([&] { VariableList::Parse(r.list); }), r.message);
+TEST(VariableListTest, AFormatWordAloneIsReadByTheSameRules) {
+  const FeedVariable string = ReadFormatWord("s", "20A");
+  EXPECT_EQ(string.kind, ValueKind::kString);
+  EXPECT_EQ(string.stringWidth, 20);
+  EXPECT_EQ(ReadFormatWord("t", "time5.2").width, 11);
+  try {
+    ReadFormatWord("v", "F41.2");
+    ADD_FAILURE() << "F41.2 accepted";
+  } catch (const VariableListError& error) {
+    EXPECT_EQ(error.MessageId(), 2265u);
   }
 }
 
