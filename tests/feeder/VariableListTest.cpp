@@ -23,23 +23,13 @@ std::string KindName(const FeedVariable& variable) {
   return variable.type == 26 ? "weekday" : variable.type == 27 ? "month" : "number";
 }
 
-// "ID TOKEN" of a message the feeder gives, after checking that it is the
-// plug-in's text, which ends with the token.
-std::string IdAndToken(unsigned int id, const std::string& message, bool warning) {
-  const std::string token = message.substr(message.rfind(' ') + 1);
-  EXPECT_EQ(message, test::ListMessageText(id, token, warning));
-  return std::to_string(id) + " " + token;
-}
-
 test::ListVerdictText VerdictOf(const std::string& list) {
   test::ListVerdictText verdict;
   try {
     const VariableList variables = VariableList::Parse(list);
     verdict.head = test::SlotsField(static_cast<int>(variables.RecordBytes() / wire::kSlotBytes));
-    for (const std::string& warning : variables.Warnings()) {
-      const unsigned int id = static_cast<unsigned int>(std::stoul(warning.substr(1)));
-      verdict.fields.push_back("warning " + IdAndToken(id, warning, true));
-    }
+    for (const std::string& warning : variables.Warnings())
+      verdict.fields.push_back("warning " + test::MessageVerdict(warning, true));
     for (std::size_t i = 0; i < variables.size(); ++i) {
       const FeedVariable& v = variables[i];
       EXPECT_EQ(v.stringWidth, v.kind == ValueKind::kString ? v.width : 0) << v.name;
@@ -47,7 +37,8 @@ test::ListVerdictText VerdictOf(const std::string& list) {
                                                    variables.Layout().FirstSlot(i)));
     }
   } catch (const VariableListError& error) {
-    verdict.head = "refused " + IdAndToken(error.MessageId(), error.what(), false);
+    verdict.head = "refused " + test::MessageVerdict(error.what(), false);
+    EXPECT_EQ(verdict.head.substr(8, 4), std::to_string(error.MessageId()));
   }
   return verdict;
 }

@@ -162,15 +162,6 @@ TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
 
 // ---- The corpus of variable lists -------------------------------------------------
 
-// "ID TOKEN" of a message "[ID] text TOKEN", after checking that its text is
-// the catalog's.
-std::string IdAndToken(const std::string& text, bool warning) {
-  const unsigned int id = static_cast<unsigned int>(std::stoul(text.substr(1)));
-  const std::string token = text.substr(text.rfind(' ') + 1);
-  EXPECT_EQ(text, drav::test::ListMessageText(id, token, warning));
-  return std::to_string(id) + " " + token;
-}
-
 // Every list of tests/data/variable-lists.tsv, as the last subcommand of a
 // command: the one refusal or the record's size, the warnings, and each
 // variable kept with its format and slot, as the corpus records them.
@@ -180,7 +171,7 @@ TEST(VariableList, GivesTheVerdictOfTheCorpus) {
     auto parser = Parsed(Pipe(c.list), &result);
     drav::test::ListVerdictText verdict;
     for (const ErrorText& warning : *parser->GetWarningList())
-      verdict.fields.push_back("warning " + IdAndToken(warning.Text().str(), true));
+      verdict.fields.push_back("warning " + drav::test::MessageVerdict(warning.Text().str(), true));
     drav::wire::CaseLayout layout;
     for (int i = 0; i < parser->GetVarIndex(); ++i) {
       DRAV_Variable::FormatType type;
@@ -191,7 +182,7 @@ TEST(VariableList, GivesTheVerdictOfTheCorpus) {
                                                          drav::format::KindName(drav::format::KindOfCode(type)), slot));
     }
     verdict.head = result == 0 ? drav::test::SlotsField(layout.SlotCount())
-                               : "refused " + IdAndToken(PendingError(*parser), false);
+                               : "refused " + drav::test::MessageVerdict(PendingError(*parser), false);
     EXPECT_EQ(verdict.Text(), c.verdict) << "line " << c.line << ": " << c.list;
   }
 }

@@ -1,5 +1,7 @@
 #include "tests/support/VariableListCorpus.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -71,9 +73,12 @@ std::string CatalogMessage(unsigned int id, const char* token, bool warning, con
   return token != nullptr ? text + " " + token : text;
 }
 
-std::string ListMessageText(unsigned int id, const std::string& token, bool warning) {
+std::string MessageVerdict(const std::string& message, bool warning) {
+  const unsigned int id = static_cast<unsigned int>(std::stoul(message.substr(1)));
+  const std::string token = message.substr(message.rfind(' ') + 1);
   const char* limits = id == 2272 ? "64 64" : id == 2273 ? "64" : "";
-  return CatalogMessage(id, token.c_str(), warning, limits);
+  EXPECT_EQ(message, CatalogMessage(id, token.c_str(), warning, limits));
+  return std::to_string(id) + " " + token;
 }
 
 }  // namespace test

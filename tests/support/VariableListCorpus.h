@@ -32,8 +32,10 @@ std::string VariableField(const std::string& name, int type, int width, int deci
 // The text of message `id` as the host's catalogs give it, each "%d"
 // replaced by the next word of `limits`, then " " and the token (if any).
 std::string CatalogMessage(unsigned int id, const char* token, bool warning = false, const std::string& limits = "");
-// The same for a message of a variable list, with the limits it reports.
-std::string ListMessageText(unsigned int id, const std::string& token, bool warning);
+// "ID TOKEN" of a message "[ID] text TOKEN" that a side gave on a list, as
+// the corpus writes it, after checking that its text is the catalog's with
+// the limits it reports.
+std::string MessageVerdict(const std::string& message, bool warning);
 
 }  // namespace test
 }  // namespace drav
