@@ -27,21 +27,12 @@ FeedVariable FeedVariableOf(const std::string& name, const std::string& word, co
                       f.code, width, static_cast<int>(f.decimals)};
 }
 
-[[noreturn]] void Refuse(const format::ListMessage& error) {
-  throw VariableListError(error.id, messages::CompiledMessage(error.id, false, error.token));
-}
-
 }  // namespace
-
-FeedVariable ReadFormatWord(const std::string& name, const std::string& word) {
-  format::Format f;
-  if (!format::ReadFormatWord(word.c_str(), f)) Refuse({messages::kBadFormat, name});
-  return FeedVariableOf(name, word, f);
-}
 
 VariableList VariableList::Parse(const std::string& text) {
   const format::ListVerdict verdict = format::ReadVariableList(text);
-  if (verdict.refused) Refuse(verdict.error);
+  const format::ListMessage& error = verdict.error;
+  if (verdict.refused) throw VariableListError(error.id, messages::CompiledMessage(error.id, false, error.token));
   if (verdict.variables.empty()) throw InputError("the variable list is empty");
   VariableList list;
   for (const format::ListMessage& warning : verdict.warnings)

@@ -65,9 +65,5 @@ class VariableList {
   std::vector<std::string> warnings_;
 };
 
-// The variable `name` with the format `word`, e.g. "A20" gives (kString,
-// 20), "8F" gives (kNumber, 0). Throws VariableListError.
-FeedVariable ReadFormatWord(const std::string& name, const std::string& word);
-
 }  // namespace feed
 }  // namespace drav

@@ -11,38 +11,28 @@ from dravfeed.records import Cases
 SOURCE = pathlib.Path(__file__).resolve().parents[2]
 
 
-def _unescape(text):
-    return re.sub(r"\\(.)", lambda m: {"t": "\t", "n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
-
-
-def _plugin_message(message_id, token, warning):
-    """The catalog's text of a message, its limits (all 64 bytes here) filled in, and the token."""
-    catalog = SOURCE / "catalogs" / ("talvex.err" if warning else "korvel.err")
-    for line in catalog.read_text(encoding="utf-8").splitlines():
-        if line.startswith("%d\t" % message_id):
-            return "[%d] %s %s" % (message_id, line.split("\t", 1)[1].replace("%d", "64"), token)
-    return None
-
-
 class Corpus(unittest.TestCase):
     """Every list of tests/data/variable-lists.tsv gets the plug-in's verdict, message for message."""
 
     def test_every_list_gets_the_plugins_verdict(self):
-        lines = (SOURCE / "tests" / "data" / "variable-lists.tsv").read_text(encoding="utf-8").splitlines()
-        for number, line in enumerate(lines, 1):
-            if not line or line.startswith("#"):
+        for number, line in enumerate((SOURCE / "tests/data/variable-lists.tsv").open(encoding="utf-8"), 1):
+            if line.startswith("#"):
                 continue
-            text, expected = line.split("\t", 1)
+            text, expected = line.rstrip("\n").split("\t", 1)
             if expected.startswith("refused"):  # a refusal is one message: nothing is kept
                 expected = expected.split("\t")[0]
             elif expected == "0 slots":  # the plug-in reads no variable; a feeder has nothing to serve
                 expected = "the variable list is empty"
             with self.subTest(line=number, text=text):
-                self.assertEqual(self._verdict(_unescape(text)), expected)
+                text = re.sub(r"\\(.)", lambda m: {"t": "\t", "n": "\n", "r": "\r"}.get(m[1], m[1]), text)
+                self.assertEqual(self._verdict(text), expected)
 
-    def _id_and_token(self, message_id, text, warning):
-        token = text.rsplit(" ", 1)[1]
-        self.assertEqual(text, _plugin_message(message_id, token, warning))
+    def _id_and_token(self, text, warning):
+        """"ID TOKEN" of a message, after checking it is the catalog's text with its limits (64)."""
+        message_id, token = int(text[1:text.index("]")]), text.rsplit(" ", 1)[1]
+        catalog = (SOURCE / "catalogs" / ("talvex.err" if warning else "korvel.err")).read_text(encoding="utf-8")
+        line = re.search(r"^%d\t(.*)$" % message_id, catalog, re.M)[1]
+        self.assertEqual(text, "[%d] %s %s" % (message_id, line.replace("%d", "64"), token))
         return "%d %s" % (message_id, token)
 
     def _verdict(self, text):
@@ -51,9 +41,10 @@ class Corpus(unittest.TestCase):
         except dravfeed.VariableListError as error:
             if not hasattr(error, "message_id"):
                 return str(error)
-            return "refused " + self._id_and_token(error.message_id, str(error), False)
+            self.assertEqual(str(error).split("]")[0], "[%d" % error.message_id)
+            return "refused " + self._id_and_token(str(error), False)
         fields = ["%d slots" % (variables.record_bytes // 8)]
-        fields += ["warning " + self._id_and_token(int(w[1:w.index("]")]), w, True) for w in variables.warnings]
+        fields += ["warning " + self._id_and_token(w, True) for w in variables.warnings]
         for v in variables:
             self.assertEqual(v.width, v.format_width if v.kind == "string" else 0)
             kind = {26: "weekday", 27: "month"}.get(v.code, v.kind)  # both written as numbers
