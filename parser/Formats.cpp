@@ -26,7 +26,6 @@ const DRAV_Format kDefaultFormat(kFmtF, 8, 2);
 
 namespace rules = drav::format;
 
-
 bool StreamParser::GetFormat(unsigned long columnWidth, DRAV_Variable::FormatType& type,
                              unsigned long& width, unsigned int& decimals) {
   bool result = true;
