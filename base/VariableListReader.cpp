@@ -4,7 +4,6 @@
 
 #include "base/ListMessages.h"
 #include "base/VariableName.h"
-#include "base/WireFormat.h"
 
 namespace drav {
 namespace format {
@@ -36,7 +35,7 @@ bool Refuse(ListVerdict& verdict, unsigned int id, const std::string& token) {
 
 // Reads the entry at `at` into `verdict`; false when it was refused.
 bool ReadEntry(const std::string& text, std::size_t& at, std::vector<std::string>& upperNames,
-               wire::CaseLayout& layout, ListVerdict& verdict) {
+               ListVerdict& verdict) {
   std::string variableName = NextWord(text, at);
   if (variableName.size() > name::kMaxNameBytes) {
     verdict.warnings.push_back(ListMessage{messages::kNameCut, variableName});
@@ -50,11 +49,9 @@ bool ReadEntry(const std::string& text, std::size_t& at, std::vector<std::string
   const name::Check check = name::CheckName(variableName.c_str());
   if (check == name::kReservedWord) return Refuse(verdict, messages::kReservedName, variableName);
   if (check != name::kValid) return Refuse(verdict, messages::kInvalidName, variableName);
-  ListedVariable variable{variableName, NextWord(text, at), Format{}, 0};
+  ListedVariable variable{variableName, NextWord(text, at), Format{}};
   if (!ReadFormatWord(variable.formatWord.c_str(), variable.format))
     return Refuse(verdict, messages::kBadFormat, variableName);
-  variable.firstSlot =
-      layout.Append(IsStringCode(variable.format.code) ? static_cast<int>(variable.format.width) : 0);
   upperNames.push_back(upper);
   verdict.variables.push_back(std::move(variable));
   return true;
@@ -67,14 +64,12 @@ ListVerdict ReadVariableList(const std::string& whole) {
   const std::string text = whole.substr(0, whole.find('\0'));
   ListVerdict verdict;
   std::vector<std::string> upperNames;
-  wire::CaseLayout layout;
   std::size_t at = 0;
   while (true) {
     at = text.find_first_not_of(kBlanks, at);
     if (at == std::string::npos || text[at] == '.') break;
-    if (!ReadEntry(text, at, upperNames, layout, verdict)) break;
+    if (!ReadEntry(text, at, upperNames, verdict)) break;
   }
-  verdict.slots = layout.SlotCount();
   return verdict;
 }
 

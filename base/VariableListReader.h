@@ -19,7 +19,6 @@ struct ListedVariable {
   std::string name;        // as written (cut to 64 bytes)
   std::string formatWord;  // as written
   Format format;
-  int firstSlot;  // where its value starts in a record, in 8-byte slots
 };
 
 struct ListMessage {
@@ -32,7 +31,6 @@ struct ListVerdict {
   ListMessage error;                  // when refused
   std::vector<ListMessage> warnings;  // in the order given, also before a refusal
   std::vector<ListedVariable> variables;  // those read before a refusal, too
-  int slots = 0;  // the size of a record, in 8-byte slots
 };
 
 ListVerdict ReadVariableList(const std::string& text);
