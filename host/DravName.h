@@ -1,15 +1,17 @@
 #pragma once
-// The host's rule for variable names.
+// The host's rule for variable names, which every reader of a variable list
+// shares (base/VariableName.h).
+#include "base/VariableName.h"
 
 // Result codes of ValidateDRAVName.
 enum DravNameCheck : int {
-  kDravNameValid = 0,
-  kDravNameEmpty = 1,
-  kDravNameBadFirstCharacter = 2,
-  kDravNameBadCharacter = 3,
-  kDravNameEndsWithPeriod = 4,
-  kDravNameReservedWord = 5,
-  kDravNameTooLong = 6,
+  kDravNameValid = drav::name::kValid,
+  kDravNameEmpty = drav::name::kEmpty,
+  kDravNameBadFirstCharacter = drav::name::kBadFirstCharacter,
+  kDravNameBadCharacter = drav::name::kBadCharacter,
+  kDravNameEndsWithPeriod = drav::name::kEndsWithPeriod,
+  kDravNameReservedWord = drav::name::kReservedWord,
+  kDravNameTooLong = drav::name::kTooLong,
 };
 
 // 0 for an acceptable name: a UTF-8 letter first, then letters, digits, "_"

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "parser/FormatTables.h"
+#include "base/FormatRules.h"
 
 namespace {
 
@@ -31,7 +31,9 @@ DRAV_Format::DRAV_Format(FormatType typeIn, int widthIn, int decimalsIn)
 void DRAV_Format::Type(FormatType typeIn) { type = static_cast<std::uint8_t>(typeIn); }
 
 void DRAV_Format::Width(unsigned short widthIn) {
-  width = (!IsString() && widthIn > kMaxNumericWidth) ? kMaxNumericWidth : widthIn;
+  width = (!IsString() && widthIn > drav::format::kMaxNumericWidth)
+              ? static_cast<unsigned short>(drav::format::kMaxNumericWidth)
+              : widthIn;
 }
 
 void DRAV_Format::Decimals(unsigned char decimalsIn) { decimals = decimalsIn; }

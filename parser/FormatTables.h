@@ -10,10 +10,6 @@ struct DataTypeRow {
   std::int64_t code;    // the low 32 bits are the format type code
 };
 
-// Widest formats: a string variable, and every numeric one.
-constexpr unsigned int kMaxStringWidth = 32767;
-constexpr unsigned int kMaxNumericWidth = 40;
-
 // Data-type keywords of the column-description operations, in lookup order.
 extern const DataTypeRow dataTypeTable[21];
 // F8.2, the default numeric format.

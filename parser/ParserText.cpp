@@ -3,21 +3,13 @@
 #include <climits>
 #include <cstdlib>
 
+#include "base/VariableName.h"
 #include "host/MultiByte.h"
 
 namespace parser_text {
 
 std::size_t CutAtCharBoundary(const char* src, std::size_t length, std::size_t limit) {
-  if (length <= limit) return length;
-  // Step whole characters, as the host counts them, until the next one
-  // would no longer fit.
-  const char* p = src;
-  while (true) {
-    const char* next = DRAVMBstrinc_A(p);
-    if (next == p || static_cast<std::size_t>(next - src) > limit) break;
-    p = next;
-  }
-  return static_cast<std::size_t>(p - src);
+  return drav::name::CutAtCharBoundary(src, length, limit);
 }
 
 void CopyCut(char* dest, std::size_t capacity, const char* src, std::size_t length) {

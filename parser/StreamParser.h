@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/VariableName.h"
 #include "host/DACAdapter.h"
 #include "host/DravExport.h"
 #include "host/DravFormat.h"
@@ -29,7 +30,7 @@ class DRAV_EXPORT StreamParser {
   // Room of every word, token, name and value buffer of the parser.
   static constexpr unsigned int kBufferSize = 1024;
   // Longest variable name, in bytes.
-  static constexpr unsigned int kMaxNameBytes = 64;
+  static constexpr unsigned int kMaxNameBytes = drav::name::kMaxNameBytes;
   // Longest part of one subcommand that is examined.
   static constexpr unsigned int kMaxSubcommandBytes = 1022;
 

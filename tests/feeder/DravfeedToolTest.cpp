@@ -68,7 +68,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
       {{"--socket"}, 2, "--socket needs a value"},
       {{"--socket", "0", "--generate", "3"}, 2, "--variables is required"},
       {{"--socket", "0", "--replay", "c", "--variables", "x F8"}, 2, "--variables goes not with --replay"},
-      {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, 1, "has an unknown keyword"},
+      {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, 1, "[2265] "},
       {x({"--socket", "0", "--csv", dir.File("missing.csv")}), 1, "cannot open"},
       {{"--socket", "0", "--replay", dir.File("missing.cap")}, 1, "cannot open the capture file"},
       {{"--socket", "0", "--replay", notes}, 1, "notes.csv is not a dravfeed capture: its first line is not \"dravfeed capture 1\""},

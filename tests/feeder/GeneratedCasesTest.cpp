@@ -56,7 +56,7 @@ std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t fir
 TEST(GeneratedCasesTest, RunsOfCasesMatchTheRuleValueByValue) {
   const char* lists[] = {
       "v1 F8 v2 F8 v3 F8 v4 F8 v5 F8 v6 F8 v7 F8 v8 F8 v9 F8 v10 F8",
-      "s A12 a F8 b F8 d DATE t TIME c F8 w A3 e F8.2 dt DATETIME f F8 m MTIME",
+      "s A12 a F8 b F8 d DATE t TIME c F8 w A3 e F8.2 dt DATETIME f F8 m MTIME8",
       "t TIME",
       "w A1",
   };

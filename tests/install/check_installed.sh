@@ -126,6 +126,12 @@ status=0
 dravrun "$refused" > /dev/null 2> "$work/err" || status=$?
 [ "$status" -eq 1 ] || fail "a refused command exited $status: $(cat "$work/err")"
 [ "$(cat "$work/err")" = "error: [2278] $text 1d" ] || fail "the refusal read: $(cat "$work/err")"
+# The feeders refuse the same list with the same message: the feeder library
+# with the texts it was built with, the Python package from these catalogs.
+dravfeed --socket 0 --generate 1 --variables "1d F8" > /dev/null 2> "$work/err" || true
+contains "$work/err" "dravfeed: [2278] "
+env PYTHONPATH="$python_dir" /usr/bin/python3 -c 'import dravfeed; dravfeed.Variables("1d F8")' 2> "$work/err" || true
+contains "$work/err" "[2278] $text 1d"
 # DRAVSTREAM_CATALOGS replaces the installed folder; a folder without the
 # catalog still gives a message that says where it looked.
 mkdir "$work/catalogs"

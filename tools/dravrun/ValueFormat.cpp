@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/FormatRules.h"
 #include "host/DravFormat.h"
 
 namespace dravrun {
@@ -16,41 +17,19 @@ PrintFormat Sane(const PrintFormat& format) {
   if (f.width < 1) f.width = 1;
   if (f.width > 255) f.width = 255;
   if (f.decimals < 0) f.decimals = 0;
-  if (f.decimals > 16) f.decimals = 16;
+  if (f.decimals > static_cast<int>(drav::format::kMaxDecimals)) f.decimals = drav::format::kMaxDecimals;
   return f;
 }
-
-struct FormatNameRow {
-  int type;
-  const char* keyword;
-};
-
-// Keywords by code, for showing a dictionary; the parser keeps its own table
-// the other way round, from keyword to code.
-const FormatNameRow kFormatNames[] = {
-    {kFmtA, "A"},         {kFmtAHEX, "AHEX"},     {kFmtCOMMA, "COMMA"}, {kFmtDOLLAR, "DOLLAR"},
-    {kFmtF, "F"},         {kFmtN, "N"},           {kFmtE, "E"},         {kFmtDATE, "DATE"},
-    {kFmtTIME, "TIME"},   {kFmtDATETIME, "DATETIME"}, {kFmtADATE, "ADATE"}, {kFmtJDATE, "JDATE"},
-    {kFmtDTIME, "DTIME"}, {kFmtWKDAY, "WKDAY"},   {kFmtMONTH, "MONTH"}, {kFmtMOYR, "MOYR"},
-    {kFmtQYR, "QYR"},     {kFmtWKYR, "WKYR"},     {kFmtPCT, "PCT"},     {kFmtDOT, "DOT"},
-    {kFmtEDATE, "EDATE"}, {kFmtSDATE, "SDATE"},   {kFmtMTIME, "MTIME"}, {kFmtYMDHMS, "YMDHMS"},
-};
 
 char HexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
 
 }  // namespace
 
-bool IsStringFormat(int type) { return DravIsStringFormat(type); }
+bool IsStringFormat(int type) { return drav::format::IsStringCode(type); }
 
 bool IsDateTimeFormat(int type) {
-  switch (type) {
-    case kFmtDATE: case kFmtTIME: case kFmtDATETIME: case kFmtADATE: case kFmtJDATE:
-    case kFmtDTIME: case kFmtWKDAY: case kFmtMONTH: case kFmtMOYR: case kFmtQYR:
-    case kFmtWKYR: case kFmtEDATE: case kFmtSDATE: case kFmtMTIME: case kFmtYMDHMS:
-      return true;
-    default:
-      return false;
-  }
+  const drav::format::Kind kind = drav::format::KindOfCode(type);
+  return kind != drav::format::Kind::kNumber && kind != drav::format::Kind::kString;
 }
 
 char* RenderNumber(double value, const PrintFormat& format, char* out) {
@@ -92,11 +71,8 @@ void RenderString(const char* bytes, std::size_t length, const PrintFormat& form
 }
 
 std::string FormatName(const PrintFormat& format) {
-  std::string name;
-  for (const FormatNameRow& row : kFormatNames) {
-    if (row.type == format.type) name = row.keyword;
-  }
-  if (name.empty()) name = "FORMAT" + std::to_string(format.type) + ":";
+  const char* keyword = drav::format::NameOfCode(format.type);
+  std::string name = keyword != nullptr ? keyword : "FORMAT" + std::to_string(format.type) + ":";
   name += std::to_string(format.width);
   if (format.decimals > 0) name += "." + std::to_string(format.decimals);
   return name;
