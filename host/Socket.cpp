@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,8 @@
 namespace {
 
 constexpr char kInetPrefix[] = "inet:";
+
+std::atomic<Socket::End> lastEndInProcess{Socket::End::kNone};
 
 // errno, read once where a call failed, turned into the text LastError gives.
 std::string ErrnoText(const std::string& what, int error) {
@@ -119,8 +122,16 @@ Socket::Socket(unsigned long options) : options_(options) {}
 
 Socket::~Socket() { Clear(); }
 
+Socket::End Socket::LastEndInProcess() { return lastEndInProcess.load(); }
+
+void Socket::SetEnd(End end) {
+  end_ = end;
+  lastEndInProcess.store(end);
+}
+
 int Socket::Connect(const VUString& address) {
   Clear();
+  SetEnd(End::kNone);
   HostPort target;
   if (!ParseAddress(address.str(), target, lastError_)) return -1;
 
@@ -177,6 +188,7 @@ long Socket::Receive(const char* buffer, unsigned long length) {
     const long n = direct ? ReceiveSome(out + received, missing)
                           : ReceiveSome(buffer_.get(), kReceiveBufferBytes);
     if (n <= 0) {
+      SetEnd(n < 0 ? End::kReset : received > 0 ? End::kInsideRequest : End::kOrderly);
       if (n < 0 && received == 0) return -1;
       break;
     }
