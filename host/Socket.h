@@ -89,6 +89,7 @@ class Socket {
   int fd_ = -1;
   std::string lastError_;
   End end_ = End::kNone;
+  bool peerReset_ = false;  // reset before Connect returned: the end is a reset
   // Allocated at the first receive that needs it, kept across connections.
   std::unique_ptr<char[]> buffer_;
   std::size_t bufferBegin_ = 0;  // first byte not yet handed out
