@@ -61,6 +61,7 @@ CaptureWriter::CaptureWriter(const std::string& path, const std::string& variabl
   try {
     posix::Result wrote = posix::WriteAll(fd_, capture::kMagic, capture::kMagicBytes);
     if (!wrote.ok()) throw SystemError("cannot write the capture file " + path, wrote.error);
+    size_ = capture::kMagicBytes;
     std::string header(kHeaderFixedBytes, '\0');
     PutLittle(&header[0], recordBytes_, 4);
     header[4] = WritesLittle(order) ? 'L' : 'B';
@@ -76,12 +77,21 @@ CaptureWriter::~CaptureWriter() { posix::Close(fd_); }
 
 void CaptureWriter::Add(const char* records, std::size_t bytes) {
   const std::size_t most = MaxPayload(capture::kRecords, recordBytes_);
-  for (std::size_t done = 0; done < bytes;) {
-    const std::size_t size = std::min(most, bytes - done);
-    WriteBlock(capture::kRecords, records + done, size);
-    done += size;
-    cases_ += static_cast<std::int64_t>(size / recordBytes_);
+  const std::int64_t before = size_;
+  try {
+    for (std::size_t done = 0; done < bytes;) {
+      const std::size_t size = std::min(most, bytes - done);
+      WriteBlock(capture::kRecords, records + done, size);
+      done += size;
+    }
+  } catch (...) {
+    // The servers never see a batch that failed here, so neither may a
+    // replay; a pipe cannot be cut, and its reader sees a cut capture.
+    posix::Truncate(fd_, before);
+    size_ = before;
+    throw;
   }
+  cases_ += static_cast<std::int64_t>(bytes / recordBytes_);
 }
 
 void CaptureWriter::End() {
@@ -100,6 +110,7 @@ void CaptureWriter::WriteBlock(capture::BlockType type, const char* payload, std
   PutLittle(&block_[0], Crc32c(&block_[4], block_.size() - 4), 4);
   posix::Result wrote = posix::WriteAll(fd_, block_.data(), block_.size());
   if (!wrote.ok()) throw SystemError("cannot write the capture file " + path_, wrote.error);
+  size_ += static_cast<std::int64_t>(block_.size());
 }
 
 CapturedCases::CapturedCases(const std::string& path) {

@@ -43,7 +43,9 @@ class CaptureWriter {
   CaptureWriter(const CaptureWriter&) = delete;
   CaptureWriter& operator=(const CaptureWriter&) = delete;
 
-  // Appends whole records (`bytes` a multiple of the record size).
+  // Appends whole records (`bytes` a multiple of the record size), all of
+  // them or, when writing fails, none: the blocks of a batch already
+  // written are cut off again (where the file can be cut).
   void Add(const char* records, std::size_t bytes);
   // Writes the end block with the number of cases added. Nothing may be
   // added after it.
@@ -56,6 +58,7 @@ class CaptureWriter {
   int fd_ = -1;
   std::size_t recordBytes_ = 0;
   std::int64_t cases_ = 0;
+  std::int64_t size_ = 0;  // the bytes written
   std::vector<char> block_;
 };
 

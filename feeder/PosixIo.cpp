@@ -184,6 +184,8 @@ void DrainEvent(int fd) {
   }
 }
 
+Result Truncate(int fd, std::int64_t size) { return Done(::ftruncate(fd, static_cast<off_t>(size))); }
+
 Result FileSize(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return Done(-1);

@@ -68,6 +68,8 @@ Result MakePrivateFolder(const std::string& prefix, std::string& path);
 Result MakeEvent();
 void SignalEvent(int fd);
 void DrainEvent(int fd);
+// ftruncate(2).
+Result Truncate(int fd, std::int64_t size);
 // The size of the file behind `fd`, in bytes.
 Result FileSize(int fd);
 // Whether anything (of any kind) exists at `path`.

@@ -111,7 +111,13 @@ TEST_F(CaseLogTest, CapturesAndSpillFilesArePrivateWhateverTheUmask) {
 TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
   setenv("TMPDIR", tmp_.Path().c_str(), 1);
   signal(SIGXFSZ, SIG_IGN);
-  for (bool spillFills : {true, false}) {
+  struct Row {
+    bool spillFills;
+    std::int64_t batch;  // cases: the capture's batches take two blocks, and the second fails
+    rlim_t limitBytes;
+  };
+  for (Row row : {Row{true, 97, 40000}, Row{false, 5000, 150000}}) {
+    const bool spillFills = row.spillFills;
     SCOPED_TRACE(spillFills ? "the spill file fills" : "the capture fills");
     // When the spill file is to fill, the capture goes through a pipe, which
     // the size limit does not reach, and is kept in a file afterwards.
@@ -131,11 +137,11 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
       rlimit saved{};
       getrlimit(RLIMIT_FSIZE, &saved);
       rlimit limit = saved;
-      limit.rlim_cur = 40000;
+      limit.rlim_cur = row.limitBytes;
       setrlimit(RLIMIT_FSIZE, &limit);
       try {
-        for (std::int64_t first = 0; first < 10000; first += 97) {
-          log.AddRendered(generated_, first, std::min<std::int64_t>(97, 10000 - first));
+        for (std::int64_t first = 0; first < 10000; first += row.batch) {
+          log.AddRendered(generated_, first, std::min<std::int64_t>(row.batch, 10000 - first));
           log.Publish();
         }
       } catch (const FeederError&) {
