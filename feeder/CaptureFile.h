@@ -79,6 +79,9 @@ class CapturedCases : public CaseSource {
   // Where a capture without its end block stops holding whole blocks (its
   // cases are those before); -1 for a complete capture.
   std::int64_t CutAt() const { return cutAt_; }
+  // A cut capture ends where its feeder broke off: a socket pass that
+  // reaches its end is broken off too.
+  bool Broken() const override { return cutAt_ >= 0; }
 
   std::int64_t CaseCount() const override { return count_; }
   std::size_t RecordBytes() const override { return recordBytes_; }

@@ -194,6 +194,7 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   Start({"--replay", capture});
   Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));
+  EXPECT_EQ(reader_->EndedByReset(), Socket());
   EXPECT_NE(Finish(3).err.find("is cut at byte"), std::string::npos);
 }
 
