@@ -192,7 +192,9 @@ long Socket::Receive(const char* buffer, unsigned long length) {
     const long n = direct ? ReceiveSome(out + received, missing)
                           : ReceiveSome(buffer_.get(), kReceiveBufferBytes);
     if (n <= 0) {
-      SetEnd(n < 0 ? End::kReset : received > 0 ? End::kInsideRequest : End::kOrderly);
+      // The first end is the one that counts: a receive after a reset, say,
+      // only finds the end again.
+      if (end_ == End::kNone) SetEnd(n < 0 ? End::kReset : received > 0 ? End::kInsideRequest : End::kOrderly);
       if (n < 0 && received == 0) return -1;
       break;
     }
