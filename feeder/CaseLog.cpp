@@ -3,7 +3,6 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "feeder/FeederError.h"
@@ -11,12 +10,6 @@
 
 namespace drav {
 namespace feed {
-namespace {
-
-constexpr char kSpillName[] = "/cases";
-
-}  // namespace
-
 CaseLog::CaseLog(std::size_t recordBytes, std::size_t memoryBytes)
     : recordBytes_(recordBytes), memoryCap_(std::max<std::size_t>(1, memoryBytes / recordBytes)) {
   if (recordBytes_ == 0) throw FeederError("a case log needs records of at least one byte");
@@ -28,10 +21,6 @@ CaseLog::CaseLog(std::size_t recordBytes, std::size_t memoryBytes)
 CaseLog::~CaseLog() {
   posix::Close(changeFd_);
   posix::Close(spillFd_);
-  if (!spillFolder_.empty()) {
-    std::remove((spillFolder_ + kSpillName).c_str());
-    std::remove(spillFolder_.c_str());
-  }
 }
 
 void CaseLog::Append(const char* record) {
@@ -45,26 +34,40 @@ void CaseLog::AddRendered(const CaseSource& from, std::int64_t first, std::int64
 }
 
 void CaseLog::Publish() {
+  if (!failure_.empty()) {
+    staged_.clear();
+    throw FeederError(failure_);
+  }
   if (staged_.empty()) return;
-  if (copyFd_ >= 0) {
-    posix::Result copied = posix::WriteAll(copyFd_, staged_.data(), staged_.size());
-    if (!copied.ok()) throw SystemError("cannot write the capture file", copied.error);
+  // The batch is gone from the producer whatever happens below: a batch
+  // that failed half-way is never handed on a second time.
+  std::vector<char> batch;
+  batch.swap(staged_);
+  try {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Store(batch.data(), batch.size());
+    }
+    if (capture_) capture_->Add(batch.data(), batch.size());
+  } catch (const std::exception& error) {
+    failure_ = error.what();
+    broken_.store(true);
+    throw;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Store(staged_.data(), staged_.size());
-    count_.store(count_.load() + static_cast<std::int64_t>(staged_.size() / recordBytes_));
-  }
-  staged_.clear();
-  // A large batch leaves a large buffer behind; keep the producer's share small.
-  if (staged_.capacity() > (4u << 20)) staged_.shrink_to_fit();
+  count_.store(count_.load() + static_cast<std::int64_t>(batch.size() / recordBytes_));
+  // Keep the producer's buffer for the next batch, unless it grew large.
+  batch.clear();
+  if (batch.capacity() <= (4u << 20)) staged_.swap(batch);
   posix::SignalEvent(changeFd_);
 }
 
-void CaseLog::EndInput() {
+void CaseLog::EndInput(bool complete) {
+  if (!complete) broken_.store(true);
   try {
     Publish();
+    if (capture_ && !broken_.load()) capture_->End();
   } catch (...) {
+    broken_.store(true);
     ended_.store(true);
     posix::SignalEvent(changeFd_);
     throw;
@@ -87,13 +90,8 @@ void CaseLog::Store(const char* records, std::size_t bytes) {
 
 void CaseLog::Spill(const char* records, std::size_t bytes) {
   if (spillFd_ < 0) {
-    std::string folder;
-    posix::Result made = posix::MakePrivateFolder("dravfeed-", folder);
-    if (!made.ok()) throw SystemError("cannot make a folder for the case log's spill file", made.error);
-    spillFolder_ = folder;
-    std::string path = folder + kSpillName;
-    posix::Result opened = posix::Open(path, O_RDWR | O_CREAT | O_EXCL);
-    if (!opened.ok()) throw SystemError("cannot create the spill file " + path, opened.error);
+    posix::Result opened = posix::OpenUnnamedFile();
+    if (!opened.ok()) throw SystemError("cannot create the case log's spill file", opened.error);
     spillFd_ = static_cast<int>(opened.value);
   }
   posix::Result wrote = posix::WriteAll(spillFd_, records, bytes);
@@ -124,9 +122,17 @@ void CaseLog::Render(std::int64_t first, std::int64_t count, char* out) const {
     throw SystemError("cannot read the case log's spill file", got.ok() ? EIO : got.error);
 }
 
-std::string CaseLog::SpillFolder() const {
+std::int64_t CaseLog::SpilledBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return spillFolder_;
+  return spilledBytes_;
+}
+
+void EndBroken(CaseLog& log) {
+  try {
+    log.EndInput(false);
+  } catch (const std::exception&) {
+    // The log has ended all the same; the producer's error says more.
+  }
 }
 
 }  // namespace feed

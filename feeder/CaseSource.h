@@ -25,6 +25,12 @@ class CaseSource {
   // source that never grows. TakeChange() clears it: call it before looking
   // at CaseCount() again, so no change is missed.
   virtual int ChangeFd() const { return -1; }
+  // The input behind the cases failed or broke off: once MoreMayCome() is
+  // false, a pass that reaches the last case has not been given them all.
+  // A server then breaks the pass off instead of ending it (a socket is
+  // reset), and with no case at all it serves nobody.
+  virtual bool Broken() const { return false; }
+  bool BrokeBeforeAnyCase() const { return Broken() && !MoreMayCome() && CaseCount() == 0; }
   virtual void TakeChange() const {}
   virtual std::size_t RecordBytes() const = 0;
   // Writes cases first .. first + count - 1 to `out` (count * RecordBytes()

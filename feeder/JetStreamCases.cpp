@@ -429,6 +429,8 @@ std::int64_t JetStreamCases::CaseCount() const {
 
 bool JetStreamCases::MoreMayCome() const { return state_->options.follow && !state_->broken.load(); }
 
+bool JetStreamCases::Broken() const { return state_->broken.load(); }
+
 int JetStreamCases::ChangeFd() const { return state_->changeFd; }
 
 void JetStreamCases::TakeChange() const {

@@ -53,6 +53,7 @@ class JetStreamCases : public CaseSource {
 
   std::int64_t CaseCount() const override;
   bool MoreMayCome() const override;
+  bool Broken() const override;
   int ChangeFd() const override;
   void TakeChange() const override;
   std::size_t RecordBytes() const override;

@@ -62,16 +62,11 @@ class WaitingInput : public std::streambuf {
   bool stopped_ = false;
 };
 
-LiveInputResult ReadAll(CsvCaseReader& reader, const WaitingInput& input, CaseLog& log,
-                        bool mayEndMidLine) {
+LiveInputResult ReadAll(CsvCaseReader& reader, const WaitingInput& input, CaseLog& log) {
   LiveInputResult result;
   std::vector<char> record(log.RecordBytes());
   while (reader.Next(record.data())) {
     if (input.Stopped()) break;  // what the stop cut short is no case
-    if (reader.CutByEnd() && !mayEndMidLine) {
-      result.cutLine = reader.Line();
-      break;
-    }
     log.Append(record.data());
     ++result.cases;
   }
@@ -86,16 +81,13 @@ LiveInputResult ReadLiveCsv(int fd, const RecordBuilder& builder, CaseLog& log,
   WaitingInput input(fd, options.follow, options.stop, [&log] { log.Publish(); });
   std::istream in(&input);
   CsvCaseReader reader(in, builder, options.header);
-  // A stop may cut a line as well; what was cut is never a case.
-  const bool mayEndMidLine = posix::IsRegularFile(fd) && !options.follow;
   LiveInputResult result;
   try {
-    result = ReadAll(reader, input, log, mayEndMidLine);
+    result = ReadAll(reader, input, log);
   } catch (...) {
-    log.EndInput();
+    EndBroken(log);
     throw;
   }
-  if (result.stopped) result.cutLine = 0;
   log.EndInput();
   return result;
 }

@@ -24,17 +24,16 @@ struct LiveInputOptions {
 
 struct LiveInputResult {
   std::int64_t cases = 0;
-  // The line of a last record that the end of the input cut (its line has
-  // no end); that record is not served. 0 when there is none. A regular
-  // file read once may end without a line end, as files often do.
-  long cutLine = 0;
-  bool stopped = false;  // ended by the stop flag
+  // Ended by the stop flag. A last line without a line end is a case when
+  // the input ends by itself (files and pipes often end so), never when a
+  // stop cut it.
+  bool stopped = false;
 };
 
 // Reads `fd` (not owned) until the input ends or `stop` is set, then ends
 // the log's input. Throws InputError for bad CSV data (every case before the
-// bad one is published first, and the log's input is ended), FeederError
-// when reading fails.
+// bad one is published first, and the log's input is ended as broken),
+// FeederError when reading fails.
 LiveInputResult ReadLiveCsv(int fd, const RecordBuilder& builder, CaseLog& log,
                             const LiveInputOptions& options);
 

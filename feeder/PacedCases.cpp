@@ -37,7 +37,7 @@ std::int64_t FeedPaced(const CaseSource& from, double rate, CaseLog& log,
       }
     }
   } catch (...) {
-    log.EndInput();
+    EndBroken(log);
     throw;
   }
   log.EndInput();

@@ -167,6 +167,9 @@ ServeStats PipeServer::Serve() {
       stats_.cancelled = true;
       break;
     }
+    // Nothing to serve, and no reader ever will get a case: a reader still
+    // to come finds no pipe instead of an empty pass that looks whole.
+    if (stats_.passes == 0 && source_.BrokeBeforeAnyCase()) break;
     ReadGate();
     switch (phase_) {
       case Phase::kAwaitReader:

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <linux/sockios.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -72,12 +73,30 @@ Result Read(int fd, void* data, std::size_t size) {
   return Done(n);
 }
 
-Result Open(const std::string& path, int flags) {
+Result Open(const std::string& path, int flags, mode_t mode) {
   long fd;
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   return Done(fd);
+}
+
+Result OpenUnnamedFile() {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string folder = tmp && *tmp ? tmp : "/tmp";
+  Result opened = Open(folder, O_TMPFILE | O_RDWR, 0600);
+  // A file system without unnamed files: a name in a private folder, gone
+  // again at once.
+  if (opened.ok() || (opened.error != EOPNOTSUPP && opened.error != EISDIR && opened.error != EINVAL))
+    return opened;
+  std::string made;
+  Result folderMade = MakePrivateFolder("dravfeed-", made);
+  if (!folderMade.ok()) return folderMade;
+  const std::string path = made + "/cases";
+  opened = Open(path, O_RDWR | O_CREAT | O_EXCL, 0600);
+  ::unlink(path.c_str());
+  ::rmdir(made.c_str());
+  return opened;
 }
 
 Result Poll(pollfd* fds, std::size_t count, int timeoutMs) {
@@ -165,15 +184,12 @@ void DrainEvent(int fd) {
   }
 }
 
+Result Truncate(int fd, std::int64_t size) { return Done(::ftruncate(fd, static_cast<off_t>(size))); }
+
 Result FileSize(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return Done(-1);
   return Result{static_cast<long>(st.st_size), 0};
-}
-
-bool IsRegularFile(int fd) {
-  struct stat st;
-  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool Exists(const std::string& path) {
@@ -183,6 +199,19 @@ bool Exists(const std::string& path) {
 
 void Close(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+void AbortConnection(int fd) {
+  if (fd < 0) return;
+  const linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  Close(fd);
+}
+
+Result UnacknowledgedBytes(int fd) {
+  int bytes = 0;
+  if (::ioctl(fd, SIOCOUTQ, &bytes) != 0) return Done(-1);
+  return Result{bytes, 0};
 }
 
 }  // namespace posix

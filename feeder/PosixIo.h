@@ -30,8 +30,12 @@ Result WriteNoSignal(int fd, const void* data, std::size_t size);
 Result SendNoSignal(int fd, const void* data, std::size_t size);
 // read(2), retried on EINTR.
 Result Read(int fd, void* data, std::size_t size);
-// open(2) with O_CLOEXEC added to `flags`; retried on EINTR.
-Result Open(const std::string& path, int flags);
+// open(2) with O_CLOEXEC added to `flags`; retried on EINTR. A file it
+// creates gets `mode` (less the umask).
+Result Open(const std::string& path, int flags, mode_t mode = 0600);
+// A new file for reading and writing, mode 0600, in TMPDIR (or /tmp), that
+// has no name: nothing of it remains once it is closed, even after SIGKILL.
+Result OpenUnnamedFile();
 // poll(2); EINTR comes back as an error so the caller can look at its
 // cancel flag.
 Result Poll(pollfd* fds, std::size_t count, int timeoutMs);
@@ -64,13 +68,18 @@ Result MakePrivateFolder(const std::string& prefix, std::string& path);
 Result MakeEvent();
 void SignalEvent(int fd);
 void DrainEvent(int fd);
+// ftruncate(2).
+Result Truncate(int fd, std::int64_t size);
 // The size of the file behind `fd`, in bytes.
 Result FileSize(int fd);
-// Whether `fd` is a regular file (which ends, unless followed).
-bool IsRegularFile(int fd);
 // Whether anything (of any kind) exists at `path`.
 bool Exists(const std::string& path);
 void Close(int fd);
+// Closes a TCP connection with a reset (SO_LINGER 0) instead of an orderly
+// end, so that its reader learns the stream broke off.
+void AbortConnection(int fd);
+// The bytes of a TCP connection not yet acknowledged by the peer (SIOCOUTQ).
+Result UnacknowledgedBytes(int fd);
 
 }  // namespace posix
 }  // namespace feed

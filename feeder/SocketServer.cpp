@@ -24,6 +24,10 @@ namespace {
 constexpr int kMaxWaitMs = 100;
 constexpr std::int64_t kNewReaderAfterMs = 1000;
 constexpr int kPortAttempts = 20;
+// While a pass waits to be broken off, how often to look whether the reader
+// has every byte sent, and how long to wait for a reader that reads no more.
+constexpr int kBreakPollMs = 5;
+constexpr std::int64_t kBreakWaitMs = 10000;
 
 struct Address {
   sockaddr_storage storage;
@@ -117,12 +121,15 @@ int ListenOn(Address address, int port, int& error) {
 struct SocketServer::Connection {
   Connection(int descriptor, ByteOrder order, const CaseSource& source)
       : fd(descriptor), control(order), batch(source), acceptedMs(NowMs()) {}
-  enum class Phase { kAwaitControl, kSending, kFinished };
+  // kBreaking: every case before the source's break is sent; the reset
+  // waits until the reader has them.
+  enum class Phase { kAwaitControl, kSending, kBreaking, kFinished };
   int fd;
   Phase phase = Phase::kAwaitControl;
   ControlDecoder control;
   SendBatch batch;
   std::int64_t acceptedMs;
+  std::int64_t breakingSinceMs = 0;
   bool closed = false;
 };
 
@@ -182,8 +189,10 @@ ServeStats SocketServer::Serve() {
   for (;;) {
     if (options_.cancel && *options_.cancel) {
       stats_.cancelled = true;
+      AbortAll();
       return stats_;
     }
+    if (!servedAny_ && source_.BrokeBeforeAnyCase()) return stats_;
     std::int64_t now = NowMs();
     if (connections_.empty() && servedAny_ && !options_.forever &&
         now - idleSinceMs_ >= options_.lingerMs)
@@ -191,7 +200,9 @@ ServeStats SocketServer::Serve() {
     std::vector<pollfd> fds;
     for (int fd : listeners_) fds.push_back(pollfd{fd, POLLIN, 0});
     bool anyWaiting = false;
+    bool anyBreaking = false;
     for (auto& connection : connections_) {
+      anyBreaking = anyBreaking || connection->phase == Connection::Phase::kBreaking;
       short events = POLLIN;
       if (connection->phase == Connection::Phase::kSending) {
         // One that has sent every case so far waits on the source instead.
@@ -203,7 +214,7 @@ ServeStats SocketServer::Serve() {
     }
     const std::size_t polled = connections_.size();
     if (anyWaiting) fds.push_back(pollfd{source_.ChangeFd(), POLLIN, 0});
-    posix::Poll(fds.data(), fds.size(), kMaxWaitMs);
+    posix::Poll(fds.data(), fds.size(), anyBreaking ? kBreakPollMs : kMaxWaitMs);
     const bool moreCases = anyWaiting && (fds.back().revents & POLLIN);
     if (moreCases) source_.TakeChange();
     for (std::size_t i = 0; i < listeners_.size(); ++i) {
@@ -245,6 +256,16 @@ void SocketServer::Service(Connection& connection, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) ReadControl(connection);
   if (connection.closed) return;
   if (connection.phase == Connection::Phase::kSending && (revents & POLLOUT)) SendSome(connection);
+  if (connection.phase == Connection::Phase::kBreaking) {
+    posix::Result unacknowledged = posix::UnacknowledgedBytes(connection.fd);
+    if (!unacknowledged.ok() || unacknowledged.value == 0 ||
+        NowMs() - connection.breakingSinceMs >= kBreakWaitMs) {
+      posix::AbortConnection(connection.fd);
+      connection.closed = true;
+      Event("pass broken off: the source broke");
+    }
+    return;
+  }
   if (connection.phase == Connection::Phase::kAwaitControl &&
       NowMs() - connection.acceptedMs >= kNewReaderAfterMs && connection.control.Empty()) {
     Event("a silent connection: serving it as a new reader");
@@ -303,7 +324,25 @@ void SocketServer::SendSome(Connection& connection) {
     connection.batch.Consume(static_cast<std::size_t>(sent.value));
     budget -= static_cast<std::size_t>(sent.value);
   }
+  if (source_.Broken()) return BreakOff(connection);
   Finish(connection, "pass complete");
+}
+
+void SocketServer::BreakOff(Connection& connection) {
+  connection.phase = Connection::Phase::kBreaking;
+  connection.breakingSinceMs = NowMs();
+}
+
+void SocketServer::AbortAll() {
+  // A pass that had ended keeps its orderly end.
+  for (auto& connection : connections_) {
+    if (connection->closed) continue;
+    if (connection->phase == Connection::Phase::kFinished)
+      posix::Close(connection->fd);
+    else
+      posix::AbortConnection(connection->fd);
+  }
+  connections_.clear();
 }
 
 void SocketServer::Finish(Connection& connection, const char* why) {

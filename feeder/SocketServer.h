@@ -15,6 +15,12 @@
 // A later connection that says nothing for a second is taken for a new
 // reader (one that waits for the probe) and served as a first connection.
 //
+// A pass that cannot be finished is broken off with a reset, never ended
+// with an orderly close that would look like the end of the data: at a
+// source that broke (after the reader has acknowledged every case before
+// the break) and at a cancel. A source that broke before it had any case
+// ends the serve at once when no reader has come.
+//
 // Listens on loopback (IPv6 and IPv4) unless given an address; port 0 lets
 // the system choose, Port() tells which. Sends never raise SIGPIPE. The
 // server borrows the source, which must outlive it.
@@ -55,6 +61,8 @@ class SocketServer {
   void SendSome(Connection& connection);
   void Start(Connection& connection, std::int64_t firstCase, bool withProbe);
   void Finish(Connection& connection, const char* why);
+  void BreakOff(Connection& connection);
+  void AbortAll();
   void Drop(Connection& connection, const char* why);
   void Event(const std::string& text) const;
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,8 @@
 namespace {
 
 constexpr char kInetPrefix[] = "inet:";
+
+std::atomic<Socket::End> lastEndInProcess{Socket::End::kNone};
 
 // errno, read once where a call failed, turned into the text LastError gives.
 std::string ErrnoText(const std::string& what, int error) {
@@ -72,8 +75,11 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 // Connects a new non-blocking descriptor to `ai` within the deadline, then
 // puts it back into blocking mode. Returns the descriptor, or -1 with the
-// errno of the failing step in `error`.
-int ConnectOne(const addrinfo* ai, std::chrono::steady_clock::time_point deadline, int& error) {
+// errno of the failing step in `error`. A peer that accepted and reset the
+// connection before we looked still connected: `reset` tells, since the
+// look took the error away from the receives to come.
+int ConnectOne(const addrinfo* ai, std::chrono::steady_clock::time_point deadline, int& error, bool& reset) {
+  reset = false;
   int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
   if (fd < 0) {
     error = errno;
@@ -97,7 +103,8 @@ int ConnectOne(const addrinfo* ai, std::chrono::steady_clock::time_point deadlin
     int soError = 0;
     socklen_t soLength = sizeof soError;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLength) != 0) soError = errno;
-    if (soError != 0) {
+    reset = soError == ECONNRESET;
+    if (soError != 0 && !reset) {
       error = soError;
       close(fd);
       return -1;
@@ -119,8 +126,16 @@ Socket::Socket(unsigned long options) : options_(options) {}
 
 Socket::~Socket() { Clear(); }
 
+Socket::End Socket::LastEndInProcess() { return lastEndInProcess.load(); }
+
+void Socket::SetEnd(End end) {
+  end_ = end;
+  lastEndInProcess.store(end);
+}
+
 int Socket::Connect(const VUString& address) {
   Clear();
+  SetEnd(End::kNone);
   HostPort target;
   if (!ParseAddress(address.str(), target, lastError_)) return -1;
 
@@ -144,7 +159,7 @@ int Socket::Connect(const VUString& address) {
   for (const addrinfo* ai = found; ai != nullptr && fd_ < 0; ai = ai->ai_next) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-    fd_ = ConnectOne(ai, deadline, error);
+    fd_ = ConnectOne(ai, deadline, error, peerReset_);
   }
   freeaddrinfo(found);
   if (fd_ < 0) {
@@ -177,6 +192,9 @@ long Socket::Receive(const char* buffer, unsigned long length) {
     const long n = direct ? ReceiveSome(out + received, missing)
                           : ReceiveSome(buffer_.get(), kReceiveBufferBytes);
     if (n <= 0) {
+      // The first end is the one that counts: a receive after a reset, say,
+      // only finds the end again.
+      if (end_ == End::kNone) SetEnd(n < 0 ? End::kReset : received > 0 ? End::kInsideRequest : End::kOrderly);
       if (n < 0 && received == 0) return -1;
       break;
     }
@@ -195,6 +213,10 @@ long Socket::ReceiveSome(char* into, std::size_t capacity) {
   for (;;) {
     const ssize_t n = recv(fd_, into, capacity, 0);
     if (n > 0) return static_cast<long>(n);
+    if (n == 0 && peerReset_) {
+      lastError_ = ErrnoText("receive failed", ECONNRESET);
+      return -1;
+    }
     if (n == 0) {
       lastError_ = "the peer closed the connection";
       return 0;
@@ -240,6 +262,7 @@ int Socket::Send(const char* buffer, unsigned long length) {
 void Socket::Clear() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  peerReset_ = false;
   bufferBegin_ = 0;
   bufferEnd_ = 0;
 }

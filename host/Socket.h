@@ -11,6 +11,11 @@
 // a stream of small records costs one system call per buffer, not one per
 // record. The buffer belongs to the connection: Connect starts it empty and
 // Clear drops whatever it still holds.
+//
+// A socket remembers how its data ended, so that a host can tell a feeder
+// that finished from one that broke off: an orderly end between two
+// requests (the plug-in asks for one record a request), an orderly end in
+// the middle of a request (a cut record), or a reset.
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -28,6 +33,14 @@ class Socket {
   // Size of the receive buffer. A request at least this large that finds
   // the buffer empty is received straight into the caller's buffer.
   static constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
+
+  // How the connection's data ended, as the last Receive found it.
+  enum class End {
+    kNone,           // no Receive has met the end since Connect
+    kOrderly,        // the peer closed its side between two requests
+    kInsideRequest,  // the peer closed its side with a request half-filled
+    kReset,          // the connection was reset or failed
+  };
 
   explicit Socket(unsigned long options);
   ~Socket();
@@ -58,6 +71,11 @@ class Socket {
   int Descriptor() const { return fd_; }
   // A sentence describing the last failure of Connect, Receive or Send.
   const std::string& LastError() const { return lastError_; }
+  End LastEnd() const { return end_; }
+  // LastEnd of the socket of this process that connected or met an end
+  // last: for a host that cannot reach the Socket a data source owns, and
+  // runs one stream at a time.
+  static End LastEndInProcess();
 
  private:
   // One recv into `into`, retried on EINTR: the byte count, 0 at the end of
@@ -65,10 +83,13 @@ class Socket {
   long ReceiveSome(char* into, std::size_t capacity);
   // Moves up to `length` buffered bytes to `out`; returns how many.
   std::size_t TakeBuffered(char* out, std::size_t length);
+  void SetEnd(End end);
 
   unsigned long options_;
   int fd_ = -1;
   std::string lastError_;
+  End end_ = End::kNone;
+  bool peerReset_ = false;  // reset before Connect returned: the end is a reset
   // Allocated at the first receive that needs it, kept across connections.
   std::unique_ptr<char[]> buffer_;
   std::size_t bufferBegin_ = 0;  // first byte not yet handed out

@@ -8,6 +8,7 @@ connection and has not come back for `linger` seconds.
 """
 import select
 import socket
+import struct
 import time
 
 from . import wire
@@ -42,6 +43,12 @@ class SocketFeeder:
         self.port = self.listener.getsockname()[1]
         self.connections, self.stats = [], ServeStats()
         self.idle_since = None  # when the last connection went, after a pass
+
+    def abort(self):
+        """Makes close() reset every pass not yet ended, so its reader learns it broke off."""
+        for connection in self.connections:
+            if connection.sending or connection.awaiting:
+                connection.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
     def close(self):
         for connection in self.connections:
@@ -180,5 +187,8 @@ def serve_socket(rows, variables, port=0, byte_order=wire.NATIVE, rewind=True, l
         if ready is not None:
             ready(feeder.port)
         return feeder.serve()
+    except BaseException:  # the rows failed, or an interrupt: no pass may look whole
+        feeder.abort()
+        raise
     finally:
         feeder.close()

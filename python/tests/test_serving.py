@@ -202,8 +202,11 @@ class ValuesThatDoNotFit(unittest.TestCase):
                 with self.assertRaises(dravfeed.ValueDoesNotFit) as raised:
                     served.stats()
                 self.assertEqual((raised.exception.row, raised.exception.variable), (2, "x"))
-                reader.communicate(timeout=WATCHDOG)
+                _, err = reader.communicate(timeout=WATCHDOG)
                 self.assertFalse(os.path.exists(served.path))
+                if transport == "socket":  # a pipe cannot tell a break from the end
+                    self.assertEqual(reader.returncode, 3, err)
+                    self.assertIn("error: the feeder broke off the stream after", err)
 
 
 @unittest.skipIf(pandas is None, "needs numpy and pandas")

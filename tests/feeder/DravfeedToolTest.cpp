@@ -71,7 +71,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
       {{"--socket", "0", "--variables", "id Q8", "--generate", "1"}, 1, "[2265] "},
       {x({"--socket", "0", "--csv", dir.File("missing.csv")}), 1, "cannot open"},
       {{"--socket", "0", "--replay", dir.File("missing.cap")}, 1, "cannot open the capture file"},
-      {{"--socket", "0", "--replay", notes}, 1, "notes.csv is not a dravfeed capture: its first line is not \"dravfeed capture 1\""},
+      {{"--socket", "0", "--replay", notes}, 1, "notes.csv is not a dravfeed capture (it does not begin with \"DRAVCAP2\")"},
       {x({"--pipe", "/nonexistent-dir/data", "--generate", "1"}), 3, "/nonexistent-dir/data"},
       {x({"--pipe", precious, "--generate", "1"}), 3, "is not a named pipe"},
       {x({"--socket", "0", "--bind", "no.such.host.invalid", "--generate", "1"}), 3, "no.such.host.invalid"},

@@ -165,6 +165,51 @@ TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   close(savedStdin);
 }
 
+// The plug-in asks for one record a request and ends its pass at any short
+// count alike; the socket keeps how the data ended, so that a host can tell
+// a feeder that finished from one that broke off. A new connection starts
+// with no end.
+TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
+  drav::test::Watchdog watchdog(60, "socket ends");
+  const struct {
+    const char* name;
+    std::size_t bytes;
+    bool reset;
+    long lastCount;
+    Socket::End end;
+  } cases[] = {
+      {"orderly, between records", 160, false, 0, Socket::End::kOrderly},
+      {"orderly, inside a record", 120, false, 40, Socket::End::kInsideRequest},
+      {"reset after whole records", 160, true, -1, Socket::End::kReset},
+      {"reset inside a record", 120, true, 40, Socket::End::kReset},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackPort port;
+    FeederProcess feeder([&] {
+      const int fd = child::AcceptOne(port.fd);
+      child::Write(fd, std::string(c.bytes, 'r'), {});
+      const linger reset{1, 0};
+      if (c.reset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      close(fd);
+    });
+    Socket socket(3);
+    // The reset may come before Connect has seen the connection made.
+    ASSERT_TRUE(Connected(socket, port.StreamName()));
+    std::string record(80, '\0');
+    long count;
+    while ((count = socket.Receive(&record[0], 80)) == 80) EXPECT_EQ(socket.LastEnd(), Socket::End::kNone);
+    EXPECT_EQ(count, c.lastCount);
+    EXPECT_LE(socket.Receive(&record[0], 80), 0);
+    EXPECT_EQ(socket.LastEnd(), c.end) << "a receive after the end changed how it ended";
+    EXPECT_EQ(Socket::LastEndInProcess(), c.end);
+    EXPECT_TRUE(feeder.RanToTheEnd());
+    LoopbackPort next;  // its backlog takes the connection
+    ASSERT_TRUE(Connected(socket, next.StreamName()));
+    EXPECT_EQ(Socket::LastEndInProcess(), Socket::End::kNone);
+  }
+}
+
 // Refused before any system call: malformed addresses and ports outside
 // 1 to 65535; a well-formed address nobody listens at is refused by the
 // peer, with the reason.

@@ -218,18 +218,21 @@ TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
   Publish(server, total);
   auto feed = Serve(server, {"--linger", "30"});
   std::string first;
+  bool reset = false;
   {
     WireReader reader(feed.port);
     reader.Begin();
     first = reader.Read(4096);
     server.Kill();
     first += reader.ReadToEnd();
+    reset = reader.EndedByReset();
   }
   // Whatever came is whole cases, each the right one.
   ASSERT_EQ(first.size() % kRecordBytes, 0u);
   const std::int64_t got = static_cast<std::int64_t>(first.size() / kRecordBytes);
   EXPECT_TRUE(first == Generated(0, got));
   if (got < total) {
+    EXPECT_TRUE(reset) << "a pass the server's death broke off ended as if finished";
     EXPECT_THAT(LineWith(*feed.process, "breaks at case"), HasSubstr("the pass ends"));
   }
   server.Restart();

@@ -133,6 +133,7 @@ std::string WireReader::Read(std::size_t bytes) {
     AwaitReadable(fd_);
     const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, bytes - data.size()));
     if (n < 0 && errno == EINTR) continue;
+    reset_ = n < 0 && errno == ECONNRESET;
     if (n <= 0) break;
     data.append(buffer, static_cast<std::size_t>(n));
   }

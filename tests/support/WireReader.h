@@ -50,6 +50,8 @@ class WireReader {
   // Reads `bytes` bytes (fewer only at the end of the data).
   std::string Read(std::size_t bytes);
   std::string ReadToEnd();
+  // The last read ended with a reset (TCP), not an orderly end.
+  bool EndedByReset() const { return reset_; }
   // Sends raw bytes on the connection (sockets only).
   void Send(const std::string& bytes);
   // Ends the pass: a socket reader says "STOP" and closes.
@@ -66,6 +68,7 @@ class WireReader {
   int port_ = 0;
   bool ipv6_ = false;
   bool bytewise_ = false;
+  bool reset_ = false;
   int fd_ = -1;
 };
 

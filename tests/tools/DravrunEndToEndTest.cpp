@@ -425,6 +425,18 @@ TEST(DravrunRaw, RefusesATerminalForItsRecords) {
   close(master);
 }
 
+// The plug-in ends a pass alike at every end of a socket's data; the host's
+// socket tells a feeder that broke off (here: bad data after three cases)
+// from one that finished.
+TEST(Dravrun, AFeederThatBreaksOffTheStreamExitsThree) {
+  ChildProcess feed(Dravfeed({"--socket", "0", "--variables", "a F8", "--csv", "-"}), "1\n2\n3\nnot a number\n");
+  const std::string port = std::to_string(feed.DravfeedPort());
+  const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command("/SOCKET = " + port, "a F8")}));
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.err, "3 cases\nerror: the feeder broke off the stream after 3 cases\n");
+  EXPECT_EQ(feed.Wait().exitCode, 1);
+}
+
 // ---- Refusals and usage errors, with no feeder ------------------------------------
 
 TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
@@ -433,6 +445,7 @@ TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
   dir.WriteFile("talvex.err", "");
   const std::string none = "/PIPE = '/tmp/none'";
   const std::string good = Command(none, "a F8");
+  const std::string file = dir.WriteFile("data.csv", "1,2,3\n4,5,6\n7,8\n");  // 16 bytes: two records
   const char kNoStream[] = "dravrun: the command names no stream: add /PIPE = 'PATH' or /SOCKET = PORT\n";
   const char kNoVariables[] = "dravrun: the command's /VARIABLES list is empty: name each variable and its format, "
                               "as in /VARIABLES = id F8 name A20\n";
@@ -462,6 +475,10 @@ TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
        "error: [2256] No such subcommand: SOCKETS\n"},
       {{Command(none, "a F99")}, "", 1, "error: [2265] ..."},
       {{"--catalogs", dir.Path(), Command(none, "b Q8")}, "", 1, "error: [2265] Our own words for a bad format: b\n"},
+      {{Command("/PIPE = '" + dir.Path() + "'", "a F8")}, "", 2,
+       "dravrun: /PIPE names the folder " + dir.Path() + ", not a named pipe\n"},
+      {{"--output", "none", Command("/PIPE = '" + file + "'", "a F8")}, "", 0,
+       "warning: /PIPE names " + file + ", a regular file, not a named pipe: its bytes are read as records\n2 cases\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;

@@ -38,7 +38,7 @@ What to serve:
                           The input is read as it arrives and serving starts at
                           once: each case goes out as soon as its line has ended,
                           and a pass ends when the input has ended. A last line
-                          cut by the end of a live input is not served.
+                          without its line end is served too.
   --header                the first CSV record holds column names; skip it
   --follow                with --csv FILE: at the end of the file, wait for more
                           lines as tail -f does (until SIGINT or SIGTERM)
@@ -49,7 +49,9 @@ What to serve:
   --rate R                with --generate: produce R cases per second, as a live
                           producer would
   --replay FILE           serve the cases of a capture file (its variable list and
-                          byte order come from the file)
+                          byte order come from the file); a capture cut short
+                          serves its whole blocks, says where it was cut and
+                          ends with status 3; a damaged one is refused
   --from nats://HOST:PORT/STREAM
                           serve the cases of a NATS JetStream stream that
                           dravfeed --publish filled: case n is the n-th case
@@ -77,12 +79,12 @@ Live cases, rewinds and captures:
   A reader may rewind or seek on a live input: it is served from every case
   received so far, and a seek beyond them waits for them (or for the end of
   the input, which ends the pass). The cases are kept in memory up to a cap,
-  the rest in a spill file in a private folder under TMPDIR that is removed
-  on exit, so memory stays flat however long the input runs.
+  the rest in a spill file under TMPDIR that has no name (mode 0600), so
+  memory stays flat however long the input runs and nothing is left behind.
   --memory MiB            how much of the live cases to keep in memory (64; a
                           fraction such as 0.5 is allowed)
-  --capture FILE          also write every case served, with the variable list
-                          and byte order in a small header, for --replay later
+  --capture FILE          also write every case served (mode 0600), in blocks
+                          with checksums and the case count, for --replay later
   --byte-order ORDER      native (default) or swapped: act as a feeder of the
                           other byte order (probe and numbers reversed; a SEEK
                           case number, which comes in the reader's order, is
@@ -114,12 +116,14 @@ Examples:
 Exit status:
   0  the reader is done
   1  the variable list or the CSV data was refused (the message names the line
-     and column; on a live input every case before the bad one was served), or
-     a stream holds another variable list
+     and column; on a live input every case before the bad one was served, and
+     bad data before any case ends dravfeed at once), a stream holds another
+     variable list, or a capture to replay is damaged
   2  usage error (also --from or --publish in a dravfeed built without the
      NATS C client)
   3  serving failed (a pipe or socket could not be set up or failed), a stream
-     could not be reached or published to, or a pass of --from ended at a break
+     could not be reached or published to, a pass of --from ended at a break,
+     or a replayed capture was cut short
   130, 143  stopped by SIGINT or SIGTERM (the pipes are removed first)
 )";
 

@@ -55,9 +55,6 @@ void LiveFeed::ReadCsv() {
   input.follow = options_.follow;
   input.stop = &stop_;
   drav::feed::LiveInputResult result = drav::feed::ReadLiveCsv(fd_, builder_, log_, input);
-  if (result.cutLine > 0)
-    say_("line " + std::to_string(result.cutLine) +
-         ": the input ended inside this line, so its case is not served");
   if (options_.verbose && !result.stopped)
     say_("input ended after " + std::to_string(result.cases) + " cases");
 }

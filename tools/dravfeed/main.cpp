@@ -103,7 +103,7 @@ void OpenCases(const dravfeed::FeedOptions& options, const drav::feed::RecordBui
   cases.log = std::make_unique<CaseLog>(builder.List().RecordBytes(), options.memoryBytes);
   if (!options.capturePath.empty()) {
     cases.capture = std::make_unique<CaptureWriter>(options.capturePath, options.variables, options.order);
-    cases.log->CopyTo(cases.capture->Descriptor());
+    cases.log->CopyTo(cases.capture.get());
   }
   cases.feed = std::make_unique<dravfeed::LiveFeed>(options, builder, *cases.log, Say);
 }
@@ -173,6 +173,21 @@ int Finish(const dravfeed::FeedOptions& options, const drav::feed::ServeStats& s
   return status;
 }
 
+// --replay: a cut capture serves its whole blocks, and says so before and
+// after, since its reader cannot tell.
+int Replay(dravfeed::FeedOptions& options) {
+  drav::feed::CapturedCases captured(options.replayPath);
+  options.order = captured.Order();
+  const bool cut = captured.CutAt() >= 0;
+  const std::string where = options.replayPath + " is cut at byte " + std::to_string(captured.CutAt()) +
+                            " (it has no end block): ";
+  if (cut) Say(where + "serving the " + std::to_string(captured.CaseCount()) + " cases of its whole blocks");
+  const drav::feed::ServeStats stats = Serve(options, captured);
+  if (cut && !stats.cancelled)
+    Say(where + "any case its feeder served after the first " + std::to_string(captured.CaseCount()) + " is lost");
+  return Finish(options, stats, cut ? kFailed : kDone);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,11 +208,7 @@ int main(int argc, char** argv) {
   }
   InstallSignals();
   try {
-    if (!options.replayPath.empty()) {
-      drav::feed::CapturedCases captured(options.replayPath);
-      options.order = captured.Order();
-      return Finish(options, Serve(options, captured), kDone);
-    }
+    if (!options.replayPath.empty()) return Replay(options);
     drav::feed::VariableList list = drav::feed::VariableList::Parse(options.variables);
     drav::feed::RecordBuilder builder(list, options.order);
     Cases cases;

@@ -296,8 +296,8 @@ what was kept). Messages go to standard error as "error: TEXT" or
 "warning: TEXT", and every pass ends with "N cases" there.
 
 Exit status: 0 accepted and read, 1 command refused, 2 usage error (also a
-command that names no stream or no variable),
-3 the stream failed after it was opened.
+command that names no stream or no variable, or a /PIPE that is a folder),
+3 the stream failed after it was opened (also a socket feeder that broke off).
 
 Examples:
   dravfeed --pipe /tmp/cases --variables "id F8 name A10" --generate 5 &

@@ -16,6 +16,7 @@
 #include "host/DravDataSource.h"
 #include "host/DravServerErrorText.h"
 #include "host/OBS.h"
+#include "host/Socket.h"
 #include "host/ServerDataManager.h"
 #include "tools/dravrun/CaseWriter.h"
 #include "tools/dravrun/ColumnSelection.h"
@@ -24,6 +25,7 @@
 #include "tools/dravrun/Dictionary.h"
 #include "tools/dravrun/Plugin.h"
 #include "tools/dravrun/OutputFlusher.h"
+#include "tools/dravrun/PipePathCheck.h"
 #include "tools/dravrun/ProgressMeter.h"
 #include "tools/dravrun/Summary.h"
 #include "tools/dravrun/SummaryTicker.h"
@@ -222,10 +224,15 @@ class PassReader {
     // stays as it was.
     const bool reachedEnd = (count.stoppedEarly || source_.RowCount() == iterator->Tell()) &&
                             !RewindDeliveredNothing(pass, count.cases);
+    // The plug-in ends a pass alike at every end of a socket's data; the
+    // host's socket knows whether the feeder finished or broke off. (A pipe
+    // cannot tell.)
+    const Socket::End end = Socket::LastEndInProcess();
+    const bool brokeOff = !count.stoppedEarly && (end == Socket::End::kReset || end == Socket::End::kInsideRequest);
     if (options_.seek <= 0) mostCasesFromStart_ = std::max(mostCasesFromStart_, count.cases);
     progress_.EndPass();
     iterator.reset();  // ends the pass: "STOP" to a socket feeder, the pipe closed
-    return FinishPass(pass, count.cases, reachedEnd);
+    return FinishPass(pass, count.cases, reachedEnd, brokeOff);
   }
 
   // A rewind over a pipe that no feeder answers ends its pass like the end
@@ -294,7 +301,7 @@ class PassReader {
     return count;
   }
 
-  int FinishPass(long long pass, long long cases, bool reachedEnd) {
+  int FinishPass(long long pass, long long cases, bool reachedEnd, bool brokeOff) {
     FlushOutput();
     std::fprintf(streams_.err, "%lld cases\n", cases);
     if (options_.summary && !outputFailed_) {
@@ -303,6 +310,10 @@ class PassReader {
       FlushOutput();
     }
     if (outputFailed_) return OutputFailure();
+    if (brokeOff) {
+      std::fprintf(streams_.err, "error: the feeder broke off the stream after %lld cases\n", cases);
+      return kExitStreamFailed;
+    }
     if (!reachedEnd) {
       std::fprintf(streams_.err,
                    "error: pass %lld failed: the %s could not reach the feeder\n", pass,
@@ -377,6 +388,7 @@ int Run(const Options& options, const RunStreams& streams) {
   TokenizeResult tokens = TokenizeStreamCommand(text);
   const CommandFacts facts = FactsOf(tokens.tokens);
   if (tokens.ok && !CommandCanRun(options, facts, streams.err)) return kExitUsage;
+  if (tokens.ok && !PipePathCanBeRead(tokens.tokens, streams.err)) return kExitUsage;
 
   const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
   std::string loadError;
