@@ -85,7 +85,7 @@ LiveInputResult ReadLiveCsv(int fd, const RecordBuilder& builder, CaseLog& log,
                             const LiveInputOptions& options) {
   WaitingInput input(fd, options.follow, options.stop, [&log] { log.Publish(); });
   std::istream in(&input);
-  CsvCaseReader reader(in, builder, options.header);
+  CsvCaseReader reader(in, builder, options.csv);
   // A stop may cut a line as well; what was cut is never a case.
   const bool mayEndMidLine = posix::IsRegularFile(fd) && !options.follow;
   LiveInputResult result;

@@ -73,7 +73,9 @@ void LoadAndRender(const std::string& csv, const RecordBuilder& builder, bool he
                    long records) {
   std::istringstream in(csv);
   try {
-    MemoryCases cases = drav::feed::LoadCsvCases(in, builder, header);
+    drav::feed::CsvOptions options;
+    options.header = header;
+    MemoryCases cases = drav::feed::LoadCsvCases(in, builder, options);
     // A load can only succeed where the reader accepted the whole text.
     FUZZ_CHECK(records >= 0);
     const long expected = header && records > 0 ? records - 1 : records;
