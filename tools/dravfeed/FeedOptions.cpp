@@ -37,6 +37,9 @@ What to serve:
                           once: each case goes out as soon as its line has ended,
                           and a pass ends when the input has ended. A last line
                           cut by the end of a live input is not served.
+                          A line longer than the variables can need (twice
+                          their widths, 64 bytes for any other value, 64 more
+                          per column; at least 1 MiB) is refused unread.
   --header                the first CSV record names the columns: each variable
                           takes the column of its name (case and the blanks
                           around it aside; failing that, with each run of other
@@ -50,13 +53,11 @@ What to serve:
   --null TEXT             an unquoted field TEXT is a missing value (blank for
                           a string); may be given again: --null NA --null NULL.
                           An empty field is always missing
-  --date-format PATTERN   read the values of date variables by PATTERN, e.g.
+  --date-format PATTERN   read date and date-time values by PATTERN only, e.g.
                           %d-%b-%y (07-Dec-26) or "%Y-%m-%d %H:%M:%S": %Y %y
                           (69-99 are 19xx) %m %d %b (Dec, December, any case)
                           %H %I %p %M %S %f (fraction) %F %T %%; a blank matches
                           any blanks. A value that does not match is refused
-  A line longer than the variables can need (twice their widths, 64 bytes for
-  a number or date, 64 more per column, at least 1 MiB) is refused unread.
   --follow                with --csv FILE: at the end of the file, wait for more
                           lines as tail -f does (until SIGINT or SIGTERM)
   --generate N            N synthetic cases instead: case i holds i + j/4 in
@@ -124,6 +125,8 @@ Examples:
   dravfeed --socket 5000 --byte-order swapped --variables "t DATETIME v F8" --csv - < data.csv
   sensor | dravfeed --socket 0 --variables "t DATETIME v F8" --csv - --capture run.cap
   dravfeed --socket 0 --replay run.cap
+  dravfeed --socket 0 --csv export.csv --header --null NULL --date-format %d-%b-%y \
+           --variables "id F8 day DATE11"
   dravfeed --publish nats://127.0.0.1:4222/cases --create --variables "x F8" --generate 1000000
   dravfeed --socket 0 --from nats://127.0.0.1:4222/cases --variables "x F8"
   dravfeed --pipe /tmp/cases --variables "x F8" --generate 100000 --rate 10
