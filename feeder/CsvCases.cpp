@@ -15,6 +15,10 @@ namespace {
 constexpr std::size_t kValueBytes = 64;      // the text of a number, date or time, at most
 constexpr std::size_t kColumnSlack = 64;     // quotes, blanks and the delimiter around a field
 constexpr std::size_t kLeastLimit = 1 << 20;  // what any record may take
+// Fields beyond the columns expected, before a record is refused unread (a
+// field costs more to hold than its bytes); any header's columns, at most.
+constexpr std::size_t kExtraFields = 64;
+constexpr std::size_t kMostColumns = 1 << 16;
 
 std::string Count(std::size_t n, const char* noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
@@ -64,7 +68,7 @@ std::size_t RecordLimit(const VariableList& list, std::size_t otherColumns) {
   return std::max(bytes, kLeastLimit);
 }
 
-const char kLimitWhy[] = ", more than the variables can need (it is not read further)";
+const char kLimitWhy[] = ", more than the variables can need (the rest of the line is not read)";
 
 }  // namespace
 
@@ -76,7 +80,8 @@ CsvCaseReader::CsvCaseReader(std::istream& in, const RecordBuilder& builder, con
       columns_(builder.List().size()) {
   if (!options.datePattern.empty()) datePattern_.emplace(options.datePattern);
   for (std::size_t i = 0; i < columns_; ++i) columnOf_.push_back(i);
-  reader_.SetRecordLimit(RecordLimit(builder.List(), 0), kLimitWhy);
+  reader_.SetRecordLimit(RecordLimit(builder.List(), 0),
+                         options.header ? kMostColumns : columns_ + kExtraFields, kLimitWhy);
 }
 
 void CsvCaseReader::ReadHeader() {
@@ -104,24 +109,26 @@ void CsvCaseReader::ReadHeader() {
     }
   }
   columns_ = fields_.size();
-  reader_.SetRecordLimit(RecordLimit(list, columns_ - std::min(columns_, list.size())), kLimitWhy);
+  reader_.SetRecordLimit(RecordLimit(list, columns_ - std::min(columns_, list.size())),
+                         columns_ + kExtraFields, kLimitWhy);
 }
 
 bool CsvCaseReader::IsNull(std::size_t column) const {
-  if (options_.nullTexts.empty() || reader_.FieldQuoted()[column]) return false;
+  if (reader_.FieldQuoted()[column]) return false;
   const std::string_view text = Trim(fields_[column]);
   return std::find(options_.nullTexts.begin(), options_.nullTexts.end(), text) != options_.nullTexts.end();
 }
 
 void CsvCaseReader::SetText(char* record, std::size_t variable, std::size_t column) const {
   const FeedVariable& kind = builder_.List()[variable];
-  if (IsNull(column)) {
+  if (!options_.nullTexts.empty() && IsNull(column)) {
     if (kind.kind == ValueKind::kString) return builder_.SetString(record, variable, "");
     return builder_.SetMissing(record, variable);
   }
-  const std::string_view text = Trim(fields_[column]);
-  if (datePattern_ && kind.kind == ValueKind::kDate && !text.empty())
-    return builder_.SetNumber(record, variable, datePattern_->Seconds(text));
+  if (datePattern_ && kind.kind == ValueKind::kDate) {
+    const std::string_view text = Trim(fields_[column]);
+    if (!text.empty()) return builder_.SetNumber(record, variable, datePattern_->Seconds(text));
+  }
   builder_.SetText(record, variable, fields_[column]);
 }
 
@@ -135,7 +142,7 @@ bool CsvCaseReader::Next(char* record) {
                                       : Count(columns_, "variable")));
   // A header's last columns may be left out of a record when no variable
   // takes them, as files that drop trailing empty fields do.
-  for (std::size_t v = 0; v < list.size(); ++v)
+  for (std::size_t v = 0; fields_.size() < columns_ && v < list.size(); ++v)
     if (columnOf_[v] >= fields_.size())
       throw InputError(AtLine(Line()) + Count(fields_.size(), "field") + ", but variable " + list[v].name +
                        " is column " + std::to_string(columnOf_[v] + 1) + " of the header");

@@ -26,8 +26,9 @@ namespace feed {
 // does: "Adj Close" is adj_close's column, "Price ($)" is price's.
 //
 // A record may take twice the bytes its values can need (a string's width,
-// 64 bytes for any other value), 64 more per column and at least 1 MiB:
-// a longer line is refused before it is read whole.
+// 64 bytes for any other value), 64 more per column and at least 1 MiB,
+// and 64 fields more than the columns: a longer line is refused before it
+// is read whole.
 //
 // Borrows the stream and the builder, which must outlive it.
 class CsvCaseReader {

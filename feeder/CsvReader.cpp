@@ -24,8 +24,9 @@ CsvReader::CsvReader(std::istream& in, const CsvOptions& options)
     throw InputError("the comment character cannot be the delimiter, a quote or a line end");
 }
 
-void CsvReader::SetRecordLimit(std::size_t bytes, std::string why) {
+void CsvReader::SetRecordLimit(std::size_t bytes, std::size_t fields, std::string why) {
   limit_ = bytes;
+  fieldLimit_ = fields;
   limitWhy_ = std::move(why);
 }
 
@@ -82,8 +83,7 @@ void CsvReader::Refuse(long line, long column, const std::string& why) const {
                    why);
 }
 
-void CsvReader::CheckLimit() {
-  if (taken_ - recordStart_ <= limit_) return;
+void CsvReader::RefuseLongRecord() const {
   const long line = fieldLines_.front();
   throw InputError("line " + std::to_string(line) + ": the line is longer than " +
                    std::to_string(limit_) + " bytes" + limitWhy_);
@@ -113,9 +113,12 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
     SkipLine();
   }
   if (Peek() == kEnd) return false;
-  recordStart_ = taken_;
+  recordEnd_ = limit_ > static_cast<std::size_t>(-1) - taken_ ? static_cast<std::size_t>(-1) : taken_ + limit_;
   int ended;
   do {
+    if (fields.size() == fieldLimit_)
+      throw InputError("line " + std::to_string(fieldLines_.front()) + ": more than " +
+                       std::to_string(fieldLimit_) + " fields" + limitWhy_);
     fields.emplace_back();
     fieldLines_.push_back(line_);
     fieldQuoted_.push_back(Peek() == '"');

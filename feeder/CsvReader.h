@@ -30,15 +30,16 @@ class CsvReader {
   // The line on which each field of the last record starts (1-based; a quoted
   // line end counts as a line).
   const std::vector<long>& FieldLines() const { return fieldLines_; }
-  // Whether each field of the last record was written in quotes.
-  const std::vector<bool>& FieldQuoted() const { return fieldQuoted_; }
+  // Whether each field of the last record was written in quotes (1) or
+  // not (0).
+  const std::vector<char>& FieldQuoted() const { return fieldQuoted_; }
   // Whether the last record was cut by the end of the input (no line end
   // after it): a live input that stops mid-line ends with one.
   bool CutByEnd() const { return cutByEnd_; }
-  // A record longer than `bytes` (line ends and quotes included) is refused
-  // as soon as its bytes pass the limit, so a runaway line is never held
-  // whole; the message ends with `why`.
-  void SetRecordLimit(std::size_t bytes, std::string why);
+  // A record longer than `bytes` (line ends and quotes included) or of more
+  // than `fields` fields is refused as soon as it passes the limit, so a
+  // runaway line is never held whole; the message ends with `why`.
+  void SetRecordLimit(std::size_t bytes, std::size_t fields, std::string why);
 
  private:
   int Peek();
@@ -49,7 +50,10 @@ class CsvReader {
   int ReadField(std::string& field, long column);
   int ReadQuoted(std::string& field, long column);
   int ReadPlain(std::string& field, long column);
-  void CheckLimit();
+  void CheckLimit() {
+    if (taken_ > recordEnd_) RefuseLongRecord();
+  }
+  [[noreturn]] void RefuseLongRecord() const;
   // Takes a line end at the current place (LF or CRLF); false if none.
   bool TakeLineEnd();
   [[noreturn]] void Refuse(long line, long column, const std::string& why) const;
@@ -62,11 +66,11 @@ class CsvReader {
   long line_ = 1;
   bool started_ = false;
   bool cutByEnd_ = false;
-  std::size_t taken_ = 0, recordStart_ = 0;
-  std::size_t limit_ = static_cast<std::size_t>(-1);
+  std::size_t taken_ = 0, recordEnd_ = 0;  // bytes taken; the most the record may reach
+  std::size_t limit_ = static_cast<std::size_t>(-1), fieldLimit_ = static_cast<std::size_t>(-1);
   std::string limitWhy_;
   std::vector<long> fieldLines_;
-  std::vector<bool> fieldQuoted_;
+  std::vector<char> fieldQuoted_;
 };
 
 }  // namespace feed

@@ -219,6 +219,7 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
   std::string e29, wide = "1";
   for (int i = 0; i < 70; ++i) (i < 29 ? e29 : wide) += "\xC3\xA9";
   wide += e29;
+  const std::string kUnread = ", more than the variables can need (the rest of the line is not read)";
   const char kControls[] = "\"1\0\x1b[2J\r\n\\\"\"\",a,\n";
   struct Bad {
     std::string text;
@@ -237,8 +238,8 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
       {std::string(kControls, sizeof kControls - 1),
        "line 1, column 1 (id): \"1\\x00\\x1B[2J\\r\\n\\\\\\\"\" is not a number"},
       {wide + ",a,\n", "line 1, column 1 (id): \"1" + e29 + "\"... (141 bytes) is not a number"},
-      {"x\n#\n" + longLine, "line 4: the line is longer than 1048576 bytes, more than the variables can need "
-                            "(it is not read further)", With(',', '#', 1)},
+      {"x\n#\n" + longLine, "line 4: the line is longer than 1048576 bytes" + kUnread, With(',', '#', 1)},
+      {std::string(100, ',') + "\n", "line 1: more than 67 fields" + kUnread},
       {"\"NA\",a,\n", "line 1, column 1 (id): \"NA\" is not a number", Nulls(CsvOptions(), {"NA"})},
       {"1,a,2024-03-01\n", "line 1, column 3 (day): \"2024-03-01\" does not match the date pattern %d-%b-%y",
        Dates("%d-%b-%y")},
@@ -316,8 +317,8 @@ TEST(CsvCasesTest, ALineLongerThanTheVariablesCanNeedIsRefusedUnread) {
   RecordBuilder builder(list, ByteOrder::kNative);
   CaseLog log(list.RecordBytes(), 1 << 20);
   EXPECT_EQ(InputErrorOf([&] { ReadLiveCsv(ends[0], builder, log, LiveInputOptions()); }),
-            "line 2: the line is longer than 1048576 bytes, more than the variables can need (it is not read "
-            "further)");
+            "line 2: the line is longer than 1048576 bytes, more than the variables can need (the rest of the line "
+            "is not read)");
   close(ends[0]);
   writer.join();
   EXPECT_EQ(log.CaseCount(), 1);
