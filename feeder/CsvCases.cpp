@@ -120,12 +120,12 @@ bool CsvCaseReader::IsNull(std::size_t column) const {
 }
 
 void CsvCaseReader::SetText(char* record, std::size_t variable, std::size_t column) const {
-  const FeedVariable& kind = builder_.List()[variable];
+  const ValueKind kind = builder_.List()[variable].kind;
   if (!options_.nullTexts.empty() && IsNull(column)) {
-    if (kind.kind == ValueKind::kString) return builder_.SetString(record, variable, "");
+    if (kind == ValueKind::kString) return builder_.SetString(record, variable, "");
     return builder_.SetMissing(record, variable);
   }
-  if (datePattern_ && kind.kind == ValueKind::kDate) {
+  if (datePattern_ && kind == ValueKind::kDate) {
     const std::string_view text = Trim(fields_[column]);
     if (!text.empty()) return builder_.SetNumber(record, variable, datePattern_->Seconds(text));
   }

@@ -1,12 +1,12 @@
 #include "tools/dravfeed/FeedOptions.h"
 
-#include "feeder/DatePattern.h"
-#include "feeder/FeederError.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+
+#include "feeder/DatePattern.h"
+#include "feeder/FeederError.h"
 
 namespace dravfeed {
 namespace {
