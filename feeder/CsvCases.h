@@ -1,23 +1,40 @@
 #pragma once
-// CSV records turned into case records, one record per CSV record, the
-// fields in the order of the variables.
+// CSV records turned into case records, one record per CSV record.
 #include <istream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "feeder/CaseSource.h"
+#include "feeder/CsvOptions.h"
 #include "feeder/CsvReader.h"
+#include "feeder/DatePattern.h"
 #include "feeder/RecordBuilder.h"
 
 namespace drav {
 namespace feed {
 
-// Reads case after case from a CSV input. `header`: the first record names
-// the columns and is skipped (its names are not checked, only their
-// number). Borrows the stream and the builder, which must outlive it.
+// Reads case after case from a CSV input written as `options` say.
+//
+// Without a header the fields are the variables, in their order. With one,
+// each variable takes the column that bears its name; the header may name
+// other columns, in any order, and their fields are skipped (a record may
+// stop short of those past the last column a variable takes). Names match
+// ignoring ASCII case and the blanks around them; failing that, a column
+// matches when its name, with each run of characters a variable name cannot
+// hold (blanks, punctuation) read as one "_" and those at its ends dropped,
+// does: "Adj Close" is adj_close's column, "Price ($)" is price's.
+//
+// A record may take twice the bytes its values can need (a string's width,
+// 64 bytes for any other value), 64 more per column and at least 1 MiB,
+// and 64 fields more than the columns: a longer line is refused before it
+// is read whole.
+//
+// Borrows the stream and the builder, which must outlive it.
 class CsvCaseReader {
  public:
-  CsvCaseReader(std::istream& in, const RecordBuilder& builder, bool header);
+  // Throws InputError for options that cannot be (a bad date pattern).
+  CsvCaseReader(std::istream& in, const RecordBuilder& builder, const CsvOptions& options);
 
   // Builds the next case into `record` (RecordBytes() of the list); false at
   // the end of the input. Throws InputError naming the line and column of
@@ -30,16 +47,22 @@ class CsvCaseReader {
   long Line() const { return reader_.FieldLines().empty() ? 0 : reader_.FieldLines().front(); }
 
  private:
-  void SkipHeader();
+  void ReadHeader();
+  void SetText(char* record, std::size_t variable, std::size_t column) const;
+  bool IsNull(std::size_t column) const;
 
   CsvReader reader_;
   const RecordBuilder& builder_;
-  bool header_;
+  CsvOptions options_;
+  std::optional<DatePattern> datePattern_;
+  bool headerPending_;
+  std::vector<std::size_t> columnOf_;  // the field of each variable
+  std::size_t columns_;                // fields in a record (at most, with a header)
   std::vector<std::string> fields_;
 };
 
 // Loads a whole CSV input into memory, as CsvCaseReader reads it.
-MemoryCases LoadCsvCases(std::istream& in, const RecordBuilder& builder, bool header);
+MemoryCases LoadCsvCases(std::istream& in, const RecordBuilder& builder, const CsvOptions& options);
 
 }  // namespace feed
 }  // namespace drav

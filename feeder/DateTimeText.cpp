@@ -3,6 +3,7 @@
 #include <string>
 
 #include "feeder/FeederError.h"
+#include "feeder/QuotedText.h"
 #include "base/CivilCalendar.h"
 
 namespace drav {
@@ -12,7 +13,7 @@ namespace {
 constexpr double kSecondsPerDay = 86400.0;
 
 [[noreturn]] void Refuse(std::string_view text, const char* why) {
-  throw InputError("\"" + std::string(text) + "\" " + why);
+  throw InputError(Quoted(text) + " " + why);
 }
 
 // Reads exactly `count` digits at `pos`.
@@ -60,12 +61,13 @@ bool Seconds(std::string_view text, std::size_t& pos, double& seconds) {
 
 bool IsLeap(long long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-unsigned DaysInMonth(long long year, unsigned month) {
-  static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
 }  // namespace
+
+bool IsCalendarDay(long long year, long long month, long long day) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  return day <= (month == 2 && IsLeap(year) ? 29 : kDays[month - 1]);
+}
 
 double ParseDateSeconds(std::string_view text) {
   std::size_t pos = 0;
@@ -74,8 +76,7 @@ double ParseDateSeconds(std::string_view text) {
       !Digits(text, pos, 2, month) || pos == text.size() || text[pos++] != '-' ||
       !Digits(text, pos, 2, day))
     Refuse(text, "is not a date (YYYY-MM-DD)");
-  if (month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, static_cast<unsigned>(month)))
+  if (!IsCalendarDay(year, month, day))
     Refuse(text, "is not a day of the calendar");
   double seconds = drav::DaysFromCivil(year, static_cast<int>(month), static_cast<int>(day)) *
                    kSecondsPerDay;

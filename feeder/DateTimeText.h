@@ -13,6 +13,8 @@ double ParseDateSeconds(std::string_view text);
 // "12:30", "12:30:05", "-1:00:00", "36:00:00.5": hours may go past 24, so
 // the same text serves durations. Throws InputError.
 double ParseTimeSeconds(std::string_view text);
+// Whether year-month-day is a day of the (proleptic Gregorian) calendar.
+bool IsCalendarDay(long long year, long long month, long long day);
 
 }  // namespace feed
 }  // namespace drav

@@ -80,7 +80,7 @@ LiveInputResult ReadLiveCsv(int fd, const RecordBuilder& builder, CaseLog& log,
                             const LiveInputOptions& options) {
   WaitingInput input(fd, options.follow, options.stop, [&log] { log.Publish(); });
   std::istream in(&input);
-  CsvCaseReader reader(in, builder, options.header);
+  CsvCaseReader reader(in, builder, options.csv);
   LiveInputResult result;
   try {
     result = ReadAll(reader, input, log);

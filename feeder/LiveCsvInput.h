@@ -8,13 +8,14 @@
 #include <cstdint>
 
 #include "feeder/CaseLog.h"
+#include "feeder/CsvOptions.h"
 #include "feeder/RecordBuilder.h"
 
 namespace drav {
 namespace feed {
 
 struct LiveInputOptions {
-  bool header = false;  // the first record names the columns; skip it
+  CsvOptions csv;  // how the input is written (delimiter, header, ...)
   // At the end of a regular file, wait for more as `tail -f` does; the
   // input then never ends by itself.
   bool follow = false;

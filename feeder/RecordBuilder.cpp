@@ -8,6 +8,7 @@
 
 #include "feeder/DateTimeText.h"
 #include "feeder/FeederError.h"
+#include "feeder/QuotedText.h"
 #include "base/Utf8.h"
 
 namespace drav {
@@ -49,7 +50,7 @@ std::size_t FittingBytes(std::string_view text, std::size_t width) {
 double ParseNumber(std::string_view text) {
   double value = 0;
   if (!TryNumber(Trim(text), value))
-    throw InputError("\"" + std::string(text) + "\" is not a number");
+    throw InputError(Quoted(text) + " is not a number");
   return value;
 }
 

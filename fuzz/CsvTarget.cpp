@@ -2,8 +2,10 @@
 // records.
 //
 // Input layout: one flag byte (bit 0: the first record is a header; bit 1:
-// records in the swapped byte order), then a variable list up to the first
-// line feed, then the CSV text. When the variable list is refused, a fixed
+// records in the swapped byte order; bit 2: ';' separates fields; bit 3: '#'
+// starts a comment line; bit 4: NA is a missing value; bit 5: dates are
+// read by a pattern; bits 6-7: lines of preamble to skip), then a variable
+// list up to the first line feed, then the CSV text. When the variable list is refused, a fixed
 // list with one variable of every kind is used, so the CSV part is fuzzed
 // either way.
 //
@@ -25,6 +27,7 @@
 #include "fuzz/FuzzCheck.h"
 
 using drav::feed::ByteOrder;
+using drav::feed::CsvOptions;
 using drav::feed::CsvReader;
 using drav::feed::InputError;
 using drav::feed::MemoryCases;
@@ -46,9 +49,9 @@ VariableList ListFrom(const std::string& text) {
 
 // Reads every record with the bare reader; the record count, or -1 when the
 // text is refused.
-long CountRecords(const std::string& csv) {
+long CountRecords(const std::string& csv, const CsvOptions& options) {
   std::istringstream in(csv);
-  CsvReader reader(in);
+  CsvReader reader(in, options);
   std::vector<std::string> fields;
   long records = 0;
   try {
@@ -69,11 +72,12 @@ long CountRecords(const std::string& csv) {
   return records;
 }
 
-void LoadAndRender(const std::string& csv, const RecordBuilder& builder, bool header,
+void LoadAndRender(const std::string& csv, const RecordBuilder& builder, const CsvOptions& options,
                    long records) {
+  const bool header = options.header;
   std::istringstream in(csv);
   try {
-    MemoryCases cases = drav::feed::LoadCsvCases(in, builder, header);
+    MemoryCases cases = drav::feed::LoadCsvCases(in, builder, options);
     // A load can only succeed where the reader accepted the whole text.
     FUZZ_CHECK(records >= 0);
     const long expected = header && records > 0 ? records - 1 : records;
@@ -98,7 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const VariableList list = ListFrom(listText);
   const RecordBuilder builder(list, (flags & 2) != 0 ? ByteOrder::kSwapped : ByteOrder::kNative);
-  const long records = CountRecords(csv);
-  LoadAndRender(csv, builder, (flags & 1) != 0, records);
+  CsvOptions options;
+  options.header = (flags & 1) != 0;
+  options.delimiter = (flags & 4) != 0 ? ';' : ',';
+  options.comment = (flags & 8) != 0 ? '#' : '\0';
+  if ((flags & 16) != 0) options.nullTexts = {"NA"};
+  if ((flags & 32) != 0) options.datePattern = "%d-%b-%y %H:%M";
+  options.skipLines = flags >> 6;
+  const long records = CountRecords(csv, options);
+  LoadAndRender(csv, builder, options, records);
   return 0;
 }

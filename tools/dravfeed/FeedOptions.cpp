@@ -5,8 +5,9 @@
 #include <stdexcept>
 #include <string>
 
-#if DRAV_HAVE_JETSTREAM
+#include "feeder/DatePattern.h"
 #include "feeder/FeederError.h"
+#if DRAV_HAVE_JETSTREAM
 #include "feeder/JetStreamLayout.h"
 #endif
 
@@ -39,7 +40,27 @@ What to serve:
                           once: each case goes out as soon as its line has ended,
                           and a pass ends when the input has ended. A last line
                           without its line end is served too.
-  --header                the first CSV record holds column names; skip it
+                          A line longer than the variables can need (twice
+                          their widths, 64 bytes for any other value, 64 more
+                          per column; at least 1 MiB) is refused unread.
+  --header                the first CSV record names the columns: each variable
+                          takes the column of its name (case and the blanks
+                          around it aside; failing that, with each run of other
+                          characters read as _, so "Adj Close" is adj_close's
+                          column); other columns are skipped. A header whose
+                          names are not the variables' is skipped with --skip 1
+  --delimiter C           fields are separated by C instead of a comma (\t: tab)
+  --tsv                   fields are separated by tabs (--delimiter \t)
+  --skip N                drop the first N lines (a preamble) before anything
+  --comment C             lines starting with C are no records (e.g. #)
+  --null TEXT             an unquoted field TEXT is a missing value (blank for
+                          a string); may be given again: --null NA --null NULL.
+                          An empty field is always missing
+  --date-format PATTERN   read date and date-time values by PATTERN only, e.g.
+                          %d-%b-%y (07-Dec-26) or "%Y-%m-%d %H:%M:%S": %Y %y
+                          (69-99 are 19xx) %m %d %b (Dec, December, any case)
+                          %H %I %p %M %S %f (fraction) %F %T %%; a blank matches
+                          any blanks. A value that does not match is refused
   --follow                with --csv FILE: at the end of the file, wait for more
                           lines as tail -f does (until SIGINT or SIGTERM)
   --generate N            N synthetic cases instead: case i holds i + j/4 in
@@ -109,6 +130,8 @@ Examples:
   dravfeed --socket 5000 --byte-order swapped --variables "t DATETIME v F8" --csv - < data.csv
   sensor | dravfeed --socket 0 --variables "t DATETIME v F8" --csv - --capture run.cap
   dravfeed --socket 0 --replay run.cap
+  dravfeed --socket 0 --csv export.csv --header --null NULL --date-format %d-%b-%y \
+           --variables "id F8 day DATE11"
   dravfeed --publish nats://127.0.0.1:4222/cases --create --variables "x F8" --generate 1000000
   dravfeed --socket 0 --from nats://127.0.0.1:4222/cases --variables "x F8"
   dravfeed --pipe /tmp/cases --variables "x F8" --generate 100000 --rate 10
@@ -128,6 +151,32 @@ Exit status:
 )";
 
 [[noreturn]] void Refuse(const std::string& message) { throw std::invalid_argument(message); }
+
+// One character for --delimiter or --comment; "\t" stands for a tab.
+char CsvCharacter(const std::string& option, const std::string& text) {
+  const std::string one = text == "\\t" ? "\t" : text;
+  if (one.size() != 1 || one == "\"" || one == "\n" || one == "\r")
+    Refuse(option + " takes one character (\\t for a tab) other than a quote or a line end, not \"" +
+           text + "\"");
+  return one[0];
+}
+
+// `delimiter`: --delimiter's text, if given.
+drav::feed::CsvOptions CheckedCsv(drav::feed::CsvOptions csv, bool tsv, const std::string* delimiter) {
+  if (tsv && delimiter) Refuse("give one of --delimiter or --tsv");
+  if (tsv) csv.delimiter = '\t';
+  if (delimiter) csv.delimiter = CsvCharacter("--delimiter", *delimiter);
+  if (csv.comment != '\0' && csv.comment == csv.delimiter)
+    Refuse("--comment and the delimiter cannot be the same character");
+  if (!csv.datePattern.empty()) {
+    try {
+      drav::feed::DatePattern check(csv.datePattern);
+    } catch (const drav::feed::InputError& error) {
+      Refuse("--date-format \"" + csv.datePattern + "\" " + error.what());
+    }
+  }
+  return csv;
+}
 
 long long WholeNumber(const std::string& option, const std::string& text, long long low,
                       long long high) {
@@ -220,6 +269,8 @@ const char* HelpText() { return kHelp; }
 
 FeedOptions ParseFeedOptions(int argc, char** argv) {
   FeedOptions options;
+  std::string csvOption, delimiter;  // the first option that needs --csv; --delimiter's text
+  bool tsv = false, hasDelimiter = false;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     auto value = [&]() -> std::string {
@@ -241,6 +292,18 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
       options.csvPath = value();
     } else if (option == "--header") {
       options.header = true;
+    } else if (option == "--delimiter" || option == "--tsv" || option == "--skip" ||
+               option == "--comment" || option == "--null" || option == "--date-format") {
+      if (csvOption.empty()) csvOption = option;
+      if (option == "--delimiter") {
+        delimiter = value();
+        hasDelimiter = true;
+      }
+      if (option == "--tsv") tsv = true;
+      if (option == "--skip") options.csv.skipLines = static_cast<long>(WholeNumber(option, value(), 0, 1000000000));
+      if (option == "--comment") options.csv.comment = CsvCharacter(option, value());
+      if (option == "--null") options.csv.nullTexts.push_back(value());
+      if (option == "--date-format") options.csv.datePattern = value();
     } else if (option == "--generate") {
       options.generate = true;
       options.generateCount = WholeNumber(option, value(), 0, 1LL << 50);
@@ -285,6 +348,10 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
     }
   }
   Check(options);
+  if (!csvOption.empty() && options.csvPath.empty() && !options.help && !options.version)
+    Refuse(csvOption + " goes with --csv");
+  options.csv = CheckedCsv(options.csv, tsv, hasDelimiter ? &delimiter : nullptr);
+  options.csv.header = options.header;
 #if !DRAV_HAVE_JETSTREAM
   // After the other checks, so a wrong combination is named as in any build.
   if (!options.fromUrl.empty() || !options.publishUrl.empty())

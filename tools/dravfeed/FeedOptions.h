@@ -5,6 +5,7 @@
 #include <string>
 
 #include "feeder/ByteOrder.h"
+#include "feeder/CsvOptions.h"
 
 namespace dravfeed {
 
@@ -16,6 +17,7 @@ struct FeedOptions {
   std::string variables;
   std::string csvPath;  // "-" is standard input
   bool header = false;
+  drav::feed::CsvOptions csv;  // --delimiter, --skip, ...; its header is --header
   bool follow = false;  // --csv FILE grows: read on at its end, as tail -f
   bool generate = false;
   std::int64_t generateCount = 0;

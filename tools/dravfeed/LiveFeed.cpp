@@ -51,7 +51,7 @@ void LiveFeed::Run(void (LiveFeed::*body)()) {
 
 void LiveFeed::ReadCsv() {
   drav::feed::LiveInputOptions input;
-  input.header = options_.header;
+  input.csv = options_.csv;
   input.follow = options_.follow;
   input.stop = &stop_;
   drav::feed::LiveInputResult result = drav::feed::ReadLiveCsv(fd_, builder_, log_, input);

@@ -7,6 +7,8 @@ _dravfeed() {
     --byte-order) COMPREPLY=($(compgen -W "native swapped" -- "$cur")); return ;;
     --socket|--bind|--variables|--generate|--linger|--rate|--memory) COMPREPLY=(); return ;;
     --from|--publish) COMPREPLY=($(compgen -W "nats://" -- "$cur")); return ;;
+    --delimiter|--comment|--skip|--null) COMPREPLY=(); return ;;
+    --date-format) COMPREPLY=($(compgen -W "%Y-%m-%d %d-%b-%y %d/%m/%Y %m/%d/%Y" -- "$cur")); return ;;
   esac
   local options
   options=$("$1" --help 2>/dev/null | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
