@@ -1,12 +1,13 @@
 #pragma once
 // Per-variable statistics gathered in one streaming pass: for a numeric
 // variable the valid N, mean, standard deviation, minimum and maximum
-// (Welford's update, numerically stable, scaled so that finite values
-// never overflow it); for a string variable the number
+// (Welford's update, numerically stable, scaled near the ends of the
+// double range so that finite values never overflow or underflow it); for a string variable the number
 // of values that are not blank. Memory is fixed by the number of variables;
 // adding a case allocates nothing.
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,9 @@ class RunningStats {
   double Max() const { return max_; }
 
  private:
-  // Makes 2^scale_ larger than |value|, rescaling squares_ to match.
-  void WidenScaleFor(double value);
+  // Moves scale_ to what the largest magnitude seen, `magnitude`, needs,
+  // rescaling squares_ to match.
+  void WidenScaleFor(double magnitude);
 
   // Below the smallest double's exponent: the first value that is not
   // zero sets the scale.
@@ -36,7 +38,10 @@ class RunningStats {
   std::int64_t count_ = 0;
   double mean_ = 0;
   double squares_ = 0;  // sum of squared deviations from the mean, over 4^scale_
-  int scale_ = kNoScale;
+  int scale_ = kNoScale;  // 0: the plain update
+  double down_ = 1;       // 2^-scale_ (1 while every value seen is zero)
+  double up_ = 1;         // 2^scale_
+  double widenAt_ = std::numeric_limits<double>::denorm_min();  // the smallest magnitude that moves scale_
   double min_ = 0;
   double max_ = 0;
 };
