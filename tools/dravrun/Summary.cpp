@@ -32,30 +32,7 @@ constexpr int kScaleLimit = 1000;
 // being tiny, underflow. Scaling by a power of two is exact, so the scaled
 // update gives what the plain one would wherever the plain one is exact;
 // the factors are kept, so a value costs a few multiplications, never a
-// library call.
-void RunningStats::Add(double value) {
-  if (std::isnan(value)) return;
-  ++count_;
-  const double magnitude = std::fabs(value);
-  if (magnitude >= widenAt_) WidenScaleFor(magnitude);
-  if (count_ == 1) {
-    mean_ = min_ = max_ = value;
-    return;
-  }
-  if (scale_ == 0) {
-    const double delta = value - mean_;
-    mean_ += delta / static_cast<double>(count_);
-    squares_ += delta * (value - mean_);
-  } else {
-    const double scaled = value * down_;
-    const double delta = scaled - mean_ * down_;
-    mean_ += delta / static_cast<double>(count_) * up_;
-    squares_ += delta * (scaled - mean_ * down_);
-  }
-  min_ = std::min(min_, value);
-  max_ = std::max(max_, value);
-}
-
+// library call. The update itself is inline, in the header.
 void RunningStats::WidenScaleFor(double magnitude) {
   if (!std::isfinite(magnitude)) return;  // infinities make the figures infinite, as they are
   const int needed = std::ilogb(magnitude) + 1;  // magnitude < 2^needed
@@ -77,7 +54,9 @@ double RunningStats::StandardDeviation() const {
 }
 
 Summary::Summary(std::vector<Column> columns)
-    : columns_(std::move(columns)), numeric_(columns_.size()), filled_(columns_.size(), 0) {}
+    : columns_(std::move(columns)), numeric_(columns_.size()), filled_(columns_.size(), 0) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) (columns_[i].IsString() ? stringColumns_ : numericColumns_).push_back(i);
+}
 
 void Summary::Clear() {
   std::fill(numeric_.begin(), numeric_.end(), RunningStats());
@@ -85,14 +64,10 @@ void Summary::Clear() {
 }
 
 void Summary::Add(const CaseValues& values) {
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    const Column& c = columns_[i];
-    if (!c.IsString()) {
-      numeric_[i].Add(NumberAt(values[i]));
-      continue;
-    }
+  for (std::size_t i : numericColumns_) numeric_[i].Add(NumberAt(values[i]));
+  for (std::size_t i : stringColumns_) {
     const char* bytes = values[i];
-    for (int k = 0; k < c.stringWidth; ++k) {
+    for (int k = 0; k < columns_[i].stringWidth; ++k) {
       if (bytes[k] != ' ' && bytes[k] != '\0') {
         ++filled_[i];
         break;

@@ -5,6 +5,8 @@
 // double range so that finite values never overflow or underflow it); for a string variable the number
 // of values that are not blank. Memory is fixed by the number of variables;
 // adding a case allocates nothing.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -18,7 +20,28 @@ namespace dravrun {
 // Running moments of one numeric variable; NaN values are skipped.
 class RunningStats {
  public:
-  void Add(double value);
+  // Inline: the summary's loop calls it once per value.
+  void Add(double value) {
+    if (std::isnan(value)) return;
+    ++count_;
+    if (std::fabs(value) >= widenAt_) WidenScaleFor(std::fabs(value));
+    if (count_ == 1) {
+      mean_ = min_ = max_ = value;
+      return;
+    }
+    if (scale_ == 0) {
+      const double delta = value - mean_;
+      mean_ += delta / static_cast<double>(count_);
+      squares_ += delta * (value - mean_);
+    } else {
+      const double scaled = value * down_;
+      const double delta = scaled - mean_ * down_;
+      mean_ += delta / static_cast<double>(count_) * up_;
+      squares_ += delta * (scaled - mean_ * down_);
+    }
+    min_ = std::min(min_, value);
+    max_ = std::max(max_, value);
+  }
   std::int64_t Count() const { return count_; }
   double Mean() const { return mean_; }
   // Sample standard deviation (n - 1); NaN with fewer than two values.
@@ -61,6 +84,8 @@ class Summary {
 
  private:
   std::vector<Column> columns_;
+  std::vector<std::size_t> numericColumns_;  // indexes into columns_
+  std::vector<std::size_t> stringColumns_;
   std::vector<RunningStats> numeric_;
   std::vector<std::int64_t> filled_;  // string columns: non-blank values
 };
