@@ -14,6 +14,7 @@
 
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav {
@@ -212,6 +213,19 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
   EXPECT_TRUE(Mapped(library));
   EXPECT_EQ(dlclose(plugin), 0);
   EXPECT_FALSE(Mapped(library)) << "dlclose left the plug-in mapped";
+}
+
+// The same in the host program, where no other library of the process
+// defines the plug-in's unique symbols first (in this test program the
+// feeder library does, so a unique symbol would not pin the plug-in here):
+// the loader reports that it destroyed the plug-in's link map at dlclose.
+TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
+  auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));
+  const ProcessResult run = RunProcess(
+      {"/usr/bin/env", "LD_DEBUG=files", BinaryPath("dravrun"), "--no-progress", "--output", "none",
+       "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + "."});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("libdravstream.so [0];  destroying link map"), std::string::npos) << run.err;
 }
 
 }  // namespace
