@@ -200,6 +200,8 @@ ReaderOpen Release(HelperOpen& helper, const char* fifo) {
   const auto giveUpAt = Clock::now() + std::chrono::milliseconds(DataPipeAllowanceMs());
   const int ownWriter = OpenOwnWriter(helper, fifo, giveUpAt);
   if (ownWriter < 0) {
+    // Refused, or the helper's open returned on its own: whatever the open
+    // got is kept; an open still waiting had no writer and is cancelled.
     helper.Cancel();
     return helper.Result();
   }
