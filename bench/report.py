@@ -118,6 +118,12 @@ def endtoend_section(path):
         targets.append(target_row("dravrun --output none / iterator, same feeder, %d cases" % cases,
                                   by.get("dravrun --output none (socket)" + suffix),
                                   by.get(iterator + suffix), 0.8))
+    # The summary's arithmetic must keep up with reading: against --output
+    # none over the same cases, run in turns.
+    large = 10 * e2e["cases"]
+    targets.append(target_row("dravrun --summary / --output none, same feeder, %d cases" % large,
+                              by.get("dravrun --summary (socket), %d cases" % large),
+                              by.get("dravrun --output none (socket), %d cases" % large), 0.5))
     readers = [v for k, v in by.items() if v and not k.startswith("dravfeed")]
     targets.append(target_row("dravfeed --generate / fastest reader",
                               by.get("dravfeed --generate (socket, discarding reader)"),

@@ -8,9 +8,9 @@
 namespace drav {
 namespace fifo {
 
-// How long the data pipe may take to be opened: to appear at its path, and
-// then to be opened by its writer. Also the bound of every re-open after a
-// rewind or a seek.
+// How long the data pipe may take to appear at its path, and then, counted
+// from the moment it is there, to be opened by its writer. Also the bound of
+// every re-open after a rewind or a seek.
 constexpr int kDataPipeAllowanceMs = 20000;
 
 // The allowance in force: kDataPipeAllowanceMs unless a test shortened it.
@@ -31,11 +31,15 @@ struct ReaderOpen {
 };
 
 // Opens `path` read-only. Anything but a FIFO is opened at once, as a plain
-// open would. A FIFO is opened by a blocking open on a helper thread; when
-// no writer has come after `waitMs` milliseconds, the open is released by
-// opening the same FIFO's write end here, and both descriptors are closed:
-// no thread and no descriptor outlive the call. A FIFO this process may not
-// write to cannot be released so, and is opened without a bound.
+// open would. A FIFO is opened by a blocking open on a helper thread that
+// blocks every signal; when no writer has come after `waitMs` milliseconds,
+// the open is released by opening the same FIFO's write end here. A feeder
+// that opens its end while that happens is told apart from our own writer
+// and its data are read (kOpened), or its writes fail: nothing it wrote is
+// lost without its knowing. When our write open is refused (the FIFO's
+// mode), the helper's open is cancelled instead. Either way no thread and no
+// descriptor but the result outlive the call. When no thread can be
+// created, this is the plain blocking open, without a bound. Throws nothing.
 ReaderOpen OpenForReadingWithin(const char* path, int waitMs);
 
 }  // namespace fifo

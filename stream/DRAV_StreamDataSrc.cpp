@@ -1,6 +1,5 @@
 #include "stream/DRAV_StreamDataSrc.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
@@ -18,9 +17,10 @@
 namespace {
 
 // The feeder may create the data pipe a little after the command runs, and
-// open its write end a little after that: the whole open gets the data
-// pipe's allowance (about 20 seconds), with a pause between looks at a path
-// where nothing is yet.
+// open its write end a little after that: the pipe gets the data pipe's
+// allowance (about 20 seconds) to appear, with a pause between looks at a
+// path where nothing is yet, and its writer the whole allowance again from
+// the moment it is there.
 constexpr int kPipeOpenPauseMs = 50;
 // A feeder started after the command gets as long to open its rewind pipe
 // as it gets to create its data pipe.
@@ -28,11 +28,6 @@ constexpr int kRewindReaderWaitMs = drav::fifo::kDataPipeAllowanceMs;
 constexpr unsigned long kSocketOptions = Socket::kKeepAlive | Socket::kNoDelay;
 
 using Clock = std::chrono::steady_clock;
-
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<long long>(left.count(), 0));
-}
 
 struct Format {
   int type;
@@ -169,17 +164,18 @@ bool DRAV_StreamDataSrc::CheckRewindPipe() {
 
 bool DRAV_StreamDataSrc::ConnectPipeStream() {
   using drav::fifo::ReaderOpen;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(drav::fifo::DataPipeAllowanceMs());
+  const int allowanceMs = drav::fifo::DataPipeAllowanceMs();
+  const Clock::time_point appearBy = Clock::now() + std::chrono::milliseconds(allowanceMs);
   for (;;) {
     // Descriptor 0 is a valid descriptor when the host runs with standard
     // input closed; treating it as a failure would leak it.
-    const ReaderOpen opened = drav::fifo::OpenForReadingWithin(GetFileSpec(), MillisecondsUntil(deadline));
+    const ReaderOpen opened = drav::fifo::OpenForReadingWithin(GetFileSpec(), allowanceMs);
     if (opened.outcome == ReaderOpen::kOpened) {
       pipeFd = opened.fd;
       return true;
     }
     // A FIFO nobody opened for writing has had the whole allowance.
-    if (opened.outcome == ReaderOpen::kNoWriter || Clock::now() >= deadline) return false;
+    if (opened.outcome == ReaderOpen::kNoWriter || Clock::now() >= appearBy) return false;
     DRAV_msleep(kPipeOpenPauseMs);
   }
 }

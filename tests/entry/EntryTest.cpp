@@ -2,15 +2,19 @@
 // commands through the host's tokenizer, adapter, parser, a real feeder, the
 // registry and the messages the host's callback receives, and the plug-in's
 // export list. Pipe paths and their messages are in tests/hostile.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav {
@@ -149,16 +153,20 @@ std::string QualifiedName(const std::string& symbol) {
 
 // The plug-in exports the entry point and four classes, nothing of its own
 // beyond them (instances of standard templates, and a coverage build's
-// runtime, are the toolchain's).
+// runtime, are the toolchain's), and no unique symbol: the loader never
+// unloads a library that has one.
 TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
   const std::string library = DRAV_BINARY_DIR "/lib/libdravstream.so";
-  FILE* pipe = popen(("nm -D --defined-only --demangle --just-symbols '" + library + "' 2>/dev/null").c_str(), "r");
+  FILE* pipe = popen(("nm -D --defined-only --demangle '" + library + "' 2>/dev/null").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   int symbols = 0;
   bool entry = false;
   for (char line[8192]; std::fgets(line, sizeof line, pipe) != nullptr; ++symbols) {
-    std::string name = line;
+    std::string name = line;  // "VALUE TYPE NAME"
     name.erase(name.find_last_not_of('\n') + 1);
+    const std::size_t type = name.find(' ') + 1;
+    EXPECT_NE(name[type], 'u') << "unique symbol (keeps the plug-in loaded): " << name;
+    name.erase(0, type + 2);
     for (const char* prefix : {"typeinfo name for ", "typeinfo for ", "vtable for ", "VTT for "})
       if (name.rfind(prefix, 0) == 0) name.erase(0, std::string(prefix).size());
     name = QualifiedName(name);
@@ -172,6 +180,52 @@ TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
   pclose(pipe);
   EXPECT_GT(symbols, 0) << "nm (binutils) gave no symbols for " << library;
   EXPECT_TRUE(entry) << "ProcessDACSyntax is not exported";
+}
+
+bool Mapped(const std::string& file) {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (line.size() > file.size() && line.compare(line.size() - file.size(), file.size(), file) == 0) return true;
+  return false;
+}
+
+// Loaded, used and unloaded as a server does with each of its plug-ins:
+// after dlclose nothing of the plug-in stays mapped (no helper thread, no
+// unique symbol, nothing else that pins it).
+TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
+  char* resolved = realpath(DRAV_BINARY_DIR "/lib/libdravstream.so", nullptr);
+  ASSERT_NE(resolved, nullptr);
+  const std::string library = resolved;
+  std::free(resolved);
+  ASSERT_FALSE(Mapped(library));
+  void* plugin = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(plugin, nullptr) << dlerror();
+  const auto entry = reinterpret_cast<bool (*)(DACAdapterBase*)>(dlsym(plugin, "ProcessDACSyntax"));
+  ASSERT_NE(entry, nullptr);
+  const std::vector<std::string> records = TestRecords(3);
+  {
+    auto feeder = TestFeeder::OverPipe(dir_, false, records);
+    HostRun run = RunHostCommand(
+        "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + ".", entry);
+    ASSERT_NE(run.source, nullptr);
+    EXPECT_EQ(ReadPass(*run.source), records);
+  }
+  EXPECT_TRUE(Mapped(library));
+  EXPECT_EQ(dlclose(plugin), 0);
+  EXPECT_FALSE(Mapped(library)) << "dlclose left the plug-in mapped";
+}
+
+// The same in the host program, where no other library of the process
+// defines the plug-in's unique symbols first (in this test program the
+// feeder library does, so a unique symbol would not pin the plug-in here):
+// the loader reports that it destroyed the plug-in's link map at dlclose.
+TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
+  auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));
+  const ProcessResult run = RunProcess(
+      {"/usr/bin/env", "LD_DEBUG=files", BinaryPath("dravrun"), "--no-progress", "--output", "none",
+       "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + "."});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("libdravstream.so [0];  destroying link map"), std::string::npos) << run.err;
 }
 
 }  // namespace

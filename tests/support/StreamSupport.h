@@ -104,14 +104,16 @@ struct HostRun {
   std::unique_ptr<DRAV_DataSource> source;
 };
 
-inline HostRun RunHostCommand(const std::string& command) {
+// `entry` is the plug-in's entry point: the one linked in, or one a test
+// loaded with dlopen.
+inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapterBase*) = ProcessDACSyntax) {
   static std::vector<std::pair<std::string, int>>* collected = nullptr;
   HostRun run;
   TokenizeResult tokens = TokenizeStreamCommand(command);
   if (!tokens.ok) throw std::runtime_error(tokens.error);
   collected = &run.messages;
   CommandAdapter adapter(tokens.tokens, [](const char* text, int severity) { collected->emplace_back(text, severity); });
-  run.accepted = ProcessDACSyntax(&adapter);
+  run.accepted = entry(&adapter);
   collected = nullptr;
   if (run.accepted) run.source = ServerDataManager::GetInstance().TakeLast();
   return run;

@@ -17,7 +17,8 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 // it), finite values whose squares or differences overflow a double, values
 // whose squares underflow, and constant columns: the standard deviation is
 // the true one, never Inf or 0 by accident; only a spread beyond the
-// largest double is infinite. Missing values are not counted.
+// largest double is infinite. Missing values are not counted. The plain
+// update and the scaled one meet in one pass.
 TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   const double kMax = std::numeric_limits<double>::max();
   const struct {
@@ -35,6 +36,9 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
       {{1e300, 1e300, 1e300}, 1e300, 0.0},
       {{kMax, kMax}, kMax, 0.0},
       {{-2.5, -2.5, -2.5}, -2.5, 0.0},
+      // Squares gathered on one side of a change of units, a value from the other.
+      {{0x1p479, -0x1p479, 0x1p481}, 0x1p481 / 3, std::sqrt(19.0 / 3) * 0x1p479},
+      {{0x1p-401, -0x1p-401, 0x1p-399}, 0x1p-399 / 3, std::sqrt(19.0 / 3) * 0x1p-401},
   };
   for (const auto& c : cases) {
     RunningStats stats;

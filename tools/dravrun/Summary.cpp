@@ -10,42 +10,53 @@
 
 namespace dravrun {
 
-// Welford's update in units of 2^scale_, a power of two at least as large as
-// every finite value seen: the deviations and their squares then stay below
-// 4 per value, so values near the top of the double range neither overflow
-// nor, all being tiny, underflow. Scaling by a power of two is exact, so
-// for ordinary data the figures are those of the plain update.
-void RunningStats::Add(double value) {
-  if (std::isnan(value)) return;
-  ++count_;
-  WidenScaleFor(value);
-  if (count_ == 1) {
-    mean_ = min_ = max_ = value;
-    return;
-  }
-  const double scaled = std::ldexp(value, -scale_);
-  const double delta = scaled - std::ldexp(mean_, -scale_);
-  mean_ += std::ldexp(delta / static_cast<double>(count_), scale_);
-  squares_ += delta * (scaled - std::ldexp(mean_, -scale_));
-  min_ = std::min(min_, value);
-  max_ = std::max(max_, value);
-}
+namespace {
 
-void RunningStats::WidenScaleFor(double value) {
-  if (value == 0 || !std::isfinite(value)) return;
-  const int needed = std::ilogb(value) + 1;  // |value| < 2^needed
-  if (needed <= scale_) return;
-  squares_ = std::ldexp(squares_, 2 * (scale_ - needed));
-  scale_ = needed;
+// While the largest magnitude seen lies between 2^kPlainLowest and
+// 2^kPlainHighest, every deviation, its square and their sum over up to 2^60
+// values stay well inside the range of doubles, squares of the smallest
+// deviations a double can tell apart included: the plain update is exact
+// enough. Beyond, the update runs in units of 2^scale_.
+constexpr int kPlainLowest = -400;
+constexpr int kPlainHighest = 480;
+// 2^-kScaleLimit and 2^kScaleLimit are both doubles; units of 2^1000 take
+// the largest double down to 2^24.
+constexpr int kScaleLimit = 1000;
+
+}  // namespace
+
+// Welford's update. Far from the ends of the double range it is the plain
+// one. Near them it runs in units of 2^scale_, a power of two that follows
+// the largest magnitude seen: the deviations and their squares then stay
+// small, so values near the top of the range neither overflow nor, all
+// being tiny, underflow. Scaling by a power of two is exact, so the scaled
+// update gives what the plain one would wherever the plain one is exact;
+// the factors are kept, so a value costs a few multiplications, never a
+// library call. The update itself is inline, in the header.
+void RunningStats::WidenScaleFor(double magnitude) {
+  if (!std::isfinite(magnitude)) return;  // infinities make the figures infinite, as they are
+  const int needed = std::ilogb(magnitude) + 1;  // magnitude < 2^needed
+  const int scale = needed > kPlainLowest && needed <= kPlainHighest ? 0 : std::clamp(needed, -kScaleLimit, kScaleLimit);
+  if (scale > scale_) {
+    squares_ = std::ldexp(squares_, 2 * (scale_ - scale));
+    scale_ = scale;
+    down_ = std::ldexp(1.0, -scale);
+    up_ = std::ldexp(1.0, scale);
+  }
+  if (scale_ == 0) widenAt_ = std::ldexp(1.0, kPlainHighest);
+  else if (scale_ >= kScaleLimit) widenAt_ = std::numeric_limits<double>::infinity();
+  else widenAt_ = std::ldexp(1.0, scale_);
 }
 
 double RunningStats::StandardDeviation() const {
   if (count_ < 2) return std::numeric_limits<double>::quiet_NaN();
-  return std::ldexp(std::sqrt(squares_ / static_cast<double>(count_ - 1)), scale_);
+  return std::sqrt(squares_ / static_cast<double>(count_ - 1)) * up_;
 }
 
 Summary::Summary(std::vector<Column> columns)
-    : columns_(std::move(columns)), numeric_(columns_.size()), filled_(columns_.size(), 0) {}
+    : columns_(std::move(columns)), numeric_(columns_.size()), filled_(columns_.size(), 0) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) (columns_[i].IsString() ? stringColumns_ : numericColumns_).push_back(i);
+}
 
 void Summary::Clear() {
   std::fill(numeric_.begin(), numeric_.end(), RunningStats());
@@ -53,14 +64,10 @@ void Summary::Clear() {
 }
 
 void Summary::Add(const CaseValues& values) {
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    const Column& c = columns_[i];
-    if (!c.IsString()) {
-      numeric_[i].Add(NumberAt(values[i]));
-      continue;
-    }
+  for (std::size_t i : numericColumns_) numeric_[i].Add(NumberAt(values[i]));
+  for (std::size_t i : stringColumns_) {
     const char* bytes = values[i];
-    for (int k = 0; k < c.stringWidth; ++k) {
+    for (int k = 0; k < columns_[i].stringWidth; ++k) {
       if (bytes[k] != ' ' && bytes[k] != '\0') {
         ++filled_[i];
         break;
