@@ -117,6 +117,13 @@ def _aware(value):
     return getattr(value, "tzinfo", None) is not None and value.utcoffset() is not None
 
 
+def naive_utc(value):
+    """An aware datetime as the naive datetime of the same instant in UTC; others as they are."""
+    if isinstance(value, datetime.datetime) and _aware(value):
+        return value.astimezone(datetime.timezone.utc).replace(tzinfo=None)
+    return value
+
+
 def date_seconds(value):
     if isinstance(value, str):
         text = value.strip(" \t")
