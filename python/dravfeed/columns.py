@@ -367,7 +367,7 @@ def variables_for(frame, aware="refuse"):
     if aware not in _AWARE_CHOICES:
         raise ValueError("aware is \"refuse\" or \"utc\", not %r" % (aware,))
     taken, words = set(), []
-    for label in frame.columns:
+    for position, label in enumerate(frame.columns):
         name = variable_name(label, taken)
-        words.append("%s %s" % (name, format_for(frame[label], name, aware)))
+        words.append("%s %s" % (name, format_for(frame.iloc[:, position], name, aware)))
     return " ".join(words)
