@@ -173,7 +173,7 @@ InferredList InferCsvVariables(const std::string& path, std::size_t sampleRows) 
     try {
       inference.Add(fields);
     } catch (const InputError& error) {
-      throw InputError("line " + std::to_string(reader.FieldLines().front()) + ": " + error.what());
+      throw InputError(path + ", line " + std::to_string(reader.FieldLines().front()) + ": " + error.what());
     }
   }
   return InferredList{inference.ListText(), inference.Records()};
