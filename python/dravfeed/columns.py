@@ -316,7 +316,7 @@ def _refuse_aware(name, column):
     first = next((i for i, v in enumerate(column) if not is_missing(v)), 0)
     value = column.iloc[first] if hasattr(column, "iloc") else column[first]
     raise ValueDoesNotFit(first, name, value,
-                          "has a time zone; pass aware=\"utc\" to store the column as UTC")
+                          "has a time zone: variables_for(frame, aware=\"utc\") stores its instants as UTC")
 
 
 def _object_format(name, column, aware):

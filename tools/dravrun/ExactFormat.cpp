@@ -9,8 +9,10 @@
 // double.
 #include "tools/dravrun/ExactFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -40,6 +42,87 @@ char* Padded(std::uint64_t value, int digits, char* out) {
   return out + (end - text);
 }
 
+// ---- A fast path for the common numbers ------------------------------------
+//
+// Most data are whole numbers or have a few decimals. Such a value v, scaled
+// by 10^k and rounded, gives a whole number n; when n / 10^k (one correctly
+// rounded division, as reading the text back does) is v again, the text of n
+// with k decimals reads back to v. While v * 10^k stays below 2^52 the
+// doubles around v lie more than 10^-k apart, so no other decimal with k
+// digits reads back to v: with its trailing zeros dropped, n is the decimal
+// with the fewest digits, the one to_chars finds. Anything else, and the
+// rare value whose shortest text is scientific, goes to to_chars itself.
+
+constexpr int kMostDecimals = 8;
+constexpr double kScaleLimit = 0x1p52;
+constexpr double kPowerOfTen[kMostDecimals + 1] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+
+struct ShortDecimal {
+  std::uint64_t digits;  // the decimal is digits * 10^-decimals
+  int decimals;
+};
+
+// The shortest decimal that reads back to `magnitude` (positive and finite),
+// when it has at most eight decimals and the fast path can prove it.
+bool FindShortDecimal(double magnitude, ShortDecimal& found) {
+  int k = kMostDecimals;
+  while (k > 0 && !(magnitude * kPowerOfTen[k] < kScaleLimit)) --k;
+  const double scaled = magnitude * kPowerOfTen[k];
+  if (!(scaled < kScaleLimit)) return false;
+  const std::uint64_t n = static_cast<std::uint64_t>(std::llround(scaled));
+  if (static_cast<double>(n) / kPowerOfTen[k] != magnitude) return false;
+  found.digits = n;
+  found.decimals = k;
+  while (found.decimals > 0 && found.digits % 10 == 0) {
+    found.digits /= 10;
+    --found.decimals;
+  }
+  return true;
+}
+
+int DigitCount(std::uint64_t n) {
+  int count = 1;
+  while (n >= 10) n /= 10, ++count;
+  return count;
+}
+
+// `count` digits of `n` (leading zeros included) ending at `end`.
+void WriteDigits(std::uint64_t n, int count, char* end) {
+  for (; count > 0; --count, n /= 10) *--end = static_cast<char>('0' + n % 10);
+}
+
+// Fixed notation, unless scientific is shorter (to_chars's choice): false.
+bool WriteFixed(bool negative, const ShortDecimal& d, char*& out) {
+  const int digitCount = DigitCount(d.digits);
+  const int fixedLength = d.decimals == 0 ? digitCount : std::max(digitCount, d.decimals + 1) + 1;
+  int significant = digitCount;
+  for (std::uint64_t n = d.digits; n % 10 == 0 && significant > 1; n /= 10) --significant;
+  const int exponent = digitCount - 1 - d.decimals;
+  const int scientificLength = significant + (significant > 1 ? 1 : 0) + 2 + (std::abs(exponent) >= 100 ? 3 : 2);
+  if (scientificLength < fixedLength) return false;
+  if (negative) *out++ = '-';
+  if (d.decimals == 0) {
+    WriteDigits(d.digits, digitCount, out + digitCount);
+    out += digitCount;
+    return true;
+  }
+  const int whole = std::max(digitCount - d.decimals, 1);
+  const std::uint64_t scale = static_cast<std::uint64_t>(kPowerOfTen[d.decimals]);
+  WriteDigits(d.digits / scale, whole, out + whole);
+  out += whole;
+  *out++ = '.';
+  WriteDigits(d.digits % scale, d.decimals, out + d.decimals);
+  out += d.decimals;
+  return true;
+}
+
+char* ExactNumber(double value, char* out) {
+  ShortDecimal d;
+  char* end = out;
+  if (value != 0 && FindShortDecimal(std::fabs(value), d) && WriteFixed(value < 0, d, end)) return end;
+  return std::to_chars(out, out + kMaxExactText, value).ptr;
+}
+
 // A value split into whole seconds (floored) and the decimal digits of the
 // fraction that remains, as the shortest round-trip text gives them.
 struct SplitSeconds {
@@ -49,6 +132,15 @@ struct SplitSeconds {
 };
 
 SplitSeconds Split(double seconds) {
+  ShortDecimal d;
+  if (seconds > 0 && FindShortDecimal(seconds, d)) {
+    SplitSeconds split;
+    const std::uint64_t scale = static_cast<std::uint64_t>(kPowerOfTen[d.decimals]);
+    split.whole = static_cast<std::int64_t>(d.digits / scale);
+    split.fractionDigits = static_cast<std::size_t>(d.decimals);
+    WriteDigits(d.digits % scale, d.decimals, split.fraction + d.decimals);
+    return split;
+  }
   char text[kMaxExactText];
   const char* const end = std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed).ptr;
   const bool negative = text[0] == '-';
@@ -136,9 +228,7 @@ ExactKind ExactKindOf(int type) {
 
 char* RenderExact(double value, int type, char* out) {
   const ExactKind kind = ExactKindOf(type);
-  if (kind == ExactKind::kNumber || !(std::fabs(value) < kLargestInstant)) {
-    return std::to_chars(out, out + kMaxExactText, value).ptr;
-  }
+  if (kind == ExactKind::kNumber || !(std::fabs(value) < kLargestInstant)) return ExactNumber(value, out);
   if (kind == ExactKind::kDuration) return RenderDuration(value, out);
   return RenderInstant(value, kind == ExactKind::kDateTime, out);
 }
