@@ -206,9 +206,13 @@ def _string_matrix(variable, array, column):
     except UnicodeEncodeError:
         encoded = [fitted_bytes(t.encode("utf-8"), width, 0) for t in present.tolist()]
         block = numpy.array(encoded, dtype="S%d" % width).view(numpy.uint8).reshape(len(present), width)
-    # numpy pads with NULs: from a value's last byte on, blanks instead.
-    past_end = numpy.logical_not(numpy.logical_or.accumulate(block[:, ::-1] != 0, axis=1))[:, ::-1]
-    block[past_end] = 0x20
+    # numpy pads with NULs: from a value's last byte on, blanks instead. When
+    # no value holds a NUL of its own (one followed by another byte), every
+    # NUL is padding and turns blank in one pass.
+    nul = block == 0
+    if (nul[:, :-1] & ~nul[:, 1:]).any():
+        nul = numpy.logical_not(numpy.logical_or.accumulate(~nul[:, ::-1], axis=1))[:, ::-1]
+    block |= nul.view(numpy.uint8) << 5  # NUL | 0x20 is a blank
     if missing.any():
         matrix[~missing, :width] = block
     else:
