@@ -2,8 +2,9 @@
 
 Used only when numpy can be imported; everything else goes row by row
 (records.py). Numbers, dates and times of numeric, datetime64 and
-timedelta64 columns are converted by numpy as whole columns; strings and
-columns of Python objects value by value, with the same rules as a row.
+timedelta64 columns, and columns of strings, are converted by numpy as whole
+columns; other columns of Python objects value by value, with the same rules
+as a row. Also proposes a variable list for a DataFrame (variables_for).
 """
 import datetime
 import numbers
@@ -64,10 +65,14 @@ def _numbers_matrix(rows, variables):
         if not all(isinstance(d, numpy.dtype) and d.kind in _NUMERIC_KINDS for d in rows.dtypes):
             return None
         _check_count(rows.shape[1], variables)
+        for variable, label in zip(variables, rows.columns):
+            _check_whole(variable, rows[label].to_numpy())
         matrix = rows.to_numpy(dtype="float64")
     elif rows.dtype.kind in _NUMERIC_KINDS and rows.ndim in (1, 2):
         matrix = rows.reshape(-1, 1) if rows.ndim == 1 else rows
         _check_count(matrix.shape[1], variables)
+        for column, variable in enumerate(variables):
+            _check_whole(variable, matrix[:, column])
     else:
         return None
     infinite = numpy.isinf(matrix)
@@ -139,16 +144,22 @@ def _seconds_of(nanoseconds):
 
 def _exact_doubles(variable, array):
     """Numbers as doubles; an infinity, or a whole number a double would change, is refused."""
-    doubles = array.astype("float64")
     if array.dtype.kind in "iu":
-        beyond = numpy.flatnonzero((array > _EXACT_WHOLE) | (array < -_EXACT_WHOLE)
-                                   if array.dtype.kind == "i" else array > _EXACT_WHOLE)
-        for row in beyond:
-            if int(doubles[row]) != int(array[row]):
-                raise ValueDoesNotFit(int(row), variable.name, int(array[row]),
-                                      "is a whole number that a double cannot hold exactly")
-        return doubles
-    return _finite(variable, doubles)
+        _check_whole(variable, array)
+        return array.astype("float64")
+    return _finite(variable, array.astype("float64"))
+
+
+def _check_whole(variable, array):
+    """Refuses an integer beyond 2**53 that the nearest double would change."""
+    if array.dtype.kind not in "iu":
+        return
+    beyond = numpy.flatnonzero((array > _EXACT_WHOLE) | (array < -_EXACT_WHOLE)
+                               if array.dtype.kind == "i" else array > _EXACT_WHOLE)
+    for row in beyond:
+        if int(float(array[row])) != int(array[row]):
+            raise ValueDoesNotFit(int(row), variable.name, int(array[row]),
+                                  "is a whole number that a double cannot hold exactly")
 
 
 def _as_array(column, variable):

@@ -110,6 +110,21 @@ class Proposals(unittest.TestCase):
                 self.assertEqual(str(dravfeed.variables_for(frame, aware="utc")), "n F1 when DATETIME23.2")
 
 
+    def test_values_a_double_would_change_are_refused_when_served(self):
+        zoned = pandas.to_datetime(["2024-03-01 10:00", "2024-03-01 11:00"]).tz_localize("UTC")
+        cases = [
+            (pandas.DataFrame({"n": [1, 2 ** 53 + 1]}), "n F17", "n"),
+            (pandas.DataFrame({"s": ["a", "b"], "n": [0, -2 ** 53 - 1]}), "s A1 n F17", "n"),
+            (pandas.DataFrame({"when": zoned}), "when DATETIME23.2", "when"),
+        ]
+        from dravfeed.records import Cases
+        for frame, listed, culprit in cases:
+            with self.subTest(listed=listed):
+                with self.assertRaises(dravfeed.ValueDoesNotFit) as raised:
+                    Cases(frame, dravfeed.Variables(listed))
+                self.assertEqual(raised.exception.variable, culprit)
+
+
 @unittest.skipIf(pandas is None, "needs numpy and pandas")
 class ExactRoundTrip(unittest.TestCase):
     ROWS = 20000  # 1,000,000 by hand: DRAV_ROUNDTRIP_ROWS=1000000
