@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/DravFormat.h"
+#include "tools/dravrun/ExactFormat.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {
@@ -54,6 +55,21 @@ void Render(benchmark::State& state, const std::vector<double>& values, PrintFor
   state.SetItemsProcessed(state.iterations() * kValues);
 }
 
+// --exact: the shortest round-trip text, whatever the format.
+void RenderExact(benchmark::State& state, const std::vector<double>& values, int type) {
+  char text[kMaxExactText];
+  for (auto _ : state) {
+    for (double v : values) {
+      char* end = dravrun::RenderExact(v, type, text);
+      benchmark::DoNotOptimize(end);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kValues);
+}
+
+void RenderExactF82(benchmark::State& state) { RenderExact(state, PlainValues(), kFmtF); }
+void RenderExactDateTime(benchmark::State& state) { RenderExact(state, Instants(), kFmtDATETIME); }
+
 void RenderF82(benchmark::State& state) { Render(state, PlainValues(), PrintFormat{kFmtF, 8, 2}); }
 void RenderComma122(benchmark::State& state) { Render(state, PlainValues(), PrintFormat{kFmtCOMMA, 12, 2}); }
 void RenderDateTime20(benchmark::State& state) { Render(state, Instants(), PrintFormat{kFmtDATETIME, 20, 0}); }
@@ -66,6 +82,8 @@ BENCHMARK(RenderComma122)->Name("render/COMMA12.2");
 BENCHMARK(RenderDateTime20)->Name("render/DATETIME20");
 BENCHMARK(RenderDateTime232)->Name("render/DATETIME23.2");
 BENCHMARK(RenderDate11)->Name("render/DATE11");
+BENCHMARK(RenderExactF82)->Name("render/exact F8.2 values");
+BENCHMARK(RenderExactDateTime)->Name("render/exact DATETIME");
 
 }  // namespace
 }  // namespace dravrun

@@ -122,11 +122,11 @@ def dravrun(bin_dir, cases, options, stdout=subprocess.DEVNULL, variables=None):
     return {"cases_per_second": cases / seconds, "seconds": seconds, "peak_rss_kib": rss}
 
 
-def dravrun_output(bin_dir, cases, output, path):
+def dravrun_output(bin_dir, cases, output, path, extra=()):
     """dravrun --output OUTPUT of the F8.2 cases into `path` (a file, or
     /dev/null)."""
     with open(path, "wb") as out:
-        return dravrun(bin_dir, cases, ["--output", output], stdout=out,
+        return dravrun(bin_dir, cases, ["--output", output, *extra], stdout=out,
                        variables=variable_list(OUTPUT_FORMAT))
 
 
@@ -326,6 +326,8 @@ def measure_outputs(b, n, readers):
     measure_in_turns([
         ("bare to_chars CSV loop (to a file)", lambda: csv_baseline(b, n)),
         ("dravrun --output csv, F8.2 (socket, to a file)", lambda: dravrun_output(b, n, "csv", output_file("csv"))),
+        ("dravrun --output csv --exact, F8.2 (socket, to a file)",
+         lambda: dravrun_output(b, n, "csv", output_file("exact"), ["--exact"])),
         ("dravrun --output tsv, F8.2 (socket, to a file)", lambda: dravrun_output(b, n, "tsv", output_file("tsv"))),
         ("dravrun --output jsonl, F8.2 (socket, to a file)",
          lambda: dravrun_output(b, n, "jsonl", output_file("jsonl"))),
@@ -335,7 +337,7 @@ def measure_outputs(b, n, readers):
         ("dravrun --output raw, F8.2 (socket, to /dev/null)", lambda: dravrun_output(b, n, "raw", os.devnull)),
         ("dravrun --output none, F8.2 (socket)", lambda: dravrun_output(b, n, "none", os.devnull)),
     ], readers)
-    for name in ("csv", "tsv", "jsonl", "table", "raw"):
+    for name in ("csv", "exact", "tsv", "jsonl", "table", "raw"):
         if os.path.exists(output_file(name)):
             os.unlink(output_file(name))
 

@@ -12,6 +12,10 @@ Three feeders serve the same N rows x 10 float columns to
   dravfeed rows serve_socket(list of rows, ...): the standard-library path,
                 from the rows as Python lists (made before the clock starts)
 
+and, on its own, a DataFrame of N rows with a float, an integer, a string and
+a datetime column (the mixed frame), served with serve_socket(frame,
+variables_for(frame)).
+
 A run's clock starts before the feeder packs anything and stops when dravrun
 exits, so it holds packing, dravrun's start, connecting and reading. The
 median run of each is printed, with the ratios the targets name.
@@ -52,6 +56,18 @@ def struct_rows_feeder(frame, ready):
             conn.recv(4)
 
 
+def mixed_frame(generator, rows):
+    """A float, an integer, a string and a datetime column (to the microsecond)."""
+    names = numpy.array(["station%03d" % n for n in range(500)], dtype=object)
+    return pandas.DataFrame({
+        "x": generator.normal(size=rows),
+        "n": generator.integers(-10 ** 9, 10 ** 9, size=rows),
+        "name": names[generator.integers(0, len(names), size=rows)],
+        "when": pandas.Timestamp("2024-01-01") + pandas.to_timedelta(
+            generator.integers(0, 10 ** 13, size=rows), unit="us"),
+    })
+
+
 def timed_run(dravrun, variables, feeder):
     """Seconds from the feeder's start to dravrun's exit."""
     port, reader = [], []
@@ -89,6 +105,8 @@ def main():
                              columns=["x%d" % i for i in range(COLUMNS)])
     variables = dravfeed.variables_for(frame)
     rows = frame.values.tolist()
+    mixed = mixed_frame(generator, options.rows)
+    mixed_variables = dravfeed.variables_for(mixed)
     feeders = {
         "struct rows (examples/feeder.py)": lambda ready: struct_rows_feeder(frame, ready),
         "dravfeed, DataFrame (numpy)": lambda ready: dravfeed.serve_socket(
@@ -96,10 +114,13 @@ def main():
         "dravfeed, list of rows (standard library)": lambda ready: dravfeed.serve_socket(
             rows, variables, rewind=False, ready=ready),
     }
+    mixed_name = "dravfeed, mixed DataFrame (numpy)"
+    feeders[mixed_name] = lambda ready: dravfeed.serve_socket(mixed, mixed_variables, rewind=False, ready=ready)
     times = {name: [] for name in feeders}
     for _ in range(options.runs):
         for name, feeder in feeders.items():
-            seconds, counted = timed_run(options.dravrun, variables, feeder)
+            listed = mixed_variables if name == mixed_name else variables
+            seconds, counted = timed_run(options.dravrun, listed, feeder)
             if counted != "%d cases" % options.rows:
                 sys.exit("python_feeder: dravrun read %r" % counted)
             times[name].append(seconds)
@@ -114,6 +135,7 @@ def main():
     print()
     print("%-44s  %10s  %8s  %s" % ("target", "figure", "needed", "status"))
     for name, figure, needed in (("dravfeed DataFrame rows/s", fast, 3e6),
+                                 ("dravfeed mixed DataFrame rows/s", rate[mixed_name], 2e6),
                                  ("dravfeed DataFrame / struct rows", fast / baseline, 5.0)):
         status = "met" if figure >= needed else "NOT MET"
         print("%-44s  %10.2f  %8.2f  %s" % (name, figure, needed, status))

@@ -133,6 +133,9 @@ def endtoend_section(path):
     for output, needed in (("csv", 0.8), ("tsv", 0.8), ("jsonl", 0.7), ("table", 0.5)):
         targets.append(target_row("dravrun --output %s / bare to_chars CSV loop" % output,
                                   by.get("dravrun --output %s, F8.2 (socket, to a file)" % output), baseline, needed))
+    targets.append(target_row("dravrun --output csv --exact / --output csv",
+                              by.get("dravrun --output csv --exact, F8.2 (socket, to a file)"),
+                              by.get("dravrun --output csv, F8.2 (socket, to a file)"), 0.7))
     none = by.get("dravrun --output none, F8.2 (socket)")
     for where in ("to a file", "to /dev/null"):
         targets.append(target_row("dravrun --output raw (%s) / --output none" % where,

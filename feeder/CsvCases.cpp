@@ -87,6 +87,7 @@ CsvCaseReader::CsvCaseReader(std::istream& in, const RecordBuilder& builder, con
 void CsvCaseReader::ReadHeader() {
   headerPending_ = false;
   if (!reader_.Next(fields_)) return;
+  if (options_.headerInOrder) return;
   const long line = Line();
   const VariableList& list = builder_.List();
   // Each variable's column: by its name as written, else as a name.
@@ -115,8 +116,7 @@ void CsvCaseReader::ReadHeader() {
 
 bool CsvCaseReader::IsNull(std::size_t column) const {
   if (reader_.FieldQuoted()[column]) return false;
-  const std::string_view text = Trim(fields_[column]);
-  return std::find(options_.nullTexts.begin(), options_.nullTexts.end(), text) != options_.nullTexts.end();
+  return options_.IsNullText(fields_[column]);
 }
 
 void CsvCaseReader::SetText(char* record, std::size_t variable, std::size_t column) const {

@@ -77,13 +77,18 @@ void RecordBuilder::SetString(char* record, std::size_t column, std::string_view
 
 void RecordBuilder::SetText(char* record, std::size_t column, std::string_view text) const {
   const FeedVariable& variable = list_[column];
-  if (variable.kind == ValueKind::kString) return SetString(record, column, text);
+  if (variable.kind == ValueKind::kString) {
+    if (fit_ == TextFit::kExact && text.size() > static_cast<std::size_t>(variable.stringWidth))
+      throw InputError("\"" + std::string(text) + "\" is " + std::to_string(text.size()) +
+                       " bytes, wider than its variable's " + std::to_string(variable.stringWidth));
+    return SetString(record, column, text);
+  }
   std::string_view trimmed = Trim(text);
   if (trimmed.empty()) return SetMissing(record, column);
   double value;
   if (variable.kind == ValueKind::kNumber)
     value = ParseNumber(trimmed);
-  else if (TryNumber(trimmed, value))
+  else if (fit_ == TextFit::kAdapt && TryNumber(trimmed, value))
     ;  // a date or time given as seconds
   else if (variable.kind == ValueKind::kDate)
     value = ParseDateSeconds(trimmed);

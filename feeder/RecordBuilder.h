@@ -13,9 +13,19 @@
 namespace drav {
 namespace feed {
 
+// How SetText takes text that its variable can only hold by adapting it.
+enum class TextFit {
+  kAdapt,  // strings cut to their width; dates and times also given as seconds
+  // Nothing adapted: a longer string and a date or time written as a number
+  // are refused. For lists inferred from a sample of the data, whose later
+  // values must fit as the sample did.
+  kExact,
+};
+
 class RecordBuilder {
  public:
-  RecordBuilder(const VariableList& list, ByteOrder order) : list_(list), order_(order) {}
+  RecordBuilder(const VariableList& list, ByteOrder order, TextFit fit = TextFit::kAdapt)
+      : list_(list), order_(order), fit_(fit) {}
 
   // A numeric value (any numeric, date or time variable).
   void SetNumber(char* record, std::size_t column, double value) const;
@@ -35,6 +45,7 @@ class RecordBuilder {
  private:
   const VariableList& list_;
   ByteOrder order_;
+  TextFit fit_;
 };
 
 // Reads a decimal number ("12", "-3.5e2", "+.5"); blanks around it are

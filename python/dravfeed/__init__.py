@@ -21,7 +21,15 @@ __all__ = ["Variables", "Variable", "variables_for", "serve_socket", "serve_pipe
            "ServeStats", "ValueDoesNotFit", "VariableListError"]
 
 
-def variables_for(frame):
-    """Proposes a Variables list for a DataFrame: numbers F, strings A of the longest value,
-    datetimes DATETIME, durations TIME; labels made into valid, distinct names."""
-    return Variables(_variables_for(frame))
+def variables_for(frame, aware="refuse"):
+    """Proposes a Variables list for a DataFrame whose values read back unchanged with
+    dravrun --exact: whole numbers F as wide as their digits, other numbers F40.16,
+    strings A of the longest value, datetimes DATE (all at midnight) or DATETIME,
+    datetime.date DATE, durations TIME; labels made into valid, distinct names.
+
+    A column with a time zone raises ValueDoesNotFit unless `aware` is "utc":
+    then its instants are proposed, and served, as UTC.
+    """
+    variables = Variables(_variables_for(frame, aware))
+    variables.aware = aware  # read by the DataFrame packer (columns.py)
+    return variables

@@ -2,20 +2,27 @@
 
 Used only when numpy can be imported; everything else goes row by row
 (records.py). Numbers, dates and times of numeric, datetime64 and
-timedelta64 columns are converted by numpy as whole columns; strings and
-columns of Python objects value by value, with the same rules as a row.
+timedelta64 columns, and columns of strings, are converted by numpy as whole
+columns; other columns of Python objects value by value, with the same rules
+as a row. Also proposes a variable list for a DataFrame (variables_for).
 """
+import datetime
+import numbers
 import re
 
 from . import wire
 from .errors import ValueDoesNotFit
-from .values import Refused, converter
+from .values import Refused, _aware, converter, date_seconds, fitted_bytes, is_missing, naive_utc
 from .variables import DATE, STRING, TIME
 
 try:
     import numpy
 except ImportError:  # the standard-library path serves every kind of row but these
     numpy = None
+try:
+    from pandas.api.types import infer_dtype as _infer_dtype
+except ImportError:
+    _infer_dtype = None
 
 _NUMERIC_KINDS = "biuf"
 _NANOSECONDS = {DATE: "datetime64[ns]", TIME: "timedelta64[ns]"}
@@ -36,16 +43,16 @@ def pack_table(rows, variables, byte_order):
         records = numpy.ascontiguousarray(matrix, dtype=order + "f8")
         return memoryview(records.view(numpy.uint8).reshape(-1))
     table = _columns_of(rows, variables)
-    layout = numpy.dtype({
-        "names": ["c%d" % i for i in range(len(variables))],
-        "formats": ["S%d" % v.size if v.width else order + "f8" for v in variables],
-        "offsets": [v.offset for v in variables],
-        "itemsize": variables.record_bytes,
-    })
-    records = numpy.empty(len(table[0]) if table else 0, dtype=layout)
-    for i, (variable, column) in enumerate(zip(variables, table)):
-        records["c%d" % i] = _column_values(variable, column)
-    return records.tobytes()
+    to_utc = getattr(variables, "aware", "refuse") == "utc"
+    count = len(table[0]) if table else 0
+    # The records as a matrix of bytes, a column of variables at a time.
+    records = numpy.empty((count, variables.record_bytes), dtype=numpy.uint8)
+    for variable, column in zip(variables, table):
+        values = _column_values(variable, column, to_utc)
+        if variable.kind != STRING:
+            values = values.astype(order + "f8").view(numpy.uint8).reshape(count, 8)
+        records[:, variable.offset:variable.offset + variable.size] = values
+    return memoryview(records.reshape(-1))
 
 
 def _numbers_matrix(rows, variables):
@@ -58,10 +65,14 @@ def _numbers_matrix(rows, variables):
         if not all(isinstance(d, numpy.dtype) and d.kind in _NUMERIC_KINDS for d in rows.dtypes):
             return None
         _check_count(rows.shape[1], variables)
+        for variable, label in zip(variables, rows.columns):
+            _check_whole(variable, rows[label].to_numpy())
         matrix = rows.to_numpy(dtype="float64")
     elif rows.dtype.kind in _NUMERIC_KINDS and rows.ndim in (1, 2):
         matrix = rows.reshape(-1, 1) if rows.ndim == 1 else rows
         _check_count(matrix.shape[1], variables)
+        for column, variable in enumerate(variables):
+            _check_whole(variable, matrix[:, column])
     else:
         return None
     infinite = numpy.isinf(matrix)
@@ -98,25 +109,64 @@ def _check_count(columns, variables):
                          % (columns, len(variables), " ".join(variables.names)))
 
 
-def _column_values(variable, column):
-    """The column as doubles (or padded bytes for a string variable)."""
+def _column_values(variable, column, to_utc):
+    """The column as doubles, or for a string variable as a matrix of its padded bytes."""
+    column = _naive_column(variable, column, to_utc)
     array = _as_array(column, variable)
-    if variable.kind != STRING:
-        if array.dtype.kind in _NUMERIC_KINDS:
-            return _finite(variable, array.astype("float64"))
-        if array.dtype.kind in "mM" and variable.kind in _NANOSECONDS:
-            nanoseconds = array.astype(_NANOSECONDS[variable.kind])
-            seconds = nanoseconds.astype("int64") / 1e9
-            seconds[numpy.isnat(nanoseconds)] = numpy.nan
-            return seconds
-    return _value_by_value(variable, array)
+    if variable.kind == STRING:
+        return _string_matrix(variable, array, column)
+    if array.dtype.kind in _NUMERIC_KINDS:
+        return _exact_doubles(variable, array)
+    if array.dtype.kind in "mM" and variable.kind in _NANOSECONDS:
+        return _seconds_of(array.astype(_NANOSECONDS[variable.kind]))
+    return _value_by_value(variable, array, to_utc)
+
+
+def _naive_column(variable, column, to_utc):
+    """A pandas column with a time zone as naive UTC when `to_utc`; refused otherwise."""
+    if getattr(getattr(column, "dtype", None), "tz", None) is None or variable.kind == STRING:
+        return column
+    if not to_utc:
+        _refuse_aware(variable.name, column)
+    return column.dt.tz_convert("UTC").dt.tz_localize(None)
+
+
+def _seconds_of(nanoseconds):
+    """datetime64[ns] or timedelta64[ns] as seconds, each the double nearest its
+    nanoseconds (whole seconds and the fraction apart: the count of nanoseconds
+    is too large for a double to hold exactly)."""
+    counts = nanoseconds.view("int64")
+    whole, fraction = numpy.divmod(counts, 10 ** 9)
+    seconds = whole.astype("float64") + fraction / 1e9
+    seconds[numpy.isnat(nanoseconds)] = numpy.nan
+    return seconds
+
+
+def _exact_doubles(variable, array):
+    """Numbers as doubles; an infinity, or a whole number a double would change, is refused."""
+    if array.dtype.kind in "iu":
+        _check_whole(variable, array)
+        return array.astype("float64")
+    return _finite(variable, array.astype("float64"))
+
+
+def _check_whole(variable, array):
+    """Refuses an integer beyond 2**53 that the nearest double would change."""
+    if array.dtype.kind not in "iu":
+        return
+    beyond = numpy.flatnonzero((array > _EXACT_WHOLE) | (array < -_EXACT_WHOLE)
+                               if array.dtype.kind == "i" else array > _EXACT_WHOLE)
+    for row in beyond:
+        if int(float(array[row])) != int(array[row]):
+            raise ValueDoesNotFit(int(row), variable.name, int(array[row]),
+                                  "is a whole number that a double cannot hold exactly")
 
 
 def _as_array(column, variable):
     """A pandas column as numpy sees it; nullable numbers with their NA as NaN."""
     if not hasattr(column, "to_numpy"):
         return numpy.asarray(column)
-    if (variable.kind != STRING and column.dtype.kind in _NUMERIC_KINDS
+    if ((variable is None or variable.kind != STRING) and column.dtype.kind in _NUMERIC_KINDS
             and not isinstance(column.dtype, numpy.dtype)):  # pandas' nullable numbers
         return column.to_numpy(dtype="float64", na_value=numpy.nan)
     return column.to_numpy()
@@ -131,59 +181,208 @@ def _finite(variable, doubles):
     return doubles
 
 
-def _value_by_value(variable, array):
+def _missing_mask(column, array):
+    if hasattr(column, "isna"):
+        return column.isna().to_numpy()
+    if array.dtype.kind == "O":
+        return numpy.fromiter((is_missing(v) for v in array), dtype=bool, count=len(array))
+    return numpy.zeros(len(array), dtype=bool)
+
+
+def _all_text(values):
+    if values.dtype.kind == "U":
+        return True
+    if values.dtype.kind != "O":
+        return False
+    if _infer_dtype is not None:
+        return _infer_dtype(values, skipna=False) == "string"
+    return all(type(v) is str for v in values)
+
+
+def _string_matrix(variable, array, column):
+    """Each value's UTF-8 bytes, cut at the width (never inside a character) and
+    padded with blanks, one row of `variable.size` bytes a value; missing values blank."""
+    size, width = variable.size, variable.width
+    matrix = numpy.full((len(array), size), 0x20, dtype=numpy.uint8)
+    missing = _missing_mask(column, array)
+    present = array[~missing] if missing.any() else array
+    if not len(present):
+        return matrix
+    if not _all_text(present):  # bytes, numbers, mixed: value by value
+        packed = b"".join(_value_by_value(variable, present, False))
+        matrix[~missing] = numpy.frombuffer(packed, dtype=numpy.uint8).reshape(-1, size)
+        return matrix
+    try:  # ASCII: numpy encodes and cuts at the width in one go (a character is a byte)
+        block = present.astype("S%d" % width).view(numpy.uint8).reshape(len(present), width)
+    except UnicodeEncodeError:
+        encoded = [fitted_bytes(t.encode("utf-8"), width, 0) for t in present.tolist()]
+        block = numpy.array(encoded, dtype="S%d" % width).view(numpy.uint8).reshape(len(present), width)
+    # numpy pads with NULs: from a value's last byte on, blanks instead. When
+    # no value holds a NUL of its own (one followed by another byte), every
+    # NUL is padding and turns blank in one pass.
+    nul = block == 0
+    if (nul[:, :-1] & ~nul[:, 1:]).any():
+        nul = numpy.logical_not(numpy.logical_or.accumulate(~nul[:, ::-1], axis=1))[:, ::-1]
+    block |= nul.view(numpy.uint8) << 5  # NUL | 0x20 is a blank
+    if missing.any():
+        matrix[~missing, :width] = block
+    else:
+        matrix[:, :width] = block
+    return matrix
+
+
+def _value_by_value(variable, array, to_utc):
+    """Values converted one at a time: doubles, or the padded bytes of each string."""
     convert, values = converter(variable), []
     for row, value in enumerate(array.tolist() if array.dtype.kind != "O" else array):
         try:
-            values.append(convert(value))
+            values.append(convert(naive_utc(value) if to_utc else value))
         except Refused as why:
             raise ValueDoesNotFit(row, variable.name, value, str(why)) from None
     if variable.kind == STRING:
-        return numpy.array(values, dtype="S%d" % variable.size) if values else []
+        return values
     return numpy.array(values, dtype="float64")
 
 
 # ---- A variable list for a DataFrame -------------------------------------------------
+# Names the command language keeps for itself, which a column label must not become.
 _RESERVED = {"AND", "OR", "NOT", "EQ", "NE", "LT", "LE", "GT", "GE", "TO", "BY", "ALL", "WITH"}
 _MAX_NAME_BYTES = 64
+# Floats get the most decimals the host keeps, and every whole number up to
+# 2**53 is held exactly by a double, so a column of them is sized to its digits.
+FLOAT_FORMAT = "F40.16"
+_EXACT_WHOLE = 2 ** 53
+DATE_FORMAT, DATETIME_FORMAT, DURATION_FORMAT = "DATE11", "DATETIME23.2", "TIME11.2"
+_SECONDS_PER_DAY = 86400
+_AWARE_CHOICES = ("refuse", "utc")
+
+
+def _cut_utf8(text, limit):
+    """`text` cut to at most `limit` UTF-8 bytes, never inside a character."""
+    data = text.encode("utf-8")
+    if len(data) <= limit:
+        return text
+    return data[:limit].decode("utf-8", "ignore")
 
 
 def variable_name(column, taken):
-    """A valid variable name for a column's label, unlike every name in `taken` (upper case)."""
-    name = re.sub(r"[^\w.]", "_", str(column)).rstrip(".") or "v"
-    if not name[0].isalpha():
+    """A valid variable name for a column's label, unlike every name in `taken` (upper case).
+
+    Characters other than letters, digits, "_" and "." become "_"; a name
+    not starting with a letter gets a "v" in front; it is cut to 64 bytes
+    and loses trailing dots; a reserved word gets a "_" after it; a name
+    taken already gets "_2", "_3", ... (dravfeed --csv infers names by the
+    same rule).
+    """
+    name = re.sub(r"[^\w.]", "_", str(column))
+    if not name or not name[0].isalpha():
         name = "v" + name
-    name = name[:_MAX_NAME_BYTES]
+    name = _cut_utf8(name, _MAX_NAME_BYTES).rstrip(".") or "v"
     if name.upper() in _RESERVED:
         name += "_"
     unique, n = name, 1
     while unique.upper() in taken:
         n += 1
-        unique = "%s_%d" % (name[:_MAX_NAME_BYTES - 6], n)
+        suffix = "_%d" % n
+        unique = _cut_utf8(name, _MAX_NAME_BYTES - len(suffix)).rstrip(".") + suffix
     taken.add(unique.upper())
     return unique
 
 
-def format_for(column):
-    """A format for a pandas column: F for numbers, A of the longest value, DATETIME, TIME."""
-    kind = column.dtype.kind
-    if kind == "b":
-        return "F1"
-    if kind in "iu":
-        return "F12"
-    if kind == "f":
-        return "F12.4"
-    if kind == "M" and getattr(column.dtype, "tz", None) is None:
-        return "DATETIME23.2"
-    if kind == "m":
-        return "TIME11.2"
-    values = [v for v in column.tolist() if isinstance(v, (str, bytes))]
-    longest = max((len(v.encode("utf-8") if isinstance(v, str) else v) for v in values), default=1)
+def number_format(values):
+    """F sized to the digits when every value is a whole number a double holds exactly
+    (at least one value), else the widest decimals the host keeps."""
+    values = [v for v in values if v == v]
+    if not values or not all(float(v).is_integer() and abs(v) <= _EXACT_WHOLE for v in values):
+        return FLOAT_FORMAT
+    return "F%d" % max(len("%d" % v) for v in values)
+
+
+def instant_format(seconds):
+    """DATE for instants that all fall on midnight, else DATETIME."""
+    seconds = [s for s in seconds if s == s]
+    if seconds and all(s % _SECONDS_PER_DAY == 0 for s in seconds):
+        return DATE_FORMAT
+    return DATETIME_FORMAT
+
+
+def _numpy_number_format(array):
+    if array.dtype.kind in "iu":
+        if not len(array):
+            return FLOAT_FORMAT
+        low, high = int(array.min()), int(array.max())
+        return "F%d" % max(len(str(low)), len(str(high)))
+    finite = array[~numpy.isnan(array)]
+    whole = len(finite) and numpy.all(numpy.isfinite(finite)) and numpy.all(finite == numpy.trunc(finite))
+    if not whole or numpy.abs(finite).max() > _EXACT_WHOLE:
+        return FLOAT_FORMAT
+    return "F%d" % max(len("%d" % finite.min()), len("%d" % finite.max()))
+
+
+def _instant_format_of(datetimes):
+    nanoseconds = datetimes.astype("datetime64[ns]").view("int64")
+    valid = nanoseconds[~numpy.isnat(datetimes.astype("datetime64[ns]"))]
+    if len(valid) and numpy.all(valid % (_SECONDS_PER_DAY * 10 ** 9) == 0):
+        return DATE_FORMAT
+    return DATETIME_FORMAT
+
+
+def _refuse_aware(name, column):
+    first = next((i for i, v in enumerate(column) if not is_missing(v)), 0)
+    value = column.iloc[first] if hasattr(column, "iloc") else column[first]
+    raise ValueDoesNotFit(first, name, value,
+                          "has a time zone: variables_for(frame, aware=\"utc\") stores its instants as UTC")
+
+
+def _object_format(name, column, aware):
+    values = [v for v in column if not is_missing(v)]
+    if values and all(isinstance(v, datetime.datetime) for v in values):
+        if any(_aware(v) for v in values):
+            if aware != "utc":
+                _refuse_aware(name, column)
+            values = [naive_utc(v) for v in values]
+        return instant_format([date_seconds(v) for v in values])
+    if values and all(isinstance(v, datetime.date) for v in values):
+        return DATE_FORMAT
+    if values and all(isinstance(v, datetime.timedelta) for v in values):
+        return DURATION_FORMAT
+    if values and all(isinstance(v, numbers.Real) and not isinstance(v, bool) for v in values):
+        return number_format(values)
+    longest = max((len(v if isinstance(v, bytes) else str(v).encode("utf-8")) for v in values), default=1)
     return "A%d" % max(longest, 1)
 
 
-def variables_for(frame):
-    """The variable list text for a DataFrame ("name FORMAT ..." in column order)."""
-    taken = set()
-    return " ".join("%s %s" % (variable_name(label, taken), format_for(frame[label]))
-                    for label in frame.columns)
+def format_for(column, name=None, aware="refuse"):
+    """A format for a pandas column (see variables_for)."""
+    kind = column.dtype.kind
+    if kind == "b":
+        return "F1"
+    if kind in "iuf" and numpy is not None:
+        return _numpy_number_format(_as_array(column, None))
+    if kind == "M":
+        if getattr(column.dtype, "tz", None) is not None:
+            if aware != "utc":
+                _refuse_aware(name or str(column.name), column)
+            column = column.dt.tz_convert("UTC").dt.tz_localize(None)
+        return _instant_format_of(column.to_numpy())
+    if kind == "m":
+        return DURATION_FORMAT
+    return _object_format(name or str(column.name), column, aware)
+
+
+def variables_for(frame, aware="refuse"):
+    """The variable list text for a DataFrame ("name FORMAT ..." in column order).
+
+    Whole numbers get F as wide as their digits, other numbers F40.16;
+    strings A as wide as the longest (in UTF-8 bytes); datetimes DATE when
+    every one is a midnight, else DATETIME; durations TIME; datetime.date
+    DATE. A column with a time zone raises ValueDoesNotFit unless `aware`
+    is "utc", which stores its instants as UTC.
+    """
+    if aware not in _AWARE_CHOICES:
+        raise ValueError("aware is \"refuse\" or \"utc\", not %r" % (aware,))
+    taken, words = set(), []
+    for position, label in enumerate(frame.columns):
+        name = variable_name(label, taken)
+        words.append("%s %s" % (name, format_for(frame.iloc[:, position], name, aware)))
+    return " ".join(words)

@@ -109,12 +109,25 @@ def _numpy_seconds(value, unit_of_day):
         nanoseconds = None
     if nanoseconds is None or nanoseconds == -(1 << 63):
         coarse = value.astype(kind.replace("ns", "us")).astype("int64")
-        return int(coarse) / 1e6
-    return nanoseconds / 1e9
+        return int(coarse) / 10 ** 6
+    return nanoseconds / 10 ** 9
+
+
+def _delta_seconds(delta):
+    """A timedelta as the double nearest its seconds: Python divides whole numbers
+    exactly rounded, where adding the parts as floats could miss by a bit."""
+    return ((delta.days * 86400 + delta.seconds) * 10 ** 6 + delta.microseconds) / 10 ** 6
 
 
 def _aware(value):
     return getattr(value, "tzinfo", None) is not None and value.utcoffset() is not None
+
+
+def naive_utc(value):
+    """An aware datetime as the naive datetime of the same instant in UTC; others as they are."""
+    if isinstance(value, datetime.datetime) and _aware(value):
+        return value.astimezone(datetime.timezone.utc).replace(tzinfo=None)
+    return value
 
 
 def date_seconds(value):
@@ -130,9 +143,8 @@ def date_seconds(value):
             raise Refused("has a time zone; give the time as it should be stored (naive)")
         nanoseconds = getattr(value, "value", None)  # a pandas Timestamp keeps them
         if isinstance(nanoseconds, int):
-            return nanoseconds / 1e9
-        delta = value - EPOCH
-        return delta.days * 86400.0 + delta.seconds + delta.microseconds / 1e6
+            return nanoseconds / 10 ** 9
+        return _delta_seconds(value - EPOCH)
     if isinstance(value, datetime.date):
         return (value - EPOCH.date()).days * 86400.0
     if type(value).__name__ == "datetime64":
@@ -153,12 +165,13 @@ def time_seconds(value):
     if isinstance(value, datetime.timedelta):
         nanoseconds = getattr(value, "value", None)  # a pandas Timedelta keeps them
         if isinstance(nanoseconds, int):
-            return nanoseconds / 1e9
-        return value.days * 86400.0 + value.seconds + value.microseconds / 1e6
+            return nanoseconds / 10 ** 9
+        return _delta_seconds(value)
     if isinstance(value, datetime.time):
         if _aware(value):
             raise Refused("has a time zone; give the time as it should be stored (naive)")
-        return value.hour * 3600.0 + value.minute * 60 + value.second + value.microsecond / 1e6
+        return (((value.hour * 60 + value.minute) * 60 + value.second) * 10 ** 6
+                + value.microsecond) / 10 ** 6
     if type(value).__name__ == "timedelta64":
         return _numpy_seconds(value, False)
     if isinstance(value, numbers.Real) and not isinstance(value, bool):

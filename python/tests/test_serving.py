@@ -222,14 +222,14 @@ class Frames(unittest.TestCase):
     def test_a_frame_served_with_its_proposed_variables_reads_back_whole(self):
         frame = self.frame()
         variables = dravfeed.variables_for(frame)
-        self.assertEqual(str(variables), "id F12 x_y F12.4 name A6 when DATETIME23.2")
+        self.assertEqual(str(variables), "id F2 x_y F40.16 name A6 when DATETIME23.2")
         for transport, order in TRANSPORTS:
             with self.subTest(transport=transport, byte_order=order):
                 served = Served(self, transport, frame, variables, byte_order=order)
                 out, _ = served.read("--passes", "2", "--seek", "45")
                 rows = csv_rows(out)
                 self.assertEqual(len(rows), 10)
-                self.assertEqual(rows[0], ["45", "5.6250", "name6", "05-DEC-2026 00:45:00.00"])
+                self.assertEqual(rows[0], ["45", "5.6250000000000000", "name6", "05-DEC-2026 00:45:00.00"])
                 self.assertEqual(rows[3][1], "")  # 48 % 7 == 6: missing
                 served.stats()
 

@@ -87,6 +87,27 @@ TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   }
 }
 
+// An inferred list is read as the file will be served: after its preamble
+// and comments, with its null texts and date pattern; and its header, whose
+// labels became other names (AND is reserved), is taken column by column.
+TEST(DravfeedCsv, AnInferredListReadsTheFileAsItIsServed) {
+  Watchdog watchdog(60, "dravfeed's inference with CSV options");
+  TempDir dir;
+  const std::string path =
+      dir.WriteFile("cases.csv", "made by hand\n# note\nAND,when,x y\n1,07-Dec-26,ab\nNA,08-Dec-26,c\n");
+  ChildProcess feed(Dravfeed({"--socket", "0", "--csv", path, "--header", "--skip", "1", "--comment", "#",
+                              "--null", "NA", "--date-format", "%d-%b-%y", "--print-command"}));
+  std::string command;
+  ASSERT_TRUE(feed.ReadLine(command));
+  EXPECT_NE(command.find("/VARIABLES = AND_ F1 when DATE11 x_y A2 ."), std::string::npos) << command;
+  WireReader reader(feed.DravfeedPort());
+  reader.Begin();
+  EXPECT_EQ(reader.ReadToEnd().size(), 2u * 3 * 8);
+  reader.End();
+  const ProcessResult r = feed.Wait();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace drav

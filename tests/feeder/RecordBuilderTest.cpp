@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "feeder/FeederError.h"
+#include "tests/feeder/InputErrorOf.h"
 
 namespace drav {
 namespace feed {
@@ -95,6 +96,27 @@ TEST(RecordBuilderTest, RefusesTextThatIsNoValueOfItsKind) {
   for (const auto& c : cases) {
     std::vector<char> record(list.RecordBytes());
     EXPECT_THROW(builder.SetText(record.data(), c.column, c.text), InputError) << c.text;
+  }
+}
+
+// A list inferred from a sample adapts nothing later: what the sample would
+// not have let through is refused, not cut or read as seconds.
+TEST(RecordBuilderTest, ExactFitRefusesWhatAdaptingWouldChange) {
+  const VariableList list = VariableList::Parse("s A2 d DATETIME t TIME");
+  const struct {
+    std::size_t column;
+    const char* text;
+    bool exactTakesIt;
+  } cases[] = {
+      {0, "ab", true}, {0, "abc", false}, {0, "\xC3\xA9", true}, {0, "a\xC3\xA9", false},
+      {1, "2024-03-01", true}, {1, "1709251200", false}, {2, "12:30", true}, {2, "45000", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<char> record(list.RecordBytes());
+    EXPECT_NO_THROW(RecordBuilder(list, ByteOrder::kNative).SetText(record.data(), c.column, c.text)) << c.text;
+    const std::string verdict =
+        InputErrorOf([&] { RecordBuilder(list, ByteOrder::kNative, TextFit::kExact).SetText(record.data(), c.column, c.text); });
+    EXPECT_EQ(verdict == "accepted", c.exactTakesIt) << c.text << ": " << verdict;
   }
 }
 

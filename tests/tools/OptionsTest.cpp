@@ -50,6 +50,8 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--output", "raw", "--na", "NA"},
        "--na: applies to csv, tsv, table and markdown output; raw keeps a missing value as the NaN the feeder sent"},
       {{"--output", "none", "--na", ""}, "--na: applies to csv, tsv, table and markdown output; none writes no values"},
+      {{"--output", "raw", "--exact"}, "--exact: applies to csv, tsv, jsonl and markdown output; raw is exact already"},
+      {{"--exact", "--output", "table"}, "--exact: applies to csv, tsv, jsonl and markdown output; table is for reading by eye"},
       {{"--output", "markdown", "--no-header"},
        "--no-header: only csv, tsv and table output have a header to leave out, not markdown"},
       {{"--no-header=yes"}, "--no-header: takes no value"},

@@ -6,15 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "base/CivilCalendar.h"
 #include "host/DravFormat.h"
+#include "tools/dravrun/ExactFormat.h"
 #include "tools/dravrun/TextEscape.h"
 #include "tools/dravrun/ValueFormat.h"
 
@@ -133,6 +137,86 @@ TEST(Rendering, JsonNumbersArePrintfsWithoutANegativeZero) {
       }
     }
   }
+}
+
+// ---- Exact text ----------------------------------------------------------------
+
+std::string Exact(double value, int type) {
+  char text[kMaxExactText];
+  return std::string(text, RenderExact(value, type, text));
+}
+
+// Exact numbers are std::to_chars's shortest round-trip text, whatever the
+// format: over the printf table, bit patterns spread over the whole range,
+// and numbers with a few decimals (which take a faster path of their own).
+TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
+  std::vector<double> values = NumberTable();
+  for (std::uint64_t bits = 1; bits < (std::uint64_t{0x7FF} << 52); bits += 0x0003F1A2B3C4D5E7ull) {
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+  }
+  for (long long i = -20000; i < 20000; i += 7) {
+    for (double scale : {1.0, 1e-1, 1e-2, 1e-3, 1e-6, 1e-8, 1e-9, 1e3, 1e8, 1e12}) values.push_back(i * scale);
+    values.push_back(i * 244.140625 + (i % 4) / 4.0);
+    values.push_back(1.7e9 + i * 60.123456);
+  }
+  for (double v : values) {
+    for (double signed_v : {v, -v}) {
+      char expected[64];
+      const std::string shortest(expected, std::to_chars(expected, expected + sizeof expected, signed_v).ptr);
+      for (int type : {kFmtF, kFmtCOMMA, kFmtE, kFmtWKDAY}) ASSERT_EQ(Exact(signed_v, type), shortest);
+    }
+  }
+}
+
+// Instants to the microsecond (what pandas and most clocks keep) come back
+// as the same microsecond over centuries either side of 1970, where a double
+// still tells microseconds apart: the text carries the fraction the double
+// holds, no digit more or less.
+TEST(Rendering, ExactInstantsCarryTheFractionThatReadsBack) {
+  std::uint64_t state = 88172645463325252ull;
+  for (int i = 0; i < 20000; ++i) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    const std::int64_t micros = static_cast<std::int64_t>(state % 8000000000000000ull) - 4000000000000000ll;
+    const std::string text = Exact(static_cast<double>(micros) / 1e6, kFmtDATETIME);
+    long long year;
+    int month, day, hour, minute, second, used = 0;
+    ASSERT_EQ(std::sscanf(text.c_str(), "%lld-%d-%dT%d:%d:%d%n", &year, &month, &day, &hour, &minute, &second, &used), 6) << text;
+    std::string fraction = text.substr(static_cast<std::size_t>(used));
+    ASSERT_LE(fraction.size(), 7u) << text;
+    fraction = fraction.empty() ? "000000" : (fraction.substr(1) + "000000").substr(0, 6);
+    const std::int64_t whole = drav::DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    ASSERT_EQ(whole * 1000000 + std::stoll(fraction), micros) << text;
+  }
+}
+
+TEST(Rendering, ExactDatesAndDurationsAreIso8601) {
+  const struct {
+    double value;
+    int type;
+    const char* text;
+  } cases[] = {
+      {kSaturdayAfternoon, kFmtDATETIME, "2026-12-05T14:30:15.25"},
+      {kSaturdayAfternoon, kFmtADATE, "2026-12-05T14:30:15.25"},  // a date with a time keeps it
+      {1796428800, kFmtDATE, "2026-12-05"},
+      {1796428800, kFmtDATETIME, "2026-12-05T00:00:00"},
+      {1704067200.123456, kFmtSDATE, "2024-01-01T00:00:00.123456"},
+      {-0.5, kFmtDATETIME, "1969-12-31T23:59:59.5"},
+      {-62135596800.0 - 86400, kFmtDATE, "0000-12-31"},
+      {253402300800.0, kFmtDATE, "+10000-01-01"},
+      {-62135596800.0 - 366 * 86400.0 - 365 * 86400.0, kFmtDATE, "-0001-01-01"},
+      {1e18, kFmtDATE, "1e+18"},  // no calendar that far: the seconds themselves
+      {kInf, kFmtDATETIME, "inf"},
+      {93600.5, kFmtTIME, "26:00:00.5"},
+      {-3600.25, kFmtDTIME, "-01:00:00.25"},
+      {360000000, kFmtTIME, "100000:00:00"},
+      {7, kFmtWKDAY, "7"},
+      {-0.0, kFmtF, "-0"},
+      {123456789012345, kFmtF, "123456789012345"},
+      {0.1, kFmtF, "0.1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Exact(c.value, c.type), c.text) << c.value << " type " << c.type;
 }
 
 // ---- Dates against gmtime -----------------------------------------------------

@@ -48,7 +48,17 @@ What to serve:
                           around it aside; failing that, with each run of other
                           characters read as _, so "Adj Close" is adj_close's
                           column); other columns are skipped. A header whose
-                          names are not the variables' is skipped with --skip 1
+                          names are not the variables' is skipped with --skip 1.
+                          Without --variables, the list is inferred from the
+                          names and the values of the file (not standard
+                          input): numbers F (whole numbers as wide as their
+                          digits, others F40.16), dates DATE11 or DATETIME23.2,
+                          times TIME11.2, strings A as wide as the longest;
+                          names made valid and distinct. It is printed, and a
+                          later value the list cannot hold as it is (a longer
+                          string, a date given as a number) is refused
+  --infer-rows N          infer the list from the first N records only (default:
+                          every record of the file, read once before serving)
   --delimiter C           fields are separated by C instead of a comma (\t: tab)
   --tsv                   fields are separated by tabs (--delimiter \t)
   --skip N                drop the first N lines (a preamble) before anything
@@ -119,6 +129,10 @@ When to stop:
   --linger SECONDS        how long to wait for the reader to come back (2)
   --forever               never done: serve until SIGINT or SIGTERM
   --verbose               one line on standard error for each event
+  --print-command         print the GET DATA command that reads the stream on
+                          standard output once it can be reached, then close
+                          standard output (dravfeed ... --print-command | dravrun -f -).
+                          The command is always logged on standard error too
 
   --help                  this text
   --version               the version
@@ -217,7 +231,14 @@ void CheckSource(const FeedOptions& options) {
   if (options.snapshot && options.follow) Refuse("give one of --snapshot or --follow");
   if (!options.fromUrl.empty() && !options.capturePath.empty())
     Refuse("--capture goes not with --from: the stream keeps the cases already");
-  if (options.replayPath.empty() && options.variables.empty()) Refuse("--variables is required");
+  const bool infers = options.variables.empty() && !options.csvPath.empty() && options.header;
+  if (infers && (options.csvPath == "-" || options.follow))
+    Refuse("--variables is required with --csv " + std::string(options.follow ? "FILE --follow" : "-") +
+           ": a list is inferred by reading the file to its end before serving it");
+  if (options.inferRowsGiven && !infers) Refuse("--infer-rows goes with --csv FILE --header and no --variables");
+  if (options.replayPath.empty() && options.variables.empty() && !infers)
+    Refuse(options.csvPath.empty() ? "--variables is required"
+                                   : "--variables is required (or --header, to infer it from the file)");
   if (!options.replayPath.empty() && !options.variables.empty())
     Refuse("--variables goes not with --replay: the capture holds its variable list");
   if (!options.replayPath.empty() && options.order != drav::feed::ByteOrder::kNative)
@@ -235,6 +256,7 @@ void Check(const FeedOptions& options) {
   if (!options.publishUrl.empty()) {
     if (!options.pipePath.empty() || options.useSocket)
       Refuse("--publish serves no reader: leave out --pipe and --socket");
+    if (options.printCommand) Refuse("--print-command goes with --pipe or --socket: --publish serves no reader");
     return CheckSource(options);
   }
   if (options.pipePath.empty() == !options.useSocket)
@@ -292,6 +314,11 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
       options.csvPath = value();
     } else if (option == "--header") {
       options.header = true;
+    } else if (option == "--infer-rows") {
+      options.inferRows = WholeNumber(option, value(), 1, 1LL << 50);
+      options.inferRowsGiven = true;
+    } else if (option == "--print-command") {
+      options.printCommand = true;
     } else if (option == "--delimiter" || option == "--tsv" || option == "--skip" ||
                option == "--comment" || option == "--null" || option == "--date-format") {
       if (csvOption.empty()) csvOption = option;

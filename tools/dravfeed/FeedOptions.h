@@ -18,6 +18,9 @@ struct FeedOptions {
   std::string csvPath;  // "-" is standard input
   bool header = false;
   drav::feed::CsvOptions csv;  // --delimiter, --skip, ...; its header is --header
+  std::int64_t inferRows = 0;  // records the inferred list rests on; 0: the whole file
+  bool inferRowsGiven = false;
+  bool printCommand = false;  // the GET DATA command on standard output once reachable
   bool follow = false;  // --csv FILE grows: read on at its end, as tail -f
   bool generate = false;
   std::int64_t generateCount = 0;

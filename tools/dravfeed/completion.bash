@@ -7,7 +7,7 @@ _dravfeed() {
     --byte-order) COMPREPLY=($(compgen -W "native swapped" -- "$cur")); return ;;
     --socket|--bind|--variables|--generate|--linger|--rate|--memory) COMPREPLY=(); return ;;
     --from|--publish) COMPREPLY=($(compgen -W "nats://" -- "$cur")); return ;;
-    --delimiter|--comment|--skip|--null) COMPREPLY=(); return ;;
+    --delimiter|--comment|--skip|--null|--infer-rows) COMPREPLY=(); return ;;
     --date-format) COMPREPLY=($(compgen -W "%Y-%m-%d %d-%b-%y %d/%m/%Y %m/%d/%Y" -- "$cur")); return ;;
   esac
   local options

@@ -1,5 +1,6 @@
 // dravfeed: serves a CSV input (read live), generated cases or a capture to a
 // stream reader.
+#include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,8 +17,10 @@
 #include "feeder/CaseLog.h"
 #include "feeder/FeederError.h"
 #include "feeder/GeneratedCases.h"
+#include "feeder/GetDataCommand.h"
 #include "feeder/PipeServer.h"
 #include "feeder/SocketServer.h"
+#include "feeder/VariableInference.h"
 #include "feeder/VariableList.h"
 #include "tools/dravfeed/FeedOptions.h"
 #include "tools/dravfeed/LiveFeed.h"
@@ -115,7 +118,32 @@ std::string Describe(const drav::feed::CaseSource& cases, bool live) {
   return std::to_string(cases.CaseCount()) + " cases";
 }
 
-drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
+// Once the stream can be reached: the command that reads it, logged, and
+// with --print-command on standard output, which is then closed so that a
+// reader of it (dravrun -f -) has the whole command.
+void AnnounceCommand(const dravfeed::FeedOptions& options, const std::string& variables, int port) {
+  drav::feed::StreamAddress address;
+  address.pipe = options.pipePath;
+  address.rewindPipe = options.rewindPipePath;
+  address.socket = options.useSocket;
+  address.port = port;
+  // By default dravfeed listens on loopback only, where the reader's own
+  // machine name may not lead.
+  const std::string& bind = options.bindAddress;
+  if (bind.empty()) address.host = "localhost";
+  else if (bind != "0.0.0.0" && bind != "::") address.host = bind;
+  const std::string command = drav::feed::GetDataCommand(address, variables);
+  Say("command: " + command);
+  if (!options.printCommand) return;
+  std::cout << command << std::endl;
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    dup2(null, STDOUT_FILENO);
+    close(null);
+  }
+}
+
+drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options, const std::string& variables,
                              const drav::feed::CaseSource& cases) {
   using namespace drav::feed;
   ServeOptions serve;
@@ -127,10 +155,12 @@ drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options,
   if (options.useSocket) {
     SocketServer server(cases, options.order, options.port, options.bindAddress, serve);
     Say("listening on port " + std::to_string(server.Port()) + ", " + count);
+    AnnounceCommand(options, variables, server.Port());
     return server.Serve();
   }
   PipeServer server(cases, options.order, options.pipePath, options.rewindPipePath, serve);
   Say("serving " + count + " on " + options.pipePath);
+  AnnounceCommand(options, variables, 0);
   return server.Serve();
 }
 
@@ -182,7 +212,7 @@ int Replay(dravfeed::FeedOptions& options) {
   const std::string where = options.replayPath + " is cut at byte " + std::to_string(captured.CutAt()) +
                             " (it has no end block): ";
   if (cut) Say(where + "serving the " + std::to_string(captured.CaseCount()) + " cases of its whole blocks");
-  const drav::feed::ServeStats stats = Serve(options, captured);
+  const drav::feed::ServeStats stats = Serve(options, captured.Variables(), captured);
   if (cut && !stats.cancelled)
     Say(where + "any case its feeder served after the first " + std::to_string(captured.CaseCount()) + " is lost");
   return Finish(options, stats, cut ? kFailed : kDone);
@@ -209,12 +239,22 @@ int main(int argc, char** argv) {
   InstallSignals();
   try {
     if (!options.replayPath.empty()) return Replay(options);
+    const bool infer = options.variables.empty();
+    if (infer) {
+      const drav::feed::InferredList inferred =
+          drav::feed::InferCsvVariables(options.csvPath, static_cast<std::size_t>(options.inferRows), options.csv);
+      options.variables = inferred.text;
+      options.csv.headerInOrder = true;
+      Say("variables inferred from the header and " + std::to_string(inferred.records) +
+          " records: " + options.variables);
+    }
     drav::feed::VariableList list = drav::feed::VariableList::Parse(options.variables);
-    drav::feed::RecordBuilder builder(list, options.order);
+    drav::feed::RecordBuilder builder(list, options.order,
+                                      infer ? drav::feed::TextFit::kExact : drav::feed::TextFit::kAdapt);
     Cases cases;
     OpenCases(options, builder, cases);
     if (!options.publishUrl.empty()) return Publish(options, builder, cases);
-    drav::feed::ServeStats stats = Serve(options, cases.Source());
+    drav::feed::ServeStats stats = Serve(options, options.variables, cases.Source());
     int status = streamBroke ? kFailed : kDone;
     if (cases.feed) {
       cases.feed->Stop();

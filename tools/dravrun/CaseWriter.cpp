@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/dravrun/ExactFormat.h"
 #include "tools/dravrun/WriterKinds.h"
 
 namespace dravrun {
@@ -24,6 +25,7 @@ CaseWriter::CaseWriter(std::FILE* out, std::vector<Column> columns, WriterSettin
     : out_(out),
       columns_(std::move(columns)),
       missing_(settings.missing.value_or("")),
+      exact_(settings.exact),
       cell_(CellCapacity(columns_, missing_)) {
   rowRoom_ = 16;
   for (const Column& c : columns_) rowRoom_ += CellRoom() + 6 * c.name.size() + 8;
@@ -35,7 +37,7 @@ char* CaseWriter::WriteCell(std::size_t column, const char* value, char* out) {
   const Column& c = columns_[column];
   if (c.IsString()) return RenderString(value, static_cast<std::size_t>(c.stringWidth), c.format, out);
   const double number = NumberAt(value);
-  if (!std::isnan(number)) return RenderNumber(number, c.format, out);
+  if (!std::isnan(number)) return exact_ ? RenderExact(number, c.format.type, out) : RenderNumber(number, c.format, out);
   std::memcpy(out, missing_.data(), missing_.size());
   return out + missing_.size();
 }

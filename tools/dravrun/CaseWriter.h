@@ -17,6 +17,9 @@ struct WriterSettings {
   // How a missing numeric value is written; unset: the format's own
   // spelling (empty in CSV, TSV and Markdown, "." in the table).
   std::optional<std::string> missing;
+  // Numbers, dates and times as text that reads back to the same double
+  // (ExactFormat.h) instead of their print format's rendering.
+  bool exact = false;
 };
 
 // Assembles each case in a row buffer that is reused, with every value
@@ -40,8 +43,9 @@ class CaseWriter {
   void Flush() { FlushRow(); }
 
  protected:
-  // Writes column `column`'s value rendered with its print format (a
-  // missing number as the missing text) at `out`, which has CellRoom()
+  // Writes column `column`'s value rendered with its print format, or as
+  // exact text when the settings ask for it (a missing number as the
+  // missing text) at `out`, which has CellRoom()
   // bytes; returns the end.
   char* WriteCell(std::size_t column, const char* value, char* out);
   // The same in a buffer of the writer's own, valid until the next call.
@@ -65,6 +69,7 @@ class CaseWriter {
   std::FILE* out_;
   std::vector<Column> columns_;
   std::string missing_;
+  bool exact_;
 
  private:
   std::vector<char> cell_;

@@ -147,6 +147,7 @@ bool IsValued(const std::string& name) {
 bool ApplyFlag(const std::string& name, Options& o) {
   if (name == "--summary") o.summary = true;
   else if (name == "--no-header") o.header = false;
+  else if (name == "--exact") o.exact = true;
   else if (name == "--progress") o.progress = ProgressMode::kOn;
   else if (name == "--no-progress") o.progress = ProgressMode::kOff;
   else if (name == "--help" || name == "-h") o.help = true;
@@ -189,6 +190,12 @@ std::string CheckCombinations(const Options& o) {
            (o.output == OutputFormat::kJsonl ? " writes a missing value as null"
             : o.output == OutputFormat::kRaw ? " keeps a missing value as the NaN the feeder sent"
                                              : " writes no values");
+  }
+  const bool writesText = o.output == OutputFormat::kCsv || o.output == OutputFormat::kTsv ||
+                         o.output == OutputFormat::kJsonl || o.output == OutputFormat::kMarkdown;
+  if (o.exact && !writesText) {
+    return "--exact: applies to csv, tsv, jsonl and markdown output; " + output +
+           (o.output == OutputFormat::kRaw ? " is exact already" : o.output == OutputFormat::kTable ? " is for reading by eye" : " writes no values");
   }
   if (o.output == OutputFormat::kRaw && o.dictionary && o.dictionaryFile.empty()) {
     return "--dictionary: with --output raw standard output holds only the records; write the dictionary "
@@ -265,6 +272,12 @@ Options:
   --na TEXT              write a missing value as TEXT (csv, tsv, table and
                          markdown; default: empty, "." in the table)
   --no-header            leave out the row of names (csv, tsv, table)
+  --exact                write values as text that reads back to the same
+                         value (csv, tsv, jsonl, markdown): numbers as the
+                         shortest such text (0.1, 123456789012345, 1e+300),
+                         dates and times as ISO 8601 (2024-03-01T12:30:05.25,
+                         durations 26:00:00.5) with every stored digit of the
+                         fraction, instead of each variable's print format
   --dictionary [FORMAT]  print each variable's name and format first; FORMAT
                          text (default) or json: name, format, offset and
                          width in the raw record, and its numpy dtype

@@ -20,6 +20,7 @@ struct Options {
   std::string columns;         // --columns LIST; empty: every variable
   std::optional<std::string> missing;  // --na TEXT; unset: each format's own spelling
   bool header = true;          // --no-header clears it
+  bool exact = false;          // --exact: text that reads back to the same values
   bool summary = false;
   double summaryEvery = 0;  // --summary-every SECONDS during a pass; 0: never
   long long passes = 1;

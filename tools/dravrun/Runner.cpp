@@ -149,7 +149,7 @@ class PassReader {
         source_(source),
         facts_(facts),
         columns_(std::move(columns)),
-        writer_(MakeCaseWriter(o.output, s.out, columns_, WriterSettings{o.missing})),
+        writer_(MakeCaseWriter(o.output, s.out, columns_, WriterSettings{o.missing, o.exact})),
         summary_(columns_),
         progress_(s.err, ProgressEnabled(o, s), RedrawsProgress(s)),
         ticker_(o.output == OutputFormat::kNone ? s.out : s.err, o.summaryEvery),

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/DravFormat.h"
+#include "tools/dravrun/ExactFormat.h"
 #include "tools/dravrun/TextEscape.h"
 #include "tools/dravrun/WriterKinds.h"
 
@@ -41,11 +42,11 @@ class DelimitedWriter : public CaseWriter {
 
  private:
   // A column whose every text can go into the row as it is rendered: a
-  // number in a format that shows no comma (in CSV), with a missing text
-  // that needs no escaping either.
+  // number in a format that shows no comma (in CSV; exact text never has
+  // one), with a missing text that needs no escaping either.
   bool NeverEscaped(const Column& c) const {
     if (c.IsString() || NeedsEscaping(missing_)) return false;
-    return separator_ != ',' || (c.format.type != kFmtCOMMA && c.format.type != kFmtDOT && c.format.type != kFmtDOLLAR);
+    return separator_ != ',' || exact_ || (c.format.type != kFmtCOMMA && c.format.type != kFmtDOT && c.format.type != kFmtDOLLAR);
   }
 
   bool NeedsEscaping(std::string_view text) const {
@@ -71,7 +72,9 @@ class DelimitedWriter : public CaseWriter {
 
 // One JSON object per case. Numeric formats give JSON numbers with the
 // format's decimals; date and time formats give their rendered text as a
-// JSON string; missing values are null.
+// JSON string; missing values are null. Exact numbers are JSON numbers as
+// they are (an infinity, which JSON cannot write as a number, the string
+// "inf" or "-inf"), exact dates and times JSON strings.
 class JsonLinesWriter : public CaseWriter {
  public:
   JsonLinesWriter(std::FILE* out, std::vector<Column> columns, WriterSettings settings)
@@ -106,11 +109,21 @@ class JsonLinesWriter : public CaseWriter {
       std::memcpy(out, "null", 4);
       return out + 4;
     }
+    if (exact_) return AppendExact(number, c.format.type, out);
     if (std::isinf(number) || IsDateTimeFormat(c.format.type)) return AppendText(RenderCell(column, value), out);
     return AppendJsonNumber(number, c.format.type == kFmtE, c.format.decimals, out);
   }
 
   static char* AppendText(std::string_view text, char* out) { return AppendJsonString(text.data(), text.size(), out); }
+
+  // Exact text needs no escaping: a bare number, or quotes around the rest.
+  static char* AppendExact(double number, int type, char* out) {
+    if (ExactKindOf(type) == ExactKind::kNumber && !std::isinf(number)) return RenderExact(number, type, out);
+    *out++ = '"';
+    out = RenderExact(number, type, out);
+    *out++ = '"';
+    return out;
+  }
 
   std::vector<std::string> keys_;  // each name as a JSON string and its colon
 };
