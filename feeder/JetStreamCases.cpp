@@ -42,7 +42,7 @@ struct Batch {
 struct JetStreamCases::State {
   State(const std::string& url, const VariableList& variables, ByteOrder serveOrder,
         JetStreamReadOptions readOptions)
-      : client(jetstream::StreamAddress::Parse(url), readOptions.waitMs),
+      : client(jetstream::StreamAddress::Parse(url), readOptions.security, readOptions.waitMs),
         list(variables),
         variablesText(jetstream::VariablesText(variables)),
         orderName(jetstream::ByteOrderName(serveOrder)),
@@ -90,6 +90,9 @@ struct JetStreamCases::State {
   std::atomic<std::uint64_t> lastSequence{0};
   std::atomic<bool> broken{false};
   std::atomic<std::int64_t> brokenAt{0};
+  // The stream's case served as case 0, and the most cases it has held.
+  std::int64_t base = 0;
+  std::int64_t mostCases = 0;
   bool foreign = false;  // Refresh found a message that is not ours
   // The stream's first message as last found: for the first sequence the
   // stream reported, the first of our messages from there and its first case.
@@ -164,6 +167,13 @@ bool JetStreamCases::State::Refresh(std::string& problem) {
     }
     cases = batch.first + batch.count;
   }
+  if (cases < mostCases) {
+    problem = "the stream " + client.Address().stream + " now holds cases up to " + std::to_string(cases) +
+              " only, where it held " + std::to_string(mostCases) +
+              ": cases it acknowledged are gone (a server lost them or someone purged the stream)";
+    return false;
+  }
+  mostCases = cases;
   firstSequence.store(state.firstSequence);
   lastSequence.store(state.lastSequence);
   total.store(cases);
@@ -351,12 +361,12 @@ void JetStreamCases::State::Copy(std::int64_t first, std::int64_t count, char* o
 }
 
 void JetStreamCases::State::Break(std::int64_t at, const std::string& problem) {
-  brokenAt.store(at);
+  brokenAt.store(std::max<std::int64_t>(0, at - base));
   broken.store(true);
   if (options.onProblem)
     options.onProblem("the stream " + client.Address().stream + " breaks at case " +
                       std::to_string(at) + ": " + problem + "; the pass ends after " +
-                      std::to_string(at) + " cases");
+                      std::to_string(std::max<std::int64_t>(0, at - base)) + " cases");
 }
 
 void JetStreamCases::State::CloseConsumer() {
@@ -403,6 +413,9 @@ JetStreamCases::JetStreamCases(const std::string& url, const VariableList& list,
     if (state_->foreign) throw InputError(problem);
     throw FeederError(problem);
   }
+  const JetStreamReadOptions& read = state_->options;
+  state_->base = read.startFromEnd ? std::max<std::int64_t>(0, state_->total.load() - read.startCase)
+                                   : read.startCase;
   if (state_->options.follow) {
     state_->changeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (state_->changeFd < 0) throw SystemError("cannot make an event descriptor", errno);
@@ -424,8 +437,11 @@ JetStreamCases::~JetStreamCases() {
 }
 
 std::int64_t JetStreamCases::CaseCount() const {
-  return state_->broken.load() ? state_->brokenAt.load() : state_->total.load();
+  if (state_->broken.load()) return state_->brokenAt.load();
+  return std::max<std::int64_t>(0, state_->total.load() - state_->base);
 }
+
+std::int64_t JetStreamCases::FirstServedCase() const { return state_->base; }
 
 bool JetStreamCases::MoreMayCome() const { return state_->options.follow && !state_->broken.load(); }
 
@@ -448,7 +464,7 @@ void JetStreamCases::PassStarts() const {
   // would only go on filling the connection ahead of this pass's requests.
   state.CloseConsumer();
   std::string problem;
-  if (!state.Refresh(problem)) state.Break(0, problem);
+  if (!state.Refresh(problem)) state.Break(state.base, problem);
 }
 
 std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, char* out) const {
@@ -456,7 +472,7 @@ std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, 
   const std::size_t recordBytes = state.list.RecordBytes();
   std::int64_t done = 0;
   while (done < count) {
-    const std::int64_t wanted = first + done;
+    const std::int64_t wanted = state.base + first + done;
     const Batch& batch = state.currentBatch;
     if (state.current && wanted >= batch.first && wanted < batch.first + batch.count) {
       const std::int64_t take = std::min(count - done, batch.first + batch.count - wanted);

@@ -27,6 +27,13 @@ constexpr int kWrongLastMessageId = 10070;
 // Messages sent before the first of them is acknowledged: a round trip per
 // message would hold a producer to a few thousand messages a second.
 constexpr std::size_t kWindow = 64;
+// After a publish went unanswered: how often the stream is asked which
+// batches it stored before the publisher gives up (a cluster electing a new
+// leader takes a few seconds), and the pause between two tries.
+constexpr int kRecoverTries = 20;
+constexpr int kRecoverPauseMs = 250;
+// Unanswered publishes in a row, none of them stored, before giving up.
+constexpr int kFruitlessRecoveries = 3;
 
 // Appends batches with a window of messages in flight. Each message expects
 // the sequence the one before it will get and, within a window, that one's
@@ -38,10 +45,10 @@ class Appender {
  public:
   Appender(const std::string& url, const VariableList& list, ByteOrder order,
            const PublishOptions& options)
-      : client_(StreamAddress::Parse(url), options.waitMs),
+      : client_(StreamAddress::Parse(url), options.security, options.waitMs),
         variables_(VariablesText(list)),
         order_(ByteOrderName(order)) {
-    if (options.create) client_.Create();
+    if (options.create) client_.Create(options.stream);
     ReadEnd();
     char* inbox = nullptr;
     natsStatus status = natsInbox_Create(&inbox);
@@ -85,10 +92,10 @@ class Appender {
       natsMsgHeader_Set(raw, kExpectedLastMessageId, MessageId(inFlight_.back().id).c_str());
     status = natsConnection_PublishMsg(client_.Connection(), raw);
     if (status != NATS_OK)
-      throw FeederError(Problem("cannot publish to the stream " + client_.Address().stream, status));
-    inFlight_.push_back(Batch{id, sourceFirst, nextCase_, count});
-    nextCase_ += count;
+      throw FeederError(client_.Problem("cannot publish to the stream " + client_.Address().stream, status));
     ++lastSequence_;
+    inFlight_.push_back(Batch{id, sourceFirst, nextCase_, count, lastSequence_});
+    nextCase_ += count;
   }
 
   // Waits for the oldest message's acknowledgement. Returns -1 when it was
@@ -99,8 +106,12 @@ class Appender {
     for (;;) {
       natsMsg* raw = nullptr;
       natsStatus status = natsSubscription_NextMsg(&raw, acks_, client_.WaitMs());
+      // Unanswered: the server went away, or dropped what we may not publish.
+      const char* refusal = nullptr;
+      const bool refused = natsConnection_GetLastError(client_.Connection(), &refusal) == NATS_NOT_PERMITTED;
+      if (status == NATS_TIMEOUT && !refused && ++fruitless_ <= kFruitlessRecoveries) return Recover(result);
       if (status != NATS_OK)
-        throw FeederError(Problem("no acknowledgement from " + client_.Address().server, status));
+        throw FeederError(client_.Problem("no acknowledgement from " + client_.Servers(), status));
       Message ack(raw);
       const std::string subject = natsMsg_GetSubject(raw);
       const std::uint64_t id = std::strtoull(subject.c_str() + subject.rfind('.') + 1, nullptr, 10);
@@ -110,10 +121,7 @@ class Appender {
       const Batch batch = inFlight_.front();
       if (answer.find("\"error\"") == std::string::npos) {
         inFlight_.pop_front();
-        if (result.firstCase < 0) result.firstCase = batch.streamFirst;
-        result.lastCase = batch.streamFirst + batch.count - 1;
-        result.cases += batch.count;
-        ++result.messages;
+        Credit(batch, result);
         return -1;
       }
       const int code = ErrorCode(answer);
@@ -133,7 +141,48 @@ class Appender {
     std::int64_t sourceFirst;
     std::int64_t streamFirst;
     std::int64_t count;
+    std::uint64_t sequence;  // the stream's sequence it expects to get
   };
+
+  void Credit(const Batch& batch, PublishResult& result) {
+    if (result.firstCase < 0) result.firstCase = batch.streamFirst;
+    result.lastCase = batch.streamFirst + batch.count - 1;
+    result.cases += batch.count;
+    ++result.messages;
+    fruitless_ = 0;
+  }
+
+  // The oldest batch in flight went unanswered: its server may have died
+  // before or after storing it, and the client moves to another. Once the
+  // stream answers again, each batch in flight is stored exactly when the
+  // message at the sequence it expected carries its id (they form a chain,
+  // so the stored ones come first). Returns the source's case to send again
+  // from, or -1 when every batch was stored.
+  std::int64_t Recover(PublishResult& result) {
+    StreamState state;
+    std::string problem;
+    for (int attempt = 0; !client_.Describe(state, problem); ++attempt) {
+      if (attempt == kRecoverTries)
+        throw FeederError("no acknowledgement, and then " + problem);
+      poll(nullptr, 0, kRecoverPauseMs);
+    }
+    std::int64_t again = -1;
+    for (const Batch& batch : inFlight_) {
+      bool missing = false;
+      Message stored = batch.sequence <= state.lastSequence ? client_.Get(batch.sequence, missing, problem)
+                                                            : Message();
+      if (!stored && !problem.empty()) throw FeederError(problem);
+      if (!stored || HeaderText(stored.get(), kMessageId) != MessageId(batch.id)) {
+        again = batch.sourceFirst;
+        break;
+      }
+      Credit(batch, result);
+    }
+    ++result.retries;
+    inFlight_.clear();
+    ReadEnd();
+    return again;
+  }
 
   std::string MessageId(std::uint64_t id) const { return producer_ + "-" + std::to_string(id); }
 
@@ -181,25 +230,21 @@ class Appender {
   // The stream's end as this producer expects it after what it sent.
   std::uint64_t lastSequence_ = 0;
   std::int64_t nextCase_ = 0;
+  int fruitless_ = 0;  // recoveries in a row that found nothing stored
 };
 
-}  // namespace
-
-PublishResult PublishCases(const std::string& url, const CaseSource& cases,
-                           const VariableList& list, ByteOrder order,
-                           const PublishOptions& options) {
-  if (cases.RecordBytes() != list.RecordBytes())
-    throw FeederError("the cases do not have the records of the variable list");
-  Appender appender(url, list, order, options);
+// Sends the source's cases batch by batch, `result` counting what the stream
+// acknowledged.
+void Append(Appender& appender, const CaseSource& cases, const PublishOptions& options,
+            PublishResult& result) {
   const std::int64_t batch = std::max<std::int64_t>(1, options.casesPerMessage);
   std::vector<char> buffer;
-  PublishResult result;
   std::int64_t done = 0;
   bool quiet = false;  // a growing source gave nothing new for a while
   for (;;) {
     if (options.cancel && *options.cancel) {
       result.cancelled = true;
-      return result;
+      return;
     }
     // The order matters: once the source says no more comes, its count is final.
     const bool grows = cases.MoreMayCome();
@@ -219,11 +264,44 @@ PublishResult PublishCases(const std::string& url, const CaseSource& cases,
       if (again >= 0) done = again;
       continue;
     }
-    if (!grows) return result;
+    if (!grows) return;
     pollfd wait{cases.ChangeFd(), POLLIN, 0};
     quiet = poll(&wait, 1, 20) == 0;
     cases.TakeChange();
   }
+}
+
+
+// Where a failed publish left the stream, for the user who resumes it.
+std::string Progress(const PublishResult& result, std::size_t inFlight) {
+  std::string text = "the stream acknowledged none of this input's cases";
+  if (result.cases > 0)
+    text = "the stream acknowledged the first " + std::to_string(result.cases) +
+           " cases of this input (its cases " + std::to_string(result.firstCase) + " to " +
+           std::to_string(result.lastCase) + "): to resume, publish the input again without its first " +
+           std::to_string(result.cases) + " cases (data lines of a CSV)";
+  if (inFlight > 0)
+    text += "; " + std::to_string(inFlight) +
+            " more batches went unanswered and may be stored as well: check the stream's last case "
+            "with dravfeed --info";
+  return text;
+}
+
+}  // namespace
+
+PublishResult PublishCases(const std::string& url, const CaseSource& cases,
+                           const VariableList& list, ByteOrder order,
+                           const PublishOptions& options) {
+  if (cases.RecordBytes() != list.RecordBytes())
+    throw FeederError("the cases do not have the records of the variable list");
+  Appender appender(url, list, order, options);
+  PublishResult result;
+  try {
+    Append(appender, cases, options, result);
+  } catch (const FeederError& error) {
+    throw FeederError(std::string(error.what()) + "; " + Progress(result, appender.InFlight()));
+  }
+  return result;
 }
 
 }  // namespace feed
