@@ -38,7 +38,7 @@ namespace {
 // The client's own account of why a connection failed (its thread's last
 // error), which names the cause the status alone does not: "Authorization
 // Violation", "certificate verify failed".
-std::string ConnectProblem(const std::string& servers, natsStatus status) {
+std::string ConnectProblem(const std::string& servers, natsStatus status, bool tls) {
   natsStatus last = NATS_OK;
   const char* detail = nats_GetLastError(&last);
   // Without the client's source position: "(conn.c:1905): Authorization Violation".
@@ -47,15 +47,19 @@ std::string ConnectProblem(const std::string& servers, natsStatus status) {
   if (detail && *detail && std::string(detail) != natsStatus_GetText(status)) text += " (" + std::string(detail) + ")";
   if (status == NATS_CONNECTION_AUTH_FAILED)
     text += "; the server refused our credentials (user and password, token, NKey or credentials file)";
-  else if (status == NATS_SSL_ERROR || (detail && std::strstr(detail, "SSL")))
-    text += "; check --nats-ca against the server's certificate, and --nats-cert/--nats-key if it verifies clients";
+  else if (tls || status == NATS_SSL_ERROR)
+    text += "; over TLS: check that --nats-ca holds the authority that signed the server's certificate, "
+            "and give --nats-cert and --nats-key when the server verifies its clients";
   return text;
+}
+
+bool Secured(const StreamAddress& address, const NatsSecurity& security) {
+  return address.tls || !security.caFile.empty() || !security.certFile.empty();
 }
 
 natsStatus Secure(natsOptions* options, const StreamAddress& address, const NatsSecurity& security) {
   natsStatus status = NATS_OK;
-  const bool tls = address.tls || !security.caFile.empty() || !security.certFile.empty();
-  if (tls) status = natsOptions_SetSecure(options, true);
+  if (Secured(address, security)) status = natsOptions_SetSecure(options, true);
   if (status == NATS_OK && !security.caFile.empty())
     status = natsOptions_LoadCATrustedCertificates(options, security.caFile.c_str());
   if (status == NATS_OK && !security.certFile.empty())
@@ -114,7 +118,7 @@ Client::Client(const StreamAddress& address, const NatsSecurity& security, int w
   }
   status = natsConnection_Connect(&connection_, options_);
   if (status != NATS_OK) {
-    const std::string problem = ConnectProblem(Servers(), status);
+    const std::string problem = ConnectProblem(Servers(), status, Secured(address_, security));
     natsOptions_Destroy(options_);
     throw FeederError(problem);
   }
@@ -252,7 +256,10 @@ StreamReport Client::Report() const {
   // The case numbers and the variable list are in the messages themselves.
   bool missing = false;
   Message first = Get(report.firstSequence, missing, problem);
-  Message last = Get(report.lastSequence, missing, problem);
+  Message last = first ? Get(report.lastSequence, missing, problem) : Message();
+  if (!first || !last)
+    throw FeederError(problem.empty() ? "the stream " + address_.stream + " lost its first or last message"
+                                      : problem);
   std::int64_t number = 0, count = 0;
   if (first && HeaderNumber(first.get(), kFirstCaseHeader, number)) report.firstCase = number;
   if (last && HeaderNumber(last.get(), kFirstCaseHeader, number) &&

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <vector>
@@ -27,10 +28,11 @@ constexpr int kWrongLastMessageId = 10070;
 // Messages sent before the first of them is acknowledged: a round trip per
 // message would hold a producer to a few thousand messages a second.
 constexpr std::size_t kWindow = 64;
-// After a publish went unanswered: how often the stream is asked which
+// After a publish went unanswered: how long the stream is asked which
 // batches it stored before the publisher gives up (a cluster electing a new
-// leader takes a few seconds), and the pause between two tries.
-constexpr int kRecoverTries = 20;
+// leader takes a few seconds, more on a busy machine), and the pause
+// between two tries.
+constexpr int kRecoverMs = 60000;
 constexpr int kRecoverPauseMs = 250;
 // Unanswered publishes in a row, none of them stored, before giving up.
 constexpr int kFruitlessRecoveries = 3;
@@ -109,7 +111,8 @@ class Appender {
       // Unanswered: the server went away, or dropped what we may not publish.
       const char* refusal = nullptr;
       const bool refused = natsConnection_GetLastError(client_.Connection(), &refusal) == NATS_NOT_PERMITTED;
-      if (status == NATS_TIMEOUT && !refused && ++fruitless_ <= kFruitlessRecoveries) return Recover(result);
+      const bool unanswered = status == NATS_TIMEOUT || status == NATS_NO_RESPONDERS;
+      if (unanswered && !refused && ++fruitless_ <= kFruitlessRecoveries) return Recover(result);
       if (status != NATS_OK)
         throw FeederError(client_.Problem("no acknowledgement from " + client_.Servers(), status));
       Message ack(raw);
@@ -154,34 +157,51 @@ class Appender {
 
   // The oldest batch in flight went unanswered: its server may have died
   // before or after storing it, and the client moves to another. Once the
-  // stream answers again, each batch in flight is stored exactly when the
-  // message at the sequence it expected carries its id (they form a chain,
-  // so the stored ones come first). Returns the source's case to send again
-  // from, or -1 when every batch was stored.
+  // stream answers again (a cluster first elects a new leader), each batch
+  // in flight is stored exactly when the message at the sequence it
+  // expected carries its id (they form a chain, so the stored ones come
+  // first). Returns the source's case to send again from, or -1 when every
+  // batch was stored.
   std::int64_t Recover(PublishResult& result) {
-    StreamState state;
-    std::string problem;
-    for (int attempt = 0; !client_.Describe(state, problem); ++attempt) {
-      if (attempt == kRecoverTries)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecoverMs);
+    for (;;) {
+      std::size_t stored = 0;
+      std::string problem;
+      try {
+        stored = StoredInFlight(problem);
+        if (problem.empty()) ReadEnd();
+      } catch (const InputError&) {
+        throw;
+      } catch (const FeederError& error) {
+        problem = error.what();
+      }
+      if (problem.empty()) {
+        const std::int64_t again = stored < inFlight_.size() ? inFlight_[stored].sourceFirst : -1;
+        for (std::size_t i = 0; i < stored; ++i) Credit(inFlight_[i], result);
+        ++result.retries;
+        inFlight_.clear();
+        return again;
+      }
+      if (std::chrono::steady_clock::now() > deadline)
         throw FeederError("no acknowledgement, and then " + problem);
       poll(nullptr, 0, kRecoverPauseMs);
     }
-    std::int64_t again = -1;
+  }
+
+  // How many of the batches in flight, from the oldest, the stream holds;
+  // `problem` set when it cannot be asked.
+  std::size_t StoredInFlight(std::string& problem) const {
+    StreamState state;
+    if (!client_.Describe(state, problem)) return 0;
+    std::size_t stored = 0;
     for (const Batch& batch : inFlight_) {
+      if (batch.sequence > state.lastSequence) break;
       bool missing = false;
-      Message stored = batch.sequence <= state.lastSequence ? client_.Get(batch.sequence, missing, problem)
-                                                            : Message();
-      if (!stored && !problem.empty()) throw FeederError(problem);
-      if (!stored || HeaderText(stored.get(), kMessageId) != MessageId(batch.id)) {
-        again = batch.sourceFirst;
-        break;
-      }
-      Credit(batch, result);
+      Message message = client_.Get(batch.sequence, missing, problem);
+      if (!message || HeaderText(message.get(), kMessageId) != MessageId(batch.id)) break;
+      ++stored;
     }
-    ++result.retries;
-    inFlight_.clear();
-    ReadEnd();
-    return again;
+    return stored;
   }
 
   std::string MessageId(std::uint64_t id) const { return producer_ + "-" + std::to_string(id); }

@@ -159,7 +159,7 @@ int Publish(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilde
   Say("published " + std::to_string(result.cases) + " cases in " +
       std::to_string(result.messages) + (result.messages == 1 ? " message" : " messages") + range);
   if (options.verbose && result.retries > 0)
-    Say(std::to_string(result.retries) + " batches renumbered after another producer's");
+    Say(std::to_string(result.retries) + " times sent batches again (another producer came first, or the server changed)");
   if (cases.feed) {
     cases.feed->Stop();
     return cases.feed->Refused() ? kRefused : cases.feed->Failed() ? kFailed : kDone;
