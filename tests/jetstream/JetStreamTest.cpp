@@ -17,6 +17,7 @@
 #include "feeder/JetStreamLayout.h"
 #include "feeder/VariableList.h"
 #include "base/WireFormat.h"
+#include "tests/jetstream/NatsServer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
@@ -32,39 +33,6 @@ using ::testing::HasSubstr;
 const char kVariables[] = "x F8 when DATE name A8 y F8";
 const std::size_t kRecordBytes = feed::VariableList::Parse(kVariables).RecordBytes();
 const std::string kRewind(wire::kRewind, wire::kControlWordBytes);
-
-// The next line of the child's standard error that contains `text`; empty if none comes.
-std::string LineWith(ChildProcess& child, const std::string& text) {
-  std::string line;
-  while (child.ReadLine(line, ChildProcess::kErr))
-    if (line.find(text) != std::string::npos) return line;
-  return "";
-}
-
-// A nats-server with JetStream on 127.0.0.1, on a port it chose (or the one it
-// had before a restart), keeping its streams in a folder of the test's own.
-class NatsServer {
- public:
-  NatsServer() { Start("-1"); }
-  std::string Address() const { return "nats://127.0.0.1:" + std::to_string(port_); }
-  std::string Url(const std::string& stream) const { return Address() + "/" + stream; }
-  void Kill() { process_->Signal(SIGKILL), process_->Wait(); }
-  void Restart() { Start(std::to_string(port_)); }
-
- private:
-  void Start(const std::string& port) {
-    // Debian puts the server in /usr/sbin, which a user's PATH may lack.
-    const char* program = access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{program, "-js", "-a", "127.0.0.1", "-p", port, "-sd", dir_.File("store")});
-    const std::string line = LineWith(*process_, "Listening for client connections on");
-    port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
-    LineWith(*process_, "Server is ready");
-  }
-  TempDir dir_;
-  int port_ = 0;
-  std::unique_ptr<ChildProcess> process_;
-};
 
 std::string Generated(std::int64_t first, std::int64_t n, ByteOrder order = ByteOrder::kNative) {
   return GeneratedRecords(kVariables, first, n, order);
@@ -147,7 +115,7 @@ TEST(JetStreamRefusal, AnUnreachableServerIsNamedWithTheClientsReason) {
   const ProcessResult run =
       RunProcess(Dravfeed({"--socket", "0", "--from", "nats://127.0.0.1:1/cases", "--variables", kVariables}));
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(run.err, "dravfeed: cannot reach the NATS server nats://127.0.0.1:1: No server available for connection\n");
+  EXPECT_EQ(run.err, "dravfeed: cannot connect to the NATS server nats://127.0.0.1:1: No server available for connection\n");
 }
 
 TEST(JetStreamPublish, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {

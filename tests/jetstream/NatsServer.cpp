@@ -1,0 +1,75 @@
+#include "tests/jetstream/NatsServer.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <sys/socket.h>
+
+#include "tests/support/Loopback.h"
+
+namespace drav {
+namespace test {
+
+std::string LineWith(ChildProcess& child, const std::string& text) {
+  std::string line;
+  while (child.ReadLine(line, ChildProcess::kErr))
+    if (line.find(text) != std::string::npos) return line;
+  return "";
+}
+
+NatsServer::NatsServer(const std::string& config) : config_(config) { Start("-1"); }
+
+std::string NatsServer::Address(const std::string& scheme) const {
+  return scheme + "127.0.0.1:" + std::to_string(port_);
+}
+
+void NatsServer::Kill() { process_->Signal(SIGKILL), process_->Wait(); }
+
+void NatsServer::Restart() { Start(std::to_string(port_)); }
+
+void NatsServer::Start(const std::string& port) {
+  const std::string file = dir_.WriteFile("server.conf", "listen: 127.0.0.1:" + port + "\njetstream { store_dir: \"" +
+                                                             dir_.File("store") + "\" }\n" + config_ + "\n");
+  // Debian puts the server in /usr/sbin, which a user's PATH may lack.
+  const char* program = access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
+  process_ = std::make_unique<ChildProcess>(std::vector<std::string>{program, "-c", file});
+  const std::string line = LineWith(*process_, "Listening for client connections on");
+  port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
+  LineWith(*process_, "Server is ready");
+}
+
+NatsCluster::NatsCluster() {
+  // The route ports must be known before any server starts: each lists all three.
+  std::vector<int> ports;
+  {
+    LoopbackPort held[3];
+    for (const LoopbackPort& port : held) ports.push_back(port.port);
+  }
+  std::string routes;
+  for (int port : ports) routes += (routes.empty() ? "" : ", ") + std::string("nats://127.0.0.1:") + std::to_string(port);
+  for (int i = 0; i < 3; ++i)
+    servers_.push_back(std::make_unique<NatsServer>(
+        "server_name: s" + std::to_string(i) + "\ncluster { name: drav, listen: 127.0.0.1:" +
+        std::to_string(ports[i]) + ", routes: [" + routes + "] }"));
+  for (auto& server : servers_) EXPECT_TRUE(server->LogSays("metadata leader")) << "no JetStream cluster leader";
+}
+
+std::string NatsCluster::Url(const std::string& stream) const {
+  std::string hosts;
+  for (const auto& server : servers_) hosts += (hosts.empty() ? "" : ",") + server->Address("");
+  return "nats://" + hosts + "/" + stream;
+}
+
+NatsServer& NatsCluster::Server(const std::string& name) { return *servers_.at(std::stoul(name.substr(1))); }
+
+std::string InfoField(const std::string& url, const std::string& key) {
+  const ProcessResult info = RunProcess(Dravfeed({"--info", url}));
+  const std::string prefix = key + ": ";
+  const std::size_t at = info.out.find("\n" + prefix);
+  if (info.exitCode != 0 || at == std::string::npos) return "";
+  const std::size_t start = at + 1 + prefix.size();
+  return info.out.substr(start, info.out.find('\n', start) - start);
+}
+
+}  // namespace test
+}  // namespace drav

@@ -1,0 +1,58 @@
+#pragma once
+// Real nats-server processes for the JetStream tests: one server on
+// 127.0.0.1 at a port it chose, or three in a cluster, each with JetStream,
+// its store in a folder of the test's own and any configuration the test adds
+// (users, TLS). Readiness is read from the servers' own log lines.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace drav {
+namespace test {
+
+// The next line of the child's standard error that contains `text`; empty if none comes.
+std::string LineWith(ChildProcess& child, const std::string& text);
+
+class NatsServer {
+ public:
+  // `config` is added to the configuration file (nats-server's own syntax).
+  explicit NatsServer(const std::string& config = "");
+  std::string Address(const std::string& scheme = "nats://") const;  // "nats://127.0.0.1:PORT"
+  std::string Url(const std::string& stream) const { return Address() + "/" + stream; }
+  void Kill();
+  // Starts again with the same configuration, store and client port.
+  void Restart();
+  // Waits for a log line containing `text`; false if the server ends first.
+  bool LogSays(const std::string& text) { return !LineWith(*process_, text).empty(); }
+
+ private:
+  void Start(const std::string& port);
+  TempDir dir_;
+  std::string config_;
+  int port_ = 0;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+// Three servers routed to one another on free loopback ports, ready once
+// each has seen the JetStream cluster elect its leader.
+class NatsCluster {
+ public:
+  NatsCluster();
+  // The address of all three: "nats://127.0.0.1:P1,127.0.0.1:P2,127.0.0.1:P3/STREAM".
+  std::string Url(const std::string& stream) const;
+  // The server named "s0", "s1" or "s2" (as --info names replicas).
+  NatsServer& Server(const std::string& name);
+
+ private:
+  std::vector<std::unique_ptr<NatsServer>> servers_;
+};
+
+// `dravfeed --info` of the stream: the value after "KEY: " in its output
+// ("" when the stream cannot be asked now).
+std::string InfoField(const std::string& url, const std::string& key);
+
+}  // namespace test
+}  // namespace drav
