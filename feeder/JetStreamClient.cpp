@@ -90,6 +90,8 @@ Client::Client(const StreamAddress& address, const NatsSecurity& security, int w
   for (const std::string& server : address_.servers) servers.push_back(server.c_str());
   if (status == NATS_OK)
     status = natsOptions_SetServers(options_, servers.data(), static_cast<int>(servers.size()));
+  // The servers are tried in the order given, so a user lists the nearest first.
+  if (status == NATS_OK) status = natsOptions_SetNoRandomize(options_, true);
   if (status == NATS_OK) status = natsOptions_SetTimeout(options_, waitMs_);
   // A server that goes away is replaced by another of the cluster, or taken
   // up again when it restarts; until then every request fails after waitMs,

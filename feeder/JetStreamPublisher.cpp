@@ -111,8 +111,11 @@ class Appender {
       // Unanswered: the server went away, or dropped what we may not publish.
       const char* refusal = nullptr;
       const bool refused = natsConnection_GetLastError(client_.Connection(), &refusal) == NATS_NOT_PERMITTED;
-      const bool unanswered = status == NATS_TIMEOUT || status == NATS_NO_RESPONDERS;
-      if (unanswered && !refused && ++fruitless_ <= kFruitlessRecoveries) return Recover(result);
+      // "No responders" (the stream had no leader for a moment) comes with
+      // no id: it may be about a batch already sent again, so only the
+      // stream can tell, and it does not count as a fruitless wait.
+      if (status == NATS_NO_RESPONDERS && !refused) return inFlight_.empty() ? -1 : Recover(result);
+      if (status == NATS_TIMEOUT && !refused && ++fruitless_ <= kFruitlessRecoveries) return Recover(result);
       if (status != NATS_OK)
         throw FeederError(client_.Problem("no acknowledgement from " + client_.Servers(), status));
       Message ack(raw);
@@ -164,6 +167,9 @@ class Appender {
   // batch was stored.
   std::int64_t Recover(PublishResult& result) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecoverMs);
+    // What answers are queued are about the batches the stream is asked about.
+    for (natsMsg* stale = nullptr; natsSubscription_NextMsg(&stale, acks_, 1) != NATS_TIMEOUT; stale = nullptr)
+      natsMsg_Destroy(stale);
     for (;;) {
       std::size_t stored = 0;
       std::string problem;

@@ -1,5 +1,6 @@
 #include "tests/jetstream/NatsServer.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -51,7 +52,8 @@ NatsCluster::NatsCluster() {
     servers_.push_back(std::make_unique<NatsServer>(
         "server_name: s" + std::to_string(i) + "\ncluster { name: drav, listen: 127.0.0.1:" +
         std::to_string(ports[i]) + ", routes: [" + routes + "] }"));
-  for (auto& server : servers_) EXPECT_TRUE(server->LogSays("metadata leader")) << "no JetStream cluster leader";
+  for (auto& server : servers_)
+    if (!server->LogSays("metadata leader")) ADD_FAILURE() << "no JetStream cluster leader:\n" << server->Stop();
 }
 
 std::string NatsCluster::Url(const std::string& stream) const {
@@ -62,13 +64,32 @@ std::string NatsCluster::Url(const std::string& stream) const {
 
 NatsServer& NatsCluster::Server(const std::string& name) { return *servers_.at(std::stoul(name.substr(1))); }
 
-std::string InfoField(const std::string& url, const std::string& key) {
+std::string Info(const std::string& url) {
   const ProcessResult info = RunProcess(Dravfeed({"--info", url}));
-  const std::string prefix = key + ": ";
-  const std::size_t at = info.out.find("\n" + prefix);
-  if (info.exitCode != 0 || at == std::string::npos) return "";
-  const std::size_t start = at + 1 + prefix.size();
-  return info.out.substr(start, info.out.find('\n', start) - start);
+  return info.exitCode == 0 ? info.out : "";
+}
+
+std::string InfoField(const std::string& url, const std::string& key) {
+  const std::string info = "\n" + Info(url), prefix = "\n" + key + ": ";
+  const std::size_t at = info.find(prefix);
+  if (at == std::string::npos) return "";
+  const std::size_t start = at + prefix.size();
+  return info.substr(start, info.find('\n', start) - start);
+}
+
+bool Eventually(const std::function<bool()>& check, int seconds) {
+  for (int tries = 0; tries < seconds * 10; ++tries) {
+    if (check()) return true;
+    poll(nullptr, 0, 100);
+  }
+  return false;
+}
+
+std::string NatsCluster::UrlFirst(const std::string& first, const std::string& stream) {
+  std::string hosts = Server(first).Address("");
+  for (const auto& server : servers_)
+    if (server.get() != &Server(first)) hosts += "," + server->Address("");
+  return "nats://" + hosts + "/" + stream;
 }
 
 }  // namespace test

@@ -3,6 +3,7 @@
 // 127.0.0.1 at a port it chose, or three in a cluster, each with JetStream,
 // its store in a folder of the test's own and any configuration the test adds
 // (users, TLS). Readiness is read from the servers' own log lines.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ class NatsServer {
   void Restart();
   // Waits for a log line containing `text`; false if the server ends first.
   bool LogSays(const std::string& text) { return !LineWith(*process_, text).empty(); }
+  // Ends the server; what it logged.
+  std::string Stop() { return process_->Stop().err; }
 
  private:
   void Start(const std::string& port);
@@ -45,14 +48,19 @@ class NatsCluster {
   std::string Url(const std::string& stream) const;
   // The server named "s0", "s1" or "s2" (as --info names replicas).
   NatsServer& Server(const std::string& name);
+  // The address with `first` tried first (clients try them in order).
+  std::string UrlFirst(const std::string& first, const std::string& stream);
 
  private:
   std::vector<std::unique_ptr<NatsServer>> servers_;
 };
 
-// `dravfeed --info` of the stream: the value after "KEY: " in its output
-// ("" when the stream cannot be asked now).
+// `dravfeed --info` of the stream ("" when the stream cannot be asked now),
+// and the value after "KEY: " in it.
+std::string Info(const std::string& url);
 std::string InfoField(const std::string& url, const std::string& key);
+// Asks `check` every 100 ms until it holds; false after `seconds`.
+bool Eventually(const std::function<bool()>& check, int seconds);
 
 }  // namespace test
 }  // namespace drav
