@@ -38,10 +38,11 @@ std::string Generated(std::int64_t first, std::int64_t n, ByteOrder order = Byte
   return GeneratedRecords(kVariables, first, n, order);
 }
 
-void Publish(const NatsServer& server, std::int64_t count, const std::string& order = "native") {
-  const ProcessResult run =
-      RunProcess(Dravfeed({"--publish", server.Url("cases"), "--create", "--variables", kVariables, "--generate",
-                           std::to_string(count), "--byte-order", order}));
+void Publish(const NatsServer& server, std::int64_t count, const std::string& order = "native",
+             std::vector<std::string> more = {}) {
+  more.insert(more.begin(), {"--publish", server.Url("cases"), "--create", "--variables", kVariables, "--generate",
+                             std::to_string(count), "--byte-order", order});
+  const ProcessResult run = RunProcess(Dravfeed(more));
   ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
@@ -158,8 +159,6 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   ASSERT_EQ(natsConnection_ConnectTo(&connection, server.Address().c_str()), NATS_OK);
   ASSERT_EQ(natsConnection_JetStream(&context, connection, nullptr), NATS_OK);
   EXPECT_EQ(js_DeleteMsg(context, "cases", 3, nullptr, nullptr), NATS_OK);
-  jsCtx_Destroy(context);
-  natsConnection_Destroy(connection);
   auto feed = Serve(server);
   const std::string before = Generated(0, 2 * 512);
   EXPECT_TRUE(Pass(feed.port) == before);
@@ -173,10 +172,20 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   // A program that renders the cases itself gets zeros for those the break
   // left unread, never what its buffer held before.
   const feed::VariableList list = feed::VariableList::Parse(kVariables);
-  feed::JetStreamCases cases(server.Url("cases"), list, ByteOrder::kNative, {});
+  std::string problem;
+  feed::JetStreamReadOptions read;
+  read.onProblem = [&](const std::string& text) { problem = text; };
+  feed::JetStreamCases cases(server.Url("cases"), list, ByteOrder::kNative, read);
   std::string rendered(4 * 512 * kRecordBytes, 'x');
   cases.Render(0, 4 * 512, &rendered[0]);
   EXPECT_TRUE(rendered == before + std::string(2 * 512 * kRecordBytes, '\0'));
+  // A stream that lost cases it had counted serves none of it, and says why.
+  EXPECT_EQ(js_PurgeStream(context, "cases", nullptr, nullptr), NATS_OK);
+  cases.PassStarts();
+  EXPECT_EQ(cases.CaseCount(), 0);
+  EXPECT_THAT(problem, HasSubstr("where it held 2048: cases it acknowledged are gone"));
+  jsCtx_Destroy(context);
+  natsConnection_Destroy(connection);
 }
 
 TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
@@ -218,6 +227,38 @@ TEST(JetStreamFollow, SeesCasesPublishedAfterTheReaderStarted) {
     // Another producer's cases 0..299 are the stream's 700..999.
     Publish(server, 300);
     EXPECT_TRUE(reader.Read(300 * kRecordBytes) == Generated(0, 300));
+  }
+  feed.process->Signal(SIGTERM);
+  EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
+}
+
+TEST(JetStreamFollow, StartingAtTheEndOrBeforeItCountsCasesFromThere) {
+  Watchdog watchdog(60, "a JetStream test");
+  NatsServer server;
+  Publish(server, 700, "native", {"--max-age", "1h", "--max-bytes", "10M", "--storage", "memory"});
+  for (const char* line : {"storage: memory\n", "max age: 3600 s\n", "max bytes: 10485760\n", "cases: 700\n",
+                           "first case: 0\nlast case: 699\n", "variables: x F8 when DATE name A8 y F8\n"})
+    EXPECT_THAT(Info(server.Url("cases")), HasSubstr(line));
+  {
+    auto feed = Serve(server, {"--start", "-100"});
+    EXPECT_TRUE(Pass(feed.port) == Generated(600, 100));
+    EXPECT_TRUE(Pass(feed.port, SeekMessage(10)) == Generated(610, 90));
+    EXPECT_EQ(feed.process->Wait().exitCode, 0);
+  }
+  auto feed = Serve(server, {"--follow", "--start", "end"});
+  {
+    WireReader reader(feed.port);
+    reader.Begin();
+    TempDir dir;
+    const ProcessResult run = RunProcess(Dravfeed({"--publish", server.Url("cases"), "--variables", kVariables,
+                                                   "--csv", dir.WriteFile("new.csv", "9001,,a,1\n9002,,b,2\n")}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string records = reader.Read(2 * kRecordBytes);  // the stream's cases 700 and 701
+    for (int i = 0; i < 2; ++i) {
+      double x = 0;
+      std::memcpy(&x, &records[i * kRecordBytes], sizeof x);
+      EXPECT_EQ(x, 9001 + i);
+    }
   }
   feed.process->Signal(SIGTERM);
   EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
