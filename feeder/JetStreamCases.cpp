@@ -1,5 +1,6 @@
 #include "feeder/JetStreamCases.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ namespace {
 constexpr std::int64_t kReadOnCases = 16 * jetstream::kCasesPerMessage;
 // How often a following source asks the server for new messages.
 constexpr auto kFollowEvery = std::chrono::milliseconds(10);
+// How long a reader waits for a cluster to elect new leaders.
+constexpr auto kElectionWait = std::chrono::seconds(20);
 // How long the server keeps a consumer no one listens to.
 constexpr std::int64_t kConsumerLingerNs = 5'000'000'000;
 
@@ -290,8 +293,16 @@ bool JetStreamCases::State::Subscribe(std::string& problem) {
   // consumer itself once no one listens.
   subscribe.Config.InactiveThreshold = kConsumerLingerNs;
   jsErrCode code = static_cast<jsErrCode>(0);
-  natsStatus status =
-      js_SubscribeSync(&consumer, client.Context(), subject.c_str(), nullptr, &subscribe, &code);
+  natsStatus status = NATS_OK;
+  // A cluster that lost a server places no consumer until it has elected
+  // new leaders: wait for that, a few seconds, rather than end the pass.
+  const auto deadline = std::chrono::steady_clock::now() + kElectionWait;
+  do {
+    code = static_cast<jsErrCode>(0);
+    status = js_SubscribeSync(&consumer, client.Context(), subject.c_str(), nullptr, &subscribe, &code);
+    if (status != NATS_OK && status != NATS_TIMEOUT) poll(nullptr, 0, 100);  // answered at once: pace the asking
+  } while ((status == NATS_TIMEOUT || status == NATS_NO_RESPONDERS || code == JSClusterNotAvailErr) &&
+           std::chrono::steady_clock::now() < deadline);
   if (status != NATS_OK) {
     consumer = nullptr;
     problem = jetstream::Problem("cannot start reading at message " + std::to_string(expectSequence),

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "feeder/FeederError.h"
@@ -92,12 +93,10 @@ class Appender {
     natsMsgHeader_Set(raw, kMessageId, messageId.c_str());
     if (!inFlight_.empty())
       natsMsgHeader_Set(raw, kExpectedLastMessageId, MessageId(inFlight_.back().id).c_str());
-    status = natsConnection_PublishMsg(client_.Connection(), raw);
-    if (status != NATS_OK)
-      throw FeederError(client_.Problem("cannot publish to the stream " + client_.Address().stream, status));
     ++lastSequence_;
-    inFlight_.push_back(Batch{id, sourceFirst, nextCase_, count, lastSequence_});
+    inFlight_.push_back(Batch{id, sourceFirst, nextCase_, count, lastSequence_, std::move(message)});
     nextCase_ += count;
+    Publish(inFlight_.back());
   }
 
   // Waits for the oldest message's acknowledgement. Returns -1 when it was
@@ -133,11 +132,11 @@ class Appender {
       const int code = ErrorCode(answer);
       if (code != JSStreamWrongLastSequenceErr && code != kWrongLastMessageId)
         throw FeederError("the stream " + client_.Address().stream + " refused a message: " + answer);
-      // Another producer appended first: what is in flight is refused too.
-      ++result.retries;
-      inFlight_.clear();
-      ReadEnd();
-      return batch.sourceFirst;
+      // Another producer appended first, or a copy of ours sent before.
+      std::string problem;
+      const std::int64_t again = Resync(result, problem);
+      if (!problem.empty()) throw FeederError(problem);
+      return again;
     }
   }
 
@@ -148,7 +147,14 @@ class Appender {
     std::int64_t streamFirst;
     std::int64_t count;
     std::uint64_t sequence;  // the stream's sequence it expects to get
+    std::shared_ptr<natsMsg> message;  // as sent, to send again unchanged
   };
+
+  void Publish(const Batch& batch) {
+    const natsStatus status = natsConnection_PublishMsg(client_.Connection(), batch.message.get());
+    if (status != NATS_OK)
+      throw FeederError(client_.Problem("cannot publish to the stream " + client_.Address().stream, status));
+  }
 
   void Credit(const Batch& batch, PublishResult& result) {
     if (result.firstCase < 0) result.firstCase = batch.streamFirst;
@@ -159,55 +165,66 @@ class Appender {
   }
 
   // The oldest batch in flight went unanswered: its server may have died
-  // before or after storing it, and the client moves to another. Once the
-  // stream answers again (a cluster first elects a new leader), each batch
-  // in flight is stored exactly when the message at the sequence it
-  // expected carries its id (they form a chain, so the stored ones come
-  // first). Returns the source's case to send again from, or -1 when every
-  // batch was stored.
+  // before or after storing it, and the client moves to another. Waits for
+  // the stream to answer again (a cluster first elects a new leader), then
+  // resynchronises.
   std::int64_t Recover(PublishResult& result) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecoverMs);
     // What answers are queued are about the batches the stream is asked about.
     for (natsMsg* stale = nullptr; natsSubscription_NextMsg(&stale, acks_, 1) != NATS_TIMEOUT; stale = nullptr)
       natsMsg_Destroy(stale);
     for (;;) {
-      std::size_t stored = 0;
       std::string problem;
-      try {
-        stored = StoredInFlight(problem);
-        if (problem.empty()) ReadEnd();
-      } catch (const InputError&) {
-        throw;
-      } catch (const FeederError& error) {
-        problem = error.what();
-      }
-      if (problem.empty()) {
-        const std::int64_t again = stored < inFlight_.size() ? inFlight_[stored].sourceFirst : -1;
-        for (std::size_t i = 0; i < stored; ++i) Credit(inFlight_[i], result);
-        ++result.retries;
-        inFlight_.clear();
-        return again;
-      }
-      if (std::chrono::steady_clock::now() > deadline)
-        throw FeederError("no acknowledgement, and then " + problem);
+      const std::int64_t again = Resync(result, problem);
+      if (problem.empty()) return again;
+      if (std::chrono::steady_clock::now() > deadline) throw FeederError("no acknowledgement, and then " + problem);
       poll(nullptr, 0, kRecoverPauseMs);
     }
   }
 
-  // How many of the batches in flight, from the oldest, the stream holds;
-  // `problem` set when it cannot be asked.
-  std::size_t StoredInFlight(std::string& problem) const {
+  // Finds out which batches in flight the stream holds. A batch can only be
+  // stored at the sequence it expects, so it is stored exactly when the
+  // message there carries its id (they form a chain: the stored ones come
+  // first). Of the rest, a batch whose place another producer took can
+  // never be stored, nor can any after it: the caller sends them again,
+  // renumbered, from the returned source case. A batch whose place is still
+  // free may yet be stored by a copy on its way: it is sent again as it was,
+  // with the same id, so the stream keeps only one of the two copies.
+  // Returns -1 when nothing needs sending anew; `problem` set when the
+  // stream cannot be asked.
+  std::int64_t Resync(PublishResult& result, std::string& problem) {
     StreamState state;
-    if (!client_.Describe(state, problem)) return 0;
+    if (!client_.Describe(state, problem)) return -1;
     std::size_t stored = 0;
-    for (const Batch& batch : inFlight_) {
-      if (batch.sequence > state.lastSequence) break;
+    for (; stored < inFlight_.size() && inFlight_[stored].sequence <= state.lastSequence; ++stored) {
       bool missing = false;
-      Message message = client_.Get(batch.sequence, missing, problem);
-      if (!message || HeaderText(message.get(), kMessageId) != MessageId(batch.id)) break;
-      ++stored;
+      Message message = client_.Get(inFlight_[stored].sequence, missing, problem);
+      if (!message && !missing) return -1;
+      if (!message || HeaderText(message.get(), kMessageId) != MessageId(inFlight_[stored].id)) break;
     }
-    return stored;
+    ++result.retries;
+    for (; stored > 0; --stored) {
+      Credit(inFlight_.front(), result);
+      inFlight_.pop_front();
+    }
+    if (!inFlight_.empty() && inFlight_.front().sequence > state.lastSequence + 1)
+      throw FeederError("the stream " + client_.Address().stream + " ends at message " +
+                        std::to_string(state.lastSequence) + ", before messages it had acknowledged");
+    if (inFlight_.empty() || inFlight_.front().sequence > state.lastSequence) {
+      for (const Batch& batch : inFlight_) Publish(batch);
+      return -1;
+    }
+    try {
+      ReadEnd();
+    } catch (const InputError&) {
+      throw;
+    } catch (const FeederError& error) {
+      problem = error.what();
+      return -1;
+    }
+    const std::int64_t again = inFlight_.front().sourceFirst;
+    inFlight_.clear();
+    return again;
   }
 
   std::string MessageId(std::uint64_t id) const { return producer_ + "-" + std::to_string(id); }
