@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "tests/support/Loopback.h"
@@ -18,6 +19,23 @@ std::string LineWith(ChildProcess& child, const std::string& text) {
   return "";
 }
 
+bool NatsServer::Healthy() const {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(monitor_));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  const char request[] = "GET /healthz HTTP/1.0\r\n\r\n";
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, request, sizeof request - 1, MSG_NOSIGNAL) == sizeof request - 1) {
+    char buffer[4096];
+    for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return answer.find("\"ok\"") != std::string::npos;
+}
+
 NatsServer::NatsServer(const std::string& config) : config_(config) { Start("-1"); }
 
 std::string NatsServer::Address(const std::string& scheme) const {
@@ -29,11 +47,14 @@ void NatsServer::Kill() { process_->Signal(SIGKILL), process_->Wait(); }
 void NatsServer::Restart() { Start(std::to_string(port_)); }
 
 void NatsServer::Start(const std::string& port) {
-  const std::string file = dir_.WriteFile("server.conf", "listen: 127.0.0.1:" + port + "\njetstream { store_dir: \"" +
-                                                             dir_.File("store") + "\" }\n" + config_ + "\n");
+  const std::string file =
+      dir_.WriteFile("server.conf", "listen: 127.0.0.1:" + port + "\nhttp: 127.0.0.1:-1\njetstream { store_dir: \"" +
+                                        dir_.File("store") + "\" }\n" + config_ + "\n");
   // Debian puts the server in /usr/sbin, which a user's PATH may lack.
   const char* program = access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
   process_ = std::make_unique<ChildProcess>(std::vector<std::string>{program, "-c", file});
+  const std::string monitor = LineWith(*process_, "Starting http monitor on");
+  monitor_ = std::atoi(monitor.c_str() + monitor.rfind(':') + 1);
   const std::string line = LineWith(*process_, "Listening for client connections on");
   port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
   LineWith(*process_, "Server is ready");
@@ -53,7 +74,7 @@ NatsCluster::NatsCluster() {
         "server_name: s" + std::to_string(i) + "\ncluster { name: drav, listen: 127.0.0.1:" +
         std::to_string(ports[i]) + ", routes: [" + routes + "] }"));
   for (auto& server : servers_)
-    if (!server->LogSays("metadata leader")) ADD_FAILURE() << "no JetStream cluster leader:\n" << server->Stop();
+    EXPECT_TRUE(Eventually([&] { return server->Healthy(); }, 60)) << "a server never joined the JetStream cluster";
 }
 
 std::string NatsCluster::Url(const std::string& stream) const {

@@ -26,21 +26,22 @@ class NatsServer {
   void Kill();
   // Starts again with the same configuration, store and client port.
   void Restart();
-  // Waits for a log line containing `text`; false if the server ends first.
-  bool LogSays(const std::string& text) { return !LineWith(*process_, text).empty(); }
-  // Ends the server; what it logged.
-  std::string Stop() { return process_->Stop().err; }
+  // Its monitoring port says it is healthy: in a cluster, its JetStream is
+  // current with the cluster's leader (a server that joins after the
+  // election need not log it).
+  bool Healthy() const;
 
  private:
   void Start(const std::string& port);
   TempDir dir_;
   std::string config_;
   int port_ = 0;
+  int monitor_ = 0;
   std::unique_ptr<ChildProcess> process_;
 };
 
 // Three servers routed to one another on free loopback ports, ready once
-// each has seen the JetStream cluster elect its leader.
+// each is healthy.
 class NatsCluster {
  public:
   NatsCluster();
