@@ -16,7 +16,7 @@ PACKAGE_BUILD ?= build-package
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
               libbenchmark-dev python3 python3-numpy python3-pandas procps \
               help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux \
-              nats-server libnats-dev
+              nats-server libnats-dev libssl-dev openssl python3-cryptography
 
 .PHONY: all deps build build-asan install test test-plain test-asan package test-package demo clean
 

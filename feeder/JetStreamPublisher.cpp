@@ -135,8 +135,7 @@ class Appender {
       // Another producer appended first, or a copy of ours sent before.
       std::string problem;
       const std::int64_t again = Resync(result, problem);
-      if (!problem.empty()) throw FeederError(problem);
-      return again;
+      return problem.empty() ? again : Recover(result);
     }
   }
 
@@ -207,9 +206,13 @@ class Appender {
       Credit(inFlight_.front(), result);
       inFlight_.pop_front();
     }
-    if (!inFlight_.empty() && inFlight_.front().sequence > state.lastSequence + 1)
-      throw FeederError("the stream " + client_.Address().stream + " ends at message " +
-                        std::to_string(state.lastSequence) + ", before messages it had acknowledged");
+    // A leader just elected may not have applied all it holds yet: it looks
+    // shorter than it is until it has. One that stays so lost messages.
+    if (!inFlight_.empty() && inFlight_.front().sequence > state.lastSequence + 1) {
+      problem = "the stream " + client_.Address().stream + " ends at message " +
+                std::to_string(state.lastSequence) + ", before messages it had acknowledged";
+      return -1;
+    }
     if (inFlight_.empty() || inFlight_.front().sequence > state.lastSequence) {
       for (const Batch& batch : inFlight_) Publish(batch);
       return -1;

@@ -118,9 +118,12 @@ def eventually(check, seconds=60):
 
 def replay(cluster, url, kill=None):
     """One pass through dravfeed --from; returns (x values, feeder's stderr)."""
-    feed = subprocess.Popen([DRAVFEED, "--socket", "0", "--linger", "0.5", "--from", url, "--variables", VARIABLES],
-                            stderr=subprocess.PIPE, text=True)
-    port = int(re.search(r"listening on port (\d+)", feed.stderr.readline()).group(1))
+    log = os.path.join(cluster.folder, "feed.log")
+    with open(log, "w") as err:
+        feed = subprocess.Popen([DRAVFEED, "--socket", "0", "--linger", "0.5", "--from", url, "--variables", VARIABLES],
+                                stderr=err)
+    eventually(lambda: "listening on port" in open(log).read() or feed.poll() is not None)
+    port = int(re.search(r"listening on port (\d+)", open(log).read()).group(1))
     data, killed = bytearray(), False
     with socket.create_connection(("127.0.0.1", port)) as s:
         while True:
@@ -131,8 +134,8 @@ def replay(cluster, url, kill=None):
             if kill and not killed and len(data) > 4 << 20:
                 cluster.kill(kill)
                 killed = True
-    err = feed.stderr.read()
     feed.wait()
+    err = open(log).read()
     body = bytes(data[4:])
     return [struct.unpack_from("=d", body, i)[0] for i in range(0, len(body) - len(body) % 16, 16)], err, feed.returncode
 
@@ -147,11 +150,14 @@ def one_run(cases):
             assert made.returncode == 0, made.stderr
             leader = info(url)["leader"]
             start = time.time()
-            producer = subprocess.Popen([DRAVFEED, "--publish", cluster.url("soak", leader), "--variables", VARIABLES,
-                                         "--generate", str(cases)], stderr=subprocess.PIPE, text=True)
+            log = os.path.join(folder, "producer.log")
+            with open(log, "w") as err:
+                producer = subprocess.Popen([DRAVFEED, "--publish", cluster.url("soak", leader), "--variables",
+                                             VARIABLES, "--generate", str(cases)], stderr=err)
             eventually(lambda: int(info(url).get("cases", "0")) >= cases // 5 or producer.poll() is not None)
             cluster.kill(leader)
-            err = producer.communicate()[1].strip()
+            producer.wait()
+            err = open(log).read().strip()
             published = time.time() - start
             cluster.restart(leader)
             eventually(lambda: info(url).get("cases") == str(cases))
