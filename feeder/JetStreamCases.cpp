@@ -28,6 +28,8 @@ namespace {
 constexpr std::int64_t kReadOnCases = 16 * jetstream::kCasesPerMessage;
 // How often a following source asks the server for new messages.
 constexpr auto kFollowEvery = std::chrono::milliseconds(10);
+// How long a stream that looks shorter than before is asked again.
+constexpr auto kShrinkWait = std::chrono::seconds(3);
 // How long a reader waits for a cluster to elect new leaders.
 constexpr auto kElectionWait = std::chrono::seconds(20);
 // How long the server keeps a consumer no one listens to.
@@ -59,6 +61,8 @@ struct JetStreamCases::State {
   std::string Check(natsMsg* message, Batch& batch) const;
   // Reads the stream's extent; false with `problem` set when it cannot.
   bool Refresh(std::string& problem);
+  // One look at it; `shrunk` set when it holds fewer cases than before.
+  bool Measure(std::string& problem);
   // The first of our messages at or after `sequence`, up to `limit`:
   // `sequence` becomes its sequence (0 when there is none), `batch` its
   // headers; false with `problem` when one is not ours or the server failed.
@@ -97,6 +101,7 @@ struct JetStreamCases::State {
   std::int64_t base = 0;
   std::int64_t mostCases = 0;
   bool foreign = false;  // Refresh found a message that is not ours
+  bool shrunk = false;   // Measure found fewer cases than before
   // The stream's first message as last found: for the first sequence the
   // stream reported, the first of our messages from there and its first case.
   struct {
@@ -145,6 +150,18 @@ std::string JetStreamCases::State::Check(natsMsg* message, Batch& batch) const {
 }
 
 bool JetStreamCases::State::Refresh(std::string& problem) {
+  // A leader just elected may not have applied all it holds yet and look
+  // shorter than before: only one that stays so has lost cases.
+  const auto deadline = std::chrono::steady_clock::now() + kShrinkWait;
+  while (!Measure(problem) && shrunk && std::chrono::steady_clock::now() < deadline) {
+    shrunk = false;
+    poll(nullptr, 0, 250);
+  }
+  return problem.empty();
+}
+
+bool JetStreamCases::State::Measure(std::string& problem) {
+  problem.clear();
   jetstream::StreamState state;
   if (!client.Describe(state, problem)) return false;
   if (state.subject.empty()) {
@@ -171,6 +188,7 @@ bool JetStreamCases::State::Refresh(std::string& problem) {
     cases = batch.first + batch.count;
   }
   if (cases < mostCases) {
+    shrunk = true;
     problem = "the stream " + client.Address().stream + " now holds cases up to " + std::to_string(cases) +
               " only, where it held " + std::to_string(mostCases) +
               ": cases it acknowledged are gone (a server lost them or someone purged the stream)";

@@ -159,7 +159,28 @@ bool Client::Describe(StreamState& state, std::string& problem) const {
   state.lastSequence = info->State.Msgs == 0 ? 0 : info->State.LastSeq;
   state.subject = info->Config && info->Config->SubjectsLen > 0 ? info->Config->Subjects[0] : "";
   direct_ = info->Config && info->Config->AllowDirect;
+  const bool oneSubject = info->Config && info->Config->SubjectsLen == 1 &&
+                          state.subject.find_first_of("*>") == std::string::npos;
   jsStreamInfo_Destroy(info);
+  // While a stream of several replicas has no leader, a replica answers
+  // with its own state, which may be behind. The last message comes from
+  // the leader alone: its sequence is the stream's end.
+  if (!oneSubject) return true;
+  natsMsg* last = nullptr;
+  jsErrCode code = static_cast<jsErrCode>(0);
+  const natsStatus status =
+      js_GetLastMsg(&last, context_, address_.stream.c_str(), state.subject.c_str(), nullptr, &code);
+  if (status == NATS_NOT_FOUND || code == JSNoMessageFoundErr) return true;
+  if (status != NATS_OK) {
+    problem = Problem("cannot ask " + Servers() + " for the last message of " + address_.stream, status, code);
+    return false;
+  }
+  const std::uint64_t sequence = natsMsg_GetSequence(last);
+  natsMsg_Destroy(last);
+  if (sequence > state.lastSequence) {
+    if (state.firstSequence == 0) state.firstSequence = 1;
+    state.lastSequence = sequence;
+  }
   return true;
 }
 

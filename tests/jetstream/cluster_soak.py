@@ -8,8 +8,8 @@ publisher must carry on through another server), restarts it, then replays the
 stream through `dravfeed --from` while another server is killed, and checks
 that every case is there exactly once, in order, with its value. It prints one
 line per run and a summary: runs, publishes that failed, cases lost or doubled
-in the stream, replays that were short (with the feeder's break message) or
-wrong.
+in the stream, replays that were short (with the feeder's break message), and
+whether a full replay once the server is back gives every case.
 
     tests/jetstream/cluster_soak.py [RUNS] [CASES]    (from the source tree, after a build)
 """
@@ -164,8 +164,15 @@ def one_run(cases):
             state = info(url)
             xs, feed_err, status = replay(cluster, cluster.url("soak", state.get("leader")), kill=state.get("leader"))
             wrong = sum(1 for i, x in enumerate(xs) if x != i)
+            # Every case of the stream, once the killed server is back.
+            if cluster.procs[state["leader"]].poll() is not None:
+                cluster.restart(state["leader"])
+            eventually(lambda: info(url).get("cases") == str(cases))
+            full, full_err, full_status = replay(cluster, url)
+            wrong += sum(1 for i, x in enumerate(full) if x != i)
             return dict(publish=producer.returncode, publish_err=err, seconds=published, stored=int(state.get("cases", -1)),
-                        replayed=len(xs), wrong=wrong, replay_status=status, replay_err=feed_err.strip())
+                        replayed=len(xs), wrong=wrong, replay_status=status, replay_err=feed_err.strip(),
+                        full=len(full), full_status=full_status, full_err=full_err.strip())
         finally:
             cluster.stop()
 
@@ -178,15 +185,18 @@ def main():
         r = one_run(cases)
         results.append(r)
         print("run %d: publish exit %d in %.1f s, stream holds %d of %d cases; replay with its leader killed: %d cases, "
-              "%d wrong, exit %d" % (run + 1, r["publish"], r["seconds"], r["stored"], cases, r["replayed"], r["wrong"],
-                                     r["replay_status"]))
-        for key in ("publish_err", "replay_err"):
-            if r[key] and (r["publish"] or r["replay_status"]):
+              "exit %d; full replay after: %d cases, exit %d; %d cases wrong"
+              % (run + 1, r["publish"], r["seconds"], r["stored"], cases, r["replayed"], r["replay_status"], r["full"],
+                 r["full_status"], r["wrong"]))
+        for key in ("publish_err", "replay_err", "full_err"):
+            if r[key] and (r["publish"] or r["replay_status"] or r["full_status"] or r["full"] != cases):
                 print("    " + r[key].replace("\n", "\n    "))
         sys.stdout.flush()
-    print("summary: %d runs, %d publishes failed, %d streams not exactly %d cases, %d replays short, %d cases wrong"
+    print("summary: %d runs, %d publishes failed, %d streams not exactly %d cases, %d replays short at a kill, "
+          "%d full replays short, %d cases wrong"
           % (runs, sum(r["publish"] != 0 for r in results), sum(r["stored"] != cases for r in results), cases,
-             sum(r["replayed"] < cases for r in results), sum(r["wrong"] for r in results)))
+             sum(r["replayed"] < cases for r in results), sum(r["full"] != cases for r in results),
+             sum(r["wrong"] for r in results)))
 
 
 if __name__ == "__main__":
