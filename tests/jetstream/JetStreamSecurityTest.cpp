@@ -26,23 +26,47 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// A user NKey made with Python's cryptography, independently of ours: seed and public key.
-std::pair<std::string, std::string> MakeUserNKey() {
+// Keys and tokens made with Python's cryptography, independently of ours: a user NKey
+// (seed, public key), and an operator setup as an account administrator makes it
+// (the server's configuration and a user's credentials file).
+struct Keys {
+  std::string seed, user, operatorConfig, credentials;
+};
+
+Keys MakeKeys() {
   const ProcessResult made = RunProcess({"/usr/bin/python3", "-c", R"(
-import base64, binascii, os
+import base64, binascii, json, os, time
 from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PrivateKey
 from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
 def nkey(b): return base64.b32encode(b + binascii.crc_hqx(b, 0).to_bytes(2, 'little')).decode().rstrip('=')
-seed = os.urandom(32)
-public = Ed25519PrivateKey.from_private_bytes(seed).public_key().public_bytes(Encoding.Raw, PublicFormat.Raw)
-SEED, USER = 18 << 3, 20 << 3
-print(nkey(bytes([SEED | USER >> 5, (USER & 31) << 3]) + seed), nkey(bytes([USER]) + public))
+def b64(b): return base64.urlsafe_b64encode(b).decode().rstrip('=')
+def key(kind):
+    seed = os.urandom(32)
+    signer = Ed25519PrivateKey.from_private_bytes(seed)
+    public = nkey(bytes([kind]) + signer.public_key().public_bytes(Encoding.Raw, PublicFormat.Raw))
+    return signer, public, nkey(bytes([18 << 3 | kind >> 5, (kind & 31) << 3]) + seed)
+def jwt(signer, issuer, subject, nats):
+    claims = {"jti": subject, "iat": int(time.time()), "iss": issuer, "sub": subject, "nats": dict(nats, version=2)}
+    text = b64(b'{"typ":"JWT","alg":"ed25519-nkey"}') + "." + b64(json.dumps(claims).encode())
+    return text + "." + b64(signer.sign(text.encode()))
+OPERATOR, ACCOUNT, USER = 14 << 3, 0, 20 << 3
+unlimited = dict({k: -1 for k in "subs data payload imports exports conn leaf mem_storage disk_storage streams consumer".split()}, wildcards=True)
+op, opub, _ = key(OPERATOR); acc, apub, _ = key(ACCOUNT); sys, spub, _ = key(ACCOUNT); usr, upub, useed = key(USER)
+print(useed, upub)
+print("operator: %s\nsystem_account: %s\nresolver: MEMORY\nresolver_preload: { %s: %s, %s: %s }" % (
+    jwt(op, opub, opub, {"type": "operator"}), spub, apub, jwt(op, opub, apub, {"type": "account", "limits": unlimited}),
+    spub, jwt(op, opub, spub, {"type": "account", "limits": dict(unlimited, mem_storage=0, disk_storage=0)})))
+print("-----BEGIN NATS USER JWT-----\n%s\n------END NATS USER JWT------\n\n-----BEGIN USER NKEY SEED-----\n%s\n"
+      "------END USER NKEY SEED------" % (jwt(acc, apub, upub, {"type": "user", "subs": -1, "data": -1, "payload": -1}), useed))
 )"});
-  std::istringstream words(made.out);
-  std::pair<std::string, std::string> key;
-  words >> key.first >> key.second;
   EXPECT_EQ(made.exitCode, 0) << made.err;
-  return key;
+  Keys keys;
+  std::istringstream lines(made.out);
+  lines >> keys.seed >> keys.user;
+  lines.ignore();
+  for (std::string line; std::getline(lines, line);)
+    (line.rfind("-----", 0) == 0 || !keys.credentials.empty() ? keys.credentials : keys.operatorConfig) += line + "\n";
+  return keys;
 }
 
 // A certificate authority, a server certificate for 127.0.0.1 and a client one signed by it,
@@ -71,14 +95,15 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
   Watchdog watchdog(110, "a JetStream security test");
   TempDir dir;
   MakeCertificates(dir);
-  const auto nkey = MakeUserNKey();
-  const std::string seedFile = dir.WriteFile("user.nk", nkey.first + "\n");
+  const Keys keys = MakeKeys();
+  const std::string seedFile = dir.WriteFile("user.nk", keys.seed + "\n");
   NatsServer users("authorization { users = [\n"
                    "  {user: alice, password: pw-alice-7}\n"
                    "  {user: bob, password: pw-bob-7, permissions: {publish: {deny: [\"drav.>\"]}}}\n"
                    "  {user: carol, password: pw-carol-7, permissions: {subscribe: {deny: [\"_INBOX.>\"]}}}\n"
-                   "  {nkey: " + nkey.second + "}\n] }");
+                   "  {nkey: " + keys.user + "}\n] }");
   NatsServer token("authorization { token: tok-4711 }");
+  NatsServer accounts(keys.operatorConfig);
   NatsServer tls("tls { cert_file: " + dir.File("server.pem") + ", key_file: " + dir.File("server.key") +
                  ", ca_file: " + dir.File("ca.pem") + ", verify: true }");
   const std::vector<std::string> client = {"--nats-ca", dir.File("ca.pem"), "--nats-cert", dir.File("client.pem"),
@@ -88,6 +113,9 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
       {"users", "nats://alice@", {}, "pw-alice-7", 0, "published 600 cases"},
       {"users", "nats://", {"--nats-nkey", seedFile}, nullptr, 0, "published 600 cases"},
       {"token", "nats://tok-4711@", {}, nullptr, 0, "published 600 cases"},
+      {"accounts", "nats://", {"--nats-creds", dir.WriteFile("user.creds", keys.credentials)}, nullptr, 0,
+       "published 600 cases"},
+      {"accounts", "nats://", {}, nullptr, 3, "Authorization Violation"},
       {"tls", "tls://", client, nullptr, 0, "published 600 cases"},
       {"users", "nats://alice:pw-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
       {"token", "nats://tok-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
@@ -97,7 +125,7 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
       {"tls", "tls://", {"--nats-ca", dir.File("other.pem"), "--nats-cert", dir.File("client.pem"), "--nats-key",
                          dir.File("client.key")}, nullptr, 3, "unable to get local issuer certificate"},
   };
-  const std::map<std::string, NatsServer*> servers = {{"users", &users}, {"token", &token}, {"tls", &tls}};
+  const std::map<std::string, NatsServer*> servers = {{"users", &users}, {"token", &token}, {"accounts", &accounts}, {"tls", &tls}};
   for (const Row& row : rows) {
     NatsServer& server = *servers.at(row.server);
     std::vector<std::string> arguments = {"--publish", row.address + server.Address("") + "/cases", "--create",
