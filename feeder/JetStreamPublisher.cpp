@@ -170,8 +170,12 @@ class Appender {
   std::int64_t Recover(PublishResult& result) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecoverMs);
     // What answers are queued are about the batches the stream is asked about.
-    for (natsMsg* stale = nullptr; natsSubscription_NextMsg(&stale, acks_, 1) != NATS_TIMEOUT; stale = nullptr)
-      natsMsg_Destroy(stale);
+    for (;;) {
+      natsMsg* stale = nullptr;
+      const natsStatus status = natsSubscription_NextMsg(&stale, acks_, 1);
+      if (stale) natsMsg_Destroy(stale);
+      if (status != NATS_OK && status != NATS_NO_RESPONDERS) break;
+    }
     for (;;) {
       std::string problem;
       const std::int64_t again = Resync(result, problem);
