@@ -114,6 +114,7 @@ struct JetStreamCases::State {
   // message in hand, and what must come next.
   bool positioned = false;
   natsSubscription* consumer = nullptr;
+  std::string readingFrom;  // the server the consumer was made on
   Message current;
   Batch currentBatch;
   std::uint64_t expectSequence = 0;
@@ -328,6 +329,7 @@ bool JetStreamCases::State::Subscribe(std::string& problem) {
     CloseConsumer();
     return false;
   }
+  readingFrom = client.ConnectedServer();
   // Records arrive in batches of tens of kilobytes; let many wait for us.
   natsSubscription_SetPendingLimits(consumer, 1 << 16, 1 << 30);
   return true;
@@ -338,7 +340,7 @@ bool JetStreamCases::State::Next(std::string& problem) {
   natsStatus status = natsSubscription_NextMsg(&raw, consumer, options.waitMs);
   if (status != NATS_OK) {
     problem = status == NATS_TIMEOUT
-                  ? "the server sent nothing for " + std::to_string(options.waitMs) +
+                  ? "the server " + readingFrom + " sent nothing for " + std::to_string(options.waitMs) +
                         " ms (it is gone or stalled)"
                   : jetstream::Problem("reading failed", status);
     CloseConsumer();

@@ -135,6 +135,15 @@ Client::Client(const StreamAddress& address, const NatsSecurity& security, int w
   }
 }
 
+std::string Client::ConnectedServer() const {
+  char url[256] = "";
+  if (natsConnection_GetConnectedUrl(connection_, url, sizeof url) != NATS_OK || url[0] == '\0') return Servers();
+  // The client's form carries the credentials: name the host and port only.
+  const char* host = std::strrchr(url, '@');
+  const char* scheme = std::strstr(url, "://");
+  return scheme ? std::string(url, static_cast<std::size_t>(scheme + 3 - url)) + (host ? host + 1 : scheme + 3) : url;
+}
+
 std::string Client::Problem(const std::string& what, natsStatus status, jsErrCode code) const {
   std::string text = jetstream::Problem(what, status, code);
   // A request the server refused for want of a permission is dropped, and

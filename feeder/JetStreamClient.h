@@ -48,8 +48,10 @@ class Client {
   const StreamAddress& Address() const { return address_; }
   int WaitMs() const { return waitMs_; }
 
-  // The servers as messages name them.
+  // The servers as messages name them, and the one connected now (all of
+  // them while none is).
   std::string Servers() const { return address_.Servers(); }
+  std::string ConnectedServer() const;
   // "what: the client's reason", and the server's own word when it refused
   // us something (a permission).
   std::string Problem(const std::string& what, natsStatus status,
