@@ -247,7 +247,9 @@ bool JetStreamCases::State::Find(std::int64_t wanted, std::uint64_t& low, std::i
     return false;
   }
   if (lowFirst > wanted) {
-    problem = "the stream's first message holds no case before " + std::to_string(lowFirst);
+    problem = "the stream's first message holds no case before " + std::to_string(lowFirst) +
+              ": the stream's limits (max age, max bytes, max messages) dropped the older ones; raise them "
+              "to keep every case, or serve from there on (--start " + std::to_string(lowFirst) + ")";
     return false;
   }
   // The last message whose first case is at most `wanted`. Messages hold

@@ -233,6 +233,21 @@ TEST(JetStreamFollow, SeesCasesPublishedAfterTheReaderStarted) {
   EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
 }
 
+TEST(JetStreamBreak, AStreamItsLimitsTrimmedAtTheFrontIsServedFromItsFirstCaseOnly) {
+  Watchdog watchdog(60, "a JetStream test");
+  NatsServer server;
+  Publish(server, 4 * 512, "native", {"--max-bytes", "40K"});  // room for two messages of 16 KiB
+  EXPECT_THAT(Info(server.Url("cases")), HasSubstr("first case: 1024\nlast case: 2047\n"));
+  auto feed = Serve(server);
+  EXPECT_TRUE(Pass(feed.port).empty());
+  const ProcessResult end = feed.process->Wait();
+  EXPECT_EQ(end.exitCode, 3);
+  EXPECT_THAT(end.err, HasSubstr("holds no case before 1024: the stream's limits"));
+  auto later = Serve(server, {"--start", "1024"});
+  EXPECT_TRUE(Pass(later.port) == Generated(1024, 1024));
+  EXPECT_EQ(later.process->Wait().exitCode, 0);
+}
+
 TEST(JetStreamFollow, StartingAtTheEndOrBeforeItCountsCasesFromThere) {
   Watchdog watchdog(60, "a JetStream test");
   NatsServer server;
