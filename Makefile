@@ -21,7 +21,7 @@ PACKAGE_BUILD ?= build-package
 PACKAGES   := cmake make g++ clang lld libgtest-dev libgmock-dev googletest \
               libbenchmark-dev python3 python3-numpy python3-pandas procps \
               help2man man-db pkg-config dpkg-dev fakeroot file lintian util-linux \
-              nats-server libnats-dev python3-matplotlib
+              nats-server libnats-dev python3-matplotlib libssl-dev openssl python3-cryptography
 DEMO_PACKAGES := cmake make g++
 
 .PHONY: all deps demo-deps tests-on build build-asan install test test-plain test-asan package \

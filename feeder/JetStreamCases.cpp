@@ -1,5 +1,6 @@
 #include "feeder/JetStreamCases.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -27,6 +28,10 @@ namespace {
 constexpr std::int64_t kReadOnCases = 16 * jetstream::kCasesPerMessage;
 // How often a following source asks the server for new messages.
 constexpr auto kFollowEvery = std::chrono::milliseconds(10);
+// How long a stream that looks shorter than before is asked again.
+constexpr auto kShrinkWait = std::chrono::seconds(3);
+// How long a reader waits for a cluster to elect new leaders.
+constexpr auto kElectionWait = std::chrono::seconds(20);
 // How long the server keeps a consumer no one listens to.
 constexpr std::int64_t kConsumerLingerNs = 5'000'000'000;
 
@@ -42,7 +47,7 @@ struct Batch {
 struct JetStreamCases::State {
   State(const std::string& url, const VariableList& variables, ByteOrder serveOrder,
         JetStreamReadOptions readOptions)
-      : client(jetstream::StreamAddress::Parse(url), readOptions.waitMs),
+      : client(jetstream::StreamAddress::Parse(url), readOptions.security, readOptions.waitMs),
         list(variables),
         variablesText(jetstream::VariablesText(variables)),
         orderName(jetstream::ByteOrderName(serveOrder)),
@@ -56,6 +61,8 @@ struct JetStreamCases::State {
   std::string Check(natsMsg* message, Batch& batch) const;
   // Reads the stream's extent; false with `problem` set when it cannot.
   bool Refresh(std::string& problem);
+  // One look at it; `shrunk` set when it holds fewer cases than before.
+  bool Measure(std::string& problem);
   // The first of our messages at or after `sequence`, up to `limit`:
   // `sequence` becomes its sequence (0 when there is none), `batch` its
   // headers; false with `problem` when one is not ours or the server failed.
@@ -90,7 +97,11 @@ struct JetStreamCases::State {
   std::atomic<std::uint64_t> lastSequence{0};
   std::atomic<bool> broken{false};
   std::atomic<std::int64_t> brokenAt{0};
+  // The stream's case served as case 0, and the most cases it has held.
+  std::int64_t base = 0;
+  std::int64_t mostCases = 0;
   bool foreign = false;  // Refresh found a message that is not ours
+  bool shrunk = false;   // Measure found fewer cases than before
   // The stream's first message as last found: for the first sequence the
   // stream reported, the first of our messages from there and its first case.
   struct {
@@ -103,6 +114,7 @@ struct JetStreamCases::State {
   // message in hand, and what must come next.
   bool positioned = false;
   natsSubscription* consumer = nullptr;
+  std::string readingFrom;  // the server the consumer was made on
   Message current;
   Batch currentBatch;
   std::uint64_t expectSequence = 0;
@@ -139,6 +151,18 @@ std::string JetStreamCases::State::Check(natsMsg* message, Batch& batch) const {
 }
 
 bool JetStreamCases::State::Refresh(std::string& problem) {
+  // A leader just elected may not have applied all it holds yet and look
+  // shorter than before: only one that stays so has lost cases.
+  const auto deadline = std::chrono::steady_clock::now() + kShrinkWait;
+  while (!Measure(problem) && shrunk && std::chrono::steady_clock::now() < deadline) {
+    shrunk = false;
+    poll(nullptr, 0, 250);
+  }
+  return problem.empty();
+}
+
+bool JetStreamCases::State::Measure(std::string& problem) {
+  problem.clear();
   jetstream::StreamState state;
   if (!client.Describe(state, problem)) return false;
   if (state.subject.empty()) {
@@ -164,6 +188,14 @@ bool JetStreamCases::State::Refresh(std::string& problem) {
     }
     cases = batch.first + batch.count;
   }
+  if (cases < mostCases) {
+    shrunk = true;
+    problem = "the stream " + client.Address().stream + " now holds cases up to " + std::to_string(cases) +
+              " only, where it held " + std::to_string(mostCases) +
+              ": cases it acknowledged are gone (a server lost them or someone purged the stream)";
+    return false;
+  }
+  mostCases = cases;
   firstSequence.store(state.firstSequence);
   lastSequence.store(state.lastSequence);
   total.store(cases);
@@ -215,7 +247,9 @@ bool JetStreamCases::State::Find(std::int64_t wanted, std::uint64_t& low, std::i
     return false;
   }
   if (lowFirst > wanted) {
-    problem = "the stream's first message holds no case before " + std::to_string(lowFirst);
+    problem = "the stream's first message holds no case before " + std::to_string(lowFirst) +
+              ": the stream's limits (max age, max bytes, max messages) dropped the older ones; raise them "
+              "to keep every case, or serve from there on (--start " + std::to_string(lowFirst) + ")";
     return false;
   }
   // The last message whose first case is at most `wanted`. Messages hold
@@ -280,8 +314,16 @@ bool JetStreamCases::State::Subscribe(std::string& problem) {
   // consumer itself once no one listens.
   subscribe.Config.InactiveThreshold = kConsumerLingerNs;
   jsErrCode code = static_cast<jsErrCode>(0);
-  natsStatus status =
-      js_SubscribeSync(&consumer, client.Context(), subject.c_str(), nullptr, &subscribe, &code);
+  natsStatus status = NATS_OK;
+  // A cluster that lost a server places no consumer until it has elected
+  // new leaders: wait for that, a few seconds, rather than end the pass.
+  const auto deadline = std::chrono::steady_clock::now() + kElectionWait;
+  do {
+    code = static_cast<jsErrCode>(0);
+    status = js_SubscribeSync(&consumer, client.Context(), subject.c_str(), nullptr, &subscribe, &code);
+    if (status != NATS_OK && status != NATS_TIMEOUT) poll(nullptr, 0, 100);  // answered at once: pace the asking
+  } while ((status == NATS_TIMEOUT || status == NATS_NO_RESPONDERS || code == JSClusterNotAvailErr) &&
+           std::chrono::steady_clock::now() < deadline);
   if (status != NATS_OK) {
     consumer = nullptr;
     problem = jetstream::Problem("cannot start reading at message " + std::to_string(expectSequence),
@@ -289,6 +331,7 @@ bool JetStreamCases::State::Subscribe(std::string& problem) {
     CloseConsumer();
     return false;
   }
+  readingFrom = client.ConnectedServer();
   // Records arrive in batches of tens of kilobytes; let many wait for us.
   natsSubscription_SetPendingLimits(consumer, 1 << 16, 1 << 30);
   return true;
@@ -299,7 +342,7 @@ bool JetStreamCases::State::Next(std::string& problem) {
   natsStatus status = natsSubscription_NextMsg(&raw, consumer, options.waitMs);
   if (status != NATS_OK) {
     problem = status == NATS_TIMEOUT
-                  ? "the server sent nothing for " + std::to_string(options.waitMs) +
+                  ? "the server " + readingFrom + " sent nothing for " + std::to_string(options.waitMs) +
                         " ms (it is gone or stalled)"
                   : jetstream::Problem("reading failed", status);
     CloseConsumer();
@@ -351,12 +394,12 @@ void JetStreamCases::State::Copy(std::int64_t first, std::int64_t count, char* o
 }
 
 void JetStreamCases::State::Break(std::int64_t at, const std::string& problem) {
-  brokenAt.store(at);
+  brokenAt.store(std::max<std::int64_t>(0, at - base));
   broken.store(true);
   if (options.onProblem)
     options.onProblem("the stream " + client.Address().stream + " breaks at case " +
                       std::to_string(at) + ": " + problem + "; the pass ends after " +
-                      std::to_string(at) + " cases");
+                      std::to_string(std::max<std::int64_t>(0, at - base)) + " cases");
 }
 
 void JetStreamCases::State::CloseConsumer() {
@@ -403,6 +446,9 @@ JetStreamCases::JetStreamCases(const std::string& url, const VariableList& list,
     if (state_->foreign) throw InputError(problem);
     throw FeederError(problem);
   }
+  const JetStreamReadOptions& read = state_->options;
+  state_->base = read.startFromEnd ? std::max<std::int64_t>(0, state_->total.load() - read.startCase)
+                                   : read.startCase;
   if (state_->options.follow) {
     state_->changeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (state_->changeFd < 0) throw SystemError("cannot make an event descriptor", errno);
@@ -424,8 +470,11 @@ JetStreamCases::~JetStreamCases() {
 }
 
 std::int64_t JetStreamCases::CaseCount() const {
-  return state_->broken.load() ? state_->brokenAt.load() : state_->total.load();
+  if (state_->broken.load()) return state_->brokenAt.load();
+  return std::max<std::int64_t>(0, state_->total.load() - state_->base);
 }
+
+std::int64_t JetStreamCases::FirstServedCase() const { return state_->base; }
 
 bool JetStreamCases::MoreMayCome() const { return state_->options.follow && !state_->broken.load(); }
 
@@ -450,7 +499,7 @@ void JetStreamCases::PassStarts() const {
   // would only go on filling the connection ahead of this pass's requests.
   state.CloseConsumer();
   std::string problem;
-  if (!state.Refresh(problem)) state.Break(0, problem);
+  if (!state.Refresh(problem)) state.Break(state.base, problem);
 }
 
 std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, char* out) const {
@@ -458,7 +507,7 @@ std::int64_t JetStreamCases::RenderSome(std::int64_t first, std::int64_t count, 
   const std::size_t recordBytes = state.list.RecordBytes();
   std::int64_t done = 0;
   while (done < count) {
-    const std::int64_t wanted = first + done;
+    const std::int64_t wanted = state.base + first + done;
     const Batch& batch = state.currentBatch;
     if (state.current && wanted >= batch.first && wanted < batch.first + batch.count) {
       const std::int64_t take = std::min(count - done, batch.first + batch.count - wanted);

@@ -10,7 +10,10 @@
 //
 // Each pass takes the stream as it stands when the pass starts: its cases
 // are those of the messages published by then (a snapshot), or, following,
-// also those published while it is served. Every message is checked: its
+// also those published while it is served. A pass may start later than the
+// stream's case 0 (at its end, say): case numbers then count from there, for
+// rewinds and seeks alike. A stream that holds fewer cases than it did (a
+// server lost acknowledged messages) is a break, never a shorter pass. Every message is checked: its
 // sequence follows the one before, its first case follows the cases before,
 // its variable list is ours. When one fails, or the server does not answer
 // within the wait, the pass ends after the last whole case before it, and
@@ -26,6 +29,7 @@
 #include "feeder/ByteOrder.h"
 #include "feeder/CaseSource.h"
 #include "feeder/JetStreamLayout.h"
+#include "feeder/JetStreamSecurity.h"
 #include "feeder/VariableList.h"
 
 namespace drav {
@@ -36,6 +40,12 @@ struct JetStreamReadOptions {
   bool follow = false;
   // How long any answer from the server may take before it counts as gone.
   int waitMs = 2000;
+  // Where case 0 of every pass stands in the stream: its case `startCase`,
+  // or with `startFromEnd`, `startCase` cases before its end as it stands
+  // when the source is made (0: only the cases published after that).
+  std::int64_t startCase = 0;
+  bool startFromEnd = false;
+  jetstream::NatsSecurity security;
   // Called with a sentence for each break found; may be empty.
   std::function<void(const std::string&)> onProblem;
 };
@@ -60,6 +70,8 @@ class JetStreamCases : public CaseSource {
   void Render(std::int64_t first, std::int64_t count, char* out) const override;
   std::int64_t RenderSome(std::int64_t first, std::int64_t count, char* out) const override;
   void PassStarts() const override;
+  // The stream's number of the case served as case 0.
+  std::int64_t FirstServedCase() const;
 
  private:
   struct State;

@@ -19,6 +19,7 @@
 // numbers or leave a hole. docs/SCALING.md describes the same in prose.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "feeder/ByteOrder.h"
 #include "feeder/VariableList.h"
@@ -35,13 +36,23 @@ constexpr std::int64_t kCasesPerMessage = 512;
 // The subject a stream made by dravfeed --create takes its messages on.
 constexpr char kSubjectPrefix[] = "drav.";
 
-// "nats://HOST:PORT/STREAM" taken apart. Throws InputError naming what is
-// wrong.
+// "nats://[USER[:PASSWORD]@|TOKEN@]HOST:PORT[,HOST:PORT...]/STREAM" taken
+// apart; "tls://" instead of "nats://" asks for TLS. Several servers are one
+// cluster: the client connects to any of them and moves to another when its
+// server goes away. Throws InputError naming what is wrong (with the
+// password or token hidden).
 struct StreamAddress {
-  std::string server;  // "nats://HOST:PORT", for the client
+  std::vector<std::string> servers;  // "nats://HOST:PORT" (or tls://) each, for the client
+  std::string user, password, token;
+  bool tls = false;
   std::string stream;  // the stream's name
+  // The servers as messages name them: never a password or a token.
+  std::string Servers() const;
   static StreamAddress Parse(const std::string& url);
 };
+
+// `url` with its password or token replaced by "***", for messages.
+std::string RedactedUrl(const std::string& url);
 
 // The variable list as the headers carry it and as two lists are compared:
 // the words as given, one blank between them.

@@ -3,8 +3,10 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "feeder/FeederError.h"
@@ -27,6 +29,14 @@ constexpr int kWrongLastMessageId = 10070;
 // Messages sent before the first of them is acknowledged: a round trip per
 // message would hold a producer to a few thousand messages a second.
 constexpr std::size_t kWindow = 64;
+// After a publish went unanswered: how long the stream is asked which
+// batches it stored before the publisher gives up (a cluster electing a new
+// leader takes a few seconds, more on a busy machine), and the pause
+// between two tries.
+constexpr int kRecoverMs = 60000;
+constexpr int kRecoverPauseMs = 250;
+// Unanswered publishes in a row, none of them stored, before giving up.
+constexpr int kFruitlessRecoveries = 3;
 
 // Appends batches with a window of messages in flight. Each message expects
 // the sequence the one before it will get and, within a window, that one's
@@ -38,10 +48,10 @@ class Appender {
  public:
   Appender(const std::string& url, const VariableList& list, ByteOrder order,
            const PublishOptions& options)
-      : client_(StreamAddress::Parse(url), options.waitMs),
+      : client_(StreamAddress::Parse(url), options.security, options.waitMs),
         variables_(VariablesText(list)),
         order_(ByteOrderName(order)) {
-    if (options.create) client_.Create();
+    if (options.create) client_.Create(options.stream);
     ReadEnd();
     char* inbox = nullptr;
     natsStatus status = natsInbox_Create(&inbox);
@@ -83,12 +93,10 @@ class Appender {
     natsMsgHeader_Set(raw, kMessageId, messageId.c_str());
     if (!inFlight_.empty())
       natsMsgHeader_Set(raw, kExpectedLastMessageId, MessageId(inFlight_.back().id).c_str());
-    status = natsConnection_PublishMsg(client_.Connection(), raw);
-    if (status != NATS_OK)
-      throw FeederError(Problem("cannot publish to the stream " + client_.Address().stream, status));
-    inFlight_.push_back(Batch{id, sourceFirst, nextCase_, count});
-    nextCase_ += count;
     ++lastSequence_;
+    inFlight_.push_back(Batch{id, sourceFirst, nextCase_, count, lastSequence_, std::move(message)});
+    nextCase_ += count;
+    Publish(inFlight_.back());
   }
 
   // Waits for the oldest message's acknowledgement. Returns -1 when it was
@@ -99,8 +107,16 @@ class Appender {
     for (;;) {
       natsMsg* raw = nullptr;
       natsStatus status = natsSubscription_NextMsg(&raw, acks_, client_.WaitMs());
+      // Unanswered: the server went away, or dropped what we may not publish.
+      const char* refusal = nullptr;
+      const bool refused = natsConnection_GetLastError(client_.Connection(), &refusal) == NATS_NOT_PERMITTED;
+      // "No responders" (the stream had no leader for a moment) comes with
+      // no id: it may be about a batch already sent again, so only the
+      // stream can tell, and it does not count as a fruitless wait.
+      if (status == NATS_NO_RESPONDERS && !refused) return inFlight_.empty() ? -1 : Recover(result);
+      if (status == NATS_TIMEOUT && !refused && ++fruitless_ <= kFruitlessRecoveries) return Recover(result);
       if (status != NATS_OK)
-        throw FeederError(Problem("no acknowledgement from " + client_.Address().server, status));
+        throw FeederError(client_.Problem("no acknowledgement from " + client_.Servers(), status));
       Message ack(raw);
       const std::string subject = natsMsg_GetSubject(raw);
       const std::uint64_t id = std::strtoull(subject.c_str() + subject.rfind('.') + 1, nullptr, 10);
@@ -110,20 +126,16 @@ class Appender {
       const Batch batch = inFlight_.front();
       if (answer.find("\"error\"") == std::string::npos) {
         inFlight_.pop_front();
-        if (result.firstCase < 0) result.firstCase = batch.streamFirst;
-        result.lastCase = batch.streamFirst + batch.count - 1;
-        result.cases += batch.count;
-        ++result.messages;
+        Credit(batch, result);
         return -1;
       }
       const int code = ErrorCode(answer);
       if (code != JSStreamWrongLastSequenceErr && code != kWrongLastMessageId)
         throw FeederError("the stream " + client_.Address().stream + " refused a message: " + answer);
-      // Another producer appended first: what is in flight is refused too.
-      ++result.retries;
-      inFlight_.clear();
-      ReadEnd();
-      return batch.sourceFirst;
+      // Another producer appended first, or a copy of ours sent before.
+      std::string problem;
+      const std::int64_t again = Resync(result, problem);
+      return problem.empty() ? again : Recover(result);
     }
   }
 
@@ -133,7 +145,94 @@ class Appender {
     std::int64_t sourceFirst;
     std::int64_t streamFirst;
     std::int64_t count;
+    std::uint64_t sequence;  // the stream's sequence it expects to get
+    std::shared_ptr<natsMsg> message;  // as sent, to send again unchanged
   };
+
+  void Publish(const Batch& batch) {
+    const natsStatus status = natsConnection_PublishMsg(client_.Connection(), batch.message.get());
+    if (status != NATS_OK)
+      throw FeederError(client_.Problem("cannot publish to the stream " + client_.Address().stream, status));
+  }
+
+  void Credit(const Batch& batch, PublishResult& result) {
+    if (result.firstCase < 0) result.firstCase = batch.streamFirst;
+    result.lastCase = batch.streamFirst + batch.count - 1;
+    result.cases += batch.count;
+    ++result.messages;
+    fruitless_ = 0;
+  }
+
+  // The oldest batch in flight went unanswered: its server may have died
+  // before or after storing it, and the client moves to another. Waits for
+  // the stream to answer again (a cluster first elects a new leader), then
+  // resynchronises.
+  std::int64_t Recover(PublishResult& result) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecoverMs);
+    // What answers are queued are about the batches the stream is asked about.
+    for (;;) {
+      natsMsg* stale = nullptr;
+      const natsStatus status = natsSubscription_NextMsg(&stale, acks_, 1);
+      if (stale) natsMsg_Destroy(stale);
+      if (status != NATS_OK && status != NATS_NO_RESPONDERS) break;
+    }
+    for (;;) {
+      std::string problem;
+      const std::int64_t again = Resync(result, problem);
+      if (problem.empty()) return again;
+      if (std::chrono::steady_clock::now() > deadline) throw FeederError("no acknowledgement, and then " + problem);
+      poll(nullptr, 0, kRecoverPauseMs);
+    }
+  }
+
+  // Finds out which batches in flight the stream holds. A batch can only be
+  // stored at the sequence it expects, so it is stored exactly when the
+  // message there carries its id (they form a chain: the stored ones come
+  // first). Of the rest, a batch whose place another producer took can
+  // never be stored, nor can any after it: the caller sends them again,
+  // renumbered, from the returned source case. A batch whose place is still
+  // free may yet be stored by a copy on its way: it is sent again as it was,
+  // with the same id, so the stream keeps only one of the two copies.
+  // Returns -1 when nothing needs sending anew; `problem` set when the
+  // stream cannot be asked.
+  std::int64_t Resync(PublishResult& result, std::string& problem) {
+    StreamState state;
+    if (!client_.Describe(state, problem)) return -1;
+    std::size_t stored = 0;
+    for (; stored < inFlight_.size() && inFlight_[stored].sequence <= state.lastSequence; ++stored) {
+      bool missing = false;
+      Message message = client_.Get(inFlight_[stored].sequence, missing, problem);
+      if (!message && !missing) return -1;
+      if (!message || HeaderText(message.get(), kMessageId) != MessageId(inFlight_[stored].id)) break;
+    }
+    ++result.retries;
+    for (; stored > 0; --stored) {
+      Credit(inFlight_.front(), result);
+      inFlight_.pop_front();
+    }
+    // A leader just elected may not have applied all it holds yet: it looks
+    // shorter than it is until it has. One that stays so lost messages.
+    if (!inFlight_.empty() && inFlight_.front().sequence > state.lastSequence + 1) {
+      problem = "the stream " + client_.Address().stream + " ends at message " +
+                std::to_string(state.lastSequence) + ", before messages it had acknowledged";
+      return -1;
+    }
+    if (inFlight_.empty() || inFlight_.front().sequence > state.lastSequence) {
+      for (const Batch& batch : inFlight_) Publish(batch);
+      return -1;
+    }
+    try {
+      ReadEnd();
+    } catch (const InputError&) {
+      throw;
+    } catch (const FeederError& error) {
+      problem = error.what();
+      return -1;
+    }
+    const std::int64_t again = inFlight_.front().sourceFirst;
+    inFlight_.clear();
+    return again;
+  }
 
   std::string MessageId(std::uint64_t id) const { return producer_ + "-" + std::to_string(id); }
 
@@ -181,25 +280,21 @@ class Appender {
   // The stream's end as this producer expects it after what it sent.
   std::uint64_t lastSequence_ = 0;
   std::int64_t nextCase_ = 0;
+  int fruitless_ = 0;  // recoveries in a row that found nothing stored
 };
 
-}  // namespace
-
-PublishResult PublishCases(const std::string& url, const CaseSource& cases,
-                           const VariableList& list, ByteOrder order,
-                           const PublishOptions& options) {
-  if (cases.RecordBytes() != list.RecordBytes())
-    throw FeederError("the cases do not have the records of the variable list");
-  Appender appender(url, list, order, options);
+// Sends the source's cases batch by batch, `result` counting what the stream
+// acknowledged.
+void Append(Appender& appender, const CaseSource& cases, const PublishOptions& options,
+            PublishResult& result) {
   const std::int64_t batch = std::max<std::int64_t>(1, options.casesPerMessage);
   std::vector<char> buffer;
-  PublishResult result;
   std::int64_t done = 0;
   bool quiet = false;  // a growing source gave nothing new for a while
   for (;;) {
     if (options.cancel && *options.cancel) {
       result.cancelled = true;
-      return result;
+      return;
     }
     // The order matters: once the source says no more comes, its count is final.
     const bool grows = cases.MoreMayCome();
@@ -219,11 +314,44 @@ PublishResult PublishCases(const std::string& url, const CaseSource& cases,
       if (again >= 0) done = again;
       continue;
     }
-    if (!grows) return result;
+    if (!grows) return;
     pollfd wait{cases.ChangeFd(), POLLIN, 0};
     quiet = poll(&wait, 1, 20) == 0;
     cases.TakeChange();
   }
+}
+
+
+// Where a failed publish left the stream, for the user who resumes it.
+std::string Progress(const PublishResult& result, std::size_t inFlight) {
+  std::string text = "the stream acknowledged none of this input's cases";
+  if (result.cases > 0)
+    text = "the stream acknowledged the first " + std::to_string(result.cases) +
+           " cases of this input (its cases " + std::to_string(result.firstCase) + " to " +
+           std::to_string(result.lastCase) + "): to resume, publish the input again without its first " +
+           std::to_string(result.cases) + " cases (data lines of a CSV)";
+  if (inFlight > 0)
+    text += "; " + std::to_string(inFlight) +
+            " more batches went unanswered and may be stored as well: check the stream's last case "
+            "with dravfeed --info";
+  return text;
+}
+
+}  // namespace
+
+PublishResult PublishCases(const std::string& url, const CaseSource& cases,
+                           const VariableList& list, ByteOrder order,
+                           const PublishOptions& options) {
+  if (cases.RecordBytes() != list.RecordBytes())
+    throw FeederError("the cases do not have the records of the variable list");
+  Appender appender(url, list, order, options);
+  PublishResult result;
+  try {
+    Append(appender, cases, options, result);
+  } catch (const FeederError& error) {
+    throw FeederError(std::string(error.what()) + "; " + Progress(result, appender.InFlight()));
+  }
+  return result;
 }
 
 }  // namespace feed

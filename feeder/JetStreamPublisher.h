@@ -12,15 +12,19 @@
 
 #include "feeder/ByteOrder.h"
 #include "feeder/CaseSource.h"
+#include "feeder/JetStreamAdmin.h"
 #include "feeder/JetStreamLayout.h"
+#include "feeder/JetStreamSecurity.h"
 #include "feeder/VariableList.h"
 
 namespace drav {
 namespace feed {
 
 struct PublishOptions {
-  // Make the stream (file storage, subject "drav.STREAM") unless it exists.
+  // Make the stream (subject "drav.STREAM", as `stream` says) unless it exists.
   bool create = false;
+  jetstream::StreamSettings stream;
+  jetstream::NatsSecurity security;
   std::int64_t casesPerMessage = jetstream::kCasesPerMessage;
   // How long any answer from the server may take.
   int waitMs = 5000;
@@ -40,9 +44,13 @@ struct PublishResult {
 
 // Publishes every case of `cases` to the stream at `url` (waiting for more
 // while the source may grow) in the records' own byte order `order`.
-// Throws InputError when the stream holds another variable list, FeederError
-// when the server, the stream or a publish fails; what was published before
-// stays in the stream.
+// When the server goes away, the client moves to another of the cluster (or
+// waits for it to return), asks the stream which of the batches in flight it
+// stored, and sends the others again. Throws InputError when the stream holds
+// another variable list, FeederError when the server, the stream or a
+// publish fails for good: what was published before stays in the stream, and
+// the message says how many of the source's first cases the stream
+// acknowledged, so a user knows where to resume.
 PublishResult PublishCases(const std::string& url, const CaseSource& cases,
                            const VariableList& list, ByteOrder order,
                            const PublishOptions& options);

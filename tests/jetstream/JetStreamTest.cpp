@@ -17,6 +17,7 @@
 #include "feeder/JetStreamLayout.h"
 #include "feeder/VariableList.h"
 #include "base/WireFormat.h"
+#include "tests/jetstream/NatsServer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
@@ -33,47 +34,15 @@ const char kVariables[] = "x F8 when DATE name A8 y F8";
 const std::size_t kRecordBytes = feed::VariableList::Parse(kVariables).RecordBytes();
 const std::string kRewind(wire::kRewind, wire::kControlWordBytes);
 
-// The next line of the child's standard error that contains `text`; empty if none comes.
-std::string LineWith(ChildProcess& child, const std::string& text) {
-  std::string line;
-  while (child.ReadLine(line, ChildProcess::kErr))
-    if (line.find(text) != std::string::npos) return line;
-  return "";
-}
-
-// A nats-server with JetStream on 127.0.0.1, on a port it chose (or the one it
-// had before a restart), keeping its streams in a folder of the test's own.
-class NatsServer {
- public:
-  NatsServer() { Start("-1"); }
-  std::string Address() const { return "nats://127.0.0.1:" + std::to_string(port_); }
-  std::string Url(const std::string& stream) const { return Address() + "/" + stream; }
-  void Kill() { process_->Signal(SIGKILL), process_->Wait(); }
-  void Restart() { Start(std::to_string(port_)); }
-
- private:
-  void Start(const std::string& port) {
-    // Debian puts the server in /usr/sbin, which a user's PATH may lack.
-    const char* program = access("/usr/sbin/nats-server", X_OK) ? "nats-server" : "/usr/sbin/nats-server";
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{program, "-js", "-a", "127.0.0.1", "-p", port, "-sd", dir_.File("store")});
-    const std::string line = LineWith(*process_, "Listening for client connections on");
-    port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
-    LineWith(*process_, "Server is ready");
-  }
-  TempDir dir_;
-  int port_ = 0;
-  std::unique_ptr<ChildProcess> process_;
-};
-
 std::string Generated(std::int64_t first, std::int64_t n, ByteOrder order = ByteOrder::kNative) {
   return GeneratedRecords(kVariables, first, n, order);
 }
 
-void Publish(const NatsServer& server, std::int64_t count, const std::string& order = "native") {
-  const ProcessResult run =
-      RunProcess(Dravfeed({"--publish", server.Url("cases"), "--create", "--variables", kVariables, "--generate",
-                           std::to_string(count), "--byte-order", order}));
+void Publish(const NatsServer& server, std::int64_t count, const std::string& order = "native",
+             std::vector<std::string> more = {}) {
+  more.insert(more.begin(), {"--publish", server.Url("cases"), "--create", "--variables", kVariables, "--generate",
+                             std::to_string(count), "--byte-order", order});
+  const ProcessResult run = RunProcess(Dravfeed(more));
   ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
@@ -147,7 +116,7 @@ TEST(JetStreamRefusal, AnUnreachableServerIsNamedWithTheClientsReason) {
   const ProcessResult run =
       RunProcess(Dravfeed({"--socket", "0", "--from", "nats://127.0.0.1:1/cases", "--variables", kVariables}));
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(run.err, "dravfeed: cannot reach the NATS server nats://127.0.0.1:1: No server available for connection\n");
+  EXPECT_EQ(run.err, "dravfeed: cannot connect to the NATS server nats://127.0.0.1:1: No server available for connection\n");
 }
 
 TEST(JetStreamPublish, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {
@@ -190,8 +159,6 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   ASSERT_EQ(natsConnection_ConnectTo(&connection, server.Address().c_str()), NATS_OK);
   ASSERT_EQ(natsConnection_JetStream(&context, connection, nullptr), NATS_OK);
   EXPECT_EQ(js_DeleteMsg(context, "cases", 3, nullptr, nullptr), NATS_OK);
-  jsCtx_Destroy(context);
-  natsConnection_Destroy(connection);
   auto feed = Serve(server);
   const std::string before = Generated(0, 2 * 512);
   EXPECT_TRUE(Pass(feed.port) == before);
@@ -205,10 +172,20 @@ TEST(JetStreamBreak, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   // A program that renders the cases itself gets zeros for those the break
   // left unread, never what its buffer held before.
   const feed::VariableList list = feed::VariableList::Parse(kVariables);
-  feed::JetStreamCases cases(server.Url("cases"), list, ByteOrder::kNative, {});
+  std::string problem;
+  feed::JetStreamReadOptions read;
+  read.onProblem = [&](const std::string& text) { problem = text; };
+  feed::JetStreamCases cases(server.Url("cases"), list, ByteOrder::kNative, read);
   std::string rendered(4 * 512 * kRecordBytes, 'x');
   cases.Render(0, 4 * 512, &rendered[0]);
   EXPECT_TRUE(rendered == before + std::string(2 * 512 * kRecordBytes, '\0'));
+  // A stream that lost cases it had counted serves none of it, and says why.
+  EXPECT_EQ(js_PurgeStream(context, "cases", nullptr, nullptr), NATS_OK);
+  cases.PassStarts();
+  EXPECT_EQ(cases.CaseCount(), 0);
+  EXPECT_THAT(problem, HasSubstr("where it held 2048: cases it acknowledged are gone"));
+  jsCtx_Destroy(context);
+  natsConnection_Destroy(connection);
 }
 
 TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
@@ -233,7 +210,8 @@ TEST(JetStreamServer, KilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
   EXPECT_TRUE(first == Generated(0, got));
   if (got < total) {
     EXPECT_TRUE(reset) << "a pass the server's death broke off ended as if finished";
-    EXPECT_THAT(LineWith(*feed.process, "breaks at case"), HasSubstr("the pass ends"));
+    EXPECT_THAT(LineWith(*feed.process, "breaks at case"),
+                HasSubstr("the server " + server.Address() + " sent nothing for 2000 ms"));
   }
   server.Restart();
   EXPECT_TRUE(Pass(feed.port, kRewind) == Generated(0, total));
@@ -253,6 +231,53 @@ TEST(JetStreamFollow, SeesCasesPublishedAfterTheReaderStarted) {
     // Another producer's cases 0..299 are the stream's 700..999.
     Publish(server, 300);
     EXPECT_TRUE(reader.Read(300 * kRecordBytes) == Generated(0, 300));
+  }
+  feed.process->Signal(SIGTERM);
+  EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
+}
+
+TEST(JetStreamBreak, AStreamItsLimitsTrimmedAtTheFrontIsServedFromItsFirstCaseOnly) {
+  Watchdog watchdog(60, "a JetStream test");
+  NatsServer server;
+  Publish(server, 4 * 512, "native", {"--max-bytes", "40K"});  // room for two messages of 16 KiB
+  EXPECT_THAT(Info(server.Url("cases")), HasSubstr("first case: 1024\nlast case: 2047\n"));
+  auto feed = Serve(server);
+  EXPECT_TRUE(Pass(feed.port).empty());
+  const ProcessResult end = feed.process->Wait();
+  EXPECT_EQ(end.exitCode, 3);
+  EXPECT_THAT(end.err, HasSubstr("holds no case before 1024: the stream's limits"));
+  auto later = Serve(server, {"--start", "1024"});
+  EXPECT_TRUE(Pass(later.port) == Generated(1024, 1024));
+  EXPECT_EQ(later.process->Wait().exitCode, 0);
+}
+
+TEST(JetStreamFollow, StartingAtTheEndOrBeforeItCountsCasesFromThere) {
+  Watchdog watchdog(60, "a JetStream test");
+  NatsServer server;
+  Publish(server, 700, "native", {"--max-age", "1h", "--max-bytes", "10M", "--storage", "memory"});
+  for (const char* line : {"storage: memory\n", "max age: 3600 s\n", "max bytes: 10485760\n", "cases: 700\n",
+                           "first case: 0\nlast case: 699\n", "variables: x F8 when DATE name A8 y F8\n"})
+    EXPECT_THAT(Info(server.Url("cases")), HasSubstr(line));
+  {
+    auto feed = Serve(server, {"--start", "-100"});
+    EXPECT_TRUE(Pass(feed.port) == Generated(600, 100));
+    EXPECT_TRUE(Pass(feed.port, SeekMessage(10)) == Generated(610, 90));
+    EXPECT_EQ(feed.process->Wait().exitCode, 0);
+  }
+  auto feed = Serve(server, {"--follow", "--start", "end"});
+  {
+    WireReader reader(feed.port);
+    reader.Begin();
+    TempDir dir;
+    const ProcessResult run = RunProcess(Dravfeed({"--publish", server.Url("cases"), "--variables", kVariables,
+                                                   "--csv", dir.WriteFile("new.csv", "9001,,a,1\n9002,,b,2\n")}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string records = reader.Read(2 * kRecordBytes);  // the stream's cases 700 and 701
+    for (int i = 0; i < 2; ++i) {
+      double x = 0;
+      std::memcpy(&x, &records[i * kRecordBytes], sizeof x);
+      EXPECT_EQ(x, 9001 + i);
+    }
   }
   feed.process->Signal(SIGTERM);
   EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);

@@ -105,6 +105,34 @@ Publishing to a JetStream stream (instead of serving):
                           producer came first
   --create                with --publish: make the stream (file storage, subject
                           drav.STREAM) unless it exists
+  --replicas N            with --create: keep the stream on N servers of the
+                          cluster (1 to 5; 3 survives the loss of one)
+  --max-age AGE           with --create: drop messages older than AGE (seconds,
+                          or 90m, 12h, 30d); default: keep them
+  --max-bytes SIZE        with --create: drop the oldest messages beyond SIZE
+                          (bytes, or 500M, 2G); default: no limit
+  --storage file|memory   with --create: where the servers keep it (file)
+
+JetStream addresses, credentials and state:
+  An address is nats://HOST:PORT/STREAM; several servers of one cluster as
+  nats://H1:P1,H2:P2,H3:P3/STREAM (the client moves to another when its
+  server goes away); tls:// asks for TLS. nats://USER@... takes the password
+  from the environment variable DRAV_NATS_PASSWORD, a bare address the token
+  from DRAV_NATS_TOKEN; USER:PASSWORD@ and TOKEN@ in the address work too,
+  but the command line is visible to others until dravfeed hides it. No
+  message ever shows a password or token.
+  --nats-nkey FILE        sign in with the user NKey seed in FILE
+  --nats-creds FILE       sign in with a credentials file (user JWT and seed)
+  --nats-ca FILE          trust the certificate authorities in FILE (PEM)
+  --nats-cert FILE, --nats-key FILE
+                          the client's certificate and key, for servers that
+                          verify their clients (mutual TLS)
+  --info nats://HOST:PORT/STREAM
+                          print the stream's cases, first and last case, variable
+                          list, replicas and their state, bytes and limits
+  --start end|-N|CASE     with --from: case 0 of every pass is the stream's case
+                          CASE, or its end when dravfeed starts (only newer
+                          cases, with --follow), or N cases before that end
 
 Live cases, rewinds and captures:
   A reader may rewind or seek on a live input: it is served from every case
@@ -253,6 +281,13 @@ void CheckSource(const FeedOptions& options) {
 
 void Check(const FeedOptions& options) {
   if (options.help || options.version) return;
+  CheckNatsOptions(options.nats, !options.fromUrl.empty(), !options.publishUrl.empty(), options.create);
+  if (!options.nats.infoUrl.empty()) {
+    if (!options.fromUrl.empty() || !options.publishUrl.empty() || options.useSocket ||
+        !options.pipePath.empty() || !options.variables.empty())
+      Refuse("--info stands alone: it only prints the stream's state");
+    return;
+  }
   if (!options.publishUrl.empty()) {
     if (!options.pipePath.empty() || options.useSocket)
       Refuse("--publish serves no reader: leave out --pipe and --socket");
@@ -272,16 +307,20 @@ void Check(const FeedOptions& options) {
 // before any server is asked.
 void CheckStreamAddress(const std::string& option, const std::string& url) {
   if (url.empty()) return;
-  std::string server;
+  std::vector<std::string> servers;
   try {
-    server = drav::feed::jetstream::StreamAddress::Parse(url).server.substr(sizeof "nats://" - 1);
+    servers = drav::feed::jetstream::StreamAddress::Parse(url).servers;
   } catch (const drav::feed::InputError& error) {
     Refuse(option + ": " + error.what());
   }
-  const std::size_t colon = server.rfind(':');
-  if (colon == std::string::npos || colon == 0)
-    Refuse(option + ": \"" + url + "\" is no stream address: write nats://HOST:PORT/STREAM");
-  WholeNumber(option + ": the port of \"" + url + "\"", server.substr(colon + 1), 1, 65535);
+  const std::string shown = drav::feed::jetstream::RedactedUrl(url);
+  for (const std::string& address : servers) {
+    const std::string server = address.substr(address.find("://") + 3);
+    const std::size_t colon = server.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+      Refuse(option + ": \"" + shown + "\" is no stream address: write nats://HOST:PORT/STREAM");
+    WholeNumber(option + ": the port of \"" + shown + "\"", server.substr(colon + 1), 1, 65535);
+  }
 }
 #endif
 
@@ -366,6 +405,7 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
       options.forever = true;
     } else if (option == "--verbose") {
       options.verbose = true;
+    } else if (ParseNatsOption(option, value, options.nats)) {
     } else if (option == "--help" || option == "-h") {
       options.help = true;
     } else if (option == "--version") {
@@ -379,10 +419,11 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
     Refuse(csvOption + " goes with --csv");
   options.csv = CheckedCsv(options.csv, tsv, hasDelimiter ? &delimiter : nullptr);
   options.csv.header = options.header;
+  TakeNatsSecrets(options.nats, argc, argv);
 #if !DRAV_HAVE_JETSTREAM
   // After the other checks, so a wrong combination is named as in any build.
-  if (!options.fromUrl.empty() || !options.publishUrl.empty())
-    Refuse(std::string(options.fromUrl.empty() ? "--publish" : "--from") +
+  if (!options.fromUrl.empty() || !options.publishUrl.empty() || !options.nats.infoUrl.empty())
+    Refuse(std::string(!options.nats.infoUrl.empty() ? "--info" : options.fromUrl.empty() ? "--publish" : "--from") +
            " needs the NATS C client, and this dravfeed was built without it"
            " (install libnats-dev and build again)");
 #else

@@ -6,6 +6,7 @@
 
 #include "feeder/ByteOrder.h"
 #include "feeder/CsvOptions.h"
+#include "tools/dravfeed/NatsOptions.h"
 
 namespace dravfeed {
 
@@ -30,6 +31,7 @@ struct FeedOptions {
   std::string publishUrl;  // append the cases to one instead of serving them
   bool create = false;     // with --publish: make the stream unless it exists
   bool snapshot = false;   // with --from: the default; said aloud
+  NatsOptions nats;        // credentials, --create's settings, --info, --start
   std::size_t memoryBytes = std::size_t{64} << 20;  // of live cases kept in memory
   drav::feed::ByteOrder order = drav::feed::ByteOrder::kNative;
   int lingerMs = 2000;

@@ -27,6 +27,7 @@
 #if DRAV_HAVE_JETSTREAM
 #include "feeder/JetStreamCases.h"
 #include "feeder/JetStreamPublisher.h"
+#include "feeder/JetStreamAdmin.h"
 #endif
 
 namespace {
@@ -91,11 +92,17 @@ void OpenCases(const dravfeed::FeedOptions& options, const drav::feed::RecordBui
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     JetStreamReadOptions read;
     read.follow = options.follow;
+    read.security = dravfeed::SecurityOf(options.nats);
+    read.startCase = options.nats.startCase;
+    read.startFromEnd = options.nats.startFromEnd;
     read.onProblem = [](const std::string& problem) {
       streamBroke = true;
       Say(problem);
     };
-    cases.fixed = std::make_unique<JetStreamCases>(options.fromUrl, builder.List(), options.order, read);
+    auto stream = std::make_unique<JetStreamCases>(options.fromUrl, builder.List(), options.order, read);
+    if (stream->FirstServedCase() > 0)
+      Say("case 0 of every pass is the stream's case " + std::to_string(stream->FirstServedCase()));
+    cases.fixed = std::move(stream);
     return;
   }
 #endif
@@ -170,6 +177,8 @@ int Publish(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilde
 #if DRAV_HAVE_JETSTREAM
   drav::feed::PublishOptions publish;
   publish.create = options.create;
+  publish.stream = dravfeed::SettingsOf(options.nats);
+  publish.security = dravfeed::SecurityOf(options.nats);
   publish.cancel = &stopSignal;
   drav::feed::PublishResult result = drav::feed::PublishCases(
       options.publishUrl, cases.Source(), builder.List(), options.order, publish);
@@ -180,7 +189,7 @@ int Publish(const dravfeed::FeedOptions& options, const drav::feed::RecordBuilde
   Say("published " + std::to_string(result.cases) + " cases in " +
       std::to_string(result.messages) + (result.messages == 1 ? " message" : " messages") + range);
   if (options.verbose && result.retries > 0)
-    Say(std::to_string(result.retries) + " batches renumbered after another producer's");
+    Say(std::to_string(result.retries) + " times sent batches again (another producer came first, or the server changed)");
   if (cases.feed) {
     cases.feed->Stop();
     return cases.feed->Refused() ? kRefused : cases.feed->Failed() ? kFailed : kDone;
@@ -238,6 +247,14 @@ int main(int argc, char** argv) {
   }
   InstallSignals();
   try {
+#if DRAV_HAVE_JETSTREAM
+    // Without the NATS client the options refuse --info.
+    if (!options.nats.infoUrl.empty()) {
+      std::cout << dravfeed::ReportText(drav::feed::jetstream::ReadStreamReport(
+          options.nats.infoUrl, dravfeed::SecurityOf(options.nats), 5000));
+      return kDone;
+    }
+#endif
     if (!options.replayPath.empty()) return Replay(options);
     const bool infer = options.variables.empty();
     if (infer) {
