@@ -236,6 +236,9 @@ def main():
             server_cpu[name].append(server.cpu_seconds() - before)
             return result
 
+        # One pass first, unmeasured: the first reader after publishing
+        # would pay alone for the server loading the stream's blocks.
+        drain_over(args.bin, "nats://127.0.0.1:%d" % port, "bench", n)
         for _ in range(args.runs):
             rate, cpu = on_server("--from", lambda: dravrun_over(args.bin, ["--from", url], n))
             replays.append(rate)
@@ -257,12 +260,18 @@ def main():
         report("dravrun --output none fed by --from (M cases/s)", replay / 1e6, "", ">= 5", replay >= 5e6)
         report("  ratio --from / --generate", replay / generated, "", ">= 0.5", replay / generated >= 0.5)
         report("libnats drain to a plain reader (M cases/s)", drained / 1e6, "", "baseline", True)
-        report("  ratio --from / libnats drain", replay / drained, "", ">= 0.8", replay / drained >= 0.8)
-        feeder, drainer = median(feeder_cpu) * per_million, median(drain_cpu) * per_million
-        report("dravfeed --from CPU per M cases (s)", feeder, "", "", True)
-        report("libnats drain CPU per M cases (s)", drainer, "", "baseline", True)
-        report("  ratio dravfeed --from / libnats drain", feeder / drainer, "", "<= 1.25",
-               feeder / drainer <= 1.25)
+        # Each run's replay and drain are neighbours in time: their ratio,
+        # run by run, cancels the load that both met; its median is the figure.
+        speed = [r / d for r, d in zip(replays, drains)]
+        cost = [f / d for f, d in zip(feeder_cpu, drain_cpu)]
+        print("runs, ratios to the drain: speed %s; CPU %s" % tuple(
+            " ".join("%.2f" % x for x in figures) for figures in (speed, cost)))
+        report("  ratio --from / libnats drain, median of runs", median(speed), "", ">= 0.8",
+               median(speed) >= 0.8)
+        report("dravfeed --from CPU per M cases (s)", median(feeder_cpu) * per_million, "", "", True)
+        report("libnats drain CPU per M cases (s)", median(drain_cpu) * per_million, "", "baseline", True)
+        report("  ratio dravfeed --from / libnats drain, median of runs", median(cost), "", "<= 1.25",
+               median(cost) <= 1.25)
 
         seeks = seek_times(args.bin, url, n, 9)
         report("seek into the last 1%%: first case, median of %d (ms)" % len(seeks),
