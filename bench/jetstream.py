@@ -202,6 +202,11 @@ def main():
     parser.add_argument("--cases", type=int, default=10_000_000)
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
+    for program in ("dravfeed", "dravrun", "bench_nats_drain"):
+        if not os.access(os.path.join(args.bin, program), os.X_OK):
+            print("bench/jetstream.py: no %s in %s; build it first (cmake --build BUILD --target %s)"
+                  % (program, args.bin, program), file=sys.stderr)
+            return 2
     store = tempfile.mkdtemp(prefix="drav-jetstream-bench-")
     server = Process([nats_server_program(), "-js", "-a", "127.0.0.1", "-p", "-1", "-sd", store])
     missed = []
