@@ -8,6 +8,13 @@ store in a temporary folder), with 80-byte records (ten F12.2 variables).
             stream, start to exit; the baseline is the same dravrun fed by
             dravfeed --generate N, measured in the same run, and the ratio of
             the two is printed
+  libnats   the same replay without dravstream: bench_nats_drain drains the
+            stream with the consumer and client settings dravfeed --from
+            uses and writes the payloads to a socket that a plain reader
+            here empties, connect to end; the --from replay's cases per
+            second and its feeder's CPU per million cases (user + system of
+            the process, from wait4) are set against the drain's, in the
+            same run; nats-server's CPU per run is printed beside them
   seek      a reader's "SEEK n" to a case in the last 1% of the stream: the
             time from sending it to the first whole case, for several n
 
@@ -60,14 +67,35 @@ class Process:
                 raise RuntimeError("%s did not say %r" % (self.proc.args[0], pattern))
             self.pending += chunk
 
-    def stop(self):
-        if self.proc.poll() is None:
+    def stop(self, grace=0.0):
+        """Ends the child if it has not ended within `grace` seconds;
+        returns the CPU seconds (user + system) it used in all. Reaped with
+        wait4 here, which reports them, so Popen must not reap it first."""
+        if self.proc.returncode is not None:
+            return 0.0
+        pid, status, usage = self._reap(grace)
+        if pid == 0:
             self.proc.terminate()
-        try:
-            self.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
+            pid, status, usage = self._reap(30)
+        if pid == 0:
             self.proc.kill()
-            self.proc.wait()
+            pid, status, usage = os.wait4(self.proc.pid, 0)
+        self.proc.returncode = os.waitstatus_to_exitcode(status)
+        return usage.ru_utime + usage.ru_stime
+
+    def _reap(self, seconds):
+        deadline = time.monotonic() + seconds
+        while True:
+            pid, status, usage = os.wait4(self.proc.pid, os.WNOHANG)
+            if pid != 0 or time.monotonic() >= deadline:
+                return pid, status, usage
+            time.sleep(0.005)
+
+    def cpu_seconds(self):
+        """The CPU seconds (user + system) the running child has used so far."""
+        with open("/proc/%d/stat" % self.proc.pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def timed(argv):
@@ -91,12 +119,37 @@ def dravrun_over(bin_dir, feeder_argv, cases):
         seconds, err = timed([os.path.join(bin_dir, "dravrun"), "--no-progress", "--output", "none",
                               command])
     finally:
-        feeder.stop()
+        # With --linger 0 the feeder ends by itself once the pass is over.
+        cpu = feeder.stop(grace=10)
     match = re.search(r"(\d+) cases", err)
     if not match or int(match.group(1)) != cases:
         raise RuntimeError("dravrun read %s cases, not %d: %s" % (
             match.group(1) if match else "no", cases, err[-300:]))
-    return cases / seconds
+    return cases / seconds, cpu
+
+
+def drain_over(bin_dir, server_url, stream, cases):
+    """bench_nats_drain read by a plain reader that counts the bytes: cases
+    per second from connecting to the end, and the drain's CPU seconds."""
+    drain = Process([os.path.join(bin_dir, "bench_nats_drain"), server_url, stream])
+    try:
+        port = int(drain.wait_for(r"listening on port (\d+)").group(1))
+        buffer = bytearray(1 << 20)
+        received = 0
+        start = time.monotonic()
+        with socket.create_connection(("127.0.0.1", port)) as sock:
+            sock.settimeout(WATCHDOG)
+            while True:
+                got = sock.recv_into(buffer)
+                if got == 0:
+                    break
+                received += got
+        seconds = time.monotonic() - start
+    finally:
+        cpu = drain.stop(grace=10)
+    if drain.proc.returncode != 0 or received != cases * RECORD_BYTES:
+        raise RuntimeError("bench_nats_drain sent %d bytes, not %d" % (received, cases * RECORD_BYTES))
+    return cases / seconds, cpu
 
 
 def median(values):
@@ -149,6 +202,11 @@ def main():
     parser.add_argument("--cases", type=int, default=10_000_000)
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
+    for program in ("dravfeed", "dravrun", "bench_nats_drain"):
+        if not os.access(os.path.join(args.bin, program), os.X_OK):
+            print("bench/jetstream.py: no %s in %s; build it first (cmake --build BUILD --target %s)"
+                  % (program, args.bin, program), file=sys.stderr)
+            return 2
     store = tempfile.mkdtemp(prefix="drav-jetstream-bench-")
     server = Process([nats_server_program(), "-js", "-a", "127.0.0.1", "-p", "-1", "-sd", store])
     missed = []
@@ -173,17 +231,52 @@ def main():
         report("publish from --generate (M cases/s)", median(publish) / 1e6, "", ">= 2",
                median(publish) >= 2e6)
 
-        # Alternate the two, so a change in the machine's load meets both alike.
-        replays, generateds = [], []
+        # Alternate the three, so a change in the machine's load meets all alike.
+        replays, generateds, drains = [], [], []
+        feeder_cpu, drain_cpu, server_cpu = [], [], {"--from": [], "drain": []}
+
+        def on_server(name, action):
+            before = server.cpu_seconds()
+            result = action()
+            server_cpu[name].append(server.cpu_seconds() - before)
+            return result
+
+        # One pass first, unmeasured: the first reader after publishing
+        # would pay alone for the server loading the stream's blocks.
+        drain_over(args.bin, "nats://127.0.0.1:%d" % port, "bench", n)
         for _ in range(args.runs):
-            replays.append(dravrun_over(args.bin, ["--from", url], n))
-            generateds.append(dravrun_over(args.bin, ["--generate", str(n)], n))
-        print("runs, M cases/s: publish %s; --from %s; --generate %s" % tuple(
-            " ".join("%.2f" % (x / 1e6) for x in figures) for figures in (publish, replays, generateds)))
-        replay, generated = median(replays), median(generateds)
+            rate, cpu = on_server("--from", lambda: dravrun_over(args.bin, ["--from", url], n))
+            replays.append(rate)
+            feeder_cpu.append(cpu)
+            generateds.append(dravrun_over(args.bin, ["--generate", str(n)], n)[0])
+            rate, cpu = on_server("drain", lambda: drain_over(args.bin, "nats://127.0.0.1:%d" % port,
+                                                              "bench", n))
+            drains.append(rate)
+            drain_cpu.append(cpu)
+        print("runs, M cases/s: publish %s; --from %s; --generate %s; libnats drain %s" % tuple(
+            " ".join("%.2f" % (x / 1e6) for x in figures)
+            for figures in (publish, replays, generateds, drains)))
+        per_million = 1e6 / n
+        print("runs, CPU s per M cases: dravfeed --from %s; drain %s; nats-server for --from %s, "
+              "for the drain %s" % tuple(" ".join("%.3f" % (x * per_million) for x in figures) for figures in (
+                  feeder_cpu, drain_cpu, server_cpu["--from"], server_cpu["drain"])))
+        replay, generated, drained = median(replays), median(generateds), median(drains)
         report("dravrun --output none fed by --generate (M cases/s)", generated / 1e6, "", "baseline", True)
         report("dravrun --output none fed by --from (M cases/s)", replay / 1e6, "", ">= 5", replay >= 5e6)
         report("  ratio --from / --generate", replay / generated, "", ">= 0.5", replay / generated >= 0.5)
+        report("libnats drain to a plain reader (M cases/s)", drained / 1e6, "", "baseline", True)
+        # Each run's replay and drain are neighbours in time: their ratio,
+        # run by run, cancels the load that both met; its median is the figure.
+        speed = [r / d for r, d in zip(replays, drains)]
+        cost = [f / d for f, d in zip(feeder_cpu, drain_cpu)]
+        print("runs, ratios to the drain: speed %s; CPU %s" % tuple(
+            " ".join("%.2f" % x for x in figures) for figures in (speed, cost)))
+        report("  ratio --from / libnats drain, median of runs", median(speed), "", ">= 0.8",
+               median(speed) >= 0.8)
+        report("dravfeed --from CPU per M cases (s)", median(feeder_cpu) * per_million, "", "", True)
+        report("libnats drain CPU per M cases (s)", median(drain_cpu) * per_million, "", "baseline", True)
+        report("  ratio dravfeed --from / libnats drain, median of runs", median(cost), "", "<= 1.25",
+               median(cost) <= 1.25)
 
         seeks = seek_times(args.bin, url, n, 9)
         report("seek into the last 1%%: first case, median of %d (ms)" % len(seeks),
