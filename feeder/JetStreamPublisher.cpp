@@ -149,10 +149,17 @@ class Appender {
     std::shared_ptr<natsMsg> message;  // as sent, to send again unchanged
   };
 
+  // A write that fails because the server just went away leaves the batch
+  // in flight: its acknowledgement never comes, and the recovery that
+  // follows asks the stream and sends it again through another server.
   void Publish(const Batch& batch) {
     const natsStatus status = natsConnection_PublishMsg(client_.Connection(), batch.message.get());
-    if (status != NATS_OK)
-      throw FeederError(client_.Problem("cannot publish to the stream " + client_.Address().stream, status));
+    if (status == NATS_OK || (LostItsServer(status) && !natsConnection_IsClosed(client_.Connection()))) return;
+    throw FeederError(client_.Problem("cannot publish to the stream " + client_.Address().stream, status));
+  }
+
+  static bool LostItsServer(natsStatus status) {
+    return status == NATS_IO_ERROR || status == NATS_CONNECTION_DISCONNECTED || status == NATS_STALE_CONNECTION;
   }
 
   void Credit(const Batch& batch, PublishResult& result) {
