@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "base/Utf8.h"
+#include "base/VariableName.h"
 #include "feeder/CsvReader.h"
 #include "feeder/DatePattern.h"
 #include "feeder/DateTimeText.h"
@@ -17,34 +18,16 @@ namespace drav {
 namespace feed {
 namespace {
 
-constexpr std::size_t kMaxNameBytes = 64;
 constexpr std::size_t kMaxStringWidth = 32767;
 constexpr double kExactWhole = 9007199254740992.0;  // 2^53
 constexpr double kSecondsPerDay = 86400;
-// Words of the command language that a name must not be.
-const char* const kReserved[] = {"AND", "OR", "NOT", "EQ", "NE", "LT", "LE",
-                                 "GT",  "GE", "TO",  "BY", "ALL", "WITH"};
-
-std::string Upper(const std::string& text) {
-  std::string upper;
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t length = utf8::CharLength(text.c_str() + at);
-    char bytes[4];
-    upper.append(bytes, utf8::Encode(utf8::ToUpper(utf8::Decode(text.c_str() + at, length)), bytes));
-    at += length;
-  }
-  return upper;
-}
+// Words of the command language a proposed name stays clear of, beyond the
+// reserved ones the name rule refuses (the Python package avoids the same).
+const char* const kAlsoAvoided[] = {"BY", "ALL", "WITH"};
 
 // `text` cut to at most `limit` bytes at a character boundary.
 std::string CutAt(const std::string& text, std::size_t limit) {
-  std::size_t used = 0;
-  while (used < text.size()) {
-    std::size_t length = utf8::CharLength(text.c_str() + used);
-    if (used + length > limit) break;
-    used += length;
-  }
-  return text.substr(0, used);
+  return text.substr(0, name::CutAtCharBoundary(text.c_str(), text.size(), limit));
 }
 
 std::string WithoutTrailingDots(std::string text) {
@@ -52,10 +35,11 @@ std::string WithoutTrailingDots(std::string text) {
   return text;
 }
 
-bool IsReserved(const std::string& name) {
-  const std::string upper = Upper(name);
-  for (const char* word : kReserved) {
-    if (upper == word) return true;
+bool IsAvoided(const std::string& word) {
+  if (name::CheckName(word.c_str()) == name::kReservedWord) return true;
+  const std::string upper = name::UpperCase(word);
+  for (const char* avoided : kAlsoAvoided) {
+    if (upper == avoided) return true;
   }
   return false;
 }
@@ -93,15 +77,15 @@ std::string MakeVariableName(const std::string& label, std::set<std::string>& ta
     at += length;
   }
   if (!startsWithLetter) name = "v" + name;
-  name = WithoutTrailingDots(CutAt(name, kMaxNameBytes));
+  name = WithoutTrailingDots(CutAt(name, name::kMaxNameBytes));
   if (name.empty()) name = "v";
-  if (IsReserved(name)) name += '_';
+  if (IsAvoided(name)) name += '_';
   std::string unique = name;
-  for (int n = 2; taken.count(Upper(unique)) > 0; ++n) {
+  for (int n = 2; taken.count(name::UpperCase(unique)) > 0; ++n) {
     const std::string suffix = "_" + std::to_string(n);
-    unique = WithoutTrailingDots(CutAt(name, kMaxNameBytes - suffix.size())) + suffix;
+    unique = WithoutTrailingDots(CutAt(name, name::kMaxNameBytes - suffix.size())) + suffix;
   }
-  taken.insert(Upper(unique));
+  taken.insert(name::UpperCase(unique));
   return unique;
 }
 

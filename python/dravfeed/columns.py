@@ -13,7 +13,7 @@ import re
 from . import wire
 from .errors import ValueDoesNotFit
 from .values import Refused, _aware, converter, date_seconds, fitted_bytes, is_missing, naive_utc
-from .variables import DATE, STRING, TIME
+from .variables import _RESERVED as _RESERVED_NAMES, _cut, DATE, MAX_NAME_BYTES, STRING, TIME
 
 try:
     import numpy
@@ -245,9 +245,10 @@ def _value_by_value(variable, array, to_utc):
 
 
 # ---- A variable list for a DataFrame -------------------------------------------------
-# Names the command language keeps for itself, which a column label must not become.
-_RESERVED = {"AND", "OR", "NOT", "EQ", "NE", "LT", "LE", "GT", "GE", "TO", "BY", "ALL", "WITH"}
-_MAX_NAME_BYTES = 64
+# Names a column label must not become: the reserved words the name rule
+# refuses, and words of the command language a proposed name stays clear of
+# (dravfeed --csv avoids the same).
+_AVOIDED = _RESERVED_NAMES | {"BY", "ALL", "WITH"}
 # Floats get the most decimals the host keeps, and every whole number up to
 # 2**53 is held exactly by a double, so a column of them is sized to its digits.
 FLOAT_FORMAT = "F40.16"
@@ -255,14 +256,6 @@ _EXACT_WHOLE = 2 ** 53
 DATE_FORMAT, DATETIME_FORMAT, DURATION_FORMAT = "DATE11", "DATETIME23.2", "TIME11.2"
 _SECONDS_PER_DAY = 86400
 _AWARE_CHOICES = ("refuse", "utc")
-
-
-def _cut_utf8(text, limit):
-    """`text` cut to at most `limit` UTF-8 bytes, never inside a character."""
-    data = text.encode("utf-8")
-    if len(data) <= limit:
-        return text
-    return data[:limit].decode("utf-8", "ignore")
 
 
 def variable_name(column, taken):
@@ -277,14 +270,14 @@ def variable_name(column, taken):
     name = re.sub(r"[^\w.]", "_", str(column))
     if not name or not name[0].isalpha():
         name = "v" + name
-    name = _cut_utf8(name, _MAX_NAME_BYTES).rstrip(".") or "v"
-    if name.upper() in _RESERVED:
+    name = _cut(name, MAX_NAME_BYTES).rstrip(".") or "v"
+    if name.upper() in _AVOIDED:
         name += "_"
     unique, n = name, 1
     while unique.upper() in taken:
         n += 1
         suffix = "_%d" % n
-        unique = _cut_utf8(name, _MAX_NAME_BYTES - len(suffix)).rstrip(".") + suffix
+        unique = _cut(name, MAX_NAME_BYTES - len(suffix)).rstrip(".") + suffix
     taken.add(unique.upper())
     return unique
 
