@@ -1,4 +1,7 @@
-#pragma once
+// A classic include guard, not #pragma once: the feeder library installs a
+// copy of this file as dravfeed/WireFormat.h, and both may meet in one unit.
+#ifndef DRAV_BASE_WIREFORMAT_H_
+#define DRAV_BASE_WIREFORMAT_H_
 // The stream's bytes, written once: the case-record layout and the wire
 // constants of the feeder protocol. docs/PROTOCOL.md describes the same
 // bytes in prose. The host's case buffer, the plug-in, the feeder library and
@@ -75,3 +78,5 @@ constexpr std::size_t kSeekMessageBytes = kControlWordBytes + kSeekCaseBytes;
 
 }  // namespace wire
 }  // namespace drav
+
+#endif  // DRAV_BASE_WIREFORMAT_H_

@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "feeder/CsvCases.h"
-#include "feeder/CsvReader.h"
-#include "feeder/FeederError.h"
-#include "feeder/RecordBuilder.h"
-#include "feeder/VariableList.h"
+#include "dravfeed/CsvCases.h"
+#include "feeder/sources/CsvReader.h"
+#include "dravfeed/FeederError.h"
+#include "dravfeed/RecordBuilder.h"
+#include "dravfeed/VariableList.h"
 #include "fuzz/FuzzCheck.h"
 
 using drav::feed::ByteOrder;

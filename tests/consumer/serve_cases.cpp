@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "feeder/Feeder.h"
+#include "dravfeed/Feeder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

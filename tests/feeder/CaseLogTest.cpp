@@ -4,7 +4,7 @@
 // into pieces of every size, paced cases, and writes that fail or meet a
 // stale errno. (A last line without its end and bad values found late are
 // seen through dravfeed.)
-#include "feeder/CaseLog.h"
+#include "dravfeed/CaseLog.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,12 +22,12 @@
 #include <random>
 #include <thread>
 
-#include "feeder/Crc32c.h"
-#include "feeder/GeneratedCases.h"
-#include "feeder/LiveCsvInput.h"
-#include "feeder/FeederError.h"
-#include "feeder/PacedCases.h"
-#include "feeder/PosixIo.h"
+#include "feeder/records/Crc32c.h"
+#include "dravfeed/GeneratedCases.h"
+#include "dravfeed/LiveCsvInput.h"
+#include "dravfeed/FeederError.h"
+#include "dravfeed/PacedCases.h"
+#include "feeder/serving/PosixIo.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
@@ -39,12 +39,12 @@ constexpr std::size_t kRecordBytes = 16;  // "x F8 s A3"
 
 class CaseLogTest : public ::testing::Test {
  protected:
-  std::string Rendered(const CaseSource& source, std::int64_t first, std::int64_t count) const {
+  std::string Rendered(CaseSource& source, std::int64_t first, std::int64_t count) const {
     std::string bytes(static_cast<std::size_t>(count) * kRecordBytes, '\0');
     source.Render(first, count, &bytes[0]);
     return bytes;
   }
-  std::string Expected(std::int64_t first, std::int64_t count) const { return Rendered(generated_, first, count); }
+  std::string Expected(std::int64_t first, std::int64_t count) { return Rendered(generated_, first, count); }
 
   test::Watchdog watchdog_{60, "a case log test"};
   test::TempDir tmp_;
@@ -160,7 +160,7 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
     EXPECT_FALSE(log.MoreMayCome());
     pollfd change{log.ChangeFd(), POLLIN, 0};
     EXPECT_EQ(poll(&change, 1, 0), 1) << "servers were not woken";
-    const CapturedCases captured(spillFills ? tmp_.WriteFile("spill.cap", piped) : path);
+    CapturedCases captured(spillFills ? tmp_.WriteFile("spill.cap", piped) : path);
     EXPECT_GE(captured.CutAt(), 0);
     EXPECT_GT(log.CaseCount(), 0);
     ASSERT_EQ(captured.CaseCount(), log.CaseCount());
@@ -202,7 +202,7 @@ TEST_F(CaseLogTest, ACutOrDamagedCaptureNeverServesAWrongCase) {
       bytes[at] = static_cast<char>(bytes[at] ^ (1 << random() % 8));
     SCOPED_TRACE((cut ? "cut at " : "bit flipped at ") + std::to_string(at));
     try {
-      const CapturedCases captured(tmp_.WriteFile("variant.cap", bytes));
+      CapturedCases captured(tmp_.WriteFile("variant.cap", bytes));
       ++servedCut;
       EXPECT_GE(captured.CutAt(), 0) << "passes for whole";
       EXPECT_EQ(Rendered(captured, 0, captured.CaseCount()), Expected(0, captured.CaseCount()));

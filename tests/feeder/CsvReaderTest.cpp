@@ -1,4 +1,4 @@
-#include "feeder/CsvReader.h"
+#include "feeder/sources/CsvReader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@
 #include <streambuf>
 #include <thread>
 
-#include "feeder/CaseLog.h"
-#include "feeder/CsvCases.h"
-#include "feeder/DatePattern.h"
-#include "feeder/LiveCsvInput.h"
+#include "dravfeed/CaseLog.h"
+#include "dravfeed/CsvCases.h"
+#include "feeder/records/DatePattern.h"
+#include "dravfeed/LiveCsvInput.h"
 #include "tests/feeder/InputErrorOf.h"
 
 namespace drav {

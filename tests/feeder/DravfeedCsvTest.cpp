@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "feeder/CsvCases.h"
+#include "dravfeed/CsvCases.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
@@ -67,7 +67,7 @@ TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   const feed::VariableList list = feed::VariableList::Parse(kVariables);
   const feed::RecordBuilder builder(list, feed::ByteOrder::kNative);
   std::istringstream in(text);
-  const feed::MemoryCases expected = feed::LoadCsvCases(in, builder, csv);
+  feed::MemoryCases expected = feed::LoadCsvCases(in, builder, csv);
   ASSERT_EQ(expected.CaseCount(), 2);
   std::string records(2 * list.RecordBytes(), '\0');
   expected.Render(0, 2, records.data());

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "feeder/FeederError.h"
-#include "feeder/PipeServer.h"
+#include "dravfeed/FeederError.h"
+#include "dravfeed/PipeServer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"

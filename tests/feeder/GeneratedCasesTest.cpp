@@ -1,4 +1,4 @@
-#include "feeder/GeneratedCases.h"
+#include "dravfeed/GeneratedCases.h"
 
 #include <gtest/gtest.h>
 

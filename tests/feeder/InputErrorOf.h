@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "feeder/FeederError.h"
+#include "dravfeed/FeederError.h"
 
 namespace drav {
 namespace feed {

@@ -1,4 +1,4 @@
-#include "feeder/RecordBuilder.h"
+#include "dravfeed/RecordBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "feeder/FeederError.h"
+#include "dravfeed/FeederError.h"
 #include "tests/feeder/InputErrorOf.h"
 
 namespace drav {

@@ -1,4 +1,4 @@
-#include "feeder/VariableInference.h"
+#include "feeder/sources/VariableInference.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The feeder's variable list against the corpus of tests/data: the plug-in's
 // verdict on every list, its messages word for word, and the record layout.
-#include "feeder/VariableList.h"
+#include "dravfeed/VariableList.h"
 
 #include <gtest/gtest.h>
 

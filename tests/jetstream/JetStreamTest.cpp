@@ -13,9 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "feeder/JetStreamCases.h"
-#include "feeder/JetStreamLayout.h"
-#include "feeder/VariableList.h"
+#include "dravfeed/JetStreamCases.h"
+#include "feeder/jetstream/JetStreamLayout.h"
+#include "dravfeed/VariableList.h"
 #include "base/WireFormat.h"
 #include "tests/jetstream/NatsServer.h"
 #include "tests/support/ChildProcess.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "feeder/ByteOrder.h"
-#include "feeder/GeneratedCases.h"
-#include "feeder/RecordBuilder.h"
-#include "feeder/VariableList.h"
+#include "dravfeed/ByteOrder.h"
+#include "dravfeed/GeneratedCases.h"
+#include "dravfeed/RecordBuilder.h"
+#include "dravfeed/VariableList.h"
 
 namespace drav {
 namespace soak {

@@ -24,7 +24,7 @@
 #include <cstring>
 #include <random>
 
-#include "feeder/ByteOrder.h"
+#include "dravfeed/ByteOrder.h"
 #include "host/OBS.h"
 #include "tests/soak/CheckedPass.h"
 #include "tests/soak/ResourceWatch.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "feeder/RecordBuilder.h"
+#include "dravfeed/RecordBuilder.h"
 #include "host/CommandAdapter.h"
 #include "host/CommandTokenizer.h"
 #include "host/DravCaseIterator.h"

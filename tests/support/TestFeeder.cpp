@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "feeder/PipeServer.h"
-#include "feeder/SocketServer.h"
+#include "dravfeed/PipeServer.h"
+#include "dravfeed/SocketServer.h"
 
 namespace drav {
 namespace test {

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "feeder/ByteOrder.h"
-#include "feeder/CaseSource.h"
+#include "dravfeed/ByteOrder.h"
+#include "dravfeed/CaseSource.h"
 #include "tests/support/TempDir.h"
 
 namespace drav {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "feeder/GeneratedCases.h"
+#include "dravfeed/GeneratedCases.h"
 #include "base/WireFormat.h"
 
 namespace drav {

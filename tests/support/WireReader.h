@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "feeder/ByteOrder.h"
+#include "dravfeed/ByteOrder.h"
 
 namespace drav {
 namespace test {

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "feeder/DatePattern.h"
-#include "feeder/FeederError.h"
+#include "feeder/records/DatePattern.h"
+#include "dravfeed/FeederError.h"
 #if DRAV_HAVE_JETSTREAM
-#include "feeder/JetStreamLayout.h"
+#include "feeder/jetstream/JetStreamLayout.h"
 #endif
 
 namespace dravfeed {

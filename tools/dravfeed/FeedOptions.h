@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "feeder/ByteOrder.h"
-#include "feeder/CsvOptions.h"
+#include "dravfeed/ByteOrder.h"
+#include "dravfeed/CsvOptions.h"
 #include "tools/dravfeed/NatsOptions.h"
 
 namespace dravfeed {

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "feeder/FeederError.h"
-#include "feeder/LiveCsvInput.h"
-#include "feeder/PacedCases.h"
+#include "dravfeed/FeederError.h"
+#include "dravfeed/LiveCsvInput.h"
+#include "dravfeed/PacedCases.h"
 
 namespace dravfeed {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "feeder/CaseLog.h"
-#include "feeder/GeneratedCases.h"
-#include "feeder/RecordBuilder.h"
+#include "dravfeed/CaseLog.h"
+#include "dravfeed/GeneratedCases.h"
+#include "dravfeed/RecordBuilder.h"
 #include "tools/dravfeed/FeedOptions.h"
 
 namespace dravfeed {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "feeder/JetStreamAdmin.h"
-#include "feeder/JetStreamSecurity.h"
+#include "dravfeed/JetStreamAdmin.h"
+#include "dravfeed/JetStreamSecurity.h"
 
 namespace dravfeed {
 

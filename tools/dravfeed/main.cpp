@@ -13,21 +13,21 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "feeder/CaptureFile.h"
-#include "feeder/CaseLog.h"
-#include "feeder/FeederError.h"
-#include "feeder/GeneratedCases.h"
-#include "feeder/GetDataCommand.h"
-#include "feeder/PipeServer.h"
-#include "feeder/SocketServer.h"
-#include "feeder/VariableInference.h"
-#include "feeder/VariableList.h"
+#include "dravfeed/CaptureFile.h"
+#include "dravfeed/CaseLog.h"
+#include "dravfeed/FeederError.h"
+#include "dravfeed/GeneratedCases.h"
+#include "feeder/records/GetDataCommand.h"
+#include "dravfeed/PipeServer.h"
+#include "dravfeed/SocketServer.h"
+#include "feeder/sources/VariableInference.h"
+#include "dravfeed/VariableList.h"
 #include "tools/dravfeed/FeedOptions.h"
 #include "tools/dravfeed/LiveFeed.h"
 #if DRAV_HAVE_JETSTREAM
-#include "feeder/JetStreamCases.h"
-#include "feeder/JetStreamPublisher.h"
-#include "feeder/JetStreamAdmin.h"
+#include "dravfeed/JetStreamCases.h"
+#include "dravfeed/JetStreamPublisher.h"
+#include "dravfeed/JetStreamAdmin.h"
 #endif
 
 namespace {
@@ -72,7 +72,7 @@ struct Cases {
   std::unique_ptr<drav::feed::CaptureWriter> capture;
   std::unique_ptr<drav::feed::CaseLog> log;
   std::unique_ptr<dravfeed::LiveFeed> feed;  // declared last: stops first
-  const drav::feed::CaseSource& Source() const { return fixed ? *fixed : *log; }
+  drav::feed::CaseSource& Source() const { return fixed ? *fixed : *log; }
 };
 
 bool IsLive(const dravfeed::FeedOptions& options) {
@@ -151,7 +151,7 @@ void AnnounceCommand(const dravfeed::FeedOptions& options, const std::string& va
 }
 
 drav::feed::ServeStats Serve(const dravfeed::FeedOptions& options, const std::string& variables,
-                             const drav::feed::CaseSource& cases) {
+                             drav::feed::CaseSource& cases) {
   using namespace drav::feed;
   ServeOptions serve;
   serve.cancel = &stopSignal;
