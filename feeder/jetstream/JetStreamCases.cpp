@@ -13,7 +13,7 @@
 
 #include "dravfeed/FeederError.h"
 #include "feeder/jetstream/JetStreamClient.h"
-#include "feeder/serving/PosixIo.h"
+#include "feeder/records/PosixIo.h"
 
 namespace drav {
 namespace feed {

@@ -8,8 +8,8 @@
 #include "dravfeed/CaseSource.h"
 #include "dravfeed/PipeServer.h"
 #include "dravfeed/ServeOptions.h"
+#include "feeder/records/PosixIo.h"
 #include "feeder/serving/ControlDecoder.h"
-#include "feeder/serving/PosixIo.h"
 #include "feeder/serving/SendBatch.h"
 
 namespace drav {

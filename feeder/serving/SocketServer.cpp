@@ -14,8 +14,8 @@
 
 #include "base/WireFormat.h"
 #include "dravfeed/FeederError.h"
+#include "feeder/records/PosixIo.h"
 #include "feeder/serving/ControlDecoder.h"
-#include "feeder/serving/PosixIo.h"
 #include "feeder/serving/SendBatch.h"
 
 namespace drav {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "dravfeed/FeederError.h"
-#include "feeder/serving/PosixIo.h"
+#include "feeder/records/PosixIo.h"
 
 namespace drav {
 namespace feed {

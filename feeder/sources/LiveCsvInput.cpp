@@ -7,7 +7,7 @@
 
 #include "dravfeed/CsvCases.h"
 #include "dravfeed/FeederError.h"
-#include "feeder/serving/PosixIo.h"
+#include "feeder/records/PosixIo.h"
 
 namespace drav {
 namespace feed {

@@ -27,7 +27,7 @@
 #include "dravfeed/LiveCsvInput.h"
 #include "dravfeed/FeederError.h"
 #include "dravfeed/PacedCases.h"
-#include "feeder/serving/PosixIo.h"
+#include "feeder/records/PosixIo.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 

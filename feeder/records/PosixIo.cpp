@@ -1,4 +1,4 @@
-#include "feeder/serving/PosixIo.h"
+#include "feeder/records/PosixIo.h"
 
 #include <fcntl.h>
 #include <signal.h>

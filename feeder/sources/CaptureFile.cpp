@@ -8,7 +8,7 @@
 
 #include "dravfeed/FeederError.h"
 #include "feeder/records/Crc32c.h"
-#include "feeder/serving/PosixIo.h"
+#include "feeder/records/PosixIo.h"
 
 namespace drav {
 namespace feed {
