@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace drav {
@@ -221,5 +222,10 @@ Result UnacknowledgedBytes(int fd) {
 }
 
 }  // namespace posix
+
+FeederError SystemError(const std::string& what, int error) {
+  return FeederError(what + ": " + std::strerror(error));
+}
+
 }  // namespace feed
 }  // namespace drav

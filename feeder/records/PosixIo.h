@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "dravfeed/FeederError.h"
+
 namespace drav {
 namespace feed {
 namespace posix {
@@ -84,5 +86,9 @@ void AbortConnection(int fd);
 Result UnacknowledgedBytes(int fd);
 
 }  // namespace posix
+
+// A system call failed: `what` says what we were doing, `error` (an errno
+// value, read here) says why.
+FeederError SystemError(const std::string& what, int error);
 }  // namespace feed
 }  // namespace drav

@@ -23,9 +23,5 @@ class DRAV_FEED_API InputError : public FeederError {
   using FeederError::FeederError;
 };
 
-// A system call failed: `what` says what we were doing, `error` (an errno
-// value, read by PosixIo) says why.
-DRAV_FEED_API FeederError SystemError(const std::string& what, int error);
-
 }  // namespace feed
 }  // namespace drav
