@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "feeder/DatePattern.h"
 #include "feeder/FeederError.h"
+#include "tools/common/OptionReader.h"
 #if DRAV_HAVE_JETSTREAM
 #include "feeder/JetStreamLayout.h"
 #endif
@@ -324,6 +326,20 @@ void CheckStreamAddress(const std::string& option, const std::string& url) {
 }
 #endif
 
+using drav::tools::OptionSpec;
+
+std::vector<OptionSpec> OptionSpecs() {
+  std::vector<OptionSpec> specs = NatsOptionSpecs();
+  for (const char* name : {"--pipe", "--rewind-pipe", "--socket", "--bind", "--variables", "--csv", "--infer-rows",
+                           "--delimiter", "--skip", "--comment", "--null", "--date-format", "--generate", "--rate",
+                           "--replay", "--from", "--publish", "--capture", "--memory", "--byte-order", "--linger"})
+    specs.push_back({name, OptionSpec::kValue});
+  for (const char* name : {"--header", "--print-command", "--tsv", "--follow", "--create", "--snapshot", "--forever",
+                           "--verbose", "--help", "-h", "--version"})
+    specs.push_back({name, OptionSpec::kFlag});
+  return specs;
+}
+
 }  // namespace
 
 const char* HelpText() { return kHelp; }
@@ -332,12 +348,13 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
   FeedOptions options;
   std::string csvOption, delimiter;  // the first option that needs --csv; --delimiter's text
   bool tsv = false, hasDelimiter = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Refuse(option + " needs a value");
-      return argv[++i];
-    };
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<OptionSpec> specs = OptionSpecs();
+  drav::tools::OptionReader reader("dravfeed", specs, args);
+  drav::tools::ReadOption read;
+  while (reader.Next(read)) {
+    const std::string& option = read.name;
+    auto value = [&read]() { return read.value; };
     if (option == "--pipe") {
       options.pipePath = value();
     } else if (option == "--rewind-pipe") {
@@ -410,10 +427,10 @@ FeedOptions ParseFeedOptions(int argc, char** argv) {
       options.help = true;
     } else if (option == "--version") {
       options.version = true;
-    } else {
-      Refuse("unknown option \"" + option + "\" (see --help)");
     }
   }
+  const std::vector<std::string> rest = reader.Rest();
+  if (!rest.empty()) throw drav::tools::UsageError("dravfeed", "unexpected argument '" + rest.front() + "'");
   Check(options);
   if (!csvOption.empty() && options.csvPath.empty() && !options.help && !options.version)
     Refuse(csvOption + " goes with --csv");

@@ -42,6 +42,14 @@ void HideCredentials(char* url) {
 
 }  // namespace
 
+std::vector<drav::tools::OptionSpec> NatsOptionSpecs() {
+  std::vector<drav::tools::OptionSpec> specs;
+  for (const char* name : {"--info", "--nats-nkey", "--nats-creds", "--nats-ca", "--nats-cert", "--nats-key",
+                           "--replicas", "--max-age", "--max-bytes", "--storage", "--start"})
+    specs.push_back({name, drav::tools::OptionSpec::kValue});
+  return specs;
+}
+
 bool ParseNatsOption(const std::string& option, const std::function<std::string()>& value,
                      NatsOptions& nats) {
   static const std::int64_t kSeconds[] = {1, 60, 3600, 86400};
