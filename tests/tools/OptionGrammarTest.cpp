@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
@@ -13,24 +12,23 @@ namespace drav {
 namespace test {
 namespace {
 
-// What a row needs of each tool: an option with a value, a value it takes
-// and one it refuses, and a flag.
+// $V: an option of the tool's with a value; $G, $B: a value it takes, one it
+// refuses; $F: a flag of the tool's.
 struct Tool {
-  std::string name, valued, good, bad, flag;
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> marks;
 };
-const Tool kTools[] = {{"dravrun", "--limit", "3", "5k", "--exact"},
-                       {"dravfeed", "--linger", "1", "soon", "--verbose"}};
+const Tool kTools[] = {{"dravrun", {{"$V", "--limit"}, {"$G", "3"}, {"$B", "5k"}, {"$F", "--exact"}}},
+                       {"dravfeed", {{"$V", "--linger"}, {"$G", "1"}, {"$B", "soon"}, {"$F", "--verbose"}}}};
 
-// In a row, $V stands for the tool's option with a value, $G and $B for a
-// value it takes and one it refuses, $F for its flag. A row with `sameAs`
-// must give what those arguments give: the value after "=" is the value.
-struct Row {
+// `err` is the problem as both tools word it; with `sameAs` instead, the
+// arguments must give what those give.
+const struct {
   std::vector<std::string> args;
   int status;
-  std::string err;  // the problem, as both tools word it
+  std::string err;
   std::vector<std::string> sameAs;
-};
-const Row kRows[] = {
+} kRows[] = {
     {{"--frobnicate"}, 2, "unknown option '--frobnicate'", {}},
     {{"--frobnicate=$G"}, 2, "unknown option '--frobnicate'", {}},
     {{"-Z"}, 2, "unknown option '-Z'", {}},
@@ -42,16 +40,15 @@ const Row kRows[] = {
     {{"$V=$G", "--version"}, 0, "", {}},
     {{"$V", "$G", "$F", "--version"}, 0, "", {}},
     {{"$V=$B"}, 2, "", {"$V", "$B"}},
-    {{"$V=-1"}, 2, "", {"$V", "-1"}},  // a value may start with a dash,
+    {{"$V=-1"}, 2, "", {"$V", "-1"}},                // a value may start with a dash
     {{"$V", "--version"}, 2, "", {"$V=--version"}},  // or look like an option
     {{"$V="}, 2, "", {"$V", ""}},
 };
 
 std::string Expand(std::string text, const Tool& tool) {
-  for (const auto& [mark, value] : {std::pair<const char*, const std::string&>{"$V", tool.valued},
-                                    {"$G", tool.good}, {"$B", tool.bad}, {"$F", tool.flag}}) {
+  for (const auto& [mark, value] : tool.marks) {
     for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
-      text.replace(at, 2, value);
+      text.replace(at, mark.size(), value);
   }
   return text;
 }
@@ -68,7 +65,7 @@ ProcessResult RunTool(const Tool& tool, const std::vector<std::string>& args, st
 
 TEST(OptionGrammar, BothToolsAnswerTheSameMisuseTheSameWay) {
   for (const Tool& tool : kTools) {
-    for (const Row& row : kRows) {
+    for (const auto& row : kRows) {
       std::string shown, spacedShown;
       const ProcessResult r = RunTool(tool, row.args, shown);
       EXPECT_EQ(r.exitCode, row.status) << shown << "\n" << r.err;
