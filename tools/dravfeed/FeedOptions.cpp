@@ -19,6 +19,7 @@ namespace {
 const char kHelp[] = R"(Usage: dravfeed [options]
 
 Serves cases to a GET DATA /TYPE = STREAM reader, through named pipes or TCP.
+An option's value is the next argument, or follows "=": --socket=0.
 
 Where to serve (one of):
   --pipe PATH             create a named pipe at PATH and write the records into it

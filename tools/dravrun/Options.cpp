@@ -222,7 +222,7 @@ server would, reads the cases the feeder sends and prints them. COMMAND is the
 whole command text (quote it for the shell); without it the command is read
 with -f FILE, or from standard input.
 
-Options:
+Options (a value is the next argument, or follows "=": --limit=20):
   -f, --file FILE        read the command from FILE ("-": standard input)
   --plugin PATH          the plug-in to load
                          (default: the one installed with dravrun, or the
