@@ -109,9 +109,13 @@ void CheckNatsOptions(const NatsOptions& nats, bool from, bool publish, bool cre
 void TakeNatsSecrets(NatsOptions& nats, int argc, char** argv) {
   if (const char* password = std::getenv(kPasswordVariable)) nats.password = password;
   if (const char* token = std::getenv(kTokenVariable)) nats.token = token;
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "nats://", 7) == 0 || std::strncmp(argv[i], "tls://", 6) == 0)
-      HideCredentials(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    // An address is an argument of its own, or follows "--from=" and the like.
+    char* url = argv[i];
+    char* equals = std::strncmp(url, "--", 2) == 0 ? std::strchr(url, '=') : nullptr;
+    if (equals) url = equals + 1;
+    if (std::strncmp(url, "nats://", 7) == 0 || std::strncmp(url, "tls://", 6) == 0) HideCredentials(url);
+  }
 }
 
 drav::feed::jetstream::NatsSecurity SecurityOf(const NatsOptions& nats) {
