@@ -64,6 +64,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
       {x({"--pipe", "p", "--generate", "3", "--bind", "::"}), 2, "--bind goes with --socket"},
       {x({"--socket", "0", "--generate", "3", "--linger", "soon"}), 2, "--linger takes"},
       {x({"--socket", "0", "--generate", "3", "--header"}), 2, "--header goes with --csv"},
+      {x({"--socket", "0", "--generate", "3", "stray"}), 2, "unexpected argument 'stray'; see dravfeed --help"},
       {{"--socket", "0", "--generate", "3"}, 2, "--variables is required"},
       {{"--socket", "0", "--csv", notes}, 2, "--variables is required (or --header, to infer it from the file)"},
       {{"--socket", "0", "--csv", "-", "--header"}, 2, "--variables is required with --csv -: a list is inferred"},
