@@ -4,6 +4,7 @@
 // "--" to end the options. Each tool lists its options; the reader walks
 // argv by that list, so a misspelt or misused option is reported the same
 // way by every tool, and the tool only judges the values.
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <utility>

@@ -136,17 +136,28 @@ std::string ApplyDictionary(const drav::tools::ReadOption& option, Options& o) {
 
 using drav::tools::OptionSpec;
 const std::vector<OptionSpec> kOptionSpecs = {
-    {"--plugin", OptionSpec::kValue},      {"--catalogs", OptionSpec::kValue},
-    {"-f", OptionSpec::kValue},            {"--file", OptionSpec::kValue},
-    {"--output", OptionSpec::kValue},      {"--passes", OptionSpec::kValue},
-    {"--seek", OptionSpec::kValue},        {"--limit", OptionSpec::kValue},
-    {"--columns", OptionSpec::kValue},     {"--na", OptionSpec::kValue},
-    {"--dictionary-file", OptionSpec::kValue}, {"--summary-every", OptionSpec::kValue},
+    {"--plugin", OptionSpec::kValue},
+    {"--catalogs", OptionSpec::kValue},
+    {"-f", OptionSpec::kValue},
+    {"--file", OptionSpec::kValue},
+    {"--output", OptionSpec::kValue},
+    {"--passes", OptionSpec::kValue},
+    {"--seek", OptionSpec::kValue},
+    {"--limit", OptionSpec::kValue},
+    {"--columns", OptionSpec::kValue},
+    {"--na", OptionSpec::kValue},
+    {"--dictionary-file", OptionSpec::kValue},
+    {"--summary-every", OptionSpec::kValue},
     {"--dictionary", OptionSpec::kOptionalValue, &IsDictionaryFormat},
-    {"--summary", OptionSpec::kFlag},      {"--no-header", OptionSpec::kFlag},
-    {"--exact", OptionSpec::kFlag},        {"--progress", OptionSpec::kFlag},
-    {"--no-progress", OptionSpec::kFlag},  {"--help", OptionSpec::kFlag},
-    {"-h", OptionSpec::kFlag},             {"--version", OptionSpec::kFlag}};
+    {"--summary", OptionSpec::kFlag},
+    {"--no-header", OptionSpec::kFlag},
+    {"--exact", OptionSpec::kFlag},
+    {"--progress", OptionSpec::kFlag},
+    {"--no-progress", OptionSpec::kFlag},
+    {"--help", OptionSpec::kFlag},
+    {"-h", OptionSpec::kFlag},
+    {"--version", OptionSpec::kFlag},
+};
 
 // What one option means for `o`; empty when its value is acceptable, else
 // the message.
