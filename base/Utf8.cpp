@@ -114,5 +114,18 @@ unsigned int ToLower(unsigned int cp) {
   return static_cast<unsigned int>(towlower_l(static_cast<wint_t>(cp), Utf8Locale()));
 }
 
+int CompareIgnoringCase(const char* a, const char* b, std::size_t maxChars) {
+  for (std::size_t n = 0; n < maxChars; ++n) {
+    const std::size_t la = CharLength(a), lb = CharLength(b);
+    const unsigned int ca = la ? ToUpper(Decode(a, la)) : 0;
+    const unsigned int cb = lb ? ToUpper(Decode(b, lb)) : 0;
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == 0) return 0;
+    a += la;
+    b += lb;
+  }
+  return 0;
+}
+
 }  // namespace utf8
 }  // namespace drav

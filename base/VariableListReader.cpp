@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/ListMessages.h"
+#include "base/StreamCommand.h"
 #include "base/VariableName.h"
 
 namespace drav {
@@ -67,7 +68,7 @@ ListVerdict ReadVariableList(const std::string& whole) {
   std::size_t at = 0;
   while (true) {
     at = text.find_first_not_of(kBlanks, at);
-    if (at == std::string::npos || text[at] == '.') break;
+    if (at == std::string::npos || command::EndsCommand(text.c_str() + at)) break;
     if (!ReadEntry(text, at, upperNames, verdict)) break;
   }
   return verdict;

@@ -7,6 +7,7 @@
 namespace {
 
 using drav::utf8::CharLength;
+using drav::utf8::CompareIgnoringCase;
 using drav::utf8::Decode;
 using drav::utf8::ToUpper;
 
@@ -21,20 +22,6 @@ bool InSet(const char* c, std::size_t length, const char* set) {
 }
 
 int Sign(long long difference) { return difference < 0 ? -1 : (difference > 0 ? 1 : 0); }
-
-// Compares at most `maxChars` characters without regard to case.
-int CompareIgnoringCase(const char* a, const char* b, std::size_t maxChars) {
-  for (std::size_t n = 0; n < maxChars; ++n) {
-    std::size_t la = CharLength(a), lb = CharLength(b);
-    unsigned int ca = la ? ToUpper(Decode(a, la)) : 0;
-    unsigned int cb = lb ? ToUpper(Decode(b, lb)) : 0;
-    if (ca != cb) return Sign(static_cast<long long>(ca) - static_cast<long long>(cb));
-    if (ca == 0) return 0;
-    a += la;
-    b += lb;
-  }
-  return 0;
-}
 
 }  // namespace
 

@@ -2,11 +2,15 @@
 // the drive of the whole parse.
 #include <cstring>
 
+#include "base/StreamCommand.h"
 #include "host/MultiByte.h"
 #include "parser/MessageIds.h"
 #include "parser/ParserText.h"
 #include "parser/StreamParser.h"
 
+using drav::command::EndsCommand;
+using drav::command::Subcommand;
+using drav::command::SubcommandNamed;
 using parser_text::CopyCut;
 
 namespace {
@@ -111,7 +115,7 @@ bool StreamParser::GetSyntax() {
 
 int StreamParser::ParseSubCommand(char* name, char* value) {
   SkipWhiteSpace();
-  if (*scanPos == '.' || *scanPos == '\0') return 1;
+  if (EndsCommand(scanPos) || *scanPos == '\0') return 1;
   if (*scanPos != '/') {
     PostErrorMsg(message_id::kExpected, "/", false);
     return 2;
@@ -135,7 +139,8 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
   CopyCut(name, kBufferSize, subcommandText, k);
   StripSpaces(name);
 
-  if (Is(name, "VARIABLES")) {
+  const Subcommand named = SubcommandNamed(name);
+  if (named == Subcommand::kVariables) {
     // Without "=" the list would be read from wherever the scan happens to
     // stand; such a command is refused like any other subcommand without its
     // "=".
@@ -149,7 +154,7 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
   }
 
   if (hasEquals) {
-    if (Is(name, "PIPE") || Is(name, "REWINDABLE")) {
+    if (named == Subcommand::kPipe || named == Subcommand::kRewindable) {
       if (!GetFilePath(value, true)) {
         PostErrorMsg(message_id::kBadSubcommand, name, false);
         return 2;
@@ -162,7 +167,7 @@ int StreamParser::ParseSubCommand(char* name, char* value) {
     return 0;
   }
 
-  if (Is(name, "SEEKABLE") || Is(name, "REWINDABLE")) {
+  if (named == Subcommand::kSeekable || named == Subcommand::kRewindable) {
     scanPos += n;
     return 0;
   }
@@ -179,8 +184,9 @@ bool StreamParser::SetSyntaxParam(char* name, char* value) {
     PostErrorMsg(message_id::kBadSubcommand, name, false);
     return false;
   }
-  if (Is(name, "PIPE") || Is(name, "SOCKET")) {
-    bool socket = Is(name, "SOCKET");
+  const Subcommand named = SubcommandNamed(name);
+  if (named == Subcommand::kPipe || named == Subcommand::kSocket) {
+    bool socket = named == Subcommand::kSocket;
     if (!streamName.empty()) {
       PostErrorMsg(message_id::kRepeatedStream, socket ? "/SOCKET" : "/PIPE", false);
       return false;
@@ -189,11 +195,11 @@ bool StreamParser::SetSyntaxParam(char* name, char* value) {
     if (socket) useSocket = true;
     return true;
   }
-  if (Is(name, "HOST")) {
+  if (named == Subcommand::kHost) {
     hostName = value;
     return true;
   }
-  if (Is(name, "REWINDABLE")) {
+  if (named == Subcommand::kRewindable) {
     if (!rewindName.empty()) {
       PostErrorMsg(message_id::kRepeatedStream, "/REWINDABLE", false);
       return false;
@@ -202,7 +208,7 @@ bool StreamParser::SetSyntaxParam(char* name, char* value) {
     rewindName = value;
     return true;
   }
-  if (Is(name, "SEEKABLE") && rewindable) {
+  if (named == Subcommand::kSeekable && rewindable) {
     seekable = true;
     return true;
   }

@@ -2,6 +2,7 @@
 // variable) and the column-description operations.
 #include <cstring>
 
+#include "base/StreamCommand.h"
 #include "host/DravName.h"
 #include "host/MultiByte.h"
 #include "parser/FormatTables.h"
@@ -20,7 +21,7 @@ constexpr unsigned int kNotFound = static_cast<unsigned int>(-1);
 
 int StreamParser::ParseVariable(int /*unused*/) {
   SkipWhiteSpace();
-  if (*scanPos == '\0' || *scanPos == '.') return 1;
+  if (*scanPos == '\0' || drav::command::EndsCommand(scanPos)) return 1;
 
   char name[kBufferSize];
   GetVarName(name);

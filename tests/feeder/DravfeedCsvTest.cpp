@@ -36,7 +36,6 @@ TEST(DravfeedCsv, EachBadCsvOptionIsRefusedNamingIt) {
       {{"--date-format", "%Y %"}, "--date-format \"%Y %\" ends with a lone %"},
       {{"--date-format", "%Y %I:%M"}, "--date-format \"%Y %I:%M\" needs %I and %p together"},
       {{"--date-format", "%Y %M.%f"}, "--date-format \"%Y %M.%f\" has %f (a fraction) but no %S"},
-      {{"--null"}, "--null needs a value"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"--socket", "0", "--variables", "x F8", "--csv", "-"};

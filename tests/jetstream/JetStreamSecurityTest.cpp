@@ -140,7 +140,7 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
     EXPECT_THAT(run.err, Not(HasSubstr("tok-"))) << row.address;
   }
   // The reading side signs in the same way, and the command line others see hides the password.
-  ChildProcess feed(Dravfeed({"--socket", "0", "--from", "tls://alice:pw-alice-7@" + tls.Address("") + "/cases",
+  ChildProcess feed(Dravfeed({"--socket", "0", "--from=tls://alice:pw-alice-7@" + tls.Address("") + "/cases",
                               "--variables", "x F8", client[0], client[1], client[2], client[3], client[4], client[5]}));
   WireReader reader(feed.DravfeedPort());
   reader.Begin();

@@ -461,7 +461,6 @@ TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
       {{"GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = ... ."}, "", 2, kNoVariables},
       {{"GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = /SEEKABLE ."}, "", 2, kNoVariables},
       {{"GET DATA /TYPE = STREAM /socket = 5000 /variables ."}, "", 2, kNoVariables},
-      {{"--output", "xml", good}, "", 2, "dravrun: --output: expects csv, tsv, jsonl, table, markdown, raw or none..."},
       {{"--plugin", "/nonexistent/libplugin.so", good}, "", 2, "dravrun: cannot load the plug-in /nonexistent/libplugin.so..."},
       {{"--catalogs", "/nonexistent", good}, "", 2, "dravrun: --catalogs: /nonexistent is not a folder\n"},
       {{"-f", "/nonexistent/command"}, "", 2, "dravrun: -f: cannot read /nonexistent/command..."},

@@ -2,7 +2,10 @@
 // end-to-end runs never go. (What it prints is seen there.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -40,16 +43,77 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
       {{0x1p479, -0x1p479, 0x1p481}, 0x1p481 / 3, std::sqrt(19.0 / 3) * 0x1p479},
       {{0x1p-401, -0x1p-401, 0x1p-399}, 0x1p-399 / 3, std::sqrt(19.0 / 3) * 0x1p-401},
   };
-  for (const auto& c : cases) {
-    RunningStats stats;
-    for (double v : c.values) stats.Add(v);
-    SCOPED_TRACE(c.values.front());
-    EXPECT_DOUBLE_EQ(stats.Mean(), c.mean);
-    if (std::isinf(c.sd))
-      EXPECT_TRUE(std::isinf(stats.StandardDeviation()));
-    else
-      EXPECT_NEAR(stats.StandardDeviation(), c.sd, c.sd * 1e-12);
+  // One variable per row of the table, all in one block: the variables that
+  // need the scaled update and those the vector loop takes share it.
+  const std::size_t variables = std::size(cases);
+  RunningStats stats(variables);
+  std::vector<double> rows;
+  for (std::size_t c = 0; c < 5; ++c) {
+    rows.resize((c + 1) * stats.RowWidth(), kNaN);
+    for (std::size_t v = 0; v < variables; ++v) {
+      if (c < cases[v].values.size()) rows[c * stats.RowWidth() + v] = cases[v].values[c];
+    }
   }
+  stats.AddRows(rows.data(), 5);
+  for (std::size_t v = 0; v < variables; ++v) {
+    SCOPED_TRACE(cases[v].values.front());
+    EXPECT_DOUBLE_EQ(stats.Mean(v), cases[v].mean);
+    if (std::isinf(cases[v].sd))
+      EXPECT_TRUE(std::isinf(stats.StandardDeviation(v)));
+    else
+      EXPECT_NEAR(stats.StandardDeviation(v), cases[v].sd, cases[v].sd * 1e-12);
+  }
+}
+
+// The vector loop gives, bit for bit, what the one-value-at-a-time Welford
+// update gives, whatever block a case falls in, with missing values, and
+// with a variable the loop cannot take beside those it takes.
+TEST(Summary, BlocksGiveTheFiguresOfTheUpdateValueByValue) {
+  const std::size_t variables = 11, cases = 1000;
+  std::vector<double> values(variables * cases);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    values[i] = static_cast<double>((i * 7919) % 10007) / 7.0 - 700;
+    if (i % 13 == 5) values[i] = kNaN;
+  }
+  values[4 * variables + 3] = 1e300;  // variable 3 runs scaled from case 4
+  struct Reference {
+    double n = 0, mean = 0, squares = 0, min = 0, max = 0;
+  };
+  std::vector<Reference> reference(variables);
+  RunningStats stats(variables);
+  std::vector<double> block;
+  for (std::size_t c = 0; c < cases; ++c) {
+    for (std::size_t v = 0; v < variables; ++v) {
+      const double x = values[c * variables + v];
+      block.push_back(x);
+      Reference& r = reference[v];
+      if (std::isnan(x)) continue;
+      if (++r.n == 1) {
+        r.mean = r.min = r.max = x;
+        continue;
+      }
+      const double delta = x - r.mean;
+      r.mean += delta / r.n;
+      r.squares += delta * (x - r.mean);
+      r.min = std::min(r.min, x);
+      r.max = std::max(r.max, x);
+    }
+    block.resize((block.size() + stats.RowWidth() - variables), 0);
+    if (c % 97 == 96 || c + 1 == cases) {  // blocks of uneven length
+      stats.AddRows(block.data(), block.size() / stats.RowWidth());
+      block.clear();
+    }
+  }
+  for (std::size_t v = 0; v < variables; ++v) {
+    if (v == 3) continue;
+    SCOPED_TRACE(v);
+    EXPECT_EQ(stats.Count(v), static_cast<std::int64_t>(reference[v].n));
+    EXPECT_EQ(stats.Mean(v), reference[v].mean);
+    EXPECT_EQ(stats.StandardDeviation(v), std::sqrt(reference[v].squares / (reference[v].n - 1)));
+    EXPECT_EQ(stats.Min(v), reference[v].min);
+    EXPECT_EQ(stats.Max(v), reference[v].max);
+  }
+  EXPECT_EQ(stats.Max(3), 1e300);
 }
 
 }  // namespace

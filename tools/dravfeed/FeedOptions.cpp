@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "feeder/records/DatePattern.h"
 #include "dravfeed/FeederError.h"
+#include "tools/common/OptionReader.h"
 #if DRAV_HAVE_JETSTREAM
 #include "feeder/jetstream/JetStreamLayout.h"
 #endif
@@ -17,6 +19,7 @@ namespace {
 const char kHelp[] = R"(Usage: dravfeed [options]
 
 Serves cases to a GET DATA /TYPE = STREAM reader, through named pipes or TCP.
+An option's value is the next argument, or follows "=": --socket=0.
 
 Where to serve (one of):
   --pipe PATH             create a named pipe at PATH and write the records into it
@@ -324,100 +327,138 @@ void CheckStreamAddress(const std::string& option, const std::string& url) {
 }
 #endif
 
+using drav::tools::OptionSpec;
+using drav::tools::ReadOption;
+
+// The options that only keep their text, and the flags that only set
+// themselves.
+const struct {
+  const char* name;
+  std::string FeedOptions::*field;
+} kTexts[] = {{"--pipe", &FeedOptions::pipePath},       {"--rewind-pipe", &FeedOptions::rewindPipePath},
+              {"--bind", &FeedOptions::bindAddress},    {"--variables", &FeedOptions::variables},
+              {"--csv", &FeedOptions::csvPath},         {"--replay", &FeedOptions::replayPath},
+              {"--from", &FeedOptions::fromUrl},        {"--publish", &FeedOptions::publishUrl},
+              {"--capture", &FeedOptions::capturePath}};
+const struct {
+  const char* name;
+  bool FeedOptions::*field;
+} kFlags[] = {{"--header", &FeedOptions::header}, {"--print-command", &FeedOptions::printCommand},
+              {"--follow", &FeedOptions::follow}, {"--create", &FeedOptions::create},
+              {"--snapshot", &FeedOptions::snapshot}, {"--forever", &FeedOptions::forever},
+              {"--verbose", &FeedOptions::verbose}, {"--help", &FeedOptions::help},
+              {"-h", &FeedOptions::help},          {"--version", &FeedOptions::version}};
+// The options of the CSV reader, which go with --csv, and the options whose
+// values are checked here.
+const char* const kCsvOptions[] = {"--delimiter", "--skip", "--comment", "--null", "--date-format"};
+const char* const kCheckedOptions[] = {"--socket", "--infer-rows", "--generate", "--rate",
+                                       "--memory", "--byte-order", "--linger"};
+
+std::vector<OptionSpec> OptionSpecs() {
+  std::vector<OptionSpec> specs = NatsOptionSpecs();
+  for (const auto& text : kTexts) specs.push_back({text.name, OptionSpec::kValue});
+  for (const char* name : kCsvOptions) specs.push_back({name, OptionSpec::kValue});
+  for (const char* name : kCheckedOptions) specs.push_back({name, OptionSpec::kValue});
+  for (const auto& flag : kFlags) specs.push_back({flag.name, OptionSpec::kFlag});
+  specs.push_back({"--tsv", OptionSpec::kFlag});
+  return specs;
+}
+
+// False when `option` is neither a plain text nor a plain flag.
+bool ApplyPlain(const ReadOption& option, FeedOptions& options) {
+  for (const auto& text : kTexts) {
+    if (option.name == text.name) {
+      options.*text.field = option.value;
+      return true;
+    }
+  }
+  for (const auto& flag : kFlags) {
+    if (option.name == flag.name) {
+      options.*flag.field = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+// What the CSV reader's options leave to be checked once all are read.
+struct CsvChoices {
+  std::string firstOption;  // the first one given, which needs --csv
+  bool tsv = false;
+  bool hasDelimiter = false;
+  std::string delimiter;
+};
+
+// False when `option` is not one of the CSV reader's.
+bool ApplyCsv(const ReadOption& option, FeedOptions& options, CsvChoices& choices) {
+  const std::string& name = option.name;
+  if (name == "--tsv") {
+    choices.tsv = true;
+  } else if (name == "--delimiter") {
+    choices.hasDelimiter = true;
+    choices.delimiter = option.value;
+  } else if (name == "--skip") {
+    options.csv.skipLines = static_cast<long>(WholeNumber(name, option.value, 0, 1000000000));
+  } else if (name == "--comment") {
+    options.csv.comment = CsvCharacter(name, option.value);
+  } else if (name == "--null") {
+    options.csv.nullTexts.push_back(option.value);
+  } else if (name == "--date-format") {
+    options.csv.datePattern = option.value;
+  } else {
+    return false;
+  }
+  if (choices.firstOption.empty()) choices.firstOption = name;
+  return true;
+}
+
+void ApplyChecked(const ReadOption& option, FeedOptions& options) {
+  const std::string& name = option.name;
+  const std::string& value = option.value;
+  if (name == "--socket") {
+    options.useSocket = true;
+    options.port = static_cast<int>(WholeNumber(name, value, 0, 65535));
+  } else if (name == "--infer-rows") {
+    options.inferRows = WholeNumber(name, value, 1, 1LL << 50);
+    options.inferRowsGiven = true;
+  } else if (name == "--generate") {
+    options.generate = true;
+    options.generateCount = WholeNumber(name, value, 0, 1LL << 50);
+  } else if (name == "--rate") {
+    options.rate = NonNegative(name, value, 1e9);
+  } else if (name == "--memory") {
+    options.memoryBytes = static_cast<std::size_t>(NonNegative(name, value, 1 << 20) * (1 << 20));
+  } else if (name == "--byte-order") {
+    if (value == "native") options.order = drav::feed::ByteOrder::kNative;
+    else if (value == "swapped") options.order = drav::feed::ByteOrder::kSwapped;
+    else Refuse("--byte-order takes native or swapped, not \"" + value + "\"");
+  } else if (name == "--linger") {
+    options.lingerMs = Milliseconds(name, value);
+  } else {
+    ParseNatsOption(name, [&value] { return value; }, options.nats);
+  }
+}
+
 }  // namespace
 
 const char* HelpText() { return kHelp; }
 
 FeedOptions ParseFeedOptions(int argc, char** argv) {
   FeedOptions options;
-  std::string csvOption, delimiter;  // the first option that needs --csv; --delimiter's text
-  bool tsv = false, hasDelimiter = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Refuse(option + " needs a value");
-      return argv[++i];
-    };
-    if (option == "--pipe") {
-      options.pipePath = value();
-    } else if (option == "--rewind-pipe") {
-      options.rewindPipePath = value();
-    } else if (option == "--socket") {
-      options.useSocket = true;
-      options.port = static_cast<int>(WholeNumber(option, value(), 0, 65535));
-    } else if (option == "--bind") {
-      options.bindAddress = value();
-    } else if (option == "--variables") {
-      options.variables = value();
-    } else if (option == "--csv") {
-      options.csvPath = value();
-    } else if (option == "--header") {
-      options.header = true;
-    } else if (option == "--infer-rows") {
-      options.inferRows = WholeNumber(option, value(), 1, 1LL << 50);
-      options.inferRowsGiven = true;
-    } else if (option == "--print-command") {
-      options.printCommand = true;
-    } else if (option == "--delimiter" || option == "--tsv" || option == "--skip" ||
-               option == "--comment" || option == "--null" || option == "--date-format") {
-      if (csvOption.empty()) csvOption = option;
-      if (option == "--delimiter") {
-        delimiter = value();
-        hasDelimiter = true;
-      }
-      if (option == "--tsv") tsv = true;
-      if (option == "--skip") options.csv.skipLines = static_cast<long>(WholeNumber(option, value(), 0, 1000000000));
-      if (option == "--comment") options.csv.comment = CsvCharacter(option, value());
-      if (option == "--null") options.csv.nullTexts.push_back(value());
-      if (option == "--date-format") options.csv.datePattern = value();
-    } else if (option == "--generate") {
-      options.generate = true;
-      options.generateCount = WholeNumber(option, value(), 0, 1LL << 50);
-    } else if (option == "--follow") {
-      options.follow = true;
-    } else if (option == "--rate") {
-      options.rate = NonNegative(option, value(), 1e9);
-    } else if (option == "--replay") {
-      options.replayPath = value();
-    } else if (option == "--from") {
-      options.fromUrl = value();
-    } else if (option == "--publish") {
-      options.publishUrl = value();
-    } else if (option == "--create") {
-      options.create = true;
-    } else if (option == "--snapshot") {
-      options.snapshot = true;
-    } else if (option == "--capture") {
-      options.capturePath = value();
-    } else if (option == "--memory") {
-      options.memoryBytes = static_cast<std::size_t>(NonNegative(option, value(), 1 << 20) * (1 << 20));
-    } else if (option == "--byte-order") {
-      std::string order = value();
-      if (order == "native")
-        options.order = drav::feed::ByteOrder::kNative;
-      else if (order == "swapped")
-        options.order = drav::feed::ByteOrder::kSwapped;
-      else
-        Refuse("--byte-order takes native or swapped, not \"" + order + "\"");
-    } else if (option == "--linger") {
-      options.lingerMs = Milliseconds(option, value());
-    } else if (option == "--forever") {
-      options.forever = true;
-    } else if (option == "--verbose") {
-      options.verbose = true;
-    } else if (ParseNatsOption(option, value, options.nats)) {
-    } else if (option == "--help" || option == "-h") {
-      options.help = true;
-    } else if (option == "--version") {
-      options.version = true;
-    } else {
-      Refuse("unknown option \"" + option + "\" (see --help)");
-    }
+  CsvChoices csvChoices;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<OptionSpec> specs = OptionSpecs();
+  drav::tools::OptionReader reader("dravfeed", specs, args);
+  ReadOption read;
+  while (reader.Next(read)) {
+    if (!ApplyPlain(read, options) && !ApplyCsv(read, options, csvChoices)) ApplyChecked(read, options);
   }
+  const std::vector<std::string> rest = reader.Rest();
+  if (!rest.empty()) throw drav::tools::UsageError("dravfeed", "unexpected argument '" + rest.front() + "'");
   Check(options);
-  if (!csvOption.empty() && options.csvPath.empty() && !options.help && !options.version)
-    Refuse(csvOption + " goes with --csv");
-  options.csv = CheckedCsv(options.csv, tsv, hasDelimiter ? &delimiter : nullptr);
+  if (!csvChoices.firstOption.empty() && options.csvPath.empty() && !options.help && !options.version)
+    Refuse(csvChoices.firstOption + " goes with --csv");
+  options.csv = CheckedCsv(options.csv, csvChoices.tsv, csvChoices.hasDelimiter ? &csvChoices.delimiter : nullptr);
   options.csv.header = options.header;
   TakeNatsSecrets(options.nats, argc, argv);
 #if !DRAV_HAVE_JETSTREAM

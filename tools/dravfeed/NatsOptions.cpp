@@ -30,6 +30,14 @@ std::int64_t Amount(const std::string& option, const std::string& text, const st
   return number * factor;
 }
 
+// The options that only keep their text.
+const struct {
+  const char* name;
+  std::string NatsOptions::*field;
+} kTexts[] = {{"--info", &NatsOptions::infoUrl},      {"--nats-nkey", &NatsOptions::nkeyFile},
+              {"--nats-creds", &NatsOptions::credsFile}, {"--nats-ca", &NatsOptions::caFile},
+              {"--nats-cert", &NatsOptions::certFile},  {"--nats-key", &NatsOptions::keyFile}};
+
 void HideCredentials(char* url) {
   char* scheme = std::strstr(url, "://");
   char* at = std::strrchr(url, '@');
@@ -42,23 +50,25 @@ void HideCredentials(char* url) {
 
 }  // namespace
 
+std::vector<drav::tools::OptionSpec> NatsOptionSpecs() {
+  std::vector<drav::tools::OptionSpec> specs;
+  for (const auto& text : kTexts) specs.push_back({text.name, drav::tools::OptionSpec::kValue});
+  for (const char* name : {"--replicas", "--max-age", "--max-bytes", "--storage", "--start"})
+    specs.push_back({name, drav::tools::OptionSpec::kValue});
+  return specs;
+}
+
 bool ParseNatsOption(const std::string& option, const std::function<std::string()>& value,
                      NatsOptions& nats) {
   static const std::int64_t kSeconds[] = {1, 60, 3600, 86400};
   static const std::int64_t kBytes[] = {1 << 10, 1 << 20, 1 << 30, std::int64_t{1} << 40};
-  if (option == "--info") {
-    nats.infoUrl = value();
-  } else if (option == "--nats-nkey") {
-    nats.nkeyFile = value();
-  } else if (option == "--nats-creds") {
-    nats.credsFile = value();
-  } else if (option == "--nats-ca") {
-    nats.caFile = value();
-  } else if (option == "--nats-cert") {
-    nats.certFile = value();
-  } else if (option == "--nats-key") {
-    nats.keyFile = value();
-  } else if (option == "--replicas") {
+  for (const auto& text : kTexts) {
+    if (option == text.name) {
+      nats.*text.field = value();
+      return true;
+    }
+  }
+  if (option == "--replicas") {
     nats.replicas = static_cast<int>(Amount(option, value(), "", nullptr, "a number of servers from 1 to 5"));
     if (nats.replicas < 1 || nats.replicas > 5) Refuse("--replicas takes a number of servers from 1 to 5");
     nats.createSettings = true;
@@ -99,9 +109,13 @@ void CheckNatsOptions(const NatsOptions& nats, bool from, bool publish, bool cre
 void TakeNatsSecrets(NatsOptions& nats, int argc, char** argv) {
   if (const char* password = std::getenv(kPasswordVariable)) nats.password = password;
   if (const char* token = std::getenv(kTokenVariable)) nats.token = token;
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "nats://", 7) == 0 || std::strncmp(argv[i], "tls://", 6) == 0)
-      HideCredentials(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    // An address is an argument of its own, or follows "--from=" and the like.
+    char* url = argv[i];
+    char* equals = std::strncmp(url, "--", 2) == 0 ? std::strchr(url, '=') : nullptr;
+    if (equals) url = equals + 1;
+    if (std::strncmp(url, "nats://", 7) == 0 || std::strncmp(url, "tls://", 6) == 0) HideCredentials(url);
+  }
 }
 
 drav::feed::jetstream::NatsSecurity SecurityOf(const NatsOptions& nats) {

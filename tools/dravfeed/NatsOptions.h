@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "dravfeed/JetStreamAdmin.h"
 #include "dravfeed/JetStreamSecurity.h"
+#include "tools/common/OptionReader.h"
 
 namespace dravfeed {
 
@@ -25,6 +27,8 @@ struct NatsOptions {
   bool start = false;  // --start was given
 };
 
+// The options below, for the command-line reader.
+std::vector<drav::tools::OptionSpec> NatsOptionSpecs();
 // Takes `option` when it is one of ours, reading its value with `value`;
 // false when it is not. Throws std::invalid_argument naming the option.
 bool ParseNatsOption(const std::string& option, const std::function<std::string()>& value,

@@ -1,38 +1,36 @@
 #include "tools/dravrun/CommandFacts.h"
 
-#include <strings.h>
-
+#include "base/StreamCommand.h"
 #include "host/DACAdapter.h"
 
 namespace dravrun {
 namespace {
 
-// A subcommand is the first word (the head's slash is not among the tokens)
-// or a word right after a slash; a quoted path that happens to read
-// REWINDABLE is a string, not a word.
-bool NamesSubcommand(const std::vector<CommandToken>& tokens, std::size_t i, const char* name) {
-  return (i == 0 || tokens[i - 1].kind == DACTokenSource::kSlash) &&
-         tokens[i].kind == DACTokenSource::kWord && strcasecmp(tokens[i].text.c_str(), name) == 0;
+using drav::command::Subcommand;
+
+// The subcommand token `i` names: a subcommand is the first word (the
+// head's slash is not among the tokens) or a word right after a slash, by
+// the parser's own names. A quoted path that happens to read REWINDABLE is
+// a string, not a word.
+Subcommand SubcommandAt(const std::vector<CommandToken>& tokens, std::size_t i) {
+  if (!(i == 0 || tokens[i - 1].kind == DACTokenSource::kSlash) || tokens[i].kind != DACTokenSource::kWord)
+    return Subcommand::kNone;
+  return drav::command::SubcommandNamed(tokens[i].text.c_str());
 }
 
 // A word in a subcommand's place with an equals sign after it that names
-// none of the subcommands the plug-in knows. The equals sign tells such a
+// none of the subcommands the parser knows. The equals sign tells such a
 // word from a part of an unquoted path (/PIPE = /tmp/cases).
 bool NamesUnknownSubcommand(const std::vector<CommandToken>& tokens, std::size_t i) {
-  static const char* const kNames[] = {"PIPE", "SOCKET", "HOST", "REWINDABLE", "SEEKABLE", "VARIABLES"};
-  if (!(i == 0 || tokens[i - 1].kind == DACTokenSource::kSlash) || tokens[i].kind != DACTokenSource::kWord ||
-      i + 1 >= tokens.size() || tokens[i + 1].kind != DACTokenSource::kEquals)
-    return false;
-  for (const char* name : kNames) {
-    if (strcasecmp(tokens[i].text.c_str(), name) == 0) return false;
-  }
-  return true;
+  return (i == 0 || tokens[i - 1].kind == DACTokenSource::kSlash) && tokens[i].kind == DACTokenSource::kWord &&
+         i + 1 < tokens.size() && tokens[i + 1].kind == DACTokenSource::kEquals &&
+         SubcommandAt(tokens, i) == Subcommand::kNone;
 }
 
 // The parser ends a variable list at a word that starts with a full stop:
 // that is the command's end to it, whatever follows.
 bool IsFullStop(const CommandToken& token) {
-  return token.kind == DACTokenSource::kWord && !token.text.empty() && token.text[0] == '.';
+  return token.kind == DACTokenSource::kWord && drav::command::EndsCommand(token.text.c_str());
 }
 
 std::string AfterFullStops(const std::string& word) {
@@ -75,10 +73,11 @@ CommandFacts FactsOf(const std::vector<CommandToken>& tokens) {
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     if (facts.unknownSubcommand.empty() && !facts.hasVariables && NamesUnknownSubcommand(tokens, i))
       facts.unknownSubcommand = tokens[i].text;
-    if (NamesSubcommand(tokens, i, "REWINDABLE")) facts.rewindable = true;
-    if (NamesSubcommand(tokens, i, "SEEKABLE")) facts.seekable = true;
-    if (NamesSubcommand(tokens, i, "PIPE") || NamesSubcommand(tokens, i, "SOCKET")) facts.namesStream = true;
-    if (NamesSubcommand(tokens, i, "VARIABLES")) ReadVariableList(tokens, i, facts);
+    const Subcommand named = SubcommandAt(tokens, i);
+    if (named == Subcommand::kRewindable) facts.rewindable = true;
+    if (named == Subcommand::kSeekable) facts.seekable = true;
+    if (named == Subcommand::kPipe || named == Subcommand::kSocket) facts.namesStream = true;
+    if (named == Subcommand::kVariables) ReadVariableList(tokens, i, facts);
   }
   return facts;
 }

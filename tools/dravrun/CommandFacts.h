@@ -1,10 +1,11 @@
 #pragma once
-// What dravrun reads from the command's tokens itself: the subcommands it
-// names. The plug-in parses the command; dravrun only needs to know what it
-// asked for: to tell a failed rewind from a stream that was never
-// rewindable, and to refuse or question, before anything is loaded, a
-// command (or an option such as --seek) that could never give what its user
-// meant.
+// What dravrun reads from the command's tokens before it loads the plug-in:
+// the subcommands it names, recognised by the parser's own rules in
+// base/StreamCommand.h. The plug-in parses the command; dravrun only needs
+// to know what it asked for: to tell a failed rewind from a stream that was
+// never rewindable, and to refuse or question, before the plug-in opens the
+// stream, a command (or an option such as --seek) that could never give
+// what its user meant.
 #include <string>
 #include <vector>
 

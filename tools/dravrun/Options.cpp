@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "tools/common/OptionReader.h"
 #include "tools/dravrun/ColumnSelection.h"
 
 namespace dravrun {
@@ -62,35 +63,6 @@ bool ReadDictionaryFormat(const std::string& text, DictionaryFormat& format) {
   return true;
 }
 
-// Walks the arguments; an option's value is either "--opt=value" or the
-// next argument.
-class ArgumentReader {
- public:
-  explicit ArgumentReader(const std::vector<std::string>& args) : args_(args) {}
-
-  bool Done() const { return next_ >= args_.size(); }
-  const std::string& Peek() const { return args_[next_]; }
-  std::string Take() { return args_[next_++]; }
-
-  // The value of option `name` whose argument was `arg`; false when missing.
-  bool Value(const std::string& arg, std::string& value) {
-    const std::string::size_type eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      return true;
-    }
-    if (Done()) return false;
-    value = Take();
-    return true;
-  }
-
- private:
-  const std::vector<std::string>& args_;
-  std::size_t next_ = 0;
-};
-
-std::string OptionName(const std::string& arg) { return arg.substr(0, arg.find('=')); }
-
 ParsedOptions Fail(ParsedOptions result, const std::string& message) {
   result.ok = false;
   result.error = message;
@@ -133,18 +105,8 @@ std::string ApplyValued(const std::string& name, const std::string& value, Optio
   return std::string();
 }
 
-bool IsValued(const std::string& name) {
-  static const char* const kValued[] = {"--plugin", "--catalogs", "-f",      "--file",   "--output",
-                                        "--passes", "--seek",     "--limit", "--columns", "--na",
-                                        "--dictionary-file", "--summary-every"};
-  for (const char* valued : kValued) {
-    if (name == valued) return true;
-  }
-  return false;
-}
-
-// The flags; false when `name` is none of them.
-bool ApplyFlag(const std::string& name, Options& o) {
+// The flags.
+void ApplyFlag(const std::string& name, Options& o) {
   if (name == "--summary") o.summary = true;
   else if (name == "--no-header") o.header = false;
   else if (name == "--exact") o.exact = true;
@@ -152,8 +114,6 @@ bool ApplyFlag(const std::string& name, Options& o) {
   else if (name == "--no-progress") o.progress = ProgressMode::kOff;
   else if (name == "--help" || name == "-h") o.help = true;
   else if (name == "--version") o.version = true;
-  else return false;
-  return true;
 }
 
 // Whether an argument starts the command: every command begins with GET, so
@@ -163,19 +123,48 @@ bool StartsCommand(const std::string& arg) {
   return at != std::string::npos && strncasecmp(arg.c_str() + at, "GET", 3) == 0;
 }
 
-// --dictionary, --dictionary=FORMAT or --dictionary FORMAT: the value is
-// optional, so the next argument is taken unless it is an option or starts
-// the command.
-std::string ApplyDictionary(const std::string& arg, ArgumentReader& reader, Options& o) {
-  std::string value = "text";
-  const std::string::size_type eq = arg.find('=');
-  if (eq != std::string::npos) {
-    value = arg.substr(eq + 1);
-  } else if (!reader.Done() && reader.Peek().compare(0, 1, "-") != 0 && !StartsCommand(reader.Peek())) {
-    value = reader.Take();
-  }
+// --dictionary's value is optional: the next argument is taken unless it
+// is an option or starts the command.
+bool IsDictionaryFormat(const std::string& next) { return next.compare(0, 1, "-") != 0 && !StartsCommand(next); }
+
+std::string ApplyDictionary(const drav::tools::ReadOption& option, Options& o) {
+  const std::string value = option.hasValue ? option.value : "text";
   if (!ReadDictionaryFormat(value, o.dictionaryFormat)) return "--dictionary: expects text or json, not '" + value + "'";
   o.dictionary = true;
+  return std::string();
+}
+
+using drav::tools::OptionSpec;
+const std::vector<OptionSpec> kOptionSpecs = {
+    {"--plugin", OptionSpec::kValue},
+    {"--catalogs", OptionSpec::kValue},
+    {"-f", OptionSpec::kValue},
+    {"--file", OptionSpec::kValue},
+    {"--output", OptionSpec::kValue},
+    {"--passes", OptionSpec::kValue},
+    {"--seek", OptionSpec::kValue},
+    {"--limit", OptionSpec::kValue},
+    {"--columns", OptionSpec::kValue},
+    {"--na", OptionSpec::kValue},
+    {"--dictionary-file", OptionSpec::kValue},
+    {"--summary-every", OptionSpec::kValue},
+    {"--dictionary", OptionSpec::kOptionalValue, &IsDictionaryFormat},
+    {"--summary", OptionSpec::kFlag},
+    {"--no-header", OptionSpec::kFlag},
+    {"--exact", OptionSpec::kFlag},
+    {"--progress", OptionSpec::kFlag},
+    {"--no-progress", OptionSpec::kFlag},
+    {"--help", OptionSpec::kFlag},
+    {"-h", OptionSpec::kFlag},
+    {"--version", OptionSpec::kFlag},
+};
+
+// What one option means for `o`; empty when its value is acceptable, else
+// the message.
+std::string Apply(const drav::tools::ReadOption& option, Options& o) {
+  if (option.name == "--dictionary") return ApplyDictionary(option, o);
+  if (option.hasValue) return ApplyValued(option.name, option.value, o);
+  ApplyFlag(option.name, o);
   return std::string();
 }
 
@@ -209,32 +198,20 @@ std::string CheckCombinations(const Options& o) {
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions result;
   Options& o = result.options;
-  ArgumentReader reader(args);
-  while (!reader.Done()) {
-    const std::string& peek = reader.Peek();
-    if (peek == "--") {
-      reader.Take();
-      break;
-    }
-    if (peek.size() < 2 || peek[0] != '-') break;  // the command starts here
-    const std::string arg = reader.Take();
-    const std::string name = OptionName(arg);
-    if (name == "--dictionary") {
-      const std::string problem = ApplyDictionary(arg, reader, o);
+  drav::tools::OptionReader reader("dravrun", kOptionSpecs, args);
+  try {
+    drav::tools::ReadOption option;
+    while (reader.Next(option)) {
+      const std::string problem = Apply(option, o);
       if (!problem.empty()) return Fail(result, problem);
-    } else if (IsValued(name)) {
-      std::string value;
-      if (!reader.Value(arg, value)) return Fail(result, name + ": needs a value");
-      const std::string problem = ApplyValued(name, value, o);
-      if (!problem.empty()) return Fail(result, problem);
-    } else if (name != arg || !ApplyFlag(name, o)) {
-      return Fail(result, name != arg && ApplyFlag(name, o) ? name + ": takes no value"
-                                                           : "unknown option " + name);
     }
+  } catch (const drav::tools::UsageError& error) {
+    result.pointsToHelp = true;
+    return Fail(result, error.what());
   }
-  while (!reader.Done()) {
+  for (const std::string& word : reader.Rest()) {
     if (o.haveCommand) o.command += ' ';
-    o.command += reader.Take();
+    o.command += word;
     o.haveCommand = true;
   }
   if (o.haveCommand && !o.commandFile.empty()) {
@@ -256,7 +233,7 @@ server would, reads the cases the feeder sends and prints them. COMMAND is the
 whole command text (quote it for the shell); without it the command is read
 with -f FILE, or from standard input.
 
-Options:
+Options (a value is the next argument, or follows "=": --limit=20):
   -f, --file FILE        read the command from FILE ("-": standard input)
   --plugin PATH          the plug-in to load
                          (default: the one installed with dravrun, or the

@@ -37,6 +37,7 @@ struct Options {
 struct ParsedOptions {
   bool ok = false;
   std::string error;  // names the option at fault, when !ok
+  bool pointsToHelp = false;  // the error is a misused option and already says to see --help
   Options options;
 };
 

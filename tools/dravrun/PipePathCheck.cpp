@@ -1,10 +1,10 @@
 #include "tools/dravrun/PipePathCheck.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <string>
 
+#include "base/StreamCommand.h"
 #include "host/DACAdapter.h"
 
 namespace dravrun {
@@ -15,7 +15,8 @@ namespace {
 bool FindPipePath(const std::vector<CommandToken>& tokens, std::string& path) {
   for (std::size_t i = 0; i + 2 < tokens.size(); ++i) {
     const bool subcommand = i == 0 || tokens[i - 1].kind == DACTokenSource::kSlash;
-    if (subcommand && tokens[i].kind == DACTokenSource::kWord && strcasecmp(tokens[i].text.c_str(), "PIPE") == 0 &&
+    if (subcommand && tokens[i].kind == DACTokenSource::kWord &&
+        drav::command::SubcommandNamed(tokens[i].text.c_str()) == drav::command::Subcommand::kPipe &&
         tokens[i + 1].kind == DACTokenSource::kEquals) {
       path = tokens[i + 2].text.substr(0, tokens[i + 2].text.find('\''));
       return !path.empty();

@@ -9,7 +9,7 @@ SummaryTicker::SummaryTicker(std::FILE* out, double seconds)
 
 void SummaryTicker::StartPass() { due_ = Clock::now() + interval_; }
 
-void SummaryTicker::MaybePrint(const Summary& summary, std::int64_t cases) {
+void SummaryTicker::MaybePrint(Summary& summary, std::int64_t cases) {
   const Clock::time_point now = Clock::now();
   if (now < due_) return;
   // Skipped intervals are not made up for: one summary per wake is enough.

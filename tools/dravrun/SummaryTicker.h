@@ -21,12 +21,12 @@ class SummaryTicker {
   bool Enabled() const { return enabled_; }
   void StartPass();
   // Called after every case with the pass's summary and count so far.
-  void Update(const Summary& summary, std::int64_t cases) {
+  void Update(Summary& summary, std::int64_t cases) {
     if (enabled_) MaybePrint(summary, cases);
   }
 
  private:
-  void MaybePrint(const Summary& summary, std::int64_t cases);
+  void MaybePrint(Summary& summary, std::int64_t cases);
 
   std::FILE* out_;
   bool enabled_;

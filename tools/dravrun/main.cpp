@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const dravrun::ParsedOptions parsed = dravrun::ParseOptions(args);
   if (!parsed.ok) {
-    std::fprintf(stderr, "dravrun: %s\nTry 'dravrun --help'.\n", parsed.error.c_str());
+    std::fprintf(stderr, parsed.pointsToHelp ? "dravrun: %s\n" : "dravrun: %s\nTry 'dravrun --help'.\n",
+                 parsed.error.c_str());
     return dravrun::kExitUsage;
   }
   if (parsed.options.help) {
