@@ -167,11 +167,15 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
                                            {4, "data", true}, {5, "", true}})
     registry.Add(*new CountedSource(tag), name, replace);  // no replace keeps both; an empty name never replaces
   EXPECT_EQ(registry.Add(*registry.Get(3), "", false), 3) << "the same source added again keeps one owner";
-  EXPECT_EQ(tags() + " " + registry.NameOf(0), "4235 data") << "the first of that name is replaced";
+  EXPECT_EQ(tags(), "4235") << "the first of that name is replaced";
+  EXPECT_EQ(std::string(registry.NameOf(0)), "data");
   std::unique_ptr<DRAV_DataSource> middle = registry.Take(1), last = registry.TakeLast();
-  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag * 10 + static_cast<CountedSource&>(*last).tag, 25);
-  EXPECT_TRUE(middle->GetNSplitVars() == 0 && middle->GetSplitVarIndex(0) == -1 && middle->GetSplitVarID(0) == -1)
-      << "a source that splits nothing says so to a host that asks";
+  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag, 2);
+  EXPECT_EQ(static_cast<CountedSource&>(*last).tag, 5);
+  // A source that splits nothing says so to a host that asks.
+  EXPECT_EQ(middle->GetNSplitVars(), 0);
+  EXPECT_EQ(middle->GetSplitVarIndex(0), -1);
+  EXPECT_EQ(middle->GetSplitVarID(0), -1);
   EXPECT_EQ(registry.Take(5), nullptr);
   registry.Release(0);
   registry.Release(9);  // out of range: nothing happens

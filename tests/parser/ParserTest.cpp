@@ -52,50 +52,59 @@ std::string Variables(StreamParser& parser) {
 
 // ---- Accepted commands ----------------------------------------------------------
 
-// What the host reads after an acceptance, in one line: name | rewind name |
-// "seek" "socket" flags | variables | warnings.
-std::string Accepted(StreamParser& parser) {
-  const std::string name = parser.GetName();
-  EXPECT_EQ(name, parser.GetName()) << "a second call must not prefix again";
-  EXPECT_EQ(parser.GetRewSupport(), *parser.GetRewindName() != '\0');
-  return name + " | " + parser.GetRewindName() + " |" + (parser.GetSeekFlag() ? " seek" : "") +
-         (parser.GetSockUse() ? " socket" : "") + " | " + Variables(parser) + " | " +
-         std::to_string(parser.GetWarningList()->size());
-}
+// What the host reads after an acceptance.
+struct Acceptance {
+  std::string name, rewind;
+  bool seek, socket;
+  std::string variables;  // as Variables() writes them
+  std::size_t warnings;
+};
 
 TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
   std::string local;  // the canonical name of the local host, as the host's lookup gives it
   SockAPIWrap(SockAPIWrap::kNoSsl).GetCanonicalHostByName("localhost", local);
-  const std::string f8 = "a:5/8.0 | 0";
+  const std::string a = "a:5/8.0";
   const struct {
-    std::string text, expected;
+    std::string text;
+    Acceptance expected;
   } cases[] = {
       {Command("PIPE = '/tmp/p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"),
-       "/tmp/p |  | | id:5/8.0 amount:3/10.2 stamp:22/23.2 | 0"},
+       {"/tmp/p", "", false, false, "id:5/8.0 amount:3/10.2 stamp:22/23.2", 0}},
       {Command("PIPE = '/tmp/data pipe' /REWINDABLE = '/tmp/rw' /SEEKABLE /VARIABLES = city A24 pop N10"),
-       "/tmp/data pipe | /tmp/rw | seek | city:1/24.0 pop:16/10.0 | 0"},
+       {"/tmp/data pipe", "/tmp/rw", true, false, "city:1/24.0 pop:16/10.0", 0}},
       {"get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' /seekable /variables = a f8\n.",
-       "/tmp/x | /tmp/r | seek | " + f8},
-      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), "x | r | seek | " + f8},
+       {"/tmp/x", "/tmp/r", true, false, a, 0}},
+      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), {"x", "r", true, false, a, 0}},
       // Written alone, REWINDABLE keeps the value of the subcommand before it.
-      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), "x | STREAM | | " + f8},
+      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), {"x", "STREAM", false, false, a, 0}},
       {Command("SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t TIME x E"),
-       "inet:" + local + ":6000 | rewindsupported | seek socket | t:21/11.2 x:17/13.5 | 0"},
-      {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), "inet:" + local + ":5 | rewindsupported | socket | " + f8},
-      {Command("SOCKET = 6000 /HOST = f.example /VARIABLES = w ADATE"), "inet:f.example:6000 |  | socket | w:23/10.0 | 0"},
-      {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"), "inet:b.example:5000 |  | socket | " + f8},
-      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), "inet:" + local + ":1 |  | socket | " + f8},
-      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), "inet:LOCALHOST:1 |  | socket | " + f8},
-      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), "inet:feeder:9000 |  | socket | " + f8},
-      {Command("PIPE = 'x' /VARIABLES = "), "x |  | |  | 0"},
-      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", "p |  | | a:5/8.0 b:1/3.0 | 0"},
+       {"inet:" + local + ":6000", "rewindsupported", true, true, "t:21/11.2 x:17/13.5", 0}},
+      {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"),
+       {"inet:" + local + ":5", "rewindsupported", false, true, a, 0}},
+      {Command("SOCKET = 6000 /HOST = f.example /VARIABLES = w ADATE"),
+       {"inet:f.example:6000", "", false, true, "w:23/10.0", 0}},
+      {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"),
+       {"inet:b.example:5000", "", false, true, a, 0}},
+      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), {"inet:" + local + ":1", "", false, true, a, 0}},
+      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), {"inet:LOCALHOST:1", "", false, true, a, 0}},
+      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), {"inet:feeder:9000", "", false, true, a, 0}},
+      {Command("PIPE = 'x' /VARIABLES = "), {"x", "", false, false, "", 0}},
+      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", {"p", "", false, false, "a:5/8.0 b:1/3.0", 0}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     int result = -1;
     auto parser = Parsed(c.text, &result);
-    ASSERT_EQ(result, 0) << c.text << ": " << PendingError(*parser);
+    ASSERT_EQ(result, 0) << PendingError(*parser);
     EXPECT_EQ(parser->GetErrorMesToken(), nullptr);
-    EXPECT_EQ(Accepted(*parser), c.expected);
+    EXPECT_EQ(std::string(parser->GetName()), c.expected.name);
+    EXPECT_EQ(std::string(parser->GetName()), c.expected.name) << "a second call must not prefix again";
+    EXPECT_EQ(std::string(parser->GetRewindName()), c.expected.rewind);
+    EXPECT_EQ(parser->GetRewSupport(), !c.expected.rewind.empty());
+    EXPECT_EQ(parser->GetSeekFlag(), c.expected.seek);
+    EXPECT_EQ(parser->GetSockUse(), c.expected.socket);
+    EXPECT_EQ(Variables(*parser), c.expected.variables);
+    EXPECT_EQ(parser->GetWarningList()->size(), c.expected.warnings);
   }
 }
 
@@ -218,9 +227,10 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   parser.AdjustFormat(number, wideNumber, name);
   parser.AdjustFormat(comma, wideComma, name);
   parser.AdjustFormat(string, widest, name);  // fits: no warning
-  EXPECT_EQ(std::to_string(wideString) + " " + std::to_string(wideNumber) + " " + std::to_string(wideComma) + " " +
-                std::to_string(widest),
-            "32767 40 300 32767");
+  EXPECT_EQ(wideString, 32767u);
+  EXPECT_EQ(wideNumber, 40u);
+  EXPECT_EQ(wideComma, 300u);
+  EXPECT_EQ(widest, 32767u);
   const ErrorTextList& warnings = *parser.GetWarningList();
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].Text().str(), CatalogMessage(2271, "v", true, "32767"));

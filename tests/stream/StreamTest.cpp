@@ -17,7 +17,7 @@
 #include <tuple>
 
 #include "stream/FifoFiles.h"
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
@@ -153,7 +153,7 @@ TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
     const bool whole = c.probe.size() == 4;
     const std::string firstBytes = whole ? c.probe + Joined(native) : c.probe;
     LoopbackPort port;
-    FeederProcess feeder([&] {
+    ScriptedFeeder feeder([&] {
       const int first = child::AcceptOne(port.fd);
       child::Write(first, firstBytes, {});
       shutdown(first, SHUT_WR);  // the end of the data; "STOP" still comes back
