@@ -111,7 +111,8 @@ TEST(DravName, ReservedWordsGiveFiveOtherRefusalsAnotherCode) {
   EXPECT_EQ(ValidateDRAVName("AnD"), kDravNameReservedWord);
   for (const char* bad : {"", "_x", ".x", "\xE9", "a b", "caf\xE9", "a\xC3", tooLong.c_str()}) {
     const int code = ValidateDRAVName(bad);
-    EXPECT_TRUE(code != kDravNameValid && code != kDravNameReservedWord) << bad;
+    EXPECT_NE(code, kDravNameValid) << bad;
+    EXPECT_NE(code, kDravNameReservedWord) << bad;
   }
   EXPECT_NE(ValidateDRAVName(nullptr), kDravNameValid);
 }

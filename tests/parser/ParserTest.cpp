@@ -300,12 +300,6 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
     parser.ParseFileName(out, room);
     return std::string(out) + (out[room] == '#' ? "" : " (written past its room)");
   };
-  const auto positions = [](const char* text) {
-    StreamParser parser(text, nullptr);
-    unsigned long start = 99, width = 99;
-    const bool ok = parser.GetPositions(start, width);
-    return std::to_string(ok) + " " + std::to_string(start) + " " + std::to_string(width);
-  };
   const auto lines = [](const char* text) {  // each line number (0: refused) and the word after it
     StreamParser parser(text, nullptr);
     std::string out;
@@ -347,9 +341,6 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {fileName("file='~/x'\n", &adapter, 64), "quoted:~/x"},
       {fileName("~/x\n", &adapter, 64), "unquoted:~/x"},
       {fileName("/a/rather/long/name\n", nullptr, 8), "/a/rath"},
-      {positions("5-9"), "1 5 5"}, {positions("9-5"), "0 9 0"}, {positions("5-"), "0 5 0"},
-      {positions("5"), "0 5 0"}, {positions("-5"), "0 0 0"}, {positions("7-7"), "1 7 1"},
-      {positions("1-80 next"), "1 1 80"},
       // No "/": the current record; going back is refused; a bare "/" is the next.
       {lines("name /3 x /2 y / z /"), "1 name;3 x;0 /2;3 y;4 z;5 ;"},
       {lines("/ a /0"), "1 a;0 /0;1 ;1 ;1 ;1 ;"},
@@ -367,6 +358,19 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {columnName("x\nComma"), "x 3/0.0"}, {columnName("x\nymdhms"), "x 86/0.0"}, {columnName("x\nbogus"), "x 0/0.0"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected);
+  const struct {
+    const char* text;
+    bool ok;
+    unsigned long start, width;
+  } spans[] = {{"5-9", true, 5, 5}, {"9-5", false, 9, 0}, {"5-", false, 5, 0}, {"5", false, 5, 0},
+               {"-5", false, 0, 0}, {"7-7", true, 7, 1}, {"1-80 next", true, 1, 80}};
+  for (const auto& c : spans) {
+    StreamParser parser(c.text, nullptr);
+    unsigned long start = 99, width = 99;
+    EXPECT_EQ(parser.GetPositions(start, width), c.ok) << c.text;
+    EXPECT_EQ(start, c.start) << c.text;
+    EXPECT_EQ(width, c.width) << c.text;
+  }
 }
 
 // ---- Messages ---------------------------------------------------------------------
