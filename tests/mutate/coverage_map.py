@@ -94,7 +94,11 @@ def _gcov_lines(cov_build, source):
         for report in result.stdout.splitlines():
             if not report.startswith("{"):
                 continue
-            for entry in json.loads(report)["files"]:
-                file = os.path.relpath(os.path.realpath(os.path.join(cov_build, entry["file"])), source)
+            data = json.loads(report)
+            # A relative source path is relative to where it was compiled
+            # (ccache's base_dir makes them so), not to the build folder.
+            compiled_in = data.get("current_working_directory", cov_build)
+            for entry in data["files"]:
+                file = os.path.relpath(os.path.realpath(os.path.join(compiled_in, entry["file"])), source)
                 for line in entry["lines"]:
                     yield file, line["line_number"], line["count"]
