@@ -55,6 +55,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
 #if DRAV_HAVE_JETSTREAM
       {x({"--socket", "0", "--from", "nats:/h:1/s"}), 2, "--from: \"nats:/h:1/s\" is no stream address"},
       {x({"--publish", "nats://h:port/s", "--generate", "3"}), 2, "--publish: the port of \"nats://h:port/s\" takes a whole number"},
+      {{"--info", "nats://h:1/s", "--from", "nats://h:1/t"}, 2, "--info stands alone"},
 #endif
       {x({"--socket", "0", "--generate", "3", "--replay", "c"}), 2, "give one of --csv FILE, --generate N"},
       {x({"--socket", "0", "--generate", "3", "--follow"}), 2, "--follow goes with --csv FILE"},

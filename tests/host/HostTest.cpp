@@ -91,6 +91,12 @@ TEST(CommandTokenSource, HandsOutEveryTokenOnceAndCutsOverlongOnesBetweenCharact
   CommandTokenSource empty({});
   EXPECT_EQ(Drain(empty).substr(1), ":") << "an empty source hands out one empty token";
   EXPECT_FALSE(empty.HasMoreTokens());
+  CommandTokenSource slash({{"/", DACTokenSource::kSlash}});
+  EXPECT_EQ(Drain(slash), "s:/");
+  slash.NextToken(nullptr, nullptr);
+  EXPECT_EQ(slash.TokenKind(), W) << "the empty token past the end is a word";
+  CommandTokenSource ascii({{std::string(1500, 'b'), W}});
+  EXPECT_EQ(Drain(ascii), "w:" + std::string(1023, 'b')) << "a plug-in's buffer holds 1023 bytes and the NUL";
   std::string longWord = "a";
   while (longWord.size() < 2000) longWord += "\xC3\xA9";
   CommandTokenSource cut({{longWord, W}});

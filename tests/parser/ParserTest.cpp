@@ -204,7 +204,12 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   unsigned int decimals;
   StreamParser column("DATETIME", nullptr);
   ASSERT_TRUE(column.GetFormat(25, type, width, decimals));
-  EXPECT_EQ(std::to_string(type) + "/" + std::to_string(width) + "." + std::to_string(decimals), "22/25.2");
+  EXPECT_EQ(type, kFmtDATETIME);
+  EXPECT_EQ(width, 25u);
+  EXPECT_EQ(decimals, 2u);
+  StreamParser refused("Q8", nullptr);
+  EXPECT_FALSE(refused.GetFormat(25, type, width, decimals));
+  EXPECT_EQ(type, kFmtUnset) << "a refused word leaves no format behind";
   // Seconds only when the column has room for them; the defaults of a
   // format word are the corpus's.
   const struct {
