@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
@@ -45,7 +45,7 @@ TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
       std::vector<std::size_t> pieces = {1};
       if (!whole) pieces = {1 + random() % (3 * record), 1 + random() % (3 * record), 1 + random() % 7};
       const std::string prefix = wire.substr(0, cut);
-      FeederProcess feeder([&] {
+      ScriptedFeeder feeder([&] {
         const int fd = socket ? child::AcceptOne(port.fd) : child::OpenForWriting(path.c_str());
         child::Write(fd, prefix, pieces, whole ? 20 : 0);
         child::DieByKill();
@@ -97,8 +97,8 @@ TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
     SCOPED_TRACE(c.name);
     LoopbackPort port;
     const std::string name = port.StreamName();
-    std::unique_ptr<FeederProcess> feeder;
-    if (c.peer != Peer::kNobody) feeder.reset(new FeederProcess([&] { RunPeer(c.peer, port.fd, wire); }));
+    std::unique_ptr<ScriptedFeeder> feeder;
+    if (c.peer != Peer::kNobody) feeder.reset(new ScriptedFeeder([&] { RunPeer(c.peer, port.fd, wire); }));
     port.Close();  // the feeder's copy is the only one left
     std::unique_ptr<DRAV_StreamDataSrc> source;
     const int thrown = ThrownBy([&] { source = OpenSource(name, "rewindsupported", true, true); });
@@ -124,7 +124,7 @@ TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
   const std::vector<std::string> records = TestRecords(5);
   // It holds its rewind pipe open while it serves, as a rewinding feeder does.
-  FeederProcess feeder([&] {
+  ScriptedFeeder feeder([&] {
     child::OpenForReading(rewind.c_str());
     child::Write(child::OpenForWriting(data.c_str()), Joined(records), {});
   });
@@ -157,7 +157,7 @@ TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
     LoopbackPort port;
     const std::string path = socket ? "" : dir.MakeFifo("data.pipe");
     const std::string wire = (socket ? NativeProbe() : "") + Joined(records);
-    FeederProcess feeder([&] {
+    ScriptedFeeder feeder([&] {
       const int fd = socket ? child::AcceptOne(port.fd) : child::OpenForWriting(path.c_str());
       child::Write(fd, wire, {2048, 1000, 3333}, 1000);
     });

@@ -17,38 +17,6 @@ namespace drav {
 namespace test {
 namespace {
 
-TEST(DravfeedCsv, EachBadCsvOptionIsRefusedNamingIt) {
-  Watchdog watchdog(60, "dravfeed's CSV option refusals");
-  const std::string kOneCharacter = " takes one character (\\t for a tab) other than a quote or a line end, not ";
-  const std::string kDirectives = "(it knows %Y %y %m %d %e %b %B %h %H %I %p %M %S %f %F %T %%)";
-  const struct {
-    std::vector<std::string> args;
-    std::string message;
-  } cases[] = {
-      {{"--delimiter", "ab"}, "--delimiter" + kOneCharacter + "\"ab\""},
-      {{"--delimiter", "\""}, "--delimiter" + kOneCharacter + "\"\"\""},
-      {{"--comment", ""}, "--comment" + kOneCharacter + "\"\""},
-      {{"--delimiter", ";", "--comment", ";"}, "--comment and the delimiter cannot be the same character"},
-      {{"--tsv", "--delimiter", ";"}, "give one of --delimiter or --tsv"},
-      {{"--skip", "-1"}, "--skip takes a whole number from 0 to 1000000000, not \"-1\""},
-      {{"--date-format", "%d-%Q"}, "--date-format \"%d-%Q\" has %Q, which it does not know " + kDirectives},
-      {{"--date-format", "%d-%m"}, "--date-format \"%d-%m\" has no year (%Y or %y)"},
-      {{"--date-format", "%Y %"}, "--date-format \"%Y %\" ends with a lone %"},
-      {{"--date-format", "%Y %I:%M"}, "--date-format \"%Y %I:%M\" needs %I and %p together"},
-      {{"--date-format", "%Y %M.%f"}, "--date-format \"%Y %M.%f\" has %f (a fraction) but no %S"},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> args = {"--socket", "0", "--variables", "x F8", "--csv", "-"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const ProcessResult r = RunProcess(Dravfeed(args));
-    EXPECT_EQ(r.exitCode, 2) << c.message;
-    EXPECT_EQ(r.err, "dravfeed: " + c.message + "\n");
-  }
-  const ProcessResult r = RunProcess(Dravfeed({"--socket", "0", "--variables", "x F8", "--generate", "1", "--null", "NA"}));
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, "dravfeed: --null goes with --csv\n");
-}
-
 TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   Watchdog watchdog(60, "dravfeed's CSV options");
   const char kVariables[] = "seen DATE11 name A6 n F4";

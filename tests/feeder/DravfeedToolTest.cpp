@@ -33,10 +33,15 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
     args.insert(args.end(), {"--variables", "x F8"});
     return args;
   };
+  auto csv = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--socket", "0", "--csv", "-"});
+    return x(args);
+  };
+  const std::string kOneCharacter = " takes one character (\\t for a tab) other than a quote or a line end, not ";
   const struct {
     std::vector<std::string> args;
     int status;
-    const char* message;
+    std::string message;
   } cases[] = {
       {x({"--generate", "3"}), 2, "give one of --pipe PATH or --socket PORT"},
       {x({"--pipe", "p", "--socket", "0", "--generate", "3"}), 2, "give one of --pipe"},
@@ -50,6 +55,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
 #if DRAV_HAVE_JETSTREAM
       {x({"--socket", "0", "--from", "nats:/h:1/s"}), 2, "--from: \"nats:/h:1/s\" is no stream address"},
       {x({"--publish", "nats://h:port/s", "--generate", "3"}), 2, "--publish: the port of \"nats://h:port/s\" takes a whole number"},
+      {{"--info", "nats://h:1/s", "--from", "nats://h:1/t"}, 2, "--info stands alone"},
 #endif
       {x({"--socket", "0", "--generate", "3", "--replay", "c"}), 2, "give one of --csv FILE, --generate N"},
       {x({"--socket", "0", "--generate", "3", "--follow"}), 2, "--follow goes with --csv FILE"},
@@ -65,6 +71,19 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
       {x({"--socket", "0", "--generate", "3", "--linger", "soon"}), 2, "--linger takes"},
       {x({"--socket", "0", "--generate", "3", "--header"}), 2, "--header goes with --csv"},
       {x({"--socket", "0", "--generate", "3", "stray"}), 2, "unexpected argument 'stray'; see dravfeed --help"},
+      {csv({"--delimiter", "ab"}), 2, "--delimiter" + kOneCharacter + "\"ab\"\n"},
+      {csv({"--delimiter", "\""}), 2, "--delimiter" + kOneCharacter + "\"\"\"\n"},
+      {csv({"--comment", ""}), 2, "--comment" + kOneCharacter + "\"\"\n"},
+      {csv({"--delimiter", ";", "--comment", ";"}), 2, "--comment and the delimiter cannot be the same character\n"},
+      {csv({"--tsv", "--delimiter", ";"}), 2, "give one of --delimiter or --tsv\n"},
+      {csv({"--skip", "-1"}), 2, "--skip takes a whole number from 0 to 1000000000, not \"-1\"\n"},
+      {csv({"--date-format", "%d-%Q"}), 2, "--date-format \"%d-%Q\" has %Q, which it does not know "
+                                           "(it knows %Y %y %m %d %e %b %B %h %H %I %p %M %S %f %F %T %%)\n"},
+      {csv({"--date-format", "%d-%m"}), 2, "--date-format \"%d-%m\" has no year (%Y or %y)\n"},
+      {csv({"--date-format", "%Y %"}), 2, "--date-format \"%Y %\" ends with a lone %\n"},
+      {csv({"--date-format", "%Y %I:%M"}), 2, "--date-format \"%Y %I:%M\" needs %I and %p together\n"},
+      {csv({"--date-format", "%Y %M.%f"}), 2, "--date-format \"%Y %M.%f\" has %f (a fraction) but no %S\n"},
+      {x({"--socket", "0", "--generate", "1", "--null", "NA"}), 2, "--null goes with --csv\n"},
       {{"--socket", "0", "--generate", "3"}, 2, "--variables is required"},
       {{"--socket", "0", "--csv", notes}, 2, "--variables is required (or --header, to infer it from the file)"},
       {{"--socket", "0", "--csv", "-", "--header"}, 2, "--variables is required with --csv -: a list is inferred"},

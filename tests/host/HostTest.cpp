@@ -91,6 +91,12 @@ TEST(CommandTokenSource, HandsOutEveryTokenOnceAndCutsOverlongOnesBetweenCharact
   CommandTokenSource empty({});
   EXPECT_EQ(Drain(empty).substr(1), ":") << "an empty source hands out one empty token";
   EXPECT_FALSE(empty.HasMoreTokens());
+  CommandTokenSource slash({{"/", DACTokenSource::kSlash}});
+  EXPECT_EQ(Drain(slash), "s:/");
+  slash.NextToken(nullptr, nullptr);
+  EXPECT_EQ(slash.TokenKind(), W) << "the empty token past the end is a word";
+  CommandTokenSource ascii({{std::string(1500, 'b'), W}});
+  EXPECT_EQ(Drain(ascii), "w:" + std::string(1023, 'b')) << "a plug-in's buffer holds 1023 bytes and the NUL";
   std::string longWord = "a";
   while (longWord.size() < 2000) longWord += "\xC3\xA9";
   CommandTokenSource cut({{longWord, W}});
@@ -111,7 +117,8 @@ TEST(DravName, ReservedWordsGiveFiveOtherRefusalsAnotherCode) {
   EXPECT_EQ(ValidateDRAVName("AnD"), kDravNameReservedWord);
   for (const char* bad : {"", "_x", ".x", "\xE9", "a b", "caf\xE9", "a\xC3", tooLong.c_str()}) {
     const int code = ValidateDRAVName(bad);
-    EXPECT_TRUE(code != kDravNameValid && code != kDravNameReservedWord) << bad;
+    EXPECT_NE(code, kDravNameValid) << bad;
+    EXPECT_NE(code, kDravNameReservedWord) << bad;
   }
   EXPECT_NE(ValidateDRAVName(nullptr), kDravNameValid);
 }
@@ -167,11 +174,15 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
                                            {4, "data", true}, {5, "", true}})
     registry.Add(*new CountedSource(tag), name, replace);  // no replace keeps both; an empty name never replaces
   EXPECT_EQ(registry.Add(*registry.Get(3), "", false), 3) << "the same source added again keeps one owner";
-  EXPECT_EQ(tags() + " " + registry.NameOf(0), "4235 data") << "the first of that name is replaced";
+  EXPECT_EQ(tags(), "4235") << "the first of that name is replaced";
+  EXPECT_EQ(std::string(registry.NameOf(0)), "data");
   std::unique_ptr<DRAV_DataSource> middle = registry.Take(1), last = registry.TakeLast();
-  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag * 10 + static_cast<CountedSource&>(*last).tag, 25);
-  EXPECT_TRUE(middle->GetNSplitVars() == 0 && middle->GetSplitVarIndex(0) == -1 && middle->GetSplitVarID(0) == -1)
-      << "a source that splits nothing says so to a host that asks";
+  EXPECT_EQ(static_cast<CountedSource&>(*middle).tag, 2);
+  EXPECT_EQ(static_cast<CountedSource&>(*last).tag, 5);
+  // A source that splits nothing says so to a host that asks.
+  EXPECT_EQ(middle->GetNSplitVars(), 0);
+  EXPECT_EQ(middle->GetSplitVarIndex(0), -1);
+  EXPECT_EQ(middle->GetSplitVarID(0), -1);
   EXPECT_EQ(registry.Take(5), nullptr);
   registry.Release(0);
   registry.Release(9);  // out of range: nothing happens

@@ -23,7 +23,7 @@
 
 #include "host/SockAPIWrap.h"
 #include "host/Socket.h"
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
@@ -31,7 +31,7 @@
 namespace {
 
 using drav::test::Connected;
-using drav::test::FeederProcess;
+using drav::test::ScriptedFeeder;
 using drav::test::LoopbackPort;
 namespace child = drav::test::child;
 
@@ -67,7 +67,7 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
     SCOPED_TRACE(c.name);
     const std::string stream = PatternBytes(c.streamBytes);
     LoopbackPort port;
-    FeederProcess feeder([&] { child::Write(child::AcceptOne(port.fd), stream, c.pieces, c.pieces.empty() ? 0 : 1000); });
+    ScriptedFeeder feeder([&] { child::Write(child::AcceptOne(port.fd), stream, c.pieces, c.pieces.empty() ? 0 : 1000); });
     Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
     ASSERT_TRUE(Connected(socket, port.StreamName()));
     std::string got;
@@ -96,7 +96,7 @@ TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
       SCOPED_TRACE(std::string(family == AF_INET ? "IPv4" : "IPv6") + (clearFirst ? ", Clear first" : ""));
       LoopbackPort port(family);
       if (port.fd < 0) continue;  // no loopback for this family on this machine
-      FeederProcess feeder([&] {
+      ScriptedFeeder feeder([&] {
         const int first = child::AcceptOne(port.fd);
         child::Expect(first, seek);
         child::Write(first, std::string(80, 'A') + std::string(80, 'B'), {});
@@ -110,7 +110,9 @@ TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
       socklen_t length = sizeof keepAlive;
       getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &length);
       getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length);
-      EXPECT_TRUE(keepAlive && noDelay && (fcntl(fd, F_GETFD) & FD_CLOEXEC));
+      EXPECT_TRUE(keepAlive);
+      EXPECT_TRUE(noDelay);
+      EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
       EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads must block after connecting";
       EXPECT_EQ(socket.Send(seek.data(), seek.size()), 12);
       std::string record(80, '\0');
@@ -186,7 +188,7 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     LoopbackPort port;
-    FeederProcess feeder([&] {
+    ScriptedFeeder feeder([&] {
       const int fd = child::AcceptOne(port.fd);
       child::Write(fd, std::string(c.bytes, 'r'), {});
       const linger reset{1, 0};
@@ -227,7 +229,9 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   for (const auto& c : cases) {
     Socket socket(3);
     EXPECT_EQ(socket.Connect(VUString(c.address.c_str())), c.result) << c.address << ": " << socket.LastError();
-    EXPECT_TRUE(!socket.IsConnected() && !socket.LastError().empty() && socket.Send("STOP", 4) == -1) << c.address;
+    EXPECT_FALSE(socket.IsConnected()) << c.address;
+    EXPECT_NE(socket.LastError(), "") << c.address;
+    EXPECT_EQ(socket.Send("STOP", 4), -1) << c.address;
   }
   Socket socket(3);
   socket.Connect(VUString(closed.c_str()));
@@ -254,7 +258,7 @@ TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
   if (v6 >= 0) v4 = drav::test::ListenOnLoopback(AF_INET, &port);
   if (v4 < 0) GTEST_SKIP() << "no IPv4 and IPv6 loopback listeners at one port";
   constexpr int kNoNamespace = 77;
-  FeederProcess client([&] {
+  ScriptedFeeder client([&] {
     if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
       _exit(kNoNamespace);
@@ -271,7 +275,7 @@ TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
   close(v4);
   close(v6);
   if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount namespace";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed at step " << WEXITSTATUS(status);
+  EXPECT_EQ(status, 0) << "failed at step " << WEXITSTATUS(status);
 }
 
 std::atomic<long> g_signals{0};

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "stream/BoundedFifoOpen.h"
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav {
@@ -113,7 +113,7 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
     MakeTarget(dir, c.kind, c.role == Role::kData ? data : rewind, Joined(records_));
     const bool feederWrites = c.role == Role::kRewind || c.kind == Kind::kFifo || c.kind == Kind::kLinkToFifo;
-    FeederProcess feeder([&] {
+    ScriptedFeeder feeder([&] {
       if (c.role == Role::kRewind && c.kind == Kind::kLinkToFifo) child::OpenForReading(rewind.c_str());
       if (feederWrites) WriteAndClose(data, Joined(records_));
       child::PauseMillis(60000);  // killed at the end of the case
@@ -150,7 +150,7 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
     SCOPED_TRACE(swapRewind ? "rewind pipe swapped" : "data pipe swapped");
     TempDir dir;
     const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
-    FeederProcess feeder([&] {
+    ScriptedFeeder feeder([&] {
       child::OpenForReading(rewind.c_str());
       WriteAndClose(data, Joined(records_));
       child::PauseMillis(60000);
@@ -174,7 +174,7 @@ TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
   const int control = open(rewind.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // lets every message through
-  FeederProcess feeder([&] { WriteAndClose(data, Joined(records_)); });
+  ScriptedFeeder feeder([&] { WriteAndClose(data, Joined(records_)); });
   const std::size_t descriptors = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
   {
     auto source = OpenSource(data, rewind.c_str(), true, false);

@@ -37,13 +37,13 @@ class CoverageMap:
 
 def state_key(source, folders):
     """Changes whenever the code or the tests do (committed or not), but
-    not with this tool's own files."""
+    not with this tool's own files or the prose (*.md) beside them."""
     def git(*args):
         return subprocess.run(["git", "-C", source, *args], capture_output=True,
                               text=True, check=True).stdout
-    paths = ["--", *folders, ":(exclude)tests/mutate"]
+    paths = ["--", *folders, ":(exclude)tests/mutate", ":(exclude)*.md"]
     tree = [entry for entry in git("ls-tree", "-r", "HEAD", "--", *folders).splitlines()
-            if "\ttests/mutate/" not in entry]
+            if "\ttests/mutate/" not in entry and not entry.endswith(".md")]
     text = "\n".join(tree) + git("diff", "HEAD", *paths) + \
         git("ls-files", "--others", "--exclude-standard", *paths)
     return hashlib.sha256(text.encode()).hexdigest()
@@ -94,7 +94,11 @@ def _gcov_lines(cov_build, source):
         for report in result.stdout.splitlines():
             if not report.startswith("{"):
                 continue
-            for entry in json.loads(report)["files"]:
-                file = os.path.relpath(os.path.realpath(os.path.join(cov_build, entry["file"])), source)
+            data = json.loads(report)
+            # A relative source path is relative to where it was compiled
+            # (ccache's base_dir makes them so), not to the build folder.
+            compiled_in = data.get("current_working_directory", cov_build)
+            for entry in data["files"]:
+                file = os.path.relpath(os.path.realpath(os.path.join(compiled_in, entry["file"])), source)
                 for line in entry["lines"]:
                     yield file, line["line_number"], line["count"]

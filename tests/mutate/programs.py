@@ -91,6 +91,9 @@ def run(program, build_dir, timeout, fail_fast=True, stop=None):
     argv = program.argv(os.path.join(build_dir, "bin"), fail_fast)
     with tempfile.TemporaryDirectory(prefix="mutate-") as scratch, \
             open(os.path.join(scratch, "output"), "w+") as output:
+        # Tests that run a child as another user make their folders open to
+        # it; the folder they are made in must let that user through too.
+        os.chmod(scratch, 0o711)
         env = dict(os.environ, TMPDIR=scratch, GTEST_COLOR="no")
         started = time.monotonic()
         child = subprocess.Popen(argv, cwd=os.path.join(build_dir, "tests"), env=env,

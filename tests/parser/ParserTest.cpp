@@ -52,50 +52,59 @@ std::string Variables(StreamParser& parser) {
 
 // ---- Accepted commands ----------------------------------------------------------
 
-// What the host reads after an acceptance, in one line: name | rewind name |
-// "seek" "socket" flags | variables | warnings.
-std::string Accepted(StreamParser& parser) {
-  const std::string name = parser.GetName();
-  EXPECT_EQ(name, parser.GetName()) << "a second call must not prefix again";
-  EXPECT_EQ(parser.GetRewSupport(), *parser.GetRewindName() != '\0');
-  return name + " | " + parser.GetRewindName() + " |" + (parser.GetSeekFlag() ? " seek" : "") +
-         (parser.GetSockUse() ? " socket" : "") + " | " + Variables(parser) + " | " +
-         std::to_string(parser.GetWarningList()->size());
-}
+// What the host reads after an acceptance.
+struct Acceptance {
+  std::string name, rewind;
+  bool seek, socket;
+  std::string variables;  // as Variables() writes them
+  std::size_t warnings;
+};
 
 TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
   std::string local;  // the canonical name of the local host, as the host's lookup gives it
   SockAPIWrap(SockAPIWrap::kNoSsl).GetCanonicalHostByName("localhost", local);
-  const std::string f8 = "a:5/8.0 | 0";
+  const std::string a = "a:5/8.0";
   const struct {
-    std::string text, expected;
+    std::string text;
+    Acceptance expected;
   } cases[] = {
       {Command("PIPE = '/tmp/p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"),
-       "/tmp/p |  | | id:5/8.0 amount:3/10.2 stamp:22/23.2 | 0"},
+       {"/tmp/p", "", false, false, "id:5/8.0 amount:3/10.2 stamp:22/23.2", 0}},
       {Command("PIPE = '/tmp/data pipe' /REWINDABLE = '/tmp/rw' /SEEKABLE /VARIABLES = city A24 pop N10"),
-       "/tmp/data pipe | /tmp/rw | seek | city:1/24.0 pop:16/10.0 | 0"},
+       {"/tmp/data pipe", "/tmp/rw", true, false, "city:1/24.0 pop:16/10.0", 0}},
       {"get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' /seekable /variables = a f8\n.",
-       "/tmp/x | /tmp/r | seek | " + f8},
-      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), "x | r | seek | " + f8},
+       {"/tmp/x", "/tmp/r", true, false, a, 0}},
+      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), {"x", "r", true, false, a, 0}},
       // Written alone, REWINDABLE keeps the value of the subcommand before it.
-      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), "x | STREAM | | " + f8},
+      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), {"x", "STREAM", false, false, a, 0}},
       {Command("SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t TIME x E"),
-       "inet:" + local + ":6000 | rewindsupported | seek socket | t:21/11.2 x:17/13.5 | 0"},
-      {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"), "inet:" + local + ":5 | rewindsupported | socket | " + f8},
-      {Command("SOCKET = 6000 /HOST = f.example /VARIABLES = w ADATE"), "inet:f.example:6000 |  | socket | w:23/10.0 | 0"},
-      {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"), "inet:b.example:5000 |  | socket | " + f8},
-      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), "inet:" + local + ":1 |  | socket | " + f8},
-      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), "inet:LOCALHOST:1 |  | socket | " + f8},
-      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), "inet:feeder:9000 |  | socket | " + f8},
-      {Command("PIPE = 'x' /VARIABLES = "), "x |  | |  | 0"},
-      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", "p |  | | a:5/8.0 b:1/3.0 | 0"},
+       {"inet:" + local + ":6000", "rewindsupported", true, true, "t:21/11.2 x:17/13.5", 0}},
+      {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"),
+       {"inet:" + local + ":5", "rewindsupported", false, true, a, 0}},
+      {Command("SOCKET = 6000 /HOST = f.example /VARIABLES = w ADATE"),
+       {"inet:f.example:6000", "", false, true, "w:23/10.0", 0}},
+      {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"),
+       {"inet:b.example:5000", "", false, true, a, 0}},
+      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), {"inet:" + local + ":1", "", false, true, a, 0}},
+      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), {"inet:LOCALHOST:1", "", false, true, a, 0}},
+      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), {"inet:feeder:9000", "", false, true, a, 0}},
+      {Command("PIPE = 'x' /VARIABLES = "), {"x", "", false, false, "", 0}},
+      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", {"p", "", false, false, "a:5/8.0 b:1/3.0", 0}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     int result = -1;
     auto parser = Parsed(c.text, &result);
-    ASSERT_EQ(result, 0) << c.text << ": " << PendingError(*parser);
+    ASSERT_EQ(result, 0) << PendingError(*parser);
     EXPECT_EQ(parser->GetErrorMesToken(), nullptr);
-    EXPECT_EQ(Accepted(*parser), c.expected);
+    EXPECT_EQ(std::string(parser->GetName()), c.expected.name);
+    EXPECT_EQ(std::string(parser->GetName()), c.expected.name) << "a second call must not prefix again";
+    EXPECT_EQ(std::string(parser->GetRewindName()), c.expected.rewind);
+    EXPECT_EQ(parser->GetRewSupport(), !c.expected.rewind.empty());
+    EXPECT_EQ(parser->GetSeekFlag(), c.expected.seek);
+    EXPECT_EQ(parser->GetSockUse(), c.expected.socket);
+    EXPECT_EQ(Variables(*parser), c.expected.variables);
+    EXPECT_EQ(parser->GetWarningList()->size(), c.expected.warnings);
   }
 }
 
@@ -195,7 +204,12 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   unsigned int decimals;
   StreamParser column("DATETIME", nullptr);
   ASSERT_TRUE(column.GetFormat(25, type, width, decimals));
-  EXPECT_EQ(std::to_string(type) + "/" + std::to_string(width) + "." + std::to_string(decimals), "22/25.2");
+  EXPECT_EQ(type, kFmtDATETIME);
+  EXPECT_EQ(width, 25u);
+  EXPECT_EQ(decimals, 2u);
+  StreamParser refused("Q8", nullptr);
+  EXPECT_FALSE(refused.GetFormat(25, type, width, decimals));
+  EXPECT_EQ(type, kFmtUnset) << "a refused word leaves no format behind";
   // Seconds only when the column has room for them; the defaults of a
   // format word are the corpus's.
   const struct {
@@ -218,9 +232,10 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   parser.AdjustFormat(number, wideNumber, name);
   parser.AdjustFormat(comma, wideComma, name);
   parser.AdjustFormat(string, widest, name);  // fits: no warning
-  EXPECT_EQ(std::to_string(wideString) + " " + std::to_string(wideNumber) + " " + std::to_string(wideComma) + " " +
-                std::to_string(widest),
-            "32767 40 300 32767");
+  EXPECT_EQ(wideString, 32767u);
+  EXPECT_EQ(wideNumber, 40u);
+  EXPECT_EQ(wideComma, 300u);
+  EXPECT_EQ(widest, 32767u);
   const ErrorTextList& warnings = *parser.GetWarningList();
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].Text().str(), CatalogMessage(2271, "v", true, "32767"));
@@ -290,12 +305,6 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
     parser.ParseFileName(out, room);
     return std::string(out) + (out[room] == '#' ? "" : " (written past its room)");
   };
-  const auto positions = [](const char* text) {
-    StreamParser parser(text, nullptr);
-    unsigned long start = 99, width = 99;
-    const bool ok = parser.GetPositions(start, width);
-    return std::to_string(ok) + " " + std::to_string(start) + " " + std::to_string(width);
-  };
   const auto lines = [](const char* text) {  // each line number (0: refused) and the word after it
     StreamParser parser(text, nullptr);
     std::string out;
@@ -337,9 +346,6 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {fileName("file='~/x'\n", &adapter, 64), "quoted:~/x"},
       {fileName("~/x\n", &adapter, 64), "unquoted:~/x"},
       {fileName("/a/rather/long/name\n", nullptr, 8), "/a/rath"},
-      {positions("5-9"), "1 5 5"}, {positions("9-5"), "0 9 0"}, {positions("5-"), "0 5 0"},
-      {positions("5"), "0 5 0"}, {positions("-5"), "0 0 0"}, {positions("7-7"), "1 7 1"},
-      {positions("1-80 next"), "1 1 80"},
       // No "/": the current record; going back is refused; a bare "/" is the next.
       {lines("name /3 x /2 y / z /"), "1 name;3 x;0 /2;3 y;4 z;5 ;"},
       {lines("/ a /0"), "1 a;0 /0;1 ;1 ;1 ;1 ;"},
@@ -357,6 +363,19 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {columnName("x\nComma"), "x 3/0.0"}, {columnName("x\nymdhms"), "x 86/0.0"}, {columnName("x\nbogus"), "x 0/0.0"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected);
+  const struct {
+    const char* text;
+    bool ok;
+    unsigned long start, width;
+  } spans[] = {{"5-9", true, 5, 5}, {"9-5", false, 9, 0}, {"5-", false, 5, 0}, {"5", false, 5, 0},
+               {"-5", false, 0, 0}, {"7-7", true, 7, 1}, {"1-80 next", true, 1, 80}};
+  for (const auto& c : spans) {
+    StreamParser parser(c.text, nullptr);
+    unsigned long start = 99, width = 99;
+    EXPECT_EQ(parser.GetPositions(start, width), c.ok) << c.text;
+    EXPECT_EQ(start, c.start) << c.text;
+    EXPECT_EQ(width, c.width) << c.text;
+  }
 }
 
 // ---- Messages ---------------------------------------------------------------------

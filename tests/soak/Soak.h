@@ -9,6 +9,9 @@
 #include <string>
 
 namespace drav {
+namespace test {
+class ChildProcess;
+}
 namespace soak {
 
 class SoakFailure : public std::runtime_error {
@@ -39,6 +42,10 @@ struct SoakConfig {
 inline std::int64_t SampleInterval(const SoakConfig& config) {
   return config.count <= config.samples ? 1 : (config.count + config.samples - 1) / config.samples;
 }
+
+// Waits until a dravfeed child serves its pipe (returns 0) or listens on its
+// socket (returns the port); fails with what it said when it does not.
+int AwaitFeeder(test::ChildProcess& feeder, Transport transport, const std::string& run);
 
 // `count` cases from one `dravfeed --generate` process, in one pass.
 void RunStreamSoak(const SoakConfig& config);

@@ -11,13 +11,14 @@
 // feeder takes a silent new connection for a new reader only after a second,
 // so one feeder for all cycles would measure its patience, not the plug-in.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 
 #include "host/OBS.h"
 #include "tests/soak/CheckedPass.h"
-#include "tests/soak/FeederProcess.h"
 #include "tests/soak/ResourceWatch.h"
 #include "tests/soak/Soak.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace drav {
@@ -25,12 +26,11 @@ namespace soak {
 namespace {
 
 constexpr std::int64_t kCasesPerPass = 64;
-constexpr int kFeederStartMs = 30000;
 constexpr int kFeederEndMs = 30000;
 constexpr int kTerminatedBySigterm = 143;
 
-std::vector<std::string> FeederArguments(Transport transport, const test::TempDir& dir) {
-  std::vector<std::string> args{"--generate", std::to_string(kCasesPerPass), "--variables",
+std::vector<std::string> FeederArguments(const std::string& dravfeed, Transport transport, const test::TempDir& dir) {
+  std::vector<std::string> args{dravfeed, "--generate", std::to_string(kCasesPerPass), "--variables",
                                 kSoakVariables, "--forever"};
   if (transport == Transport::kPipe)
     args.insert(args.end(), {"--pipe", dir.File("data.pipe"), "--rewind-pipe", dir.File("rewind.pipe")});
@@ -68,11 +68,12 @@ std::int64_t Cycle(const StreamPlace& place, std::int64_t cycle, ExpectedCases& 
   return 3 * kCasesPerPass - target;
 }
 
-void ExpectTerminated(FeederProcess& feeder, const std::string& where) {
-  const int status = feeder.Terminate(kFeederEndMs);
-  if (status != kTerminatedBySigterm)
-    Fail(where + ": dravfeed ended with " + std::to_string(status) + " instead of " +
-         std::to_string(kTerminatedBySigterm) + " on SIGTERM: " + feeder.ErrorOutput());
+void ExpectTerminated(test::ChildProcess& feeder, const std::string& where) {
+  feeder.Signal(SIGTERM);
+  const test::ProcessResult end = feeder.Wait(kFeederEndMs);
+  if (end.exitCode != kTerminatedBySigterm)
+    Fail(where + ": dravfeed ended with " + std::to_string(end.exitCode) + " instead of " +
+         std::to_string(kTerminatedBySigterm) + " on SIGTERM: " + end.err);
 }
 
 }  // namespace
@@ -83,10 +84,10 @@ void RunCycleSoak(const SoakConfig& config) {
   ExpectedCases expected;
   ResourceWatch watch(run, config);
   test::TempDir dir;
-  std::unique_ptr<FeederProcess> pipeFeeder;
+  std::unique_ptr<test::ChildProcess> pipeFeeder;
   if (transport == Transport::kPipe) {
-    pipeFeeder = std::make_unique<FeederProcess>(config.dravfeed, FeederArguments(transport, dir));
-    pipeFeeder->AwaitLine("serving", kFeederStartMs);
+    pipeFeeder = std::make_unique<test::ChildProcess>(FeederArguments(config.dravfeed, transport, dir));
+    AwaitFeeder(*pipeFeeder, transport, run);
   }
   watch.Start();
   const auto began = std::chrono::steady_clock::now();
@@ -96,8 +97,8 @@ void RunCycleSoak(const SoakConfig& config) {
     if (pipeFeeder) {
       cases += Cycle(StreamPlace::Pipe(dir.File("data.pipe"), dir.File("rewind.pipe")), cycle, expected);
     } else {
-      FeederProcess feeder(config.dravfeed, FeederArguments(transport, dir));
-      cases += Cycle(StreamPlace::Socket(feeder.AwaitPort(kFeederStartMs), true), cycle, expected);
+      test::ChildProcess feeder(FeederArguments(config.dravfeed, transport, dir));
+      cases += Cycle(StreamPlace::Socket(AwaitFeeder(feeder, transport, run), true), cycle, expected);
       ExpectTerminated(feeder, run);
     }
     if ((cycle + 1) % every == 0)

@@ -5,20 +5,19 @@
 
 #include "host/OBS.h"
 #include "tests/soak/CheckedPass.h"
-#include "tests/soak/FeederProcess.h"
 #include "tests/soak/ResourceWatch.h"
 #include "tests/soak/Soak.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace drav {
 namespace soak {
 namespace {
 
-constexpr int kFeederStartMs = 30000;
 constexpr int kFeederEndMs = 30000;
 
 std::vector<std::string> FeederArguments(const SoakConfig& config, const std::string& pipePath) {
-  std::vector<std::string> args{"--generate", std::to_string(config.count), "--variables", kSoakVariables};
+  std::vector<std::string> args{config.dravfeed, "--generate", std::to_string(config.count), "--variables", kSoakVariables};
   if (config.transport == Transport::kPipe) {
     args.insert(args.end(), {"--pipe", pipePath});
   } else {
@@ -29,6 +28,13 @@ std::vector<std::string> FeederArguments(const SoakConfig& config, const std::st
 }
 
 }  // namespace
+
+int AwaitFeeder(test::ChildProcess& feeder, Transport transport, const std::string& run) {
+  const int port = transport == Transport::kPipe ? 0 : feeder.DravfeedPort();
+  if (transport == Transport::kPipe ? feeder.LineAfter("dravfeed: serving ").empty() : port == 0)
+    Fail(run + ": dravfeed did not start: " + feeder.Stop().err);
+  return port;
+}
 
 void RunStreamSoak(const SoakConfig& config) {
   const std::string run = std::string("stream ") + TransportName(config.transport);
@@ -41,14 +47,10 @@ void RunStreamSoak(const SoakConfig& config) {
   {
     test::TempDir dir;
     const std::string pipePath = dir.File("data.pipe");
-    FeederProcess feeder(config.dravfeed, FeederArguments(config, pipePath));
-    StreamPlace place;
-    if (config.transport == Transport::kPipe) {
-      feeder.AwaitLine("serving", kFeederStartMs);
-      place = StreamPlace::Pipe(pipePath);
-    } else {
-      place = StreamPlace::Socket(feeder.AwaitPort(kFeederStartMs), false);
-    }
+    test::ChildProcess feeder(FeederArguments(config, pipePath));
+    const int port = AwaitFeeder(feeder, config.transport, run);
+    const StreamPlace place =
+        config.transport == Transport::kPipe ? StreamPlace::Pipe(pipePath) : StreamPlace::Socket(port, false);
     {
       std::unique_ptr<DRAV_DataSource> source = OpenSoakSource(StreamCommand(place, false));
       OBS obs(source->GetObsAreaSize());
@@ -60,9 +62,8 @@ void RunStreamSoak(const SoakConfig& config) {
       it.reset();
       rowCount = source->RowCount();
     }
-    const int status = feeder.Wait(kFeederEndMs);
-    if (status != 0)
-      Fail(run + ": dravfeed exited with " + std::to_string(status) + ": " + feeder.ErrorOutput());
+    const test::ProcessResult end = feeder.Wait(kFeederEndMs);
+    if (end.exitCode != 0) Fail(run + ": dravfeed exited with " + std::to_string(end.exitCode) + ": " + end.err);
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();

@@ -17,7 +17,7 @@
 #include <tuple>
 
 #include "stream/FifoFiles.h"
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
@@ -153,7 +153,7 @@ TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
     const bool whole = c.probe.size() == 4;
     const std::string firstBytes = whole ? c.probe + Joined(native) : c.probe;
     LoopbackPort port;
-    FeederProcess feeder([&] {
+    ScriptedFeeder feeder([&] {
       const int first = child::AcceptOne(port.fd);
       child::Write(first, firstBytes, {});
       shutdown(first, SHUT_WR);  // the end of the data; "STOP" still comes back
@@ -199,8 +199,9 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
     int width = 0, decimals = 0, writeWidth = 0, writeDecimals = 0;
     v->GetFormat(type, width, decimals);
     v->GetWriteFormat(writeType, writeWidth, writeDecimals);
-    EXPECT_EQ(std::to_string(type) + "/" + std::to_string(width) + "." + std::to_string(decimals),
-              std::to_string(c.type) + "/" + std::to_string(c.width) + "." + std::to_string(c.decimals));
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(width, c.width);
+    EXPECT_EQ(decimals, c.decimals);
     EXPECT_EQ(writeWidth, c.width);
     EXPECT_STREQ(v->GetName(), "v");
   }
@@ -216,14 +217,15 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
   }
   DRAV_StreamDataSrc held(empty.c_str(), nullptr, false, false);
   ASSERT_TRUE(held.SetDictionary(&own));
-  std::string kept;
-  for (int i = 0; i < held.ColumnCount(); ++i) {
+  ASSERT_EQ(held.ColumnCount(), 3);
+  const int kept[][2] = {{5, 3}, {3, 2}, {4, 1}};  // width, decimals
+  for (int i = 0; i < 3; ++i) {
     DRAV_Variable::FormatType type;
     int width = 0, decimals = 0;
     held.GetVariable(i)->GetFormat(type, width, decimals);
-    kept += std::to_string(width) + "." + std::to_string(decimals) + " ";
+    EXPECT_EQ(width, kept[i][0]);
+    EXPECT_EQ(decimals, kept[i][1]);
   }
-  EXPECT_EQ(kept, "5.3 3.2 4.1 ");
   DRAV_StreamDataSrc source(empty.c_str(), nullptr, false, false);
   EXPECT_EQ(ThrownBy([&] { source.SetDictionary(nullptr); }), 2270);
   // No dictionary: a record of no bytes, and the stream ends at once.

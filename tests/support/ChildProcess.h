@@ -51,6 +51,7 @@ class ChildProcess {
   ProcessResult Stop();
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
  private:
   bool Pump(int timeoutMs);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/StreamSupport.h"
 #include "tests/support/TempDir.h"
 #include "tools/dravrun/Runner.h"
@@ -229,7 +229,7 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data");
   const int rewindReader = open(dir.MakeFifo("rewind").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  FeederProcess feeder([&] {
+  ScriptedFeeder feeder([&] {
     const int fd = child::OpenForWriting(data.c_str());
     child::Write(fd, Joined(TestRecords(3)), {});
     unlink(data.c_str());

@@ -15,13 +15,13 @@
 namespace drav {
 namespace test {
 
-class FeederProcess {
+class ScriptedFeeder {
  public:
   // Forks; the child runs `script` and exits with status 0 when it returns.
-  explicit FeederProcess(const std::function<void()>& script);
-  ~FeederProcess();  // kills and reaps a child still running
-  FeederProcess(const FeederProcess&) = delete;
-  FeederProcess& operator=(const FeederProcess&) = delete;
+  explicit ScriptedFeeder(const std::function<void()>& script);
+  ~ScriptedFeeder();  // kills and reaps a child still running
+  ScriptedFeeder(const ScriptedFeeder&) = delete;
+  ScriptedFeeder& operator=(const ScriptedFeeder&) = delete;
   int Wait();  // the child's wait status
   bool RanToTheEnd() { return Wait() == 0; }
 

@@ -1,4 +1,4 @@
-#include "tests/support/FeederProcess.h"
+#include "tests/support/ScriptedFeeder.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,7 +15,7 @@
 namespace drav {
 namespace test {
 
-FeederProcess::FeederProcess(const std::function<void()>& script) {
+ScriptedFeeder::ScriptedFeeder(const std::function<void()>& script) {
   pid_ = fork();
   if (pid_ == 0) {
     script();
@@ -23,12 +23,12 @@ FeederProcess::FeederProcess(const std::function<void()>& script) {
   }
 }
 
-FeederProcess::~FeederProcess() {
+ScriptedFeeder::~ScriptedFeeder() {
   if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL);
   Wait();
 }
 
-int FeederProcess::Wait() {
+int ScriptedFeeder::Wait() {
   while (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
   }
   reaped_ = true;
