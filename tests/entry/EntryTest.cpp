@@ -80,6 +80,10 @@ TEST(RebuildTest, PutsBackBlanksAndQuotesAndCutsLongTokens) {
       {"no character to cut at", {{std::string(1500, '\x80'), W}, {"x", W}}, " x"},
   };
   for (const auto& c : cases) EXPECT_EQ(Rebuild(c.tokens), kHead + c.body + "\n.") << c.name;
+  // The host's own source cuts a token at 1023 bytes with no NUL behind the
+  // cut: the stray continuation byte there takes no byte of the token along.
+  CommandTokenSource host(TokenizeStreamCommand(kHead + std::string(1023, 'b') + "\x80.").tokens);
+  EXPECT_EQ(entry::RebuildCommandText(host), kHead + std::string(1023, 'b') + "\n.");
 }
 
 class EntryTest : public testing::Test {

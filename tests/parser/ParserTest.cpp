@@ -141,6 +141,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
       {"GET DATA /TYPE = STREAM  / ", 2254, "/"},
       {Command("PIPE = 'x' / = 5 /VARIABLES = a F8"), 2268, nullptr},
       {Command("HOST = h" + std::string(1100, ' ') + "x/PIPE = 'x' /VARIABLES = a F8"), 2267, "/"},
+      {Pipe("v 8" + std::string(1100, 'A')), 2265, "v"},  // width first, filling the word
       {Command("PIPE = 'x' /BOGUS = 1 /PIPE = 'y' /VARIABLES = 1a F8"), 2256, "BOGUS"},  // the first refusal stops
   };
   for (const auto& c : cases) {
@@ -210,6 +211,11 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   StreamParser refused("Q8", nullptr);
   EXPECT_FALSE(refused.GetFormat(25, type, width, decimals));
   EXPECT_EQ(type, kFmtUnset) << "a refused word leaves no format behind";
+  StreamParser bare("8 X F8", nullptr);  // a bare width takes the word that might complete it
+  EXPECT_FALSE(bare.GetFormat(0, type, width, decimals));
+  char next[StreamParser::kBufferSize];
+  bare.ParseWord(next, sizeof next);
+  EXPECT_STREQ(next, "F8");
   // Seconds only when the column has room for them; the defaults of a
   // format word are the corpus's.
   const struct {
