@@ -141,7 +141,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
       {"GET DATA /TYPE = STREAM  / ", 2254, "/"},
       {Command("PIPE = 'x' / = 5 /VARIABLES = a F8"), 2268, nullptr},
       {Command("HOST = h" + std::string(1100, ' ') + "x/PIPE = 'x' /VARIABLES = a F8"), 2267, "/"},
-      {Pipe("v 8" + std::string(1100, 'A')), 2265, "v"},  // width first, filling the word
+      {Pipe("v 8" + std::string(1100, 'A')), 2265, "v"},  // a width-first word cut to its buffer
       {Command("PIPE = 'x' /BOGUS = 1 /PIPE = 'y' /VARIABLES = 1a F8"), 2256, "BOGUS"},  // the first refusal stops
   };
   for (const auto& c : cases) {
@@ -364,6 +364,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {edit(&StreamParser::ConvertSlashTab, "\\"), "\\"}, {edit(&StreamParser::ConvertSlashTab, ""), ""},
       {firstWord(" \t PIPE  x"), "PIPE"}, {firstWord("VARIABLES"), "VARIABLES"}, {firstWord("  "), ""},
       {std::to_string(StreamParser("  3.5e2 next", nullptr).ParseNumber()), "350.000000"},
+      {std::to_string(StreamParser((std::string(127, '0') + "7").c_str(), nullptr).ParseNumber()), "0.000000"},
       {std::to_string(StreamParser("  42x7", nullptr).ParseInt()), "42"},
       {columnName("   Income per year\r\nskip"), "Income per year 5/0.0"},
       {columnName("x\nComma"), "x 3/0.0"}, {columnName("x\nymdhms"), "x 86/0.0"}, {columnName("x\nbogus"), "x 0/0.0"},
