@@ -293,10 +293,9 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
     block += payload;
     const std::uint32_t crc = Crc32c(payload.data(), payload.size(), Crc32c(&block[4], 5));
     for (int i = 0; i < 4; ++i) block[i] = static_cast<char>(crc >> (8 * i));
-    EXPECT_NE(InputErrorOf([&] { CapturedCases(tmp_.WriteFile("typed.cap", std::string(drawn).insert(56, block))); })
-                  .find("byte 56 is corrupt (its type or length cannot be)"),
-              std::string::npos)
-        << payload.size() << " bytes";
+    const std::string error =
+        InputErrorOf([&] { CapturedCases(tmp_.WriteFile("typed.cap", std::string(drawn).insert(56, block))); });
+    EXPECT_NE(error.find("byte 56 is corrupt (its type or length cannot be)"), std::string::npos) << error;
   }
 }
 
