@@ -277,8 +277,9 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
       "\x33\x61\xB5\x6F\x08\0\0\0\x03\x01\0\0\0\0\0\0\0";
   const std::string drawn(kDrawn, sizeof kDrawn - 1);
   const std::string path = tmp_.File("drawn.cap");
+  const bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
   {
-    CaptureWriter capture(path, "x F8 s A3", __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ByteOrder::kNative : ByteOrder::kSwapped);
+    CaptureWriter capture(path, "x F8 s A3", little ? ByteOrder::kNative : ByteOrder::kSwapped);
     capture.Add(drawn.data() + 40, kRecordBytes);
     capture.End();
   }
