@@ -283,6 +283,11 @@ TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
     EXPECT_EQ(silent.Begin(), Probe(feed::ByteOrder::kNative)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
     EXPECT_EQ(silent.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   }
+  // Started again on its port, a feeder binds it while the connections the
+  // last one had are still winding down.
+  f.feed.Stop();
+  ChildProcess again(Dravfeed({"--socket", std::to_string(f.port), "--variables", kVariables, "--generate", "1"}));
+  EXPECT_EQ(again.DravfeedPort(), f.port) << again.Stop().err;
 }
 
 }  // namespace
