@@ -156,8 +156,10 @@ void CapturedCases::Check(const std::string& path) {
     const std::size_t length = static_cast<std::size_t>(GetLittle(&head[4], 4));
     const unsigned char type = static_cast<unsigned char>(head[8]);
     const bool sized = recordBytes_ > 0 || type == capture::kHeader;
-    const bool fits = sized && length <= MaxPayload(type, recordBytes_) &&
-                      (type != capture::kRecords || (length > 0 && length % recordBytes_ == 0)) &&
+    // Every block written has a payload: an empty one is corrupt whatever its
+    // type (one no writer makes has a largest payload of 0).
+    const bool fits = sized && length > 0 && length <= MaxPayload(type, recordBytes_) &&
+                      (type != capture::kRecords || length % recordBytes_ == 0) &&
                       (type != capture::kEnd || length == kEndBytes);
     if (!fits) throw corrupt(at, "its type or length cannot be");
     readAt(payload, length, at + static_cast<std::int64_t>(capture::kBlockHeaderBytes));

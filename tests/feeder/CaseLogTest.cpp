@@ -7,6 +7,7 @@
 #include "dravfeed/CaseLog.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -28,6 +29,7 @@
 #include "dravfeed/FeederError.h"
 #include "dravfeed/PacedCases.h"
 #include "feeder/records/PosixIo.h"
+#include "tests/feeder/InputErrorOf.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
@@ -53,6 +55,18 @@ class CaseLogTest : public ::testing::Test {
   GeneratedCases generated_{builder_, 10000};
 };
 
+// Runs `body` with the soft limit `resource` at `bytes`.
+template <class Resource, class Body>
+void WithLimit(Resource resource, rlim_t bytes, Body body) {
+  rlimit saved{};
+  getrlimit(resource, &saved);
+  rlimit limit = saved;
+  limit.rlim_cur = bytes;
+  setrlimit(resource, &limit);
+  body();
+  setrlimit(resource, &saved);
+}
+
 TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndLeavesNoFile) {
   setenv("TMPDIR", tmp_.Path().c_str(), 1);
   for (std::size_t capRecords : {0u, 1u, 7u, 100u, 5000u}) {
@@ -71,6 +85,26 @@ TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndLeavesNoFile)
     EXPECT_EQ(tmp_.Entries(), std::vector<std::string>()) << "the spill file has a name";
   }
   unsetenv("TMPDIR");
+}
+
+// The cap holds for the address space as well: a feeder under a ulimit -v
+// sized for its --memory goes on when its cases reach the cap (here 36 MiB
+// filled 16,000 bytes at a time, which a vector left to grow by itself
+// would take to 66 MB, beside the 33 MB it moves out of).
+TEST_F(CaseLogTest, TheMemoryCapHoldsForTheAddressSpaceToo) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory takes no address space limit";
+#endif
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);  // every large block mapped alone and returned when freed
+  CaseLog log(kRecordBytes, 36u << 20);
+  rlim_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  WithLimit(RLIMIT_AS, pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (85u << 20), [&] {
+    while (log.SpilledBytes() == 0) {
+      log.AddRendered(generated_, 0, 1000);
+      ASSERT_NO_THROW(log.Publish()) << log.CaseCount() << " cases in memory";
+    }
+  });
 }
 
 // The mode of a file created without one is whatever the stack held: at
@@ -134,21 +168,17 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
     {
       CaptureWriter capture(path, "x F8 s A3", ByteOrder::kNative);
       log.CopyTo(&capture);
-      rlimit saved{};
-      getrlimit(RLIMIT_FSIZE, &saved);
-      rlimit limit = saved;
-      limit.rlim_cur = row.limitBytes;
-      setrlimit(RLIMIT_FSIZE, &limit);
-      try {
-        for (std::int64_t first = 0; first < 10000; first += row.batch) {
-          log.AddRendered(generated_, first, std::min<std::int64_t>(row.batch, 10000 - first));
-          log.Publish();
+      WithLimit(RLIMIT_FSIZE, row.limitBytes, [&] {
+        try {
+          for (std::int64_t first = 0; first < 10000; first += row.batch) {
+            log.AddRendered(generated_, first, std::min<std::int64_t>(row.batch, 10000 - first));
+            log.Publish();
+          }
+        } catch (const FeederError&) {
+          failed = true;
+          EndBroken(log);
         }
-      } catch (const FeederError&) {
-        failed = true;
-        EndBroken(log);
-      }
-      setrlimit(RLIMIT_FSIZE, &saved);
+      });
       log.AddRendered(generated_, 0, 1);
       EXPECT_THROW(log.Publish(), FeederError) << "a broken log took a later batch";
     }
@@ -168,6 +198,24 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
   }
   signal(SIGXFSZ, SIG_DFL);
   unsetenv("TMPDIR");
+}
+
+// The end block is the capture's last write; when it fails, the log breaks
+// as for any failed write, so that a socket pass ends at a reset.
+TEST_F(CaseLogTest, AnEndBlockThatCannotBeWrittenBreaksTheLog) {
+  signal(SIGXFSZ, SIG_IGN);
+  const std::string path = tmp_.File("end.cap");
+  CaptureWriter capture(path, "x F8 s A3", ByteOrder::kNative);
+  CaseLog log(kRecordBytes);
+  log.CopyTo(&capture);
+  log.AddRendered(generated_, 0, 10);
+  log.Publish();
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  WithLimit(RLIMIT_FSIZE, static_cast<rlim_t>(st.st_size), [&] { EXPECT_THROW(log.EndInput(), FeederError); });
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_TRUE(log.Broken());
+  EXPECT_FALSE(log.MoreMayCome());
 }
 
 // 500 captures, each cut at a random byte or with one random bit flipped:
@@ -217,6 +265,39 @@ TEST_F(CaseLogTest, ACutOrDamagedCaptureNeverServesAWrongCase) {
   EXPECT_GT(servedCut, 0);
   RecordProperty("refused", refused);
   RecordProperty("servedCut", servedCut);
+}
+
+// The example drawn in docs/PROTOCOL.md, which other programs read and write
+// captures by: one case (x = 1, s = "ab") of "x F8 s A3", little-endian.
+TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
+  const char kDrawn[] =
+      "DRAVCAP2"
+      "\x36\xDD\x88\x88\x0E\0\0\0\x01\x10\0\0\0Lx F8 s A3"
+      "\x32\x73\xC4\xAB\x10\0\0\0\x02\0\0\0\0\0\0\xF0\x3F" "ab      "
+      "\x33\x61\xB5\x6F\x08\0\0\0\x03\x01\0\0\0\0\0\0\0";
+  const std::string drawn(kDrawn, sizeof kDrawn - 1);
+  const std::string path = tmp_.File("drawn.cap");
+  const bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+  {
+    CaptureWriter capture(path, "x F8 s A3", little ? ByteOrder::kNative : ByteOrder::kSwapped);
+    capture.Add(drawn.data() + 40, kRecordBytes);
+    capture.End();
+  }
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), drawn);
+  // A block of type 7 before the end block: whatever its length, it is
+  // refused as such, never read as an end block.
+  for (std::string payload : {"", "\x01"}) {
+    std::string block(9, '\0');
+    block[4] = static_cast<char>(payload.size());
+    block[8] = 7;
+    block += payload;
+    const std::uint32_t crc = Crc32c(payload.data(), payload.size(), Crc32c(&block[4], 5));
+    for (int i = 0; i < 4; ++i) block[i] = static_cast<char>(crc >> (8 * i));
+    const std::string error =
+        InputErrorOf([&] { CapturedCases(tmp_.WriteFile("typed.cap", std::string(drawn).insert(56, block))); });
+    EXPECT_NE(error.find("byte 56 is corrupt (its type or length cannot be)"), std::string::npos) << error;
+  }
 }
 
 // errno may hold EINTR from an earlier call; a write that worked is not

@@ -173,9 +173,11 @@ TEST_P(DravfeedServes, SpilledCasesComeBackByteForByteAndLeaveNothingInTmpdir) {
 TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   const std::string capture = files_.File("session.cap");
   {
-    ChildProcess live(Dravfeed({"--socket", "0", "--variables", kVariables, "--csv", "-", "--capture", capture,
-                                "--byte-order", Swapped() ? "swapped" : "native"}),
-                      Lines(0, 300));
+    // From the input, or (swapped) from cases generated as they are captured.
+    ChildProcess live(Dravfeed({"--socket", "0", "--variables", kVariables, Swapped() ? "--generate" : "--csv",
+                                Swapped() ? "300" : "-", "--capture", capture, "--byte-order",
+                                Swapped() ? "swapped" : "native"}),
+                      Swapped() ? "" : Lines(0, 300));
     WireReader reader(live.DravfeedPort());
     reader.Begin();
     EXPECT_EQ(reader.ReadToEnd().size(), 300 * kRecordBytes);
@@ -281,6 +283,11 @@ TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
     EXPECT_EQ(silent.Begin(), Probe(feed::ByteOrder::kNative)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
     EXPECT_EQ(silent.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   }
+  // Started again on its port, a feeder binds it while the connections the
+  // last one had are still winding down.
+  f.feed.Stop();
+  ChildProcess again(Dravfeed({"--socket", std::to_string(f.port), "--variables", kVariables, "--generate", "1"}));
+  EXPECT_EQ(again.DravfeedPort(), f.port) << again.Stop().err;
 }
 
 }  // namespace
