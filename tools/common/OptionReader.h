@@ -31,7 +31,7 @@ class UsageError : public std::invalid_argument {
 };
 
 struct ReadOption {
-  std::string name;   // the spec's name
+  std::string name;   // as the tool's option table writes it
   std::string value;  // empty for a flag or an optional value left out
   bool hasValue = false;
 };
