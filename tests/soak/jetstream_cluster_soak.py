@@ -11,7 +11,7 @@ line per run and a summary: runs, publishes that failed, cases lost or doubled
 in the stream, replays that were short (with the feeder's break message), and
 whether a full replay once the server is back gives every case.
 
-    tests/jetstream/cluster_soak.py [RUNS] [CASES]    (from the source tree, after a build)
+    tests/soak/jetstream_cluster_soak.py [RUNS] [CASES]    (from the source tree, after a build)
 """
 import os, re, signal, socket, struct, subprocess, sys, tempfile, time, urllib.request
 
