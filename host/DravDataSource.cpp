@@ -21,7 +21,6 @@ void DRAV_DataSource::SetFileSpec(const char* spec) { fileSpec_ = spec != nullpt
 DRAV_Variable* DRAV_DataSource::MakeVariable(int stringWidth, unsigned int* index) {
   const int width = stringWidth > 0 ? stringWidth : 0;
   auto variable = std::make_unique<DRAV_Variable>(width > 0 ? kFmtA : kFmtF);
-  variable->SetStringWidth(width);
   if (width > 0) variable->SetFormat(kFmtA, width, 0);
   layout_.Append(width);
   if (index != nullptr) *index = static_cast<unsigned int>(columns_.size());

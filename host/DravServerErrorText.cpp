@@ -122,10 +122,3 @@ void DravServerErrorText::SetCatalogDir(const std::string& dir) {
   cache.dir = dir;
   cache.catalogs.clear();
 }
-
-std::string DravServerErrorText::CatalogDir() {
-  CatalogCache& cache = Cache();
-  std::lock_guard<std::mutex> lock(cache.mutex);
-  if (cache.dir.empty()) cache.dir = FindCatalogDir();
-  return cache.dir;
-}

@@ -19,7 +19,6 @@ class DravServerErrorText {
   // else the one the installation or the build tree keeps relative to the
   // host's own library. Thread-safe; clears the cache of read catalogs.
   static void SetCatalogDir(const std::string& dir);
-  static std::string CatalogDir();
 
  private:
   std::string text_;

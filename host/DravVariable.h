@@ -32,10 +32,6 @@ class DRAV_Variable {
   short GetDisplayWidth() const { return displayWidth_; }
   void SetDisplayWidth(short width) { displayWidth_ = width; }
 
-  // Width in bytes of a string variable's values, 0 for a numeric one. Fixed
-  // at creation (by the data source's MakeVariable) and used by the case layout.
-  int StringWidth() const { return stringWidth_; }
-  void SetStringWidth(int width) { stringWidth_ = width; }
   bool IsString() const { return DravIsStringFormat(printType_); }
 
  private:
@@ -44,5 +40,4 @@ class DRAV_Variable {
   int printType_, printWidth_, printDecimals_;
   int writeType_, writeWidth_, writeDecimals_;
   short displayWidth_;
-  int stringWidth_ = 0;
 };
