@@ -17,12 +17,13 @@ std::vector<Column> ColumnsOf(const DRAV_DataSource& source) {
     column.name = variable->GetName();
     column.position = i;
     // The layout decides how many bytes a string takes in the record; a
-    // string format without a layout width falls back to the format width.
+    // string format on a numeric slot (a plug-in may set one) reads the
+    // slot's 8 bytes.
     const std::size_t index = static_cast<std::size_t>(i);
     if (index < layout.VariableCount() && layout.IsString(index)) {
       column.stringWidth = layout.StringWidth(index);
     } else if (IsStringFormat(type)) {
-      column.stringWidth = variable->StringWidth() > 0 ? variable->StringWidth() : 8;
+      column.stringWidth = 8;
     }
     columns.push_back(column);
   }
