@@ -201,14 +201,6 @@ char* AppendMarkdownCell(const char* text, std::size_t size, char* out) {
   return out;
 }
 
-void AppendCsvField(const std::string& text, std::string& out) {
-  AppendWith(out, 2 * text.size() + 2, [&](char* at) { return AppendCsvField(text.data(), text.size(), at); });
-}
-
-void AppendTsvField(const std::string& text, std::string& out) {
-  AppendWith(out, 2 * text.size(), [&](char* at) { return AppendTsvField(text.data(), text.size(), at); });
-}
-
 void AppendJsonString(const std::string& text, std::string& out) {
   AppendWith(out, 6 * text.size() + 2, [&](char* at) { return AppendJsonString(text.data(), text.size(), at); });
 }

@@ -12,11 +12,9 @@ namespace dravrun {
 // RFC 4180: a field holding a comma, a double quote, CR or LF is put in
 // double quotes, with each double quote doubled. Room: 2 * length + 2.
 char* AppendCsvField(const char* text, std::size_t length, char* out);
-void AppendCsvField(const std::string& text, std::string& out);
 // TSV has no quoting: backslash, tab, CR and LF become \\, \t, \r and \n.
 // Room: 2 * length.
 char* AppendTsvField(const char* text, std::size_t length, char* out);
-void AppendTsvField(const std::string& text, std::string& out);
 // A JSON string literal. Bytes that are not valid UTF-8 become U+FFFD, so
 // every line is valid JSON whatever the feeder sent. Room: 6 * length + 2.
 char* AppendJsonString(const char* text, std::size_t length, char* out);
