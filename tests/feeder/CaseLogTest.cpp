@@ -1,9 +1,6 @@
-// Sources that grow while they are served, in the process: the case log
-// across its spill boundary, its files and a disk that fills under it,
-// captures cut or damaged anywhere, live CSV input through a real pipe cut
-// into pieces of every size, paced cases, and writes that fail or meet a
-// stale errno. (A last line without its end and bad values found late are
-// seen through dravfeed.)
+// Sources that grow while they are served, in the process: the case log, its
+// files and captures, live CSV input and paced cases. (A last line without
+// its end and bad values found late are seen through dravfeed.)
 #include "dravfeed/CaseLog.h"
 
 #include <fcntl.h>
@@ -29,18 +26,19 @@
 #include "dravfeed/FeederError.h"
 #include "dravfeed/PacedCases.h"
 #include "feeder/records/PosixIo.h"
-#include "tests/feeder/InputErrorOf.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
-namespace drav {
-namespace feed {
+namespace drav::feed {
 namespace {
 
 constexpr std::size_t kRecordBytes = 16;  // "x F8 s A3"
 
 class CaseLogTest : public ::testing::Test {
  protected:
+  // Spill files go where the test can look for them.
+  CaseLogTest() { setenv("TMPDIR", tmp_.Path().c_str(), 1); }
+  ~CaseLogTest() override { unsetenv("TMPDIR"); }
   std::string Rendered(CaseSource& source, std::int64_t first, std::int64_t count) const {
     std::string bytes(static_cast<std::size_t>(count) * kRecordBytes, '\0');
     source.Render(first, count, &bytes[0]);
@@ -68,7 +66,6 @@ void WithLimit(Resource resource, rlim_t bytes, Body body) {
 }
 
 TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndLeavesNoFile) {
-  setenv("TMPDIR", tmp_.Path().c_str(), 1);
   for (std::size_t capRecords : {0u, 1u, 7u, 100u, 5000u}) {
     SCOPED_TRACE(capRecords);
     CaseLog log(kRecordBytes, capRecords * kRecordBytes);
@@ -84,7 +81,6 @@ TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndLeavesNoFile)
     // Unnamed from the start: a SIGKILL leaves nothing behind.
     EXPECT_EQ(tmp_.Entries(), std::vector<std::string>()) << "the spill file has a name";
   }
-  unsetenv("TMPDIR");
 }
 
 // The cap holds for the address space as well: a feeder under a ulimit -v
@@ -110,7 +106,6 @@ TEST_F(CaseLogTest, TheMemoryCapHoldsForTheAddressSpaceToo) {
 // The mode of a file created without one is whatever the stack held: at
 // times unreadable to its owner, at times readable to all.
 TEST_F(CaseLogTest, CapturesAndSpillFilesArePrivateWhateverTheUmask) {
-  setenv("TMPDIR", tmp_.Path().c_str(), 1);
   for (mode_t mask : {00, 022}) {
     const mode_t before = umask(mask);
     const std::string path = tmp_.File("umask" + std::to_string(mask) + ".cap");
@@ -134,16 +129,12 @@ TEST_F(CaseLogTest, CapturesAndSpillFilesArePrivateWhateverTheUmask) {
     }
     EXPECT_EQ(spillFiles, 1);
   }
-  unsetenv("TMPDIR");
 }
 
-// A disk that fills (here: the file size limit; a full disk gives ENOSPC
-// the same way) under the spill file or under the capture. The batch that
-// failed reaches neither the servers nor the capture, no later batch is
-// taken, the capture holds exactly the cases the servers could see, and it
+// A disk that fills (here: the file size limit; a full disk gives ENOSPC the
+// same way): the capture holds exactly the cases the servers could see, and
 // reads as cut, since its end block is missing.
 TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
-  setenv("TMPDIR", tmp_.Path().c_str(), 1);
   signal(SIGXFSZ, SIG_IGN);
   struct Row {
     bool spillFills;
@@ -197,7 +188,6 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
     EXPECT_EQ(Rendered(captured, 0, captured.CaseCount()), Expected(0, captured.CaseCount()));
   }
   signal(SIGXFSZ, SIG_DFL);
-  unsetenv("TMPDIR");
 }
 
 // The end block is the capture's last write; when it fails, the log breaks
@@ -294,9 +284,13 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
     block += payload;
     const std::uint32_t crc = Crc32c(payload.data(), payload.size(), Crc32c(&block[4], 5));
     for (int i = 0; i < 4; ++i) block[i] = static_cast<char>(crc >> (8 * i));
-    const std::string error =
-        InputErrorOf([&] { CapturedCases(tmp_.WriteFile("typed.cap", std::string(drawn).insert(56, block))); });
-    EXPECT_NE(error.find("byte 56 is corrupt (its type or length cannot be)"), std::string::npos) << error;
+    try {
+      CapturedCases(tmp_.WriteFile("typed.cap", std::string(drawn).insert(56, block)));
+      ADD_FAILURE() << "a block of type 7 was accepted";
+    } catch (const InputError& error) {
+      EXPECT_NE(std::string(error.what()).find("byte 56 is corrupt (its type or length cannot be)"), std::string::npos)
+          << error.what();
+    }
   }
 }
 
@@ -321,38 +315,30 @@ TEST_F(CaseLogTest, PacedCasesArriveInOrderAndEndTheInput) {
   EXPECT_EQ(Rendered(paced, 0, 10000), Expected(0, 10000));
 }
 
-// Writes `text` into a real pipe in pieces of `piece` bytes (0: random
-// sizes) while ReadLiveCsv reads the other end into `log`.
-LiveInputResult ReadThroughPipe(const std::string& text, std::size_t piece, const RecordBuilder& builder, CaseLog& log) {
-  int ends[2];
-  EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  std::thread writer([&] {
-    std::mt19937 random(7);
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t n = std::min(piece ? piece : 1 + random() % 300, text.size() - at);
-      at += static_cast<std::size_t>(std::max<ssize_t>(write(ends[1], text.data() + at, n), 0));
-    }
-    close(ends[1]);
-  });
-  const LiveInputResult result = ReadLiveCsv(ends[0], builder, log, LiveInputOptions());
-  writer.join();
-  close(ends[0]);
-  return result;
-}
-
+// Written into a real pipe in pieces of `piece` bytes (0: random sizes).
 TEST_F(CaseLogTest, LiveCsvGivesTheSameCasesHoweverTheInputIsCut) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += std::to_string(i) + ",\"c" + std::to_string(i) + "\"\r\n";
   for (std::size_t piece : {1u, 2u, 17u, 4096u, 0u}) {
     SCOPED_TRACE(piece);
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    std::thread writer([&] {
+      std::mt19937 random(7);
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = std::min(piece ? piece : 1 + random() % 300, text.size() - at);
+        at += static_cast<std::size_t>(std::max<ssize_t>(write(ends[1], text.data() + at, n), 0));
+      }
+      close(ends[1]);
+    });
     CaseLog log(kRecordBytes, 64 * kRecordBytes);
-    const LiveInputResult result = ReadThroughPipe(text, piece, builder_, log);
-    EXPECT_EQ(result.cases, 300);
+    EXPECT_EQ(ReadLiveCsv(ends[0], builder_, log, LiveInputOptions()).cases, 300);
+    writer.join();
+    close(ends[0]);
     EXPECT_FALSE(log.MoreMayCome());
     EXPECT_EQ(Rendered(log, 0, 300), Expected(0, 300));
   }
 }
 
 }  // namespace
-}  // namespace feed
-}  // namespace drav
+}  // namespace drav::feed
