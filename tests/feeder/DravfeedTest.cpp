@@ -13,10 +13,8 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "base/WireFormat.h"
-#include "dravfeed/CsvCases.h"
 #include "dravfeed/FeederError.h"
 #include "dravfeed/PipeServer.h"
 #include "tests/support/ChildProcess.h"
@@ -112,40 +110,37 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
   EXPECT_EQ(text, "kept") << "a regular file at the data path was replaced";
 }
 
+// What a socket dravfeed with `args` serves in its first pass, after which it
+// exits with 0 (`out`: what it wrote to its standard output).
+std::string FirstPass(std::vector<std::string> args, const std::string& input = "", std::string* out = nullptr) {
+  args.insert(args.begin(), {"--socket", "0"});
+  ChildProcess feed(Dravfeed(args), input);
+  WireReader reader(feed.DravfeedPort());
+  reader.Begin();
+  const std::string records = reader.ReadToEnd();
+  reader.End();
+  const ProcessResult r = feed.Wait();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  if (out) *out = r.out;
+  return records;
+}
+
 TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   Watchdog watchdog(60, "dravfeed's CSV options");
+  TempDir dir;
   const char kVariables[] = "seen DATE11 name A6 n F4";
   const std::string text =
       "exported by hand\n# a comment\nN\tSeen\textra\tName\n3\t07-Dec-26\t-\tann\nNA\t1-jan-70\t\"a\tb\"\tNULL\n";
-  const std::vector<std::string> options = {"--tsv", "--skip", "1", "--comment", "#", "--header", "--null",
-                                            "NA", "--null", "NULL", "--date-format", "%d-%b-%y"};
-  feed::CsvOptions csv;
-  csv.delimiter = '\t';
-  csv.skipLines = 1;
-  csv.comment = '#';
-  csv.header = true;
-  csv.nullTexts = {"NA", "NULL"};
-  csv.datePattern = "%d-%b-%y";
-  const feed::VariableList list = feed::VariableList::Parse(kVariables);
-  const feed::RecordBuilder builder(list, feed::ByteOrder::kNative);
-  std::istringstream in(text);
-  feed::MemoryCases expected = feed::LoadCsvCases(in, builder, csv);
-  ASSERT_EQ(expected.CaseCount(), 2);
-  std::string records(2 * list.RecordBytes(), '\0');
-  expected.Render(0, 2, records.data());
-
-  TempDir dir;
+  // The same cases as plain CSV, read without options.
+  const std::string plain =
+      FirstPass({"--variables", kVariables, "--csv", dir.WriteFile("plain.csv", "2026-12-07,ann,3\n1970-01-01,,\n")});
+  ASSERT_EQ(plain.size(), 2 * 3 * 8u);
   for (const std::string& source : {dir.WriteFile("cases.tsv", text), std::string("-")}) {
     SCOPED_TRACE(source);
-    std::vector<std::string> args = {"--socket", "0", "--variables", kVariables, "--csv", source};
-    args.insert(args.end(), options.begin(), options.end());
-    ChildProcess feed(Dravfeed(args), text);
-    WireReader reader(feed.DravfeedPort());
-    reader.Begin();
-    EXPECT_EQ(reader.ReadToEnd(), records);
-    reader.End();
-    const ProcessResult r = feed.Wait();
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FirstPass({"--variables", kVariables, "--csv", source, "--tsv", "--skip", "1", "--comment", "#",
+                         "--header", "--null", "NA", "--null", "NULL", "--date-format", "%d-%b-%y"},
+                        text),
+              plain);
   }
 }
 
@@ -157,17 +152,14 @@ TEST(DravfeedCsv, AnInferredListReadsTheFileAsItIsServed) {
   TempDir dir;
   const std::string path =
       dir.WriteFile("cases.csv", "made by hand\n# note\nAND,when,x y\n1,07-Dec-26,ab\nNA,08-Dec-26,c\n");
-  ChildProcess feed(Dravfeed({"--socket", "0", "--csv", path, "--header", "--skip", "1", "--comment", "#",
-                              "--null", "NA", "--date-format", "%d-%b-%y", "--print-command"}));
-  std::string command;
-  ASSERT_TRUE(feed.ReadLine(command));
-  EXPECT_NE(command.find("/VARIABLES = AND_ F1 when DATE11 x_y A2 ."), std::string::npos) << command;
-  WireReader reader(feed.DravfeedPort());
-  reader.Begin();
-  EXPECT_EQ(reader.ReadToEnd().size(), 2u * 3 * 8);
-  reader.End();
-  const ProcessResult r = feed.Wait();
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string out;
+  EXPECT_EQ(FirstPass({"--csv", path, "--header", "--skip", "1", "--comment", "#", "--null", "NA", "--date-format",
+                       "%d-%b-%y", "--print-command"},
+                      "", &out)
+                .size(),
+            2u * 3 * 8);
+  const std::string command = out.substr(0, out.find('\n'));
+  EXPECT_NE(command.find("/VARIABLES = AND_ F1 when DATE11 x_y A2 ."), std::string::npos) << out;
 }
 
 struct PipeFeed {
@@ -399,18 +391,12 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   const std::string capture = files_.File("session.cap");
   std::string input = Lines(0, 300);
   input.pop_back();  // a last line without its end is served, as a file's is, whatever the input (here a pipe)
-  {
-    // From the input, or (swapped) from cases generated as they are captured.
-    ChildProcess live(Dravfeed({"--socket", "0", "--variables", kVariables, Swapped() ? "--generate" : "--csv",
-                                Swapped() ? "300" : "-", "--capture", capture, "--byte-order",
-                                Swapped() ? "swapped" : "native"}),
-                      Swapped() ? "" : input);
-    WireReader reader(live.DravfeedPort());
-    reader.Begin();
-    EXPECT_EQ(reader.ReadToEnd().size(), 300 * kRecordBytes);
-    reader.End();
-    ASSERT_EQ(live.Wait().exitCode, 0);
-  }
+  // From the input, or (swapped) from cases generated as they are captured.
+  ASSERT_EQ(FirstPass({"--variables", kVariables, Swapped() ? "--generate" : "--csv", Swapped() ? "300" : "-",
+                       "--capture", capture, "--byte-order", Swapped() ? "swapped" : "native"},
+                      Swapped() ? "" : input)
+                .size(),
+            300 * kRecordBytes);
   Start({"--replay", capture});
   Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));
