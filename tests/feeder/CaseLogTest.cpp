@@ -142,8 +142,7 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
     rlim_t limitBytes;
   };
   for (Row row : {Row{true, 97, 40000}, Row{false, 5000, 150000}}) {
-    const bool spillFills = row.spillFills;
-    SCOPED_TRACE(spillFills ? "the spill file fills" : "the capture fills");
+    SCOPED_TRACE(row.spillFills ? "the spill file fills" : "the capture fills");
     // When the spill file is to fill, the capture goes through a pipe, which
     // the size limit does not reach, and is kept in a file afterwards.
     int ends[2];
@@ -153,8 +152,8 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
       char buffer[4096];
       for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) piped.append(buffer, static_cast<std::size_t>(n));
     });
-    const std::string path = spillFills ? "/proc/self/fd/" + std::to_string(ends[1]) : tmp_.File("full.cap");
-    CaseLog log(kRecordBytes, (spillFills ? 10 : 100000) * kRecordBytes);
+    const std::string path = row.spillFills ? "/proc/self/fd/" + std::to_string(ends[1]) : tmp_.File("full.cap");
+    CaseLog log(kRecordBytes, (row.spillFills ? 10 : 100000) * kRecordBytes);
     bool failed = false;
     {
       CaptureWriter capture(path, "x F8 s A3", ByteOrder::kNative);
@@ -181,7 +180,7 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
     EXPECT_FALSE(log.MoreMayCome());
     pollfd change{log.ChangeFd(), POLLIN, 0};
     EXPECT_EQ(poll(&change, 1, 0), 1) << "servers were not woken";
-    CapturedCases captured(spillFills ? tmp_.WriteFile("spill.cap", piped) : path);
+    CapturedCases captured(row.spillFills ? tmp_.WriteFile("spill.cap", piped) : path);
     EXPECT_GE(captured.CutAt(), 0);
     EXPECT_GT(log.CaseCount(), 0);
     ASSERT_EQ(captured.CaseCount(), log.CaseCount());

@@ -159,7 +159,7 @@ TEST(RecordBuilderTest, StringsArePaddedToTheirSlotsOrCutAtACharacter) {
 
 // Numbers as C decimal numbers, dates and times as ISO 8601 text (or
 // seconds); blank text is a missing value (NaN).
-TEST(RecordBuilderTest, TextBecomesTheNumberOfItsKind) {
+TEST(RecordBuilderTest, TextBecomesTheNumberOfItsKindOrIsRefused) {
   const VariableList list = VariableList::Parse("n F8.2 d DATETIME t TIME");
   const RecordBuilder builder(list, ByteOrder::kNative);
   const double nan = std::nan("");
@@ -187,15 +187,10 @@ TEST(RecordBuilderTest, TextBecomesTheNumberOfItsKind) {
     EXPECT_TRUE(std::isnan(c.value) ? std::isnan(stored) : std::fabs(stored - c.value) < 1e-9)
         << c.text << " gave " << stored;
   }
-}
-
-TEST(RecordBuilderTest, RefusesTextThatIsNoValueOfItsKind) {
-  const VariableList list = VariableList::Parse("n F8.2 d DATETIME t TIME");
-  const RecordBuilder builder(list, ByteOrder::kNative);
   const struct {
     std::size_t column;
     const char* text;
-  } cases[] = {
+  } refused[] = {
       {0, "abc"}, {0, "1,5"}, {0, "1.2.3"}, {0, "inf"}, {0, "nan"}, {0, "0x10"}, {0, "1e999"}, {0, "12abc"},
       {0, "--1"}, {0, "."}, {1, "2023-02-29"}, {1, "2024-13-01"}, {1, "2024-00-10"}, {1, "2024-04-31"},
       {1, "2024-3-1"}, {1, "2024/03/01"}, {1, "2024-03-01T24:00"}, {1, "2024-03-01T12:60"},
@@ -203,7 +198,7 @@ TEST(RecordBuilderTest, RefusesTextThatIsNoValueOfItsKind) {
       {2, ":30"}, {2, "12:3"}, {2, "12:30:5"}, {2, "12:60"}, {2, "12:30:60"}, {2, "ab:cd"}, {2, "12:30:00."},
       {2, "1:00 pm"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : refused) {
     std::vector<char> record(list.RecordBytes());
     EXPECT_THROW(builder.SetText(record.data(), c.column, c.text), InputError) << c.text;
   }

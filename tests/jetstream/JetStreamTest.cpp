@@ -1,12 +1,7 @@
 // A JetStream stream as the case log, end to end: real nats-server and dravfeed processes
-// on loopback, publishing and serving, and a reader written from the wire protocol; a
-// stream of three replicas on three servers that lose one server at a time; credentials
-// and TLS against servers configured for them.
-//
-// The servers: one on 127.0.0.1 at a port it chose, or three in a cluster, each with
-// JetStream, its store in a folder of the test's own and any configuration the test adds
-// (users, TLS). Readiness is read from the servers' own log lines.
-#include <dirent.h>
+// on loopback, a reader written from the wire protocol, a cluster of three that loses one
+// server at a time, credentials and TLS. Each server has its own store and port, and is
+// ready when its own log says so.
 #include <nats/nats.h>
 #include <poll.h>
 #include <signal.h>
@@ -514,15 +509,6 @@ done)", dir.Path()});
   ASSERT_EQ(made.exitCode, 0) << made.err;
 }
 
-struct Row {
-  const char* server;   // which server: users, token or tls
-  const char* address;  // SCHEME://CREDENTIALS@ before HOST:PORT/cases
-  std::vector<std::string> more;
-  const char* password;  // in the environment, or null
-  int exitCode;
-  const char* says;
-};
-
 TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
   Watchdog watchdog(110, "a JetStream security test");
   TempDir dir;
@@ -540,7 +526,14 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
                  ", ca_file: " + dir.File("ca.pem") + ", verify: true }");
   const std::vector<std::string> client = {"--nats-ca", dir.File("ca.pem"), "--nats-cert", dir.File("client.pem"),
                                            "--nats-key", dir.File("client.key")};
-  const std::vector<Row> rows = {
+  const struct {
+    const char* server;   // which server: users, token or tls
+    const char* address;  // SCHEME://CREDENTIALS@ before HOST:PORT/cases
+    std::vector<std::string> more;
+    const char* password;  // in the environment, or null
+    int exitCode;
+    const char* says;
+  } rows[] = {
       {"users", "nats://alice:pw-alice-7@", {}, nullptr, 0, "published 600 cases"},
       {"users", "nats://alice@", {}, "pw-alice-7", 0, "published 600 cases"},
       {"users", "nats://", {"--nats-nkey", seedFile}, nullptr, 0, "published 600 cases"},
@@ -558,7 +551,7 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
                          dir.File("client.key")}, nullptr, 3, "unable to get local issuer certificate"},
   };
   const std::map<std::string, NatsServer*> servers = {{"users", &users}, {"token", &token}, {"accounts", &accounts}, {"tls", &tls}};
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     NatsServer& server = *servers.at(row.server);
     std::vector<std::string> arguments = {"--publish", row.address + server.Address("") + "/cases", "--create",
                                           "--variables", "x F8", "--generate", "600"};
@@ -578,15 +571,13 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
   reader.Begin();
   EXPECT_EQ(reader.ReadToEnd().size(), 600u * 8);
   int seen = 0;
-  DIR* processes = opendir("/proc");
-  while (dirent* entry = readdir(processes)) {
-    std::ifstream file(std::string("/proc/") + entry->d_name + "/cmdline");
+  for (const std::string& process : TempDir::EntriesOf("/proc")) {
+    std::ifstream file("/proc/" + process + "/cmdline");
     std::string line((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (line.find(tls.Address("") + "/cases") == std::string::npos) continue;
     ++seen;
     EXPECT_THAT(line, HasSubstr("alice:**********@"));
   }
-  closedir(processes);
   EXPECT_EQ(seen, 1);
 }
 
