@@ -1,5 +1,5 @@
 // dravfeed as a real process: its refusals and exit statuses, its named pipes
-// and signals, its CSV options (what they mean is RecordsTest.cpp's business);
+// and signals, its CSV options (what they mean is FeederTest.cpp's business);
 // and serving a reader written from the protocol (WireReader) over both
 // transports and byte orders. The records expected are rendered by
 // GeneratedCases, which makes the same ones as the input lines "i,ci".
@@ -267,8 +267,7 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
     if (Socket()) return {"--socket", "0"};
     return {"--pipe", dir_.File("data"), "--rewind-pipe", dir_.File("rewind")};
   }
-  // dravfeed on the transport under test with `more` options; the reader
-  // is ready for its first pass.
+  // The reader is then ready for its first pass.
   void Start(std::vector<std::string> more, const std::string& input = "", bool keepInputOpen = false) {
     std::vector<std::string> args = Serving();
     if (std::find(more.begin(), more.end(), "--replay") == more.end())
@@ -284,8 +283,6 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
   }
   void Begin() { EXPECT_EQ(reader_->Begin(), Socket() ? Probe(Order()) : ""); }
   std::string Read(std::int64_t cases) { return reader_->Read(static_cast<std::size_t>(cases) * kRecordBytes); }
-  // Ends the reader, then expects dravfeed to exit with `status` and to
-  // leave no FIFO behind.
   ProcessResult Finish(int status = 0) {
     reader_->End();
     const ProcessResult r = feed_->Wait();

@@ -106,7 +106,6 @@ std::string Generated(std::int64_t first, std::int64_t n, ByteOrder order = Byte
   return GeneratedRecords(kVariables, first, n, order);
 }
 
-// The first number of record `i`.
 double NumberAt(const std::string& records, std::size_t recordBytes, std::size_t i) {
   double x = 0;
   std::memcpy(&x, &records[i * recordBytes], sizeof x);
@@ -128,7 +127,6 @@ void Publish(const NatsServer& server, std::int64_t count, const std::string& or
   ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
-// A dravfeed serving the stream over TCP, and the port it listens on.
 struct Served {
   std::unique_ptr<ChildProcess> process;
   int port = 0;
