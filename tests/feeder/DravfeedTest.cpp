@@ -153,11 +153,9 @@ TEST(DravfeedCsv, AnInferredListReadsTheFileAsItIsServed) {
   const std::string path =
       dir.WriteFile("cases.csv", "made by hand\n# note\nAND,when,x y\n1,07-Dec-26,ab\nNA,08-Dec-26,c\n");
   std::string out;
-  EXPECT_EQ(FirstPass({"--csv", path, "--header", "--skip", "1", "--comment", "#", "--null", "NA", "--date-format",
-                       "%d-%b-%y", "--print-command"},
-                      "", &out)
-                .size(),
-            2u * 3 * 8);
+  const std::string records = FirstPass({"--csv", path, "--header", "--skip", "1", "--comment", "#", "--null", "NA",
+                                         "--date-format", "%d-%b-%y", "--print-command"}, "", &out);
+  EXPECT_EQ(records.size(), 2u * 3 * 8);
   const std::string command = out.substr(0, out.find('\n'));
   EXPECT_NE(command.find("/VARIABLES = AND_ F1 when DATE11 x_y A2 ."), std::string::npos) << out;
 }
@@ -379,11 +377,10 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   std::string input = Lines(0, 300);
   input.pop_back();  // a last line without its end is served, as a file's is, whatever the input (here a pipe)
   // From the input, or (swapped) from cases generated as they are captured.
-  ASSERT_EQ(FirstPass({"--variables", kVariables, Swapped() ? "--generate" : "--csv", Swapped() ? "300" : "-",
-                       "--capture", capture, "--byte-order", Swapped() ? "swapped" : "native"},
-                      Swapped() ? "" : input)
-                .size(),
-            300 * kRecordBytes);
+  const std::string served = FirstPass({"--variables", kVariables, Swapped() ? "--generate" : "--csv",
+                                        Swapped() ? "300" : "-", "--capture", capture, "--byte-order",
+                                        Swapped() ? "swapped" : "native"}, Swapped() ? "" : input);
+  ASSERT_EQ(served.size(), 300 * kRecordBytes);
   Start({"--replay", capture});
   Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));

@@ -1,11 +1,9 @@
-// The feeder library in the process. From text to records: the variable list
-// against the corpus of tests/data (the plug-in's verdict on every list, its
-// messages word for word, and the record layout) and the list inferred from a
-// file's header and values; the builder of records, and the generated cases
-// rendered through it; CSV text read as it is written. Then sources that grow
-// while they are served: the case log, its files and captures, live CSV input
-// and paced cases. (A last line without its end and bad values found late are
-// seen through dravfeed.)
+// The feeder library in the process. From text to records: variable lists (the
+// plug-in's verdict on every list of tests/data, word for word) and those inferred
+// from a file, the record builder, generated cases and CSV text. Then sources that
+// grow while they are served: the case log, its files and captures, live CSV input
+// and paced cases. (A last line without its end and bad values found late are seen
+// through dravfeed.)
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -260,8 +258,7 @@ TEST(GeneratedCasesTest, NumbersFollowTheDocumentedRule) {
 
 // The records a feeder would build one value at a time with the builder,
 // from the rule as NumberAt states it.
-std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t first,
-                                  std::int64_t count) {
+std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t first, std::int64_t count) {
   const VariableList& list = builder.List();
   std::vector<char> records(static_cast<std::size_t>(count) * list.RecordBytes());
   for (std::int64_t k = 0; k < count; ++k) {
@@ -329,8 +326,7 @@ class ChunkedBuf : public std::streambuf {
 
  private:
   std::string text_;
-  std::size_t chunk_;
-  std::size_t pos_ = 0;
+  std::size_t chunk_, pos_ = 0;
   char window_[64];
 };
 

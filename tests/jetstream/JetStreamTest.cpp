@@ -65,7 +65,8 @@ class NatsServer {
   // election need not log it).
   bool Healthy() const {
     return RunProcess({"/usr/bin/python3", "-c",
-                       "import sys, urllib.request\nsys.exit(b'\"ok\"' not in urllib.request.urlopen(sys.argv[1]).read())",
+                       "import sys, urllib.request\n"
+                       "sys.exit(b'\"ok\"' not in urllib.request.urlopen(sys.argv[1]).read())",
                        "http://127.0.0.1:" + std::to_string(monitor_) + "/healthz"})
                .exitCode == 0;
   }
@@ -87,8 +88,7 @@ class NatsServer {
 
   TempDir dir_;
   std::string config_;
-  int port_ = 0;
-  int monitor_ = 0;
+  int port_ = 0, monitor_ = 0;
   std::unique_ptr<ChildProcess> process_;
 };
 
@@ -163,8 +163,7 @@ class ReadBack : public JetStream, public ::testing::WithParamInterface<std::pai
 TEST_P(ReadBack, TwoPassesAndSeeksGiveTheExactCasesInTheReadersOrder) {
   const std::int64_t total = 3 * 512 + 100;  // three whole messages and a short one
   Publish(server_, total, GetParam().first);
-  const bool swapped = GetParam().second == ByteOrder::kSwapped;
-  auto feed = Serve(server_, {"--byte-order", swapped ? "swapped" : "native"});
+  auto feed = Serve(server_, {"--byte-order", GetParam().second == ByteOrder::kSwapped ? "swapped" : "native"});
   const std::string all = Generated(0, total, GetParam().second);
   EXPECT_TRUE(Pass(feed.port) == all);
   EXPECT_TRUE(Pass(feed.port, kRewind) == all);
@@ -359,7 +358,7 @@ class NatsCluster {
       for (const LoopbackPort& port : held) ports.push_back(port.port);
     }
     std::string routes;
-    for (int port : ports) routes += (routes.empty() ? "" : ", ") + std::string("nats://127.0.0.1:") + std::to_string(port);
+    for (int port : ports) routes += std::string(routes.empty() ? "" : ", ") + "nats://127.0.0.1:" + std::to_string(port);
     for (int i = 0; i < 3; ++i)
       servers_.push_back(std::make_unique<NatsServer>("server_name: s" + std::to_string(i) +
                                                       "\ncluster { name: drav, listen: 127.0.0.1:" +
@@ -525,33 +524,31 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
   const std::vector<std::string> client = {"--nats-ca", dir.File("ca.pem"), "--nats-cert", dir.File("client.pem"),
                                            "--nats-key", dir.File("client.key")};
   const struct {
-    const char* server;   // which server: users, token or tls
+    NatsServer* server;
     const char* address;  // SCHEME://CREDENTIALS@ before HOST:PORT/cases
     std::vector<std::string> more;
     const char* password;  // in the environment, or null
     int exitCode;
     const char* says;
   } rows[] = {
-      {"users", "nats://alice:pw-alice-7@", {}, nullptr, 0, "published 600 cases"},
-      {"users", "nats://alice@", {}, "pw-alice-7", 0, "published 600 cases"},
-      {"users", "nats://", {"--nats-nkey", seedFile}, nullptr, 0, "published 600 cases"},
-      {"token", "nats://tok-4711@", {}, nullptr, 0, "published 600 cases"},
-      {"accounts", "nats://", {"--nats-creds", dir.WriteFile("user.creds", keys.credentials)}, nullptr, 0,
+      {&users, "nats://alice:pw-alice-7@", {}, nullptr, 0, "published 600 cases"},
+      {&users, "nats://alice@", {}, "pw-alice-7", 0, "published 600 cases"},
+      {&users, "nats://", {"--nats-nkey", seedFile}, nullptr, 0, "published 600 cases"},
+      {&token, "nats://tok-4711@", {}, nullptr, 0, "published 600 cases"},
+      {&accounts, "nats://", {"--nats-creds", dir.WriteFile("user.creds", keys.credentials)}, nullptr, 0,
        "published 600 cases"},
-      {"accounts", "nats://", {}, nullptr, 3, "Authorization Violation"},
-      {"tls", "tls://", client, nullptr, 0, "published 600 cases"},
-      {"users", "nats://alice:pw-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
-      {"token", "nats://tok-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
-      {"users", "nats://bob:pw-bob-7@", {}, nullptr, 3, "Permissions Violation for Publish to \"drav.cases\""},
-      {"users", "nats://carol:pw-carol-7@", {}, nullptr, 3, "Permissions Violation for Subscription to \"_INBOX."},
-      {"tls", "tls://", {"--nats-ca", dir.File("ca.pem")}, nullptr, 3, "give --nats-cert and --nats-key"},
-      {"tls", "tls://", {"--nats-ca", dir.File("other.pem"), "--nats-cert", dir.File("client.pem"), "--nats-key",
+      {&accounts, "nats://", {}, nullptr, 3, "Authorization Violation"},
+      {&tls, "tls://", client, nullptr, 0, "published 600 cases"},
+      {&users, "nats://alice:pw-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
+      {&token, "nats://tok-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
+      {&users, "nats://bob:pw-bob-7@", {}, nullptr, 3, "Permissions Violation for Publish to \"drav.cases\""},
+      {&users, "nats://carol:pw-carol-7@", {}, nullptr, 3, "Permissions Violation for Subscription to \"_INBOX."},
+      {&tls, "tls://", {"--nats-ca", dir.File("ca.pem")}, nullptr, 3, "give --nats-cert and --nats-key"},
+      {&tls, "tls://", {"--nats-ca", dir.File("other.pem"), "--nats-cert", dir.File("client.pem"), "--nats-key",
                          dir.File("client.key")}, nullptr, 3, "unable to get local issuer certificate"},
   };
-  const std::map<std::string, NatsServer*> servers = {{"users", &users}, {"token", &token}, {"accounts", &accounts}, {"tls", &tls}};
   for (const auto& row : rows) {
-    NatsServer& server = *servers.at(row.server);
-    std::vector<std::string> arguments = {"--publish", row.address + server.Address("") + "/cases", "--create",
+    std::vector<std::string> arguments = {"--publish", row.address + row.server->Address("") + "/cases", "--create",
                                           "--variables", "x F8", "--generate", "600"};
     arguments.insert(arguments.end(), row.more.begin(), row.more.end());
     if (row.password) setenv("DRAV_NATS_PASSWORD", row.password, 1);
