@@ -2,7 +2,7 @@
 // library's printf over a generated table of values, widths and decimals
 // (the oracle below states the fitting rules of ValueFormat.h with printf
 // doing the digits); the calendar against gmtime over four hundred years of
-// days; clocks, durations and the edges of the calendar by hand.
+// days; clocks, durations, the edges of the calendar and text cells by hand.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -13,13 +13,18 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/CivilCalendar.h"
+#include "base/FormatRules.h"
 #include "host/DravFormat.h"
+#include "tests/support/VariableListCorpus.h"
+#include "tools/dravrun/Dictionary.h"
 #include "tools/dravrun/ExactFormat.h"
 #include "tools/dravrun/TextEscape.h"
+#include "tools/dravrun/Utf8Text.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {
@@ -348,6 +353,139 @@ TEST(Rendering, StringsDropTrailingPaddingOnlyAndUnknownFormatsAreNamedByCode) {
     EXPECT_EQ(out, c.expected);
   }
   EXPECT_EQ(FormatName(PrintFormat{77, 8, 0}), "FORMAT77:8");
+}
+
+// ---- Every variable tests/data accepts: its format's name, rendering, raw place ----
+
+TEST(FormatCorpus, DravrunNamesRendersAndPlacesEveryAcceptedVariable) {
+  for (const drav::test::ListCase& c : drav::test::VariableListCorpus(DRAV_SOURCE_DIR)) {
+    if (c.verdict.rfind("refused", 0) == 0) continue;  // dravrun never sees a refused list
+    std::istringstream fields(c.verdict);
+    std::string field, expected, got;
+    std::getline(fields, field, '\t');
+    std::vector<Column> columns;
+    while (std::getline(fields, field, '\t')) {
+      if (field.rfind("warning", 0) == 0) continue;
+      Column v;
+      std::string kind;
+      char point, atSign;
+      int slot;
+      std::istringstream(field) >> v.name >> v.format.type >> v.format.width >> point >> v.format.decimals >> kind >>
+          atSign >> slot;
+      v.stringWidth = IsStringFormat(v.format.type) ? v.format.width : 0;
+      columns.push_back(v);
+      expected += drav::test::VariableField(v.name, v.format.type, v.format.width, v.format.decimals,
+                                            kind == "string" || kind == "number" ? kind : "calendar", slot);
+    }
+    const std::string dictionary = JsonDictionary(columns);
+    std::size_t at = 0;
+    for (const Column& v : columns) {  // the format as dravrun names it, read back by the list's rules
+      drav::format::Format read;
+      drav::format::ReadFormatWord(FormatName(v.format).c_str(), read);
+      at = dictionary.find("\"offset\": ", at) + 10;
+      const char* rendering =
+          IsStringFormat(v.format.type) ? "string" : IsDateTimeFormat(v.format.type) ? "calendar" : "number";
+      got += drav::test::VariableField(v.name, read.code, static_cast<int>(read.width), static_cast<int>(read.decimals),
+                                       rendering, std::stoi(dictionary.substr(at)) / 8);
+    }
+    EXPECT_EQ(got, expected) << "line " << c.line << ": " << c.list;
+    EXPECT_EQ(dictionary.rfind("{\"record_bytes\": " + std::to_string(std::stoi(c.verdict) * 8) + ",", 0), 0u)
+        << "line " << c.line << ": " << dictionary;
+  }
+}
+
+// ---- Text cells: UTF-8 widths, escapes and cuts that keep rows aligned; JSON strings --
+
+TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
+  const struct {
+    const char* text;
+    std::size_t columns;
+  } cases[] = {
+      {"", 0},
+      {"abc", 3},
+      {"\xc3\xa9", 1},                          // é, precomposed
+      {"e\xcc\x81", 1},                         // e and a combining acute accent
+      {"\xe6\x97\xa5\xe6\x9c\xac", 4},          // 日本
+      {"\xed\x95\x9c", 2},                      // 한, a Hangul syllable
+      {"\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab", 2},  // the same, as conjoining jamo
+      {"\xef\xbc\xa1", 2},                      // Ａ, fullwidth
+      {"\xef\xbd\xb6", 1},                      // ｶ, halfwidth katakana
+      {"\xe3\x80\x80", 2},                      // the ideographic space
+      {"\xf0\x9f\x98\x80", 2},                  // 😀
+      {"\xf0\xa0\x80\x80", 2},                  // an ideograph beyond the BMP
+      {"a\xe2\x80\x8b" "b", 2},                 // a zero-width space between
+      {"\xe0\xa4\x95\xe0\xa5\x8d", 1},          // क and a virama
+      {"\xff" "a\x80", 3},                      // bytes that are not UTF-8 count one each
+      {"\xe6\x97", 2},                          // a wide character cut short
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.columns) << c.text;
+}
+
+std::string TableCellText(const std::string& text, std::size_t maxColumns, std::size_t& columns) {
+  std::string out(4 * text.size() + 3, '?');
+  const TableCell cell = AppendTableCell(text.data(), text.size(), maxColumns, &out[0]);
+  columns = cell.columns;
+  out.resize(static_cast<std::size_t>(cell.end - out.data()));
+  return out;
+}
+
+TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
+  const struct {
+    const char* text;
+    std::size_t maxColumns;
+    const char* shown;
+    std::size_t columns;
+  } cases[] = {
+      {"a\tb", 32, "a\\tb", 4},
+      {"two\nlines\r", 32, "two\\nlines\\r", 12},
+      {"C:\\temp", 32, "C:\\\\temp", 8},
+      {"\x1b[31mred", 32, "\\x1b[31mred", 11},
+      {"nul\x01\x7f", 32, "nul\\x01\\x7f", 11},
+      {"\xc2\x9b" "2J", 32, "\\xc2\\x9b2J", 10},  // a C1 control (CSI) shows its bytes
+      {"caf\xe9", 32, "caf\\xe9", 7},             // Latin-1, not UTF-8
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 32, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 6},
+      {"abcd", 4, "abcd", 4},                     // fits exactly: no cut
+      {"abcde", 4, "abc\xe2\x80\xa6", 4},
+      {"ab\tcd", 4, "ab\xe2\x80\xa6", 3},         // an escape is not cut in two
+      {"a\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "a\xe6\x97\xa5\xe2\x80\xa6", 4},
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 5, "\xe6\x97\xa5\xe6\x9c\xac\xe2\x80\xa6", 5},
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "\xe6\x97\xa5\xe2\x80\xa6", 3},  // a wide one is not split
+      {"e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81", 3, "e\xcc\x81" "e\xcc\x81\xe2\x80\xa6", 3},
+      {"xy", 1, "\xe2\x80\xa6", 1},
+  };
+  for (const auto& c : cases) {
+    std::size_t columns = 0;
+    EXPECT_EQ(TableCellText(c.text, c.maxColumns, columns), c.shown) << c.text;
+    EXPECT_EQ(columns, c.columns) << c.text;
+  }
+}
+
+TEST(TableCell, MarkdownCellsEscapeControlsAndPipesAndAreNeverCut) {
+  const std::string text = "a|b\r\n\\\x1b " + std::string(40, 'x');
+  std::string out(4 * text.size(), '?');
+  out.resize(static_cast<std::size_t>(AppendMarkdownCell(text.data(), text.size(), &out[0]) - out.data()));
+  EXPECT_EQ(out, "a\\|b\\r\\n\\\\\\x1b " + std::string(40, 'x'));
+}
+
+TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
+  const struct {
+    std::string in;
+    const char* out;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xff", "\"bad\\ufffd\""},
+      {"cut\xc3", "\"cut\\ufffd\""},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate is not UTF-8
+      {"\xc0\xaf", "\"\\ufffd\\ufffd\""},              // nor an overlong form
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    AppendJsonString(c.in, out);
+    EXPECT_EQ(out, c.out);
+  }
 }
 
 }  // namespace
