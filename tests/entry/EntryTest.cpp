@@ -7,18 +7,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/StreamSupport.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 constexpr int W = DACTokenSource::kWord, Q = DACTokenSource::kString, E = DACTokenSource::kEquals;
@@ -198,10 +195,7 @@ bool Mapped(const std::string& file) {
 // after dlclose nothing of the plug-in stays mapped (no helper thread, no
 // unique symbol, nothing else that pins it).
 TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
-  char* resolved = realpath(DRAV_BINARY_DIR "/lib/libdravstream.so", nullptr);
-  ASSERT_NE(resolved, nullptr);
-  const std::string library = resolved;
-  std::free(resolved);
+  const std::string library = std::filesystem::canonical(DRAV_BINARY_DIR "/lib/libdravstream.so");
   ASSERT_FALSE(Mapped(library));
   void* plugin = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(plugin, nullptr) << dlerror();
@@ -234,5 +228,4 @@ TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

@@ -18,8 +18,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 // Cut points: both sides of a record boundary, the ends, and random bytes
@@ -180,5 +179,4 @@ TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test
