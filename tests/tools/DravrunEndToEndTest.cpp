@@ -48,8 +48,6 @@ struct DravrunRun {
   const char* after = "";        // text after the command's full stop
 };
 
-void PrintTo(const DravrunRun& run, std::ostream* os) { *os << run.what; }
-
 const char kTsvFromFive[] = "i\tx\td\ts\n5\t5.25\t01-JAN-2024\tc5\n6\t\t01-JAN-2024\tc6\n7\t7.25\t01-JAN-2024\tc7\n";
 
 const DravrunRun kRuns[] = {
@@ -245,12 +243,10 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
 class DravrunLive : public testing::TestWithParam<bool> {
  protected:
   std::vector<std::string> Start(std::vector<std::string> options) {
-    std::vector<std::string> args = {"--csv", "-", "--variables", "i F4 x F8.2"};
-    if (GetParam())
-      args.insert(args.end(), {"--socket", "0"});
-    else
-      args.insert(args.end(), {"--pipe", dir_.File("data")});
-    feed_ = std::make_unique<ChildProcess>(Dravfeed(args), "", true);
+    feed_ = std::make_unique<ChildProcess>(Dravfeed({"--csv", "-", "--variables", "i F4 x F8.2",
+                                                     GetParam() ? "--socket" : "--pipe",
+                                                     GetParam() ? "0" : dir_.File("data")}),
+                                           "", true);
     const std::string source =
         GetParam() ? Socket(*feed_) : (feed_->LineAfter("dravfeed: serving "), PipeSource(dir_.File("data")));
     options.push_back(Command(source, "i F4 x F8.2"));
@@ -295,7 +291,7 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, DravrunLive, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Socket" : "Pipe"; });
+                         [](const auto& info) { return info.param ? "Socket" : "Pipe"; });
 
 // On a terminal (script(1) gives dravrun one) progress is on by default
 // while the rows go elsewhere, is redrawn on one line, and that line is

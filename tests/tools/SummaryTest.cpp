@@ -47,13 +47,10 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   // need the scaled update and those the vector loop takes share it.
   const std::size_t variables = std::size(cases);
   RunningStats stats(variables);
-  std::vector<double> rows;
-  for (std::size_t c = 0; c < 5; ++c) {
-    rows.resize((c + 1) * stats.RowWidth(), kNaN);
-    for (std::size_t v = 0; v < variables; ++v) {
+  std::vector<double> rows(5 * stats.RowWidth(), kNaN);
+  for (std::size_t c = 0; c < 5; ++c)
+    for (std::size_t v = 0; v < variables; ++v)
       if (c < cases[v].values.size()) rows[c * stats.RowWidth() + v] = cases[v].values[c];
-    }
-  }
   stats.AddRows(rows.data(), 5);
   for (std::size_t v = 0; v < variables; ++v) {
     SCOPED_TRACE(cases[v].values.front());
@@ -88,15 +85,11 @@ TEST(Summary, BlocksGiveTheFiguresOfTheUpdateValueByValue) {
       block.push_back(x);
       Reference& r = reference[v];
       if (std::isnan(x)) continue;
-      if (++r.n == 1) {
-        r.mean = r.min = r.max = x;
-        continue;
-      }
-      const double delta = x - r.mean;
-      r.mean += delta / r.n;
+      const double delta = x - r.mean;  // the first value: the mean becomes it, no square is added
+      r.mean += delta / ++r.n;
       r.squares += delta * (x - r.mean);
-      r.min = std::min(r.min, x);
-      r.max = std::max(r.max, x);
+      r.min = r.n == 1 ? x : std::min(r.min, x);
+      r.max = r.n == 1 ? x : std::max(r.max, x);
     }
     block.resize((block.size() + stats.RowWidth() - variables), 0);
     if (c % 97 == 96 || c + 1 == cases) {  // blocks of uneven length
