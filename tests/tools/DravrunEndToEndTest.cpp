@@ -128,10 +128,9 @@ TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
   EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
 }
 
-// A reader gone before any output (dravrun ... | head): the pass's few rows,
-// or its summary, wait in the output buffer, and the failed write found when
-// the pass ends them ends the run there, quietly, with no second pass. A full
-// disk is no reader gone: the summary it cannot take fails the run.
+// A reader gone before any output: the pass's rows or summary wait in the
+// buffer, and the write that fails at the end of the pass ends the run there,
+// quietly, with no second pass. A full disk is no reader gone: it fails the run.
 TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   const struct {
     const char* output;
@@ -156,11 +155,10 @@ TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   }
 }
 
-// Strings with separators, quotes, line breaks, wide characters and
-// combining marks, and missing values spelled by --na, read by dravfeed from
-// CSV (CRLF line ends): each output escapes them its own way, and the table
-// keeps its columns in line as a terminal shows them (CJK and fullwidth
-// characters two columns each) and widens a column for the missing text.
+// Strings with separators, quotes, line breaks, wide and combining characters,
+// and missing values spelled by --na, from CSV with CRLF line ends: each output
+// escapes them its own way; the table keeps its columns in line as a terminal
+// shows them (CJK and fullwidth two columns each), widened for the missing text.
 TEST(Dravrun, StringsAndMissingValuesComeOutRightInEveryFormat) {
   TempDir dir;
   const std::string csv = dir.WriteFile("in.csv",
@@ -237,9 +235,8 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
 }
 
 // A live stream: dravfeed reads CSV from its standard input, which the test
-// holds open, so the stream cannot end while the test looks for what
-// dravrun has printed. Nothing depends on timing but the deadline of each
-// wait: a case or a summary that never shows up fails the test.
+// holds open while it looks for what dravrun has printed. Only the deadline
+// of each wait is timing: a case or a summary that never shows up fails.
 class DravrunLive : public testing::TestWithParam<bool> {
  protected:
   std::vector<std::string> Start(std::vector<std::string> options) {
@@ -293,10 +290,9 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
 INSTANTIATE_TEST_SUITE_P(Transports, DravrunLive, testing::Bool(),
                          [](const auto& info) { return info.param ? "Socket" : "Pipe"; });
 
-// On a terminal (script(1) gives dravrun one) progress is on by default
-// while the rows go elsewhere, is redrawn on one line, and that line is
-// cleared at the end of the pass. Rows on the same terminal would land after
-// a standing progress line, so there the meter stays off.
+// On a terminal (script(1) gives dravrun one) progress is on by default while
+// the rows go elsewhere, redrawn on one line that is cleared at the end of the
+// pass. Rows on the same terminal would land after it, so there it stays off.
 TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
   for (const bool rowsToFile : {true, false}) {
     TempDir dir;
@@ -400,9 +396,8 @@ TEST(DravrunRaw, RefusesATerminalForItsRecords) {
   EXPECT_EQ(r.out, "dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\r\n");
 }
 
-// The plug-in ends a pass alike at every end of a socket's data; the host's
-// socket tells a feeder that broke off (here: bad data after three cases)
-// from one that finished.
+// The plug-in ends a pass alike at every end of a socket's data; the host's socket
+// tells a feeder that broke off (bad data after three cases) from one that finished.
 TEST(Dravrun, AFeederThatBreaksOffTheStreamExitsThree) {
   ChildProcess feed(Dravfeed({"--socket", "0", "--variables", "a F8", "--csv", "-"}), "1\n2\n3\nnot a number\n");
   const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command(Socket(feed), "a F8")}));

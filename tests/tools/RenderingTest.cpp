@@ -8,14 +8,11 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "base/CivilCalendar.h"
 #include "base/FormatRules.h"
@@ -94,10 +91,9 @@ std::string Expected(double value, int type, int width, int decimals) {
   return std::string(width, '*');
 }
 
-// Rounding ties as written (most are not ties in binary), values that round
-// to zero, the digit counts where grouping and widths change, the ends of
-// the double range, and a seeded sweep of few-digit values at every
-// magnitude, half of them halfway between two shown values.
+// Rounding ties as written (most are not ties in binary), values that round to
+// zero, digit counts where grouping and widths change, the ends of the range, and
+// a seeded sweep of few-digit values at every magnitude, half of them halfway.
 std::vector<double> NumberTable() {
   std::vector<double> values = {
       0.125, 2.675, 0.5, 2.5, -2.5, 0.045, 1.005, 9.995, -99.995, 999999.995, 0.0, -0.0, -0.004, -0.005,
@@ -120,27 +116,24 @@ std::vector<double> NumberTable() {
 TEST(Rendering, NumericFormatsMatchPrintfAtEveryWidthAndDecimals) {
   const std::vector<double> values = NumberTable();
   for (int type : {int{kFmtF}, int{kFmtN}, int{kFmtE}, int{kFmtCOMMA}, int{kFmtDOT}, int{kFmtDOLLAR}, int{kFmtPCT}, 99}) {
-    for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 20, 40, 70, 255}) {
-      for (int d : {0, 1, 2, 3, 6, 16}) {
+    for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 20, 40, 70, 255})
+      for (int d : {0, 1, 2, 3, 6, 16})
         for (double v : values)
           ASSERT_EQ(Render(v, type, width, d), Expected(v, type == 99 ? kFmtF : type, width, d))
               << FormatName(PrintFormat{type, width, d}) << " of " << v;
-      }
-    }
   }
 }
 
 TEST(Rendering, JsonNumbersArePrintfsWithoutANegativeZero) {
   for (double v : NumberTable()) {
     if (!std::isfinite(v)) continue;
-    for (int d : {-1, 0, 2, 17, 40, 42}) {
+    for (int d : {-1, 0, 2, 17, 40, 42})
       for (bool scientific : {false, true}) {
         std::string actual;
         AppendJsonNumber(v, scientific, d, actual);
         ASSERT_EQ(actual, Printf(scientific ? "%.*E" : "%.*f", std::max(0, std::min(d, 40)), v == 0 ? 0.0 : v))
             << v << " with " << d << " decimals" << (scientific ? ", E" : "");
       }
-    }
   }
 }
 
@@ -166,19 +159,17 @@ TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
     values.push_back(i * 244.140625 + (i % 4) / 4.0);
     values.push_back(1.7e9 + i * 60.123456);
   }
-  for (double v : values) {
+  for (double v : values)
     for (double signed_v : {v, -v}) {
       char expected[64];
       const std::string shortest(expected, std::to_chars(expected, expected + sizeof expected, signed_v).ptr);
       for (int type : {kFmtF, kFmtCOMMA, kFmtE, kFmtWKDAY}) ASSERT_EQ(Exact(signed_v, type), shortest);
     }
-  }
 }
 
-// Instants to the microsecond (what pandas and most clocks keep) come back
-// as the same microsecond over centuries either side of 1970, where a double
-// still tells microseconds apart: the text carries the fraction the double
-// holds, no digit more or less.
+// Instants to the microsecond (what pandas and most clocks keep) come back as the
+// same microsecond over the centuries either side of 1970 where a double still
+// tells microseconds apart: the text carries the fraction, no digit more or less.
 TEST(Rendering, ExactInstantsCarryTheFractionThatReadsBack) {
   std::uint64_t state = 88172645463325252ull;
   for (int i = 0; i < 20000; ++i) {
@@ -274,13 +265,11 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
       {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"}, {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
       {kFmtTIME, 15, 6, 45015.123456, "12:30:15.123456"},  // the sixth decimal
       {kFmtTIME, 5, 0, 45015.25, "12:30"}, {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
-      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"},
+      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"}, {kFmtTIME, 5, 0, 3600000.0, "*****"},
       {kFmtTIME, 8, 0, 360000.0, "100:00"},  // 100:00:00 is too wide for 8: fewer fields
-      {kFmtTIME, 5, 0, 3600000.0, "*****"},
       {kFmtTIME, 16, 0, 8.99e12, "2497222222:13:20"},  // the longest duration shown
-      {kFmtTIME, 16, 0, 9.0e12, "****************"},
+      {kFmtTIME, 16, 0, 9.0e12, "****************"}, {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
       {kFmtTIME, 16, 0, -253402300800.0, "-70389528:00:00"},  // durations are not cut to years
-      {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
       {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"}, {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
       {kFmtMTIME, 8, 2, 3723.25, "62:03.25"}, {kFmtMTIME, 5, 0, 63.0, "01:03"},
   };
@@ -289,9 +278,8 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
         << FormatName(PrintFormat{c.type, c.width, c.decimals}) << " of " << c.value;
 }
 
-// The first moment of year 1 and the last of year 9999 show, in four-digit
-// and two-digit year forms; the moment before, the moment after and a year
-// long before fill the width with asterisks.
+// The first moment of year 1 and the last of year 9999 show, in four- and two-digit
+// year forms; the moment before, the moment after, a year long before are asterisks.
 TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
   const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
   const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59
@@ -379,8 +367,7 @@ TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
     const char* text;
     std::size_t columns;
   } cases[] = {
-      {"", 0},
-      {"abc", 3},
+      {"", 0}, {"abc", 3},
       {"\xc3\xa9", 1},                          // é, precomposed
       {"e\xcc\x81", 1},                         // e and a combining acute accent
       {"\xe6\x97\xa5\xe6\x9c\xac", 4},          // 日本
@@ -414,22 +401,19 @@ TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
     const char* shown;
     std::size_t columns;
   } cases[] = {
-      {"a\tb", 32, "a\\tb", 4},
-      {"two\nlines\r", 32, "two\\nlines\\r", 12},
-      {"C:\\temp", 32, "C:\\\\temp", 8},
-      {"\x1b[31mred", 32, "\\x1b[31mred", 11},
+      {"a\tb", 32, "a\\tb", 4}, {"two\nlines\r", 32, "two\\nlines\\r", 12},
+      {"C:\\temp", 32, "C:\\\\temp", 8}, {"\x1b[31mred", 32, "\\x1b[31mred", 11},
       {"nul\x01\x7f", 32, "nul\\x01\\x7f", 11},
       {"\xc2\x9b" "2J", 32, "\\xc2\\x9b2J", 10},  // a C1 control (CSI) shows its bytes
       {"caf\xe9", 32, "caf\\xe9", 7},             // Latin-1, not UTF-8
       {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 32, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 6},
       {"abcd", 4, "abcd", 4},                     // fits exactly: no cut
-      {"abcde", 4, "abc\xe2\x80\xa6", 4},
+      {"abcde", 4, "abc\xe2\x80\xa6", 4}, {"xy", 1, "\xe2\x80\xa6", 1},
       {"ab\tcd", 4, "ab\xe2\x80\xa6", 3},         // an escape is not cut in two
       {"a\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "a\xe6\x97\xa5\xe2\x80\xa6", 4},
       {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 5, "\xe6\x97\xa5\xe6\x9c\xac\xe2\x80\xa6", 5},
       {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "\xe6\x97\xa5\xe2\x80\xa6", 3},  // a wide one is not split
       {"e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81", 3, "e\xcc\x81" "e\xcc\x81\xe2\x80\xa6", 3},
-      {"xy", 1, "\xe2\x80\xa6", 1},
   };
   for (const auto& c : cases) {
     std::size_t columns = 0;
