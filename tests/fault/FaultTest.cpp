@@ -61,8 +61,6 @@ TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
   }
 }
 
-// ---- Peers that vanish or never behave --------------------------------------
-
 enum class Peer { kServesThenExits, kSilentThenExits, kSilentThenKilled, kNeverAccepts, kHalfAProbe, kNobody };
 
 const struct {
@@ -136,8 +134,6 @@ TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
   EXPECT_EQ(source->RowCount(), 0) << "a failed rewind ends its pass like the end of the data";
   EXPECT_EQ(access(rewind.c_str(), F_OK), 0) << "the rewind pipe is the feeder's to remove";
 }
-
-// ---- Signals ------------------------------------------------------------------
 
 std::atomic<long> g_signals{0};
 

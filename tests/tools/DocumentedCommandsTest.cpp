@@ -56,8 +56,7 @@ std::vector<std::string> CommandsIn(const std::string& text) {
   return commands;
 }
 
-// The lists given to dravfeed --variables "...", but the synopsis's
-// placeholder.
+// The lists given to dravfeed --variables "...", but the synopsis's placeholder.
 std::vector<std::string> VariableListsIn(const std::string& text) {
   const std::string option = "--variables \"";
   std::vector<std::string> lists;
@@ -115,9 +114,8 @@ TEST(DocumentedCommands, TheReadmeShowsTheHelpOfBothToolsWordForWord) {
   }
 }
 
-// ---- One grammar: the same misuse gets the same one-line answer and status 2
-// from each tool, and "--opt=value" means exactly what "--opt value" means ----
-
+// One grammar for both tools: the same misuse gets the same one-line answer and
+// status 2 from each, and "--opt=value" means exactly what "--opt value" means.
 // $V: an option of the tool's with a value; $G, $B: a value it takes, one it
 // refuses; $F: a flag of the tool's.
 struct Tool {
@@ -147,10 +145,9 @@ const struct {
 };
 
 std::string Expand(std::string text, const Tool& tool) {
-  for (const auto& [mark, value] : tool.marks) {
+  for (const auto& [mark, value] : tool.marks)
     for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
       text.replace(at, mark.size(), value);
-  }
   return text;
 }
 

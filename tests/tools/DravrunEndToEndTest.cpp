@@ -327,8 +327,7 @@ TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
   }
 }
 
-// ---- The README's pipe feeder (gated as docs/PROTOCOL.md tells) and demo ---------
-
+// The README's pipe feeder, gated as docs/PROTOCOL.md tells.
 TEST(DravrunWithPythonFeeders, ThePipeFeederServesSeekingPassesAndItsPipesGoAway) {
   TempDir dir;
   ChildProcess feed({"/usr/bin/env", "python3", kExamples + "pipe_feeder.py", dir.File("data"), dir.File("rewind")});
@@ -353,8 +352,6 @@ TEST(DravrunWithPythonFeeders, TheDemoShowsTheTableAndTheSummary) {
   EXPECT_NE(r.out.find("station    3000\n"), std::string::npos);
   EXPECT_NE(r.err.find("3000 cases\n"), std::string::npos);
 }
-
-// ---- Raw records -----------------------------------------------------------------
 
 // Prints each record of a raw file as numpy reads it with the dtype the JSON
 // dictionary describes: numbers with repr, strings decoded.
@@ -405,8 +402,6 @@ TEST(Dravrun, AFeederThatBreaksOffTheStreamExitsThree) {
   EXPECT_EQ(r.err, "3 cases\nerror: the feeder broke off the stream after 3 cases\n");
   EXPECT_EQ(feed.Wait().exitCode, 1);
 }
-
-// ---- Refusals and usage errors, with no feeder ------------------------------------
 
 TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
   TempDir dir;

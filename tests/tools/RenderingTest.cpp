@@ -38,8 +38,6 @@ std::string Render(double value, int type, int width, int decimals) {
   return out;
 }
 
-// ---- The printf oracle ----------------------------------------------------
-
 std::string Printf(const char* pattern, int decimals, double value) {
   char text[400];
   std::snprintf(text, sizeof text, pattern, decimals, value);
@@ -137,8 +135,6 @@ TEST(Rendering, JsonNumbersArePrintfsWithoutANegativeZero) {
   }
 }
 
-// ---- Exact text ----------------------------------------------------------------
-
 std::string Exact(double value, int type) {
   char text[kMaxExactText];
   return std::string(text, RenderExact(value, type, text));
@@ -208,8 +204,6 @@ TEST(Rendering, ExactDatesAndDurationsAreIso8601) {
   for (const auto& c : cases) EXPECT_EQ(Exact(c.value, c.type), c.text) << c.value << " type " << c.type;
 }
 
-// ---- Dates against gmtime -----------------------------------------------------
-
 std::string Strftime(const char* pattern, const std::tm& tm) {
   char text[64];
   std::string out(text, std::strftime(text, sizeof text, pattern, &tm));
@@ -236,8 +230,6 @@ TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
     ASSERT_EQ(Render(t, kFmtDATETIME, 17, 0), Strftime("%d-%b-%Y %H:%M", tm)) << t;
   }
 }
-
-// ---- By hand ------------------------------------------------------------------
 
 struct Case {
   int type, width, decimals;
@@ -321,8 +313,7 @@ TEST(Rendering, StringsDropTrailingPaddingOnlyAndUnknownFormatsAreNamedByCode) {
   EXPECT_EQ(FormatName(PrintFormat{77, 8, 0}), "FORMAT77:8");
 }
 
-// ---- Every variable tests/data accepts: its format's name, rendering, raw place ----
-
+// Every variable tests/data accepts: the name of its format, its rendering, its raw place.
 TEST(FormatCorpus, DravrunNamesRendersAndPlacesEveryAcceptedVariable) {
   for (const drav::test::ListCase& c : drav::test::VariableListCorpus(DRAV_SOURCE_DIR)) {
     if (c.verdict.rfind("refused", 0) == 0) continue;  // dravrun never sees a refused list
@@ -360,8 +351,7 @@ TEST(FormatCorpus, DravrunNamesRendersAndPlacesEveryAcceptedVariable) {
   }
 }
 
-// ---- Text cells: UTF-8 widths, escapes and cuts that keep rows aligned; JSON strings --
-
+// Text cells: UTF-8 widths, and the escapes and cuts that keep rows aligned.
 TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
   const struct {
     const char* text;
