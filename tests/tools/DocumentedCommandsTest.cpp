@@ -24,8 +24,7 @@ std::string ReadText(const std::string& path) {
 }
 
 struct Documented {
-  std::string where;
-  std::string text;
+  std::string where, text;
 };
 
 std::vector<Documented> DocumentTexts() {

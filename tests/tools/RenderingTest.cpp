@@ -231,14 +231,12 @@ TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
   }
 }
 
-struct Case {
-  int type, width, decimals;
-  double value;
-  const char* expected;
-};
-
 TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
-  const Case cases[] = {
+  const struct {
+    int type, width, decimals;
+    double value;
+    const char* expected;
+  } cases[] = {
       {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"}, {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
       {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"}, {kFmtEDATE, 10, 0, kSaturdayAfternoon, "05.12.2026"},
       {kFmtSDATE, 10, 0, kSaturdayAfternoon, "2026/12/05"}, {kFmtJDATE, 5, 0, 946684800.0, "00001"},
@@ -265,7 +263,7 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
       {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"}, {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
       {kFmtMTIME, 8, 2, 3723.25, "62:03.25"}, {kFmtMTIME, 5, 0, 63.0, "01:03"},
   };
-  for (const Case& c : cases)
+  for (const auto& c : cases)
     EXPECT_EQ(Render(c.value, c.type, c.width, c.decimals), c.expected)
         << FormatName(PrintFormat{c.type, c.width, c.decimals}) << " of " << c.value;
 }
