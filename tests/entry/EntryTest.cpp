@@ -152,10 +152,9 @@ std::string QualifiedName(const std::string& symbol) {
   return symbol.substr(start);
 }
 
-// The plug-in exports the entry point and four classes, nothing of its own
-// beyond them (instances of standard templates, and a coverage build's
-// runtime, are the toolchain's), and no unique symbol: the loader never
-// unloads a library that has one.
+// The plug-in exports the entry point and four classes, nothing of its own beyond
+// them (standard templates and a coverage build's runtime are the toolchain's),
+// and no unique symbol: the loader never unloads a library that has one.
 TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
   const std::string library = DRAV_BINARY_DIR "/lib/libdravstream.so";
   FILE* pipe = popen(("nm -D --defined-only --demangle '" + library + "' 2>/dev/null").c_str(), "r");
@@ -213,9 +212,8 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
   EXPECT_FALSE(Mapped(library)) << "dlclose left the plug-in mapped";
 }
 
-// The same in the host program, where no other library of the process
-// defines the plug-in's unique symbols first (in this test program the
-// feeder library does, so a unique symbol would not pin the plug-in here):
+// The same in the host program, where no other library defines the plug-in's
+// unique symbols first (here the feeder library does, so one would not pin it):
 // the loader reports that it destroyed the plug-in's link map at dlclose.
 TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
   auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));

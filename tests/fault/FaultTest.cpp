@@ -1,8 +1,8 @@
-// Feeders that are real processes and misbehave: killed at a chosen byte,
-// gone before a rewind or a seek, silent, half a probe, nobody listening,
-// and a storm of signals at the reading thread. The host must deliver
-// exactly the whole records written before the fault, end the pass with a
-// message or an empty stream, never hang and never die of SIGPIPE.
+// Feeders that are real processes and misbehave: killed at a chosen byte, gone
+// before a rewind or a seek, silent, half a probe, nobody listening, and a storm
+// of signals at the reading thread. The host delivers exactly the whole records
+// written before the fault, ends the pass with a message or an empty stream,
+// and never hangs or dies of SIGPIPE.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>

@@ -1,9 +1,8 @@
-// Hostile paths given as the data pipe or the rewind pipe (regular files,
-// links, a directory, a missing path, a FIFO nobody serves, a path swapped
-// after the open). Each case ends with the message naming the path (2279
-// data pipe, 2280 rewind pipe) or with a clean end of the data, no wait is
-// endless, and nothing in the folder is changed or removed but the data
-// FIFO the plug-in itself opened.
+// Hostile paths as the data or the rewind pipe (regular files, links, a directory,
+// a missing path, a FIFO nobody serves, a path swapped after the open) end with
+// the message naming the path (2279 data, 2280 rewind) or a clean end of the data,
+// never wait endlessly, and change nothing in the folder but the FIFO the plug-in
+// itself opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,8 +1,7 @@
-// Every command the README and both --help texts show, and every variable
-// list they give dravfeed, is one the parser accepts and dravrun does not
-// refuse: a user who copies an example must never meet a refusal. The
-// commands are found in the texts themselves, so a new example is checked
-// the day it is written. Real processes, no feeder needed.
+// Every command the README and both --help texts show, and every variable list
+// they give dravfeed, is one the parser accepts and dravrun does not refuse: a
+// user who copies an example never meets a refusal. The commands are found in the
+// texts themselves, so a new example is checked the day it is written.
 #include <gtest/gtest.h>
 
 #include <fstream>

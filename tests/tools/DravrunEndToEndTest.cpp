@@ -41,8 +41,7 @@ struct DravrunRun {
   std::vector<std::string> options;
   const char* subcommands;
   int exitCode;
-  const char* out;
-  const char* err;
+  const char *out, *err;
   std::vector<std::string> feeder = {};
   const char* before = nullptr;  // given: the command comes on standard input after this
   const char* after = "";        // text after the command's full stop
@@ -165,8 +164,7 @@ TEST(Dravrun, StringsAndMissingValuesComeOutRightInEveryFormat) {
                                         "\"a,b|c\",1.5\r\n\"say \"\"hi\"\"\",\r\n\"two\nlines\",2\r\n"
                                         "e\xcc\x81t\xc3\xa9,\r\n\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1,3\r\n");
   const struct {
-    const char* output;
-    const char* expected;
+    const char *output, *expected;
   } cases[] = {
       {"csv", "name,n\n\"a,b|c\",1.5\n\"say \"\"hi\"\"\",\"n,a|x\"\n\"two\nlines\",2.0\n"
               "e\xcc\x81t\xc3\xa9,\"n,a|x\"\n\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1,3.0\n"},

@@ -72,8 +72,7 @@ std::vector<Column> Dictionary() {
 
 TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsNotThere) {
   const struct {
-    const char* list;
-    const char* chosen;  // the names joined by blanks, or the message
+    const char *list, *chosen;  // chosen: the names joined by blanks, or the message
   } cases[] = {
       {"id,3-5", "id a b c"},
       {"NAME, B", "name b"},  // letters in any case, blanks around items

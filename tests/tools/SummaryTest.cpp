@@ -16,18 +16,16 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Values far from zero with a small spread (a naive sum of squares loses
-// it), finite values whose squares or differences overflow a double, values
-// whose squares underflow, and constant columns: the standard deviation is
-// the true one, never Inf or 0 by accident; only a spread beyond the
-// largest double is infinite. Missing values are not counted. The plain
-// update and the scaled one meet in one pass.
+// Values far from zero with a small spread (a naive sum of squares loses it),
+// finite values whose squares or differences overflow a double or underflow, and
+// constant columns: the standard deviation is the true one, never Inf or 0 by
+// accident; only a spread beyond the largest double is infinite. Missing values
+// are not counted. The plain and the scaled update meet in one pass.
 TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   const double kMax = std::numeric_limits<double>::max();
   const struct {
     std::vector<double> values;
-    double mean;
-    double sd;
+    double mean, sd;
   } cases[] = {
       {{1e9 + 4, 1e9 + 7, kNaN, 1e9 + 13, 1e9 + 16}, 1e9 + 10, std::sqrt(30.0)},
       {{kMax, -kMax}, 0.0, std::numeric_limits<double>::infinity()},
