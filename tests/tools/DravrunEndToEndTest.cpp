@@ -383,10 +383,8 @@ TEST(DravrunRaw, RecordsAndTheirJsonDictionaryAreReadBackByNumpy) {
 
 // script(1) gives dravrun a terminal for both outputs (which ends lines "\r\n").
 TEST(DravrunRaw, RefusesATerminalForItsRecords) {
-  const ProcessResult r = RunProcess({"/usr/bin/script", "-qec",
-                                      BinaryPath("dravrun") + " --output raw \"" + Command("/PIPE = '/tmp/none'", "a F8") +
-                                          "\"",
-                                      "/dev/null"});
+  const std::string command = BinaryPath("dravrun") + " --output raw \"" + Command("/PIPE = '/tmp/none'", "a F8") + "\"";
+  const ProcessResult r = RunProcess({"/usr/bin/script", "-qec", command, "/dev/null"});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.out, "dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\r\n");
 }
