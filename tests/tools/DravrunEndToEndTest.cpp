@@ -247,9 +247,6 @@ class DravrunLive : public testing::TestWithParam<bool> {
     options.push_back(Command(source, "i F4 x F8.2"));
     return Dravrun(options);
   }
-  static std::string NextLine(ChildProcess& child, const std::string& prefix, ChildProcess::Stream stream = ChildProcess::kOut) {
-    return prefix + child.LineAfter(prefix, stream, 20000);
-  }
 
   TempDir dir_;
   std::unique_ptr<ChildProcess> feed_;
@@ -259,7 +256,7 @@ TEST_P(DravrunLive, EachCaseIsPrintedWhileTheStreamGoesOn) {
   ChildProcess reader(Start({}));
   for (int i = 0; i < 3; ++i) {
     feed_->WriteInput(std::to_string(i) + "," + std::to_string(i) + ".5\n");
-    EXPECT_EQ(NextLine(reader, std::to_string(i) + ","), std::to_string(i) + "," + std::to_string(i) + ".50");
+    EXPECT_EQ(reader.LineAfter(std::to_string(i) + ",", ChildProcess::kOut, 20000), std::to_string(i) + ".50");
   }
   feed_->CloseInput();
   const ProcessResult r = reader.Wait();
@@ -273,11 +270,11 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
   feed_->WriteInput("1,10\n");
   // The pass has begun once its first case is out; a case that comes more
   // than the interval later brings the summary of both.
-  EXPECT_EQ(NextLine(reader, "1,"), "1,10.00");
+  EXPECT_EQ(reader.LineAfter("1,", ChildProcess::kOut, 20000), "10.00");
   usleep(300000);
   feed_->WriteInput("3,30\n");
-  EXPECT_EQ(NextLine(reader, "summary after ", ChildProcess::kErr), "summary after 2 cases");
-  EXPECT_EQ(NextLine(reader, "i ", ChildProcess::kErr), "i             2     2.00     1.41      1      3");
+  EXPECT_EQ(reader.LineAfter("summary after ", ChildProcess::kErr, 20000), "2 cases");
+  EXPECT_EQ(reader.LineAfter("i ", ChildProcess::kErr, 20000), "            2     2.00     1.41      1      3");
   feed_->CloseInput();
   const ProcessResult r = reader.Wait();
   EXPECT_EQ(r.exitCode, 0);
