@@ -159,9 +159,8 @@ TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
   const std::string library = DRAV_BINARY_DIR "/lib/libdravstream.so";
   FILE* pipe = popen(("nm -D --defined-only --demangle '" + library + "' 2>/dev/null").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
-  int symbols = 0;
   bool entry = false;
-  for (char line[8192]; std::fgets(line, sizeof line, pipe) != nullptr; ++symbols) {
+  for (char line[8192]; std::fgets(line, sizeof line, pipe) != nullptr;) {
     std::string name = line;  // "VALUE TYPE NAME"
     name.erase(name.find_last_not_of('\n') + 1);
     const std::size_t type = name.find(' ') + 1;
@@ -178,8 +177,7 @@ TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
     EXPECT_TRUE(allowed) << "unexpected export: " << name;
   }
   pclose(pipe);
-  EXPECT_GT(symbols, 0) << "nm (binutils) gave no symbols for " << library;
-  EXPECT_TRUE(entry) << "ProcessDACSyntax is not exported";
+  EXPECT_TRUE(entry) << "ProcessDACSyntax is not exported, or nm (binutils) listed nothing of " << library;
 }
 
 bool Mapped(const std::string& file) {
