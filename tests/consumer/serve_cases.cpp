@@ -1,9 +1,6 @@
-// Serves three cases over a named pipe with the installed feeder library:
-//
-//   serve_cases PIPE
-//
-// Variables "id F8 name A6": (1, "first"), (2, "second"), (missing,
-// "third-and-cut"); the last name is cut to its width of 6 bytes.
+// serve_cases PIPE: serves three cases of "id F8 name A6" over a named pipe
+// with the installed feeder library: (1, "first"), (2, "second"), (missing,
+// "third-and-cut"), the last name cut to its width of 6 bytes.
 #include <cstdio>
 #include <string>
 
@@ -22,15 +19,13 @@ int main(int argc, char** argv) {
     const char* names[] = {"first", "second", "third-and-cut"};
     for (int i = 0; i < 3; ++i) {
       char* record = cases.AddRecord();
-      if (i < 2) {
+      if (i < 2)
         builder.SetNumber(record, 0, i + 1);
-      } else {
+      else
         builder.SetMissing(record, 0);
-      }
       builder.SetString(record, 1, names[i]);
     }
-    PipeServer server(cases, ByteOrder::kNative, argv[1], "", ServeOptions());
-    server.Serve();
+    PipeServer(cases, ByteOrder::kNative, argv[1], "", ServeOptions()).Serve();
   } catch (const FeederError& e) {
     std::fprintf(stderr, "serve_cases: %s\n", e.what());
     return 1;

@@ -1,8 +1,8 @@
-// Feeders that are real processes and misbehave: killed at a chosen byte,
-// gone before a rewind or a seek, silent, half a probe, nobody listening,
-// and a storm of signals at the reading thread. The host must deliver
-// exactly the whole records written before the fault, end the pass with a
-// message or an empty stream, never hang and never die of SIGPIPE.
+// Feeders that are real processes and misbehave: killed at a chosen byte, gone
+// before a rewind or a seek, silent, half a probe, nobody listening, and a storm
+// of signals at the reading thread. The host delivers exactly the whole records
+// written before the fault, ends the pass with a message or an empty stream,
+// and never hangs or dies of SIGPIPE.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -18,8 +18,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 // Cut points: both sides of a record boundary, the ends, and random bytes
@@ -61,8 +60,6 @@ TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
     }
   }
 }
-
-// ---- Peers that vanish or never behave --------------------------------------
 
 enum class Peer { kServesThenExits, kSilentThenExits, kSilentThenKilled, kNeverAccepts, kHalfAProbe, kNobody };
 
@@ -138,8 +135,6 @@ TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
   EXPECT_EQ(access(rewind.c_str(), F_OK), 0) << "the rewind pipe is the feeder's to remove";
 }
 
-// ---- Signals ------------------------------------------------------------------
-
 std::atomic<long> g_signals{0};
 
 // SIGUSR1 every millisecond at the reading thread, handled without
@@ -180,5 +175,4 @@ TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

@@ -1,10 +1,8 @@
-// Hostile paths given as the data pipe or the rewind pipe (regular files,
-// links, a directory, a missing path, a FIFO nobody serves, a path swapped
-// after the open). Each case ends with the message naming the path (2279
-// data pipe, 2280 rewind pipe) or with a clean end of the data, no wait is
-// endless, and nothing in the folder is changed or removed but the data
-// FIFO the plug-in itself opened.
-#include <dirent.h>
+// Hostile paths as the data or the rewind pipe (regular files, links, a directory,
+// a missing path, a FIFO nobody serves, a path swapped after the open) end with
+// the message naming the path (2279 data, 2280 rewind) or a clean end of the data,
+// never wait endlessly, and change nothing in the folder but the FIFO the plug-in
+// itself opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,8 +18,7 @@
 #include "tests/support/ScriptedFeeder.h"
 #include "tests/support/StreamSupport.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 // Every entry of a folder: type, inode, and a file's bytes or a link's target.
@@ -29,11 +26,10 @@ using Snapshot = std::map<std::string, std::string>;
 
 Snapshot Take(const TempDir& dir) {
   Snapshot out;
-  DIR* folder = opendir(dir.Path().c_str());
-  while (dirent* entry = folder ? readdir(folder) : nullptr) {
-    const std::string name = entry->d_name, path = dir.File(name);
+  for (const std::string& name : dir.Entries()) {
+    const std::string path = dir.File(name);
     struct stat info {};
-    if (name == "." || name == ".." || lstat(path.c_str(), &info) != 0) continue;
+    if (lstat(path.c_str(), &info) != 0) continue;
     std::ostringstream state;
     state << (info.st_mode & S_IFMT) << " inode " << info.st_ino;
     if (S_ISREG(info.st_mode)) state << " holding " << std::ifstream(path, std::ios::binary).rdbuf();
@@ -42,7 +38,6 @@ Snapshot Take(const TempDir& dir) {
     if (length > 0) state << " to " << std::string(target, static_cast<std::size_t>(length));
     out[name] = state.str();
   }
-  if (folder) closedir(folder);
   return out;
 }
 
@@ -198,5 +193,4 @@ TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

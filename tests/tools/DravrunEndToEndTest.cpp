@@ -1,27 +1,18 @@
-// dravrun as a user runs it: the real binary in its own process, loading the
-// real plug-in, against dravfeed (or the README's Python pipe feeder) over real
-// named pipes and loopback TCP. One table holds the runs that share a feeder
-// of generated cases; what needs a feeder of its own has a test of its own.
+// dravrun as a user runs it: the real binary, loading the real plug-in, against
+// dravfeed (or the README's Python pipe feeder) over real named pipes and
+// loopback TCP. One table holds the runs that share a feeder of generated cases.
 #include <fcntl.h>
-#include <stdlib.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedFeeder.h"
 #include "tests/support/StreamSupport.h"
-#include "tests/support/TempDir.h"
-#include "tools/dravrun/Runner.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 const std::string kExamples = DRAV_SOURCE_DIR "/examples/";
@@ -37,46 +28,51 @@ std::string PipeSource(const std::string& data, const std::string& rewind = "") 
   return "/PIPE = '" + data + "'" + (rewind.empty() ? "" : " /REWINDABLE = '" + rewind + "' /SEEKABLE");
 }
 
+std::string Socket(ChildProcess& feed) { return "/SOCKET = " + std::to_string(feed.DravfeedPort()); }
+
+std::vector<std::string> Generated(const char* cases, const std::vector<std::string>& more = {}) {
+  std::vector<std::string> args = {"--socket", "0", "--generate", cases, "--variables", kGenerated};
+  args.insert(args.end(), more.begin(), more.end());
+  return Dravfeed(args);
+}
+
 struct DravrunRun {
   const char* what;
   std::vector<std::string> options;
   const char* subcommands;
   int exitCode;
-  const char* out;
-  const char* err;
+  const char *out, *err;
   std::vector<std::string> feeder = {};
   const char* before = nullptr;  // given: the command comes on standard input after this
   const char* after = "";        // text after the command's full stop
 };
 
-void PrintTo(const DravrunRun& run, std::ostream* os) { *os << run.what; }
-
 const char kTsvFromFive[] = "i\tx\td\ts\n5\t5.25\t01-JAN-2024\tc5\n6\t\t01-JAN-2024\tc6\n7\t7.25\t01-JAN-2024\tc7\n";
 
 const DravrunRun kRuns[] = {
-    {"counting only", {"--output", "none"}, "/REWINDABLE /SEEKABLE", 0, "", "50 cases\n"},
-    {"limit 0", {"--output", "none", "--limit", "0"}, "", 0, "", "0 cases\n"},
-    {"limit per pass", {"--output", "none", "--limit", "50", "--passes", "2"}, "/REWINDABLE", 0, "",
+    {"CountingOnly", {"--output", "none"}, "/REWINDABLE /SEEKABLE", 0, "", "50 cases\n"},
+    {"Limit0", {"--output", "none", "--limit", "0"}, "", 0, "", "0 cases\n"},
+    {"LimitPerPass", {"--output", "none", "--limit", "50", "--passes", "2"}, "/REWINDABLE", 0, "",
      "50 cases\n50 cases\n"},
-    {"seek to the first case", {"--output", "none", "--seek", "0", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, "",
+    {"SeekToTheFirstCase", {"--output", "none", "--seek", "0", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, "",
      "3 cases\n"},
-    {"limit beyond the end after a seek", {"--output", "none", "--limit", "7", "--seek", "45", "--passes", "2"},
+    {"LimitBeyondTheEndAfterASeek", {"--output", "none", "--limit", "7", "--seek", "45", "--passes", "2"},
      "/REWINDABLE /SEEKABLE", 0, "", "5 cases\n5 cases\n"},
-    {"csv of every pass after a seek", {"--limit", "2", "--seek", "10", "--passes", "2"}, "/REWINDABLE /SEEKABLE", 0,
+    {"CsvOfEveryPassAfterASeek", {"--limit", "2", "--seek", "10", "--passes", "2"}, "/REWINDABLE /SEEKABLE", 0,
      "i,x,d,s\n10,10.25,01-JAN-2024,c10\n11,11.25,01-JAN-2024,c11\n10,10.25,01-JAN-2024,c10\n11,11.25,01-JAN-2024,c11\n",
      "2 cases\n2 cases\n"},
-    {"tsv from a swapped feeder", {"--output", "tsv", "--seek", "5", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, kTsvFromFive,
+    {"TsvFromASwappedFeeder", {"--output", "tsv", "--seek", "5", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, kTsvFromFive,
      "3 cases\n", {"--byte-order", "swapped"}},
-    {"jsonl", {"--limit", "2", "--output", "jsonl", "--seek", "5"}, "/REWINDABLE /SEEKABLE", 0,
+    {"Jsonl", {"--limit", "2", "--output", "jsonl", "--seek", "5"}, "/REWINDABLE /SEEKABLE", 0,
      "{\"i\":5,\"x\":5.25,\"d\":\"01-JAN-2024\",\"s\":\"c5\"}\n{\"i\":6,\"x\":null,\"d\":\"01-JAN-2024\",\"s\":\"c6\"}\n",
      "2 cases\n"},
-    {"columns and missing text", {"--seek", "5", "--limit", "2", "--columns", "S,1-2", "--na", "NA"}, "/REWINDABLE /SEEKABLE", 0,
+    {"ColumnsAndMissingText", {"--seek", "5", "--limit", "2", "--columns", "S,1-2", "--na", "NA"}, "/REWINDABLE /SEEKABLE", 0,
      "s,i,x\nc5,5,5.25\nc6,6,NA\n", "2 cases\n"},
-    {"table without header", {"--output", "table", "--no-header", "--seek", "5", "--limit", "2"}, "/REWINDABLE /SEEKABLE", 0,
+    {"TableWithoutHeader", {"--output", "table", "--no-header", "--seek", "5", "--limit", "2"}, "/REWINDABLE /SEEKABLE", 0,
      "   5      5.25  01-JAN-2024  c5\n   6         .  01-JAN-2024  c6\n", "2 cases\n"},
-    {"markdown", {"--output", "markdown", "--limit", "1", "--columns", "s,x"}, "", 0,
+    {"Markdown", {"--output", "markdown", "--limit", "1", "--columns", "s,x"}, "", 0,
      "| s | x |\n| --- | ---: |\n| c0 | 0.25 |\n", "1 cases\n"},
-    {"summary and dictionary", {"--output", "none", "--summary", "--dictionary", "--limit", "7", "--columns", "x-s"}, "",
+    {"SummaryAndDictionary", {"--output", "none", "--summary", "--dictionary", "--limit", "7", "--columns", "x-s"}, "",
      0,
      "variable  format\nx         F8.2\nd         DATE11\ns         A4\n"
      "variable  valid         mean           sd          min          max\n"
@@ -84,19 +80,19 @@ const DravrunRun kRuns[] = {
      "d             7  01-JAN-2024  00 00:02:09  01-JAN-2024  01-JAN-2024\n"
      "s             7\n",
      "7 cases\n"},
-    {"a summary for each pass", {"--output", "none", "--summary", "--passes", "2", "--limit", "2", "--columns", "i"},
+    {"ASummaryForEachPass", {"--output", "none", "--summary", "--passes", "2", "--limit", "2", "--columns", "i"},
      "/REWINDABLE", 0,
      "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n"
      "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n",
      "2 cases\n2 cases\n"},
-    {"passes over a stream that cannot rewind", {"--output", "none", "--passes", "2"}, "", 0, "",
+    {"PassesOverAStreamThatCannotRewind", {"--output", "none", "--passes", "2"}, "", 0, "",
      "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first finds it ended\n"
      "50 cases\n0 cases\n"},
-    {"text after the full stop", {"--output", "none"}, "", 0, "",
+    {"TextAfterTheFullStop", {"--output", "none"}, "", 0, "",
      "warning: the text after the command's full stop is ignored: / PIPE = 'x'\n50 cases\n", {}, nullptr,
      " /PIPE = 'x'"},
-    {"byte-order mark on standard input", {"--output", "none"}, "", 0, "", "50 cases\n", {}, "\xEF\xBB\xBF"},
-    {"dictionary file that cannot be written", {"--output", "raw", "--dictionary-file", "/nonexistent/d.json"}, "", 2,
+    {"ByteOrderMarkOnStandardInput", {"--output", "none"}, "", 0, "", "50 cases\n", {}, "\xEF\xBB\xBF"},
+    {"DictionaryFileThatCannotBeWritten", {"--output", "raw", "--dictionary-file", "/nonexistent/d.json"}, "", 2,
      "", "dravrun: --dictionary-file: cannot write /nonexistent/d.json: No such file or directory\n"},
 };
 
@@ -104,11 +100,8 @@ class DravrunRuns : public testing::TestWithParam<DravrunRun> {};
 
 TEST_P(DravrunRuns, GiveTheCasesAndMessagesAsked) {
   const DravrunRun& run = GetParam();
-  std::vector<std::string> feeder = {"--socket", "0", "--generate", "50", "--variables", kGenerated};
-  feeder.insert(feeder.end(), run.feeder.begin(), run.feeder.end());
-  ChildProcess feed(Dravfeed(feeder));
-  const std::string port = std::to_string(feed.DravfeedPort());
-  const std::string command = Command("/SOCKET = " + port, kGenerated, run.subcommands) + run.after;
+  ChildProcess feed(Generated("50", run.feeder));
+  const std::string command = Command(Socket(feed), kGenerated, run.subcommands) + run.after;
   std::vector<std::string> args = run.options;
   if (run.before == nullptr) args.push_back(command);
   const ProcessResult r = RunProcess(Dravrun(args), run.before ? run.before + command : "");
@@ -118,18 +111,14 @@ TEST_P(DravrunRuns, GiveTheCasesAndMessagesAsked) {
   feed.Stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(OverTcp, DravrunRuns, testing::ValuesIn(kRuns), [](const testing::TestParamInfo<DravrunRun>& info) {
-  std::string name;
-  for (const char* c = info.param.what; *c != '\0'; ++c)
-    if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(OverTcp, DravrunRuns, testing::ValuesIn(kRuns),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // A reader of dravrun's output that goes away (dravrun ... | head) ends the
 // run quietly, as other filters do: status 0 and no error.
 TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
-  ChildProcess feed(Dravfeed({"--socket", "0", "--generate", "10000000", "--variables", kGenerated}));
-  ChildProcess reader(Dravrun({Command("/SOCKET = " + std::to_string(feed.DravfeedPort()), kGenerated)}));
+  ChildProcess feed(Generated("10000000"));
+  ChildProcess reader(Dravrun({Command(Socket(feed), kGenerated)}));
   std::string line;
   ASSERT_TRUE(reader.ReadLine(line));
   reader.CloseOutput();
@@ -138,10 +127,9 @@ TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
   EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
 }
 
-// A reader gone before any output (dravrun ... | head): the pass's few rows,
-// or its summary, wait in the output buffer, and the failed write found when
-// the pass ends them ends the run there, quietly, with no second pass. A full
-// disk is no reader gone: the summary it cannot take fails the run.
+// A reader gone before any output: the pass's rows or summary wait in the
+// buffer, and the write that fails at the end of the pass ends the run there,
+// quietly, with no second pass. A full disk is no reader gone: it fails the run.
 TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   const struct {
     const char* output;
@@ -154,10 +142,9 @@ TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
       {"none", true, 3, "3 cases\nerror: cannot write the cases to standard output: No space left on device\n"},
   };
   for (const auto& c : cases) {
-    ChildProcess feed(Dravfeed({"--socket", "0", "--generate", "3", "--variables", kGenerated}));
-    std::vector<std::string> args = Dravrun({"--output", c.output, "--summary", "--passes", "2",
-                                             Command("/SOCKET = " + std::to_string(feed.DravfeedPort()), kGenerated,
-                                                     "/REWINDABLE")});
+    ChildProcess feed(Generated("3"));
+    std::vector<std::string> args =
+        Dravrun({"--output", c.output, "--summary", "--passes", "2", Command(Socket(feed), kGenerated, "/REWINDABLE")});
     if (c.fullDisk) args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$@\" > /dev/full", "sh"});
     ChildProcess reader(args);
     if (!c.fullDisk) reader.CloseOutput();
@@ -167,19 +154,17 @@ TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   }
 }
 
-// Strings with separators, quotes, line breaks, wide characters and
-// combining marks, and missing values spelled by --na, read by dravfeed from
-// CSV (CRLF line ends): each output escapes them its own way, and the table
-// keeps its columns in line as a terminal shows them (CJK and fullwidth
-// characters two columns each) and widens a column for the missing text.
+// Strings with separators, quotes, line breaks, wide and combining characters,
+// and missing values spelled by --na, from CSV with CRLF line ends: each output
+// escapes them its own way; the table keeps its columns in line as a terminal
+// shows them (CJK and fullwidth two columns each), widened for the missing text.
 TEST(Dravrun, StringsAndMissingValuesComeOutRightInEveryFormat) {
   TempDir dir;
   const std::string csv = dir.WriteFile("in.csv",
                                         "\"a,b|c\",1.5\r\n\"say \"\"hi\"\"\",\r\n\"two\nlines\",2\r\n"
                                         "e\xcc\x81t\xc3\xa9,\r\n\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1,3\r\n");
   const struct {
-    const char* output;
-    const char* expected;
+    const char *output, *expected;
   } cases[] = {
       {"csv", "name,n\n\"a,b|c\",1.5\n\"say \"\"hi\"\"\",\"n,a|x\"\n\"two\nlines\",2.0\n"
               "e\xcc\x81t\xc3\xa9,\"n,a|x\"\n\xe6\x97\xa5\xe6\x9c\xac \xef\xbc\xa1,3.0\n"},
@@ -248,25 +233,19 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
 }
 
 // A live stream: dravfeed reads CSV from its standard input, which the test
-// holds open, so the stream cannot end while the test looks for what
-// dravrun has printed. Nothing depends on timing but the deadline of each
-// wait: a case or a summary that never shows up fails the test.
+// holds open while it looks for what dravrun has printed. Only the deadline
+// of each wait is timing: a case or a summary that never shows up fails.
 class DravrunLive : public testing::TestWithParam<bool> {
  protected:
   std::vector<std::string> Start(std::vector<std::string> options) {
-    std::vector<std::string> args = {"--csv", "-", "--variables", "i F4 x F8.2"};
-    if (GetParam())
-      args.insert(args.end(), {"--socket", "0"});
-    else
-      args.insert(args.end(), {"--pipe", dir_.File("data")});
-    feed_ = std::make_unique<ChildProcess>(Dravfeed(args), "", true);
-    const std::string source = GetParam() ? "/SOCKET = " + std::to_string(feed_->DravfeedPort())
-                                          : (feed_->LineAfter("dravfeed: serving "), PipeSource(dir_.File("data")));
+    feed_ = std::make_unique<ChildProcess>(Dravfeed({"--csv", "-", "--variables", "i F4 x F8.2",
+                                                     GetParam() ? "--socket" : "--pipe",
+                                                     GetParam() ? "0" : dir_.File("data")}),
+                                           "", true);
+    const std::string source =
+        GetParam() ? Socket(*feed_) : (feed_->LineAfter("dravfeed: serving "), PipeSource(dir_.File("data")));
     options.push_back(Command(source, "i F4 x F8.2"));
     return Dravrun(options);
-  }
-  static std::string NextLine(ChildProcess& child, const std::string& prefix, ChildProcess::Stream stream = ChildProcess::kOut) {
-    return prefix + child.LineAfter(prefix, stream, 20000);
   }
 
   TempDir dir_;
@@ -277,7 +256,7 @@ TEST_P(DravrunLive, EachCaseIsPrintedWhileTheStreamGoesOn) {
   ChildProcess reader(Start({}));
   for (int i = 0; i < 3; ++i) {
     feed_->WriteInput(std::to_string(i) + "," + std::to_string(i) + ".5\n");
-    EXPECT_EQ(NextLine(reader, std::to_string(i) + ","), std::to_string(i) + "," + std::to_string(i) + ".50");
+    EXPECT_EQ(reader.LineAfter(std::to_string(i) + ",", ChildProcess::kOut, 20000), std::to_string(i) + ".50");
   }
   feed_->CloseInput();
   const ProcessResult r = reader.Wait();
@@ -291,11 +270,11 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
   feed_->WriteInput("1,10\n");
   // The pass has begun once its first case is out; a case that comes more
   // than the interval later brings the summary of both.
-  EXPECT_EQ(NextLine(reader, "1,"), "1,10.00");
+  EXPECT_EQ(reader.LineAfter("1,", ChildProcess::kOut, 20000), "10.00");
   usleep(300000);
   feed_->WriteInput("3,30\n");
-  EXPECT_EQ(NextLine(reader, "summary after ", ChildProcess::kErr), "summary after 2 cases");
-  EXPECT_EQ(NextLine(reader, "i ", ChildProcess::kErr), "i             2     2.00     1.41      1      3");
+  EXPECT_EQ(reader.LineAfter("summary after ", ChildProcess::kErr, 20000), "2 cases");
+  EXPECT_EQ(reader.LineAfter("i ", ChildProcess::kErr, 20000), "            2     2.00     1.41      1      3");
   feed_->CloseInput();
   const ProcessResult r = reader.Wait();
   EXPECT_EQ(r.exitCode, 0);
@@ -304,12 +283,11 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, DravrunLive, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Socket" : "Pipe"; });
+                         [](const auto& info) { return info.param ? "Socket" : "Pipe"; });
 
-// On a terminal (script(1) gives dravrun one) progress is on by default
-// while the rows go elsewhere, is redrawn on one line, and that line is
-// cleared at the end of the pass. Rows on the same terminal would land after
-// a standing progress line, so there the meter stays off.
+// On a terminal (script(1) gives dravrun one) progress is on by default while
+// the rows go elsewhere, redrawn on one line that is cleared at the end of the
+// pass. Rows on the same terminal would land after it, so there it stays off.
 TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
   for (const bool rowsToFile : {true, false}) {
     TempDir dir;
@@ -344,8 +322,7 @@ TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
   }
 }
 
-// ---- The README's pipe feeder (gated as docs/PROTOCOL.md tells) and demo ---------
-
+// The README's pipe feeder, gated as docs/PROTOCOL.md tells.
 TEST(DravrunWithPythonFeeders, ThePipeFeederServesSeekingPassesAndItsPipesGoAway) {
   TempDir dir;
   ChildProcess feed({"/usr/bin/env", "python3", kExamples + "pipe_feeder.py", dir.File("data"), dir.File("rewind")});
@@ -371,8 +348,6 @@ TEST(DravrunWithPythonFeeders, TheDemoShowsTheTableAndTheSummary) {
   EXPECT_NE(r.err.find("3000 cases\n"), std::string::npos);
 }
 
-// ---- Raw records -----------------------------------------------------------------
-
 // Prints each record of a raw file as numpy reads it with the dtype the JSON
 // dictionary describes: numbers with repr, strings decoded.
 const char kNumpyReader[] = R"(
@@ -388,56 +363,36 @@ for record in np.fromfile(sys.argv[2], dtype):
 
 TEST(DravrunRaw, RecordsAndTheirJsonDictionaryAreReadBackByNumpy) {
   TempDir dir;
-  ChildProcess feed(Dravfeed({"--socket", "0", "--generate", "50", "--variables", kGenerated}));
-  const ProcessResult r = RunProcess(
-      Dravrun({"--output", "raw", "--seek", "5", "--limit", "2", "--columns", "x,s,i", "--dictionary", "json",
-               "--dictionary-file", dir.File("cases.json"),
-               Command("/SOCKET = " + std::to_string(feed.DravfeedPort()), kGenerated, "/REWINDABLE /SEEKABLE")}));
+  ChildProcess feed(Generated("50"));
+  const ProcessResult r = RunProcess(Dravrun({"--output", "raw", "--seek", "5", "--limit", "2", "--columns", "x,s,i",
+                                              "--dictionary", "json", "--dictionary-file", dir.File("cases.json"),
+                                              Command(Socket(feed), kGenerated, "/REWINDABLE /SEEKABLE")}));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_EQ(r.out.size(), 2u * 24u);
   dir.WriteFile("cases.bin", r.out);
-  ASSERT_EQ(RunProcess({"/usr/bin/python3", "-c", "import numpy"}).exitCode, 0)
-      << "Debian's python3-numpy is missing (make deps installs it)";
   const ProcessResult numpy = RunProcess({"/usr/bin/python3", dir.WriteFile("read.py", kNumpyReader),
                                           dir.File("cases.json"), dir.File("cases.bin")});
-  ASSERT_EQ(numpy.exitCode, 0) << numpy.err;
+  ASSERT_EQ(numpy.exitCode, 0) << numpy.err << "(Debian's python3-numpy: make deps installs it)";
   EXPECT_EQ(numpy.out, "5.25 c5 5.0\nnan c6 6.0\n");
 }
 
+// script(1) gives dravrun a terminal for both outputs (which ends lines "\r\n").
 TEST(DravrunRaw, RefusesATerminalForItsRecords) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  std::FILE* terminal = std::fopen(ptsname(master), "w");
-  ASSERT_NE(terminal, nullptr);
-  char* errText = nullptr;
-  std::size_t errSize = 0;
-  std::FILE* err = open_memstream(&errText, &errSize);
-  dravrun::Options options;
-  options.output = dravrun::OutputFormat::kRaw;
-  options.command = "GET DATA /TYPE = STREAM /PIPE = '/tmp/none' /VARIABLES = a F8.";
-  options.haveCommand = true;
-  EXPECT_EQ(dravrun::Run(options, dravrun::RunStreams{stdin, terminal, err}), dravrun::kExitUsage);
-  std::fclose(err);
-  EXPECT_EQ(std::string(errText, errSize),
-            "dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\n");
-  std::free(errText);
-  std::fclose(terminal);
-  close(master);
+  const std::string command = BinaryPath("dravrun") + " --output raw \"" + Command("/PIPE = '/tmp/none'", "a F8") + "\"";
+  const ProcessResult r = RunProcess({"/usr/bin/script", "-qec", command, "/dev/null"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\r\n");
 }
 
-// The plug-in ends a pass alike at every end of a socket's data; the host's
-// socket tells a feeder that broke off (here: bad data after three cases)
-// from one that finished.
+// The plug-in ends a pass alike at every end of a socket's data; the host's socket
+// tells a feeder that broke off (bad data after three cases) from one that finished.
 TEST(Dravrun, AFeederThatBreaksOffTheStreamExitsThree) {
   ChildProcess feed(Dravfeed({"--socket", "0", "--variables", "a F8", "--csv", "-"}), "1\n2\n3\nnot a number\n");
-  const std::string port = std::to_string(feed.DravfeedPort());
-  const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command("/SOCKET = " + port, "a F8")}));
+  const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command(Socket(feed), "a F8")}));
   EXPECT_EQ(r.exitCode, 3) << r.err;
   EXPECT_EQ(r.err, "3 cases\nerror: the feeder broke off the stream after 3 cases\n");
   EXPECT_EQ(feed.Wait().exitCode, 1);
 }
-
-// ---- Refusals and usage errors, with no feeder ------------------------------------
 
 TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
   TempDir dir;
@@ -493,5 +448,4 @@ TEST(DravrunRefusal, EachRefusalExitsWithItsStatusAndSaysWhatIsWrong) {
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

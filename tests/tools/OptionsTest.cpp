@@ -1,8 +1,9 @@
-// dravrun's command line: how the command's words are taken, and each bad
-// option's message, which must name it. (That each option does what it
-// says is seen where dravrun runs end to end.)
+// dravrun's command line: how the command's words are taken, each bad
+// option's message, which must name it, and --columns against a dictionary.
+// (That each option does what it says is seen where dravrun runs end to end.)
 #include <gtest/gtest.h>
 
+#include "tools/dravrun/ColumnSelection.h"
 #include "tools/dravrun/Options.h"
 
 namespace dravrun {
@@ -59,6 +60,37 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
     const ParsedOptions p = Parse(c.args);
     EXPECT_FALSE(p.ok) << c.message;
     EXPECT_EQ(p.error, c.message);
+  }
+}
+
+std::vector<Column> Dictionary() {
+  std::vector<Column> columns;
+  for (const char* name : {"id", "name", "a", "b", "c", "d"})
+    columns.push_back({name, {}, 0, static_cast<int>(columns.size())});
+  return columns;
+}
+
+TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsNotThere) {
+  const struct {
+    const char *list, *chosen;  // chosen: the names joined by blanks, or the message
+  } cases[] = {
+      {"id,3-5", "id a b c"},
+      {"NAME, B", "name b"},  // letters in any case, blanks around items
+      {"a-d,2", "a b c d name"},
+      {"b-5", "b c"},  // a range may mix a name and a position
+      {"c,c", "c c"}, {"6", "d"},
+      {"id,zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
+      {"7", "--columns: position 7 is beyond the last variable (there are 6)"},
+      {"99999999999999999999999", "--columns: position 99999999999999999999999 is beyond the last variable (there are 6)"},
+      {"c-a", "--columns: the range 'c-a' runs backwards"},
+      {"a-zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
+  };
+  for (const auto& c : cases) {
+    std::vector<Column> chosen;
+    std::string names;
+    if (SelectColumns(c.list, Dictionary(), chosen, names))
+      for (const Column& column : chosen) names += (names.empty() ? "" : " ") + column.name;
+    EXPECT_EQ(names, c.chosen) << c.list;
   }
 }
 

@@ -2,24 +2,26 @@
 // library's printf over a generated table of values, widths and decimals
 // (the oracle below states the fitting rules of ValueFormat.h with printf
 // doing the digits); the calendar against gmtime over four hundred years of
-// days; clocks, durations and the edges of the calendar by hand.
+// days; clocks, durations, the edges of the calendar and text cells by hand.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "base/CivilCalendar.h"
+#include "base/FormatRules.h"
 #include "host/DravFormat.h"
+#include "tests/support/VariableListCorpus.h"
+#include "tools/dravrun/Dictionary.h"
 #include "tools/dravrun/ExactFormat.h"
 #include "tools/dravrun/TextEscape.h"
+#include "tools/dravrun/Utf8Text.h"
 #include "tools/dravrun/ValueFormat.h"
 
 namespace dravrun {
@@ -35,8 +37,6 @@ std::string Render(double value, int type, int width, int decimals) {
   RenderNumber(value, PrintFormat{type, width, decimals}, out);
   return out;
 }
-
-// ---- The printf oracle ----------------------------------------------------
 
 std::string Printf(const char* pattern, int decimals, double value) {
   char text[400];
@@ -89,10 +89,9 @@ std::string Expected(double value, int type, int width, int decimals) {
   return std::string(width, '*');
 }
 
-// Rounding ties as written (most are not ties in binary), values that round
-// to zero, the digit counts where grouping and widths change, the ends of
-// the double range, and a seeded sweep of few-digit values at every
-// magnitude, half of them halfway between two shown values.
+// Rounding ties as written (most are not ties in binary), values that round to
+// zero, digit counts where grouping and widths change, the ends of the range, and
+// a seeded sweep of few-digit values at every magnitude, half of them halfway.
 std::vector<double> NumberTable() {
   std::vector<double> values = {
       0.125, 2.675, 0.5, 2.5, -2.5, 0.045, 1.005, 9.995, -99.995, 999999.995, 0.0, -0.0, -0.004, -0.005,
@@ -115,31 +114,26 @@ std::vector<double> NumberTable() {
 TEST(Rendering, NumericFormatsMatchPrintfAtEveryWidthAndDecimals) {
   const std::vector<double> values = NumberTable();
   for (int type : {int{kFmtF}, int{kFmtN}, int{kFmtE}, int{kFmtCOMMA}, int{kFmtDOT}, int{kFmtDOLLAR}, int{kFmtPCT}, 99}) {
-    for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 20, 40, 70, 255}) {
-      for (int d : {0, 1, 2, 3, 6, 16}) {
+    for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 20, 40, 70, 255})
+      for (int d : {0, 1, 2, 3, 6, 16})
         for (double v : values)
           ASSERT_EQ(Render(v, type, width, d), Expected(v, type == 99 ? kFmtF : type, width, d))
               << FormatName(PrintFormat{type, width, d}) << " of " << v;
-      }
-    }
   }
 }
 
 TEST(Rendering, JsonNumbersArePrintfsWithoutANegativeZero) {
   for (double v : NumberTable()) {
     if (!std::isfinite(v)) continue;
-    for (int d : {-1, 0, 2, 17, 40, 42}) {
+    for (int d : {-1, 0, 2, 17, 40, 42})
       for (bool scientific : {false, true}) {
         std::string actual;
         AppendJsonNumber(v, scientific, d, actual);
         ASSERT_EQ(actual, Printf(scientific ? "%.*E" : "%.*f", std::max(0, std::min(d, 40)), v == 0 ? 0.0 : v))
             << v << " with " << d << " decimals" << (scientific ? ", E" : "");
       }
-    }
   }
 }
-
-// ---- Exact text ----------------------------------------------------------------
 
 std::string Exact(double value, int type) {
   char text[kMaxExactText];
@@ -161,19 +155,17 @@ TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
     values.push_back(i * 244.140625 + (i % 4) / 4.0);
     values.push_back(1.7e9 + i * 60.123456);
   }
-  for (double v : values) {
+  for (double v : values)
     for (double signed_v : {v, -v}) {
       char expected[64];
       const std::string shortest(expected, std::to_chars(expected, expected + sizeof expected, signed_v).ptr);
       for (int type : {kFmtF, kFmtCOMMA, kFmtE, kFmtWKDAY}) ASSERT_EQ(Exact(signed_v, type), shortest);
     }
-  }
 }
 
-// Instants to the microsecond (what pandas and most clocks keep) come back
-// as the same microsecond over centuries either side of 1970, where a double
-// still tells microseconds apart: the text carries the fraction the double
-// holds, no digit more or less.
+// Instants to the microsecond (what pandas and most clocks keep) come back as the
+// same microsecond over the centuries either side of 1970 where a double still
+// tells microseconds apart: the text carries the fraction, no digit more or less.
 TEST(Rendering, ExactInstantsCarryTheFractionThatReadsBack) {
   std::uint64_t state = 88172645463325252ull;
   for (int i = 0; i < 20000; ++i) {
@@ -199,27 +191,18 @@ TEST(Rendering, ExactDatesAndDurationsAreIso8601) {
   } cases[] = {
       {kSaturdayAfternoon, kFmtDATETIME, "2026-12-05T14:30:15.25"},
       {kSaturdayAfternoon, kFmtADATE, "2026-12-05T14:30:15.25"},  // a date with a time keeps it
-      {1796428800, kFmtDATE, "2026-12-05"},
-      {1796428800, kFmtDATETIME, "2026-12-05T00:00:00"},
-      {1704067200.123456, kFmtSDATE, "2024-01-01T00:00:00.123456"},
-      {-0.5, kFmtDATETIME, "1969-12-31T23:59:59.5"},
-      {-62135596800.0 - 86400, kFmtDATE, "0000-12-31"},
-      {253402300800.0, kFmtDATE, "+10000-01-01"},
+      {1796428800, kFmtDATE, "2026-12-05"}, {1796428800, kFmtDATETIME, "2026-12-05T00:00:00"},
+      {1704067200.123456, kFmtSDATE, "2024-01-01T00:00:00.123456"}, {-0.5, kFmtDATETIME, "1969-12-31T23:59:59.5"},
+      {-62135596800.0 - 86400, kFmtDATE, "0000-12-31"}, {253402300800.0, kFmtDATE, "+10000-01-01"},
       {-62135596800.0 - 366 * 86400.0 - 365 * 86400.0, kFmtDATE, "-0001-01-01"},
       {1e18, kFmtDATE, "1e+18"},  // no calendar that far: the seconds themselves
-      {kInf, kFmtDATETIME, "inf"},
-      {93600.5, kFmtTIME, "26:00:00.5"},
-      {-3600.25, kFmtDTIME, "-01:00:00.25"},
-      {360000000, kFmtTIME, "100000:00:00"},
-      {7, kFmtWKDAY, "7"},
-      {-0.0, kFmtF, "-0"},
-      {123456789012345, kFmtF, "123456789012345"},
-      {0.1, kFmtF, "0.1"},
+      {kInf, kFmtDATETIME, "inf"}, {93600.5, kFmtTIME, "26:00:00.5"},
+      {-3600.25, kFmtDTIME, "-01:00:00.25"}, {360000000, kFmtTIME, "100000:00:00"},
+      {7, kFmtWKDAY, "7"}, {-0.0, kFmtF, "-0"},
+      {123456789012345, kFmtF, "123456789012345"}, {0.1, kFmtF, "0.1"},
   };
   for (const auto& c : cases) EXPECT_EQ(Exact(c.value, c.type), c.text) << c.value << " type " << c.type;
 }
-
-// ---- Dates against gmtime -----------------------------------------------------
 
 std::string Strftime(const char* pattern, const std::tm& tm) {
   char text[64];
@@ -248,67 +231,45 @@ TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
   }
 }
 
-// ---- By hand ------------------------------------------------------------------
-
-struct Case {
-  int type, width, decimals;
-  double value;
-  const char* expected;
-};
-
 TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
-  const Case cases[] = {
-      {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"},
-      {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
-      {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"},
-      {kFmtEDATE, 10, 0, kSaturdayAfternoon, "05.12.2026"},
-      {kFmtSDATE, 10, 0, kSaturdayAfternoon, "2026/12/05"},
-      {kFmtJDATE, 5, 0, 946684800.0, "00001"},
-      {kFmtQYR, 6, 0, 1709164800.0, "1 Q 24"},
-      {kFmtMOYR, 8, 0, kSaturdayAfternoon, "DEC 2026"},
-      {kFmtMOYR, 6, 0, kSaturdayAfternoon, "DEC 26"},
-      {kFmtWKYR, 8, 0, 946684800.0, "01 WK 00"},
-      {kFmtWKDAY, 9, 0, 7, "SATURDAY"},
-      {kFmtWKDAY, 3, 0, 4.9, "WED"},
-      {kFmtWKDAY, 2, 0, 1, "SU"},
-      {kFmtWKDAY, 9, 0, 0, "*********"},
-      {kFmtWKDAY, 9, 0, 8, "*********"},
-      {kFmtMONTH, 9, 0, 9, "SEPTEMBER"},
-      {kFmtMONTH, 3, 0, 2, "FEB"},
-      {kFmtMONTH, 3, 0, 13, "***"},
-      {kFmtDATE, 11, 0, 1e15, "***********"},
-      {kFmtDATE, 11, 0, kNaN, ""},
-      {kFmtDATETIME, 20, 0, kInf, "Inf"},
-      {kFmtDATETIME, 23, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15.25"},
+  const struct {
+    int type, width, decimals;
+    double value;
+    const char* expected;
+  } cases[] = {
+      {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"}, {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
+      {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"}, {kFmtEDATE, 10, 0, kSaturdayAfternoon, "05.12.2026"},
+      {kFmtSDATE, 10, 0, kSaturdayAfternoon, "2026/12/05"}, {kFmtJDATE, 5, 0, 946684800.0, "00001"},
+      {kFmtQYR, 6, 0, 1709164800.0, "1 Q 24"}, {kFmtMOYR, 8, 0, kSaturdayAfternoon, "DEC 2026"},
+      {kFmtMOYR, 6, 0, kSaturdayAfternoon, "DEC 26"}, {kFmtWKYR, 8, 0, 946684800.0, "01 WK 00"},
+      {kFmtWKDAY, 9, 0, 7, "SATURDAY"}, {kFmtWKDAY, 3, 0, 4.9, "WED"},
+      {kFmtWKDAY, 2, 0, 1, "SU"}, {kFmtWKDAY, 9, 0, 0, "*********"},
+      {kFmtWKDAY, 9, 0, 8, "*********"}, {kFmtMONTH, 9, 0, 9, "SEPTEMBER"},
+      {kFmtMONTH, 3, 0, 2, "FEB"}, {kFmtMONTH, 3, 0, 13, "***"},
+      {kFmtDATE, 11, 0, 1e15, "***********"}, {kFmtDATE, 11, 0, kNaN, ""},
+      {kFmtDATETIME, 20, 0, kInf, "Inf"}, {kFmtDATETIME, 23, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15.25"},
       {kFmtDATETIME, 22, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15"},
       {kFmtDATETIME, 20, 0, 86399.9, "01-JAN-1970 23:59:59"},  // cut, not rounded into the next day
       {kFmtDATETIME, 20, 0, -0.5, "31-DEC-1969 23:59:59"},
       {kFmtYMDHMS, 22, 2, kSaturdayAfternoon, "2026-12-05 14:30:15.25"},
-      {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"},
-      {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
+      {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"}, {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
       {kFmtTIME, 15, 6, 45015.123456, "12:30:15.123456"},  // the sixth decimal
-      {kFmtTIME, 5, 0, 45015.25, "12:30"},
-      {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
-      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"},
+      {kFmtTIME, 5, 0, 45015.25, "12:30"}, {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
+      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"}, {kFmtTIME, 5, 0, 3600000.0, "*****"},
       {kFmtTIME, 8, 0, 360000.0, "100:00"},  // 100:00:00 is too wide for 8: fewer fields
-      {kFmtTIME, 5, 0, 3600000.0, "*****"},
       {kFmtTIME, 16, 0, 8.99e12, "2497222222:13:20"},  // the longest duration shown
-      {kFmtTIME, 16, 0, 9.0e12, "****************"},
+      {kFmtTIME, 16, 0, 9.0e12, "****************"}, {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
       {kFmtTIME, 16, 0, -253402300800.0, "-70389528:00:00"},  // durations are not cut to years
-      {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
-      {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"},
-      {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
-      {kFmtMTIME, 8, 2, 3723.25, "62:03.25"},
-      {kFmtMTIME, 5, 0, 63.0, "01:03"},
+      {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"}, {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
+      {kFmtMTIME, 8, 2, 3723.25, "62:03.25"}, {kFmtMTIME, 5, 0, 63.0, "01:03"},
   };
-  for (const Case& c : cases)
+  for (const auto& c : cases)
     EXPECT_EQ(Render(c.value, c.type, c.width, c.decimals), c.expected)
         << FormatName(PrintFormat{c.type, c.width, c.decimals}) << " of " << c.value;
 }
 
-// The first moment of year 1 and the last of year 9999 show, in four-digit
-// and two-digit year forms; the moment before, the moment after and a year
-// long before fill the width with asterisks.
+// The first moment of year 1 and the last of year 9999 show, in four- and two-digit
+// year forms; the moment before, the moment after, a year long before are asterisks.
 TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
   const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
   const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59
@@ -348,6 +309,130 @@ TEST(Rendering, StringsDropTrailingPaddingOnlyAndUnknownFormatsAreNamedByCode) {
     EXPECT_EQ(out, c.expected);
   }
   EXPECT_EQ(FormatName(PrintFormat{77, 8, 0}), "FORMAT77:8");
+}
+
+// Every variable tests/data accepts: the name of its format, its rendering, its raw place.
+TEST(FormatCorpus, DravrunNamesRendersAndPlacesEveryAcceptedVariable) {
+  for (const drav::test::ListCase& c : drav::test::VariableListCorpus(DRAV_SOURCE_DIR)) {
+    if (c.verdict.rfind("refused", 0) == 0) continue;  // dravrun never sees a refused list
+    std::istringstream fields(c.verdict);
+    std::string field, expected, got;
+    std::getline(fields, field, '\t');
+    std::vector<Column> columns;
+    while (std::getline(fields, field, '\t')) {
+      if (field.rfind("warning", 0) == 0) continue;
+      Column v;
+      std::string kind;
+      char point, atSign;
+      int slot;
+      std::istringstream(field) >> v.name >> v.format.type >> v.format.width >> point >> v.format.decimals >> kind >>
+          atSign >> slot;
+      v.stringWidth = IsStringFormat(v.format.type) ? v.format.width : 0;
+      columns.push_back(v);
+      expected += drav::test::VariableField(v.name, v.format.type, v.format.width, v.format.decimals,
+                                            kind == "string" || kind == "number" ? kind : "calendar", slot);
+    }
+    const std::string dictionary = JsonDictionary(columns);
+    std::size_t at = 0;
+    for (const Column& v : columns) {  // the format as dravrun names it, read back by the list's rules
+      drav::format::Format read;
+      drav::format::ReadFormatWord(FormatName(v.format).c_str(), read);
+      at = dictionary.find("\"offset\": ", at) + 10;
+      const char* rendering =
+          IsStringFormat(v.format.type) ? "string" : IsDateTimeFormat(v.format.type) ? "calendar" : "number";
+      got += drav::test::VariableField(v.name, read.code, static_cast<int>(read.width), static_cast<int>(read.decimals),
+                                       rendering, std::stoi(dictionary.substr(at)) / 8);
+    }
+    EXPECT_EQ(got, expected) << "line " << c.line << ": " << c.list;
+    EXPECT_EQ(dictionary.rfind("{\"record_bytes\": " + std::to_string(std::stoi(c.verdict) * 8) + ",", 0), 0u)
+        << "line " << c.line << ": " << dictionary;
+  }
+}
+
+// Text cells: UTF-8 widths, and the escapes and cuts that keep rows aligned.
+TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
+  const struct {
+    const char* text;
+    std::size_t columns;
+  } cases[] = {
+      {"", 0}, {"abc", 3},
+      {"\xc3\xa9", 1},                          // é, precomposed
+      {"e\xcc\x81", 1},                         // e and a combining acute accent
+      {"\xe6\x97\xa5\xe6\x9c\xac", 4},          // 日本
+      {"\xed\x95\x9c", 2},                      // 한, a Hangul syllable
+      {"\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab", 2},  // the same, as conjoining jamo
+      {"\xef\xbc\xa1", 2},                      // Ａ, fullwidth
+      {"\xef\xbd\xb6", 1},                      // ｶ, halfwidth katakana
+      {"\xe3\x80\x80", 2},                      // the ideographic space
+      {"\xf0\x9f\x98\x80", 2},                  // 😀
+      {"\xf0\xa0\x80\x80", 2},                  // an ideograph beyond the BMP
+      {"a\xe2\x80\x8b" "b", 2},                 // a zero-width space between
+      {"\xe0\xa4\x95\xe0\xa5\x8d", 1},          // क and a virama
+      {"\xff" "a\x80", 3},                      // bytes that are not UTF-8 count one each
+      {"\xe6\x97", 2},                          // a wide character cut short
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.columns) << c.text;
+}
+
+std::string TableCellText(const std::string& text, std::size_t maxColumns, std::size_t& columns) {
+  std::string out(4 * text.size() + 3, '?');
+  const TableCell cell = AppendTableCell(text.data(), text.size(), maxColumns, &out[0]);
+  columns = cell.columns;
+  out.resize(static_cast<std::size_t>(cell.end - out.data()));
+  return out;
+}
+
+TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
+  const struct {
+    const char* text;
+    std::size_t maxColumns;
+    const char* shown;
+    std::size_t columns;
+  } cases[] = {
+      {"a\tb", 32, "a\\tb", 4}, {"two\nlines\r", 32, "two\\nlines\\r", 12},
+      {"C:\\temp", 32, "C:\\\\temp", 8}, {"\x1b[31mred", 32, "\\x1b[31mred", 11},
+      {"nul\x01\x7f", 32, "nul\\x01\\x7f", 11},
+      {"\xc2\x9b" "2J", 32, "\\xc2\\x9b2J", 10},  // a C1 control (CSI) shows its bytes
+      {"caf\xe9", 32, "caf\\xe9", 7},             // Latin-1, not UTF-8
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 32, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 6},
+      {"abcd", 4, "abcd", 4},                     // fits exactly: no cut
+      {"abcde", 4, "abc\xe2\x80\xa6", 4}, {"xy", 1, "\xe2\x80\xa6", 1},
+      {"ab\tcd", 4, "ab\xe2\x80\xa6", 3},         // an escape is not cut in two
+      {"a\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "a\xe6\x97\xa5\xe2\x80\xa6", 4},
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 5, "\xe6\x97\xa5\xe6\x9c\xac\xe2\x80\xa6", 5},
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "\xe6\x97\xa5\xe2\x80\xa6", 3},  // a wide one is not split
+      {"e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81", 3, "e\xcc\x81" "e\xcc\x81\xe2\x80\xa6", 3},
+  };
+  for (const auto& c : cases) {
+    std::size_t columns = 0;
+    EXPECT_EQ(TableCellText(c.text, c.maxColumns, columns), c.shown) << c.text;
+    EXPECT_EQ(columns, c.columns) << c.text;
+  }
+}
+
+TEST(TableCell, MarkdownCellsEscapeControlsAndPipesAndAreNeverCut) {
+  const std::string text = "a|b\r\n\\\x1b " + std::string(40, 'x');
+  std::string out(4 * text.size(), '?');
+  out.resize(static_cast<std::size_t>(AppendMarkdownCell(text.data(), text.size(), &out[0]) - out.data()));
+  EXPECT_EQ(out, "a\\|b\\r\\n\\\\\\x1b " + std::string(40, 'x'));
+}
+
+TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
+  const struct {
+    std::string in;
+    const char* out;
+  } cases[] = {
+      {"plain", "\"plain\""}, {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""}, {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xff", "\"bad\\ufffd\""}, {"cut\xc3", "\"cut\\ufffd\""},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate is not UTF-8
+      {"\xc0\xaf", "\"\\ufffd\\ufffd\""},              // nor an overlong form
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    AppendJsonString(c.in, out);
+    EXPECT_EQ(out, c.out);
+  }
 }
 
 }  // namespace

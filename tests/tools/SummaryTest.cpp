@@ -16,18 +16,16 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Values far from zero with a small spread (a naive sum of squares loses
-// it), finite values whose squares or differences overflow a double, values
-// whose squares underflow, and constant columns: the standard deviation is
-// the true one, never Inf or 0 by accident; only a spread beyond the
-// largest double is infinite. Missing values are not counted. The plain
-// update and the scaled one meet in one pass.
+// Values far from zero with a small spread (a naive sum of squares loses it),
+// finite values whose squares or differences overflow a double or underflow, and
+// constant columns: the standard deviation is the true one, never Inf or 0 by
+// accident; only a spread beyond the largest double is infinite. Missing values
+// are not counted. The plain and the scaled update meet in one pass.
 TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   const double kMax = std::numeric_limits<double>::max();
   const struct {
     std::vector<double> values;
-    double mean;
-    double sd;
+    double mean, sd;
   } cases[] = {
       {{1e9 + 4, 1e9 + 7, kNaN, 1e9 + 13, 1e9 + 16}, 1e9 + 10, std::sqrt(30.0)},
       {{kMax, -kMax}, 0.0, std::numeric_limits<double>::infinity()},
@@ -47,13 +45,10 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   // need the scaled update and those the vector loop takes share it.
   const std::size_t variables = std::size(cases);
   RunningStats stats(variables);
-  std::vector<double> rows;
-  for (std::size_t c = 0; c < 5; ++c) {
-    rows.resize((c + 1) * stats.RowWidth(), kNaN);
-    for (std::size_t v = 0; v < variables; ++v) {
+  std::vector<double> rows(5 * stats.RowWidth(), kNaN);
+  for (std::size_t c = 0; c < 5; ++c)
+    for (std::size_t v = 0; v < variables; ++v)
       if (c < cases[v].values.size()) rows[c * stats.RowWidth() + v] = cases[v].values[c];
-    }
-  }
   stats.AddRows(rows.data(), 5);
   for (std::size_t v = 0; v < variables; ++v) {
     SCOPED_TRACE(cases[v].values.front());
@@ -88,15 +83,11 @@ TEST(Summary, BlocksGiveTheFiguresOfTheUpdateValueByValue) {
       block.push_back(x);
       Reference& r = reference[v];
       if (std::isnan(x)) continue;
-      if (++r.n == 1) {
-        r.mean = r.min = r.max = x;
-        continue;
-      }
-      const double delta = x - r.mean;
-      r.mean += delta / r.n;
+      const double delta = x - r.mean;  // the first value: the mean becomes it, no square is added
+      r.mean += delta / ++r.n;
       r.squares += delta * (x - r.mean);
-      r.min = std::min(r.min, x);
-      r.max = std::max(r.max, x);
+      r.min = r.n == 1 ? x : std::min(r.min, x);
+      r.max = r.n == 1 ? x : std::max(r.max, x);
     }
     block.resize((block.size() + stats.RowWidth() - variables), 0);
     if (c % 97 == 96 || c + 1 == cases) {  // blocks of uneven length
