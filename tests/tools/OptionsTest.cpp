@@ -78,7 +78,8 @@ TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsN
       {"NAME, B", "name b"},  // letters in any case, blanks around items
       {"a-d,2", "a b c d name"},
       {"b-5", "b c"},  // a range may mix a name and a position
-      {"c,c", "c c"}, {"6", "d"},
+      {"c,c", "c c"},
+      {"6", "d"},
       {"id,zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
       {"7", "--columns: position 7 is beyond the last variable (there are 6)"},
       {"99999999999999999999999", "--columns: position 99999999999999999999999 is beyond the last variable (there are 6)"},

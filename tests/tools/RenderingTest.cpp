@@ -191,15 +191,22 @@ TEST(Rendering, ExactDatesAndDurationsAreIso8601) {
   } cases[] = {
       {kSaturdayAfternoon, kFmtDATETIME, "2026-12-05T14:30:15.25"},
       {kSaturdayAfternoon, kFmtADATE, "2026-12-05T14:30:15.25"},  // a date with a time keeps it
-      {1796428800, kFmtDATE, "2026-12-05"}, {1796428800, kFmtDATETIME, "2026-12-05T00:00:00"},
-      {1704067200.123456, kFmtSDATE, "2024-01-01T00:00:00.123456"}, {-0.5, kFmtDATETIME, "1969-12-31T23:59:59.5"},
-      {-62135596800.0 - 86400, kFmtDATE, "0000-12-31"}, {253402300800.0, kFmtDATE, "+10000-01-01"},
+      {1796428800, kFmtDATE, "2026-12-05"},
+      {1796428800, kFmtDATETIME, "2026-12-05T00:00:00"},
+      {1704067200.123456, kFmtSDATE, "2024-01-01T00:00:00.123456"},
+      {-0.5, kFmtDATETIME, "1969-12-31T23:59:59.5"},
+      {-62135596800.0 - 86400, kFmtDATE, "0000-12-31"},
+      {253402300800.0, kFmtDATE, "+10000-01-01"},
       {-62135596800.0 - 366 * 86400.0 - 365 * 86400.0, kFmtDATE, "-0001-01-01"},
       {1e18, kFmtDATE, "1e+18"},  // no calendar that far: the seconds themselves
-      {kInf, kFmtDATETIME, "inf"}, {93600.5, kFmtTIME, "26:00:00.5"},
-      {-3600.25, kFmtDTIME, "-01:00:00.25"}, {360000000, kFmtTIME, "100000:00:00"},
-      {7, kFmtWKDAY, "7"}, {-0.0, kFmtF, "-0"},
-      {123456789012345, kFmtF, "123456789012345"}, {0.1, kFmtF, "0.1"},
+      {kInf, kFmtDATETIME, "inf"},
+      {93600.5, kFmtTIME, "26:00:00.5"},
+      {-3600.25, kFmtDTIME, "-01:00:00.25"},
+      {360000000, kFmtTIME, "100000:00:00"},
+      {7, kFmtWKDAY, "7"},
+      {-0.0, kFmtF, "-0"},
+      {123456789012345, kFmtF, "123456789012345"},
+      {0.1, kFmtF, "0.1"},
   };
   for (const auto& c : cases) EXPECT_EQ(Exact(c.value, c.type), c.text) << c.value << " type " << c.type;
 }
@@ -237,31 +244,48 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
     double value;
     const char* expected;
   } cases[] = {
-      {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"}, {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
-      {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"}, {kFmtEDATE, 10, 0, kSaturdayAfternoon, "05.12.2026"},
-      {kFmtSDATE, 10, 0, kSaturdayAfternoon, "2026/12/05"}, {kFmtJDATE, 5, 0, 946684800.0, "00001"},
-      {kFmtQYR, 6, 0, 1709164800.0, "1 Q 24"}, {kFmtMOYR, 8, 0, kSaturdayAfternoon, "DEC 2026"},
-      {kFmtMOYR, 6, 0, kSaturdayAfternoon, "DEC 26"}, {kFmtWKYR, 8, 0, 946684800.0, "01 WK 00"},
-      {kFmtWKDAY, 9, 0, 7, "SATURDAY"}, {kFmtWKDAY, 3, 0, 4.9, "WED"},
-      {kFmtWKDAY, 2, 0, 1, "SU"}, {kFmtWKDAY, 9, 0, 0, "*********"},
-      {kFmtWKDAY, 9, 0, 8, "*********"}, {kFmtMONTH, 9, 0, 9, "SEPTEMBER"},
-      {kFmtMONTH, 3, 0, 2, "FEB"}, {kFmtMONTH, 3, 0, 13, "***"},
-      {kFmtDATE, 11, 0, 1e15, "***********"}, {kFmtDATE, 11, 0, kNaN, ""},
-      {kFmtDATETIME, 20, 0, kInf, "Inf"}, {kFmtDATETIME, 23, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15.25"},
+      {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"},
+      {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
+      {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"},
+      {kFmtEDATE, 10, 0, kSaturdayAfternoon, "05.12.2026"},
+      {kFmtSDATE, 10, 0, kSaturdayAfternoon, "2026/12/05"},
+      {kFmtJDATE, 5, 0, 946684800.0, "00001"},
+      {kFmtQYR, 6, 0, 1709164800.0, "1 Q 24"},
+      {kFmtMOYR, 8, 0, kSaturdayAfternoon, "DEC 2026"},
+      {kFmtMOYR, 6, 0, kSaturdayAfternoon, "DEC 26"},
+      {kFmtWKYR, 8, 0, 946684800.0, "01 WK 00"},
+      {kFmtWKDAY, 9, 0, 7, "SATURDAY"},
+      {kFmtWKDAY, 3, 0, 4.9, "WED"},
+      {kFmtWKDAY, 2, 0, 1, "SU"},
+      {kFmtWKDAY, 9, 0, 0, "*********"},
+      {kFmtWKDAY, 9, 0, 8, "*********"},
+      {kFmtMONTH, 9, 0, 9, "SEPTEMBER"},
+      {kFmtMONTH, 3, 0, 2, "FEB"},
+      {kFmtMONTH, 3, 0, 13, "***"},
+      {kFmtDATE, 11, 0, 1e15, "***********"},
+      {kFmtDATE, 11, 0, kNaN, ""},
+      {kFmtDATETIME, 20, 0, kInf, "Inf"},
+      {kFmtDATETIME, 23, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15.25"},
       {kFmtDATETIME, 22, 2, kSaturdayAfternoon, "05-DEC-2026 14:30:15"},
       {kFmtDATETIME, 20, 0, 86399.9, "01-JAN-1970 23:59:59"},  // cut, not rounded into the next day
       {kFmtDATETIME, 20, 0, -0.5, "31-DEC-1969 23:59:59"},
       {kFmtYMDHMS, 22, 2, kSaturdayAfternoon, "2026-12-05 14:30:15.25"},
-      {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"}, {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
+      {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"},
+      {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
       {kFmtTIME, 15, 6, 45015.123456, "12:30:15.123456"},  // the sixth decimal
-      {kFmtTIME, 5, 0, 45015.25, "12:30"}, {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
-      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"}, {kFmtTIME, 5, 0, 3600000.0, "*****"},
+      {kFmtTIME, 5, 0, 45015.25, "12:30"},
+      {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
+      {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"},
+      {kFmtTIME, 5, 0, 3600000.0, "*****"},
       {kFmtTIME, 8, 0, 360000.0, "100:00"},  // 100:00:00 is too wide for 8: fewer fields
       {kFmtTIME, 16, 0, 8.99e12, "2497222222:13:20"},  // the longest duration shown
-      {kFmtTIME, 16, 0, 9.0e12, "****************"}, {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
+      {kFmtTIME, 16, 0, 9.0e12, "****************"},
+      {kFmtDTIME, 16, 0, 253402300800.0, "2932897 00:00:00"},
       {kFmtTIME, 16, 0, -253402300800.0, "-70389528:00:00"},  // durations are not cut to years
-      {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"}, {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
-      {kFmtMTIME, 8, 2, 3723.25, "62:03.25"}, {kFmtMTIME, 5, 0, 63.0, "01:03"},
+      {kFmtDTIME, 15, 2, 2 * 86400 + 3723.25, "02 01:02:03.25"},
+      {kFmtDTIME, 9, 0, 2 * 86400 + 3723.25, "02 01:02"},
+      {kFmtMTIME, 8, 2, 3723.25, "62:03.25"},
+      {kFmtMTIME, 5, 0, 63.0, "01:03"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Render(c.value, c.type, c.width, c.decimals), c.expected)
@@ -277,7 +301,8 @@ TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsteri
     int type, width;
     const char *first, *last;
   } formats[] = {
-      {kFmtDATE, 11, "01-JAN-0001", "31-DEC-9999"}, {kFmtDATE, 9, "01-JAN-01", "31-DEC-99"},
+      {kFmtDATE, 11, "01-JAN-0001", "31-DEC-9999"},
+      {kFmtDATE, 9, "01-JAN-01", "31-DEC-99"},
       {kFmtADATE, 10, "01/01/0001", "12/31/9999"},  {kFmtEDATE, 8, "01.01.01", "31.12.99"},
       {kFmtSDATE, 10, "0001/01/01", "9999/12/31"},  {kFmtJDATE, 5, "01001", "99365"},
       {kFmtQYR, 8, "1 Q 0001", "4 Q 9999"},         {kFmtMOYR, 6, "JAN 01", "DEC 99"},
@@ -300,7 +325,8 @@ TEST(Rendering, StringsDropTrailingPaddingOnlyAndUnknownFormatsAreNamedByCode) {
     const char* expected;
   } cases[] = {
       {"KRV01   ", kFmtA, "KRV01"},          {"  left  ", kFmtA, "  left"},
-      {std::string("nul\0\0\0\0\0", 8), kFmtA, "nul"}, {"        ", kFmtA, ""},
+      {std::string("nul\0\0\0\0\0", 8), kFmtA, "nul"},
+      {"        ", kFmtA, ""},
       {"caf\xc3\xa9 ", kFmtA, "caf\xc3\xa9"},  {"\x01\xab", kFmtAHEX, "01AB"},
   };
   std::string out;
@@ -355,7 +381,8 @@ TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
     const char* text;
     std::size_t columns;
   } cases[] = {
-      {"", 0}, {"abc", 3},
+      {"", 0},
+      {"abc", 3},
       {"\xc3\xa9", 1},                          // é, precomposed
       {"e\xcc\x81", 1},                         // e and a combining acute accent
       {"\xe6\x97\xa5\xe6\x9c\xac", 4},          // 日本
@@ -389,14 +416,17 @@ TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
     const char* shown;
     std::size_t columns;
   } cases[] = {
-      {"a\tb", 32, "a\\tb", 4}, {"two\nlines\r", 32, "two\\nlines\\r", 12},
-      {"C:\\temp", 32, "C:\\\\temp", 8}, {"\x1b[31mred", 32, "\\x1b[31mred", 11},
+      {"a\tb", 32, "a\\tb", 4},
+      {"two\nlines\r", 32, "two\\nlines\\r", 12},
+      {"C:\\temp", 32, "C:\\\\temp", 8},
+      {"\x1b[31mred", 32, "\\x1b[31mred", 11},
       {"nul\x01\x7f", 32, "nul\\x01\\x7f", 11},
       {"\xc2\x9b" "2J", 32, "\\xc2\\x9b2J", 10},  // a C1 control (CSI) shows its bytes
       {"caf\xe9", 32, "caf\\xe9", 7},             // Latin-1, not UTF-8
       {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 32, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 6},
       {"abcd", 4, "abcd", 4},                     // fits exactly: no cut
-      {"abcde", 4, "abc\xe2\x80\xa6", 4}, {"xy", 1, "\xe2\x80\xa6", 1},
+      {"abcde", 4, "abc\xe2\x80\xa6", 4},
+      {"xy", 1, "\xe2\x80\xa6", 1},
       {"ab\tcd", 4, "ab\xe2\x80\xa6", 3},         // an escape is not cut in two
       {"a\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 4, "a\xe6\x97\xa5\xe2\x80\xa6", 4},
       {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 5, "\xe6\x97\xa5\xe6\x9c\xac\xe2\x80\xa6", 5},
@@ -423,8 +453,10 @@ TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
     const char* out;
   } cases[] = {
       {"plain", "\"plain\""}, {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
-      {std::string("nul\0x", 5), "\"nul\\u0000x\""}, {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
-      {"bad\xff", "\"bad\\ufffd\""}, {"cut\xc3", "\"cut\\ufffd\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xff", "\"bad\\ufffd\""},
+      {"cut\xc3", "\"cut\\ufffd\""},
       {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate is not UTF-8
       {"\xc0\xaf", "\"\\ufffd\\ufffd\""},              // nor an overlong form
   };
