@@ -452,7 +452,8 @@ TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
     std::string in;
     const char* out;
   } cases[] = {
-      {"plain", "\"plain\""}, {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
+      {"plain", "\"plain\""},
+      {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
       {std::string("nul\0x", 5), "\"nul\\u0000x\""},
       {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
       {"bad\xff", "\"bad\\ufffd\""},
