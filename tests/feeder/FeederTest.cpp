@@ -390,6 +390,9 @@ TEST(CsvReaderTest, ReadsRfc4180RecordsInAnyChunkingAndNamesTheLineAndColumnOfAM
       {"never closed", "a\n\"b\nc\n", {}, CsvOptions(), "line 2, column 1: a quoted field is never closed"},
       {"after a field of two lines", "\"x\ny\"z,1\n", {}, CsvOptions(),
        "line 2, column 1: unexpected character after the closing quote of a field"},
+      {"a quote as the delimiter", "a\n", {}, With('"'), "the delimiter cannot be a quote, a line end or NUL"},
+      {"the delimiter as the comment mark", "a\n", {}, With(';', ';'),
+       "the comment character cannot be the delimiter, a quote or a line end"},
   };
   for (const auto& c : cases) {
     for (std::size_t chunk : {1, 2, 3, 64}) {
@@ -511,6 +514,22 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
   }
 }
 
+// A live input can end mid-line (its writer killed): the reader says so,
+// and where the case began, so a caller can tell a cut case from a whole one.
+TEST(CsvCasesTest, TheReaderSaysWhereEachCaseBeganAndWhetherTheEndCutIt) {
+  VariableList list = VariableList::Parse("a A8");
+  RecordBuilder builder(list, ByteOrder::kNative);
+  std::istringstream in("x\n\n\"two\nlines\"\nlast");
+  CsvCaseReader reader(in, builder, CsvOptions());
+  std::string record(list.RecordBytes(), '\0');
+  for (const auto& [line, cut] : std::vector<std::pair<long, bool>>{{1, false}, {3, false}, {5, true}}) {
+    ASSERT_TRUE(reader.Next(record.data()));
+    EXPECT_EQ(reader.Line(), line);
+    EXPECT_EQ(reader.CutByEnd(), cut);
+  }
+  EXPECT_FALSE(reader.Next(record.data()));
+}
+
 TEST(DatePatternTest, ReadsEveryDirectiveAndRefusesWhatDoesNotMatch) {
   const struct {
     const char* pattern;
@@ -522,6 +541,8 @@ TEST(DatePatternTest, ReadsEveryDirectiveAndRefusesWhatDoesNotMatch) {
       {"%Y%m%d", "20240301", 1709251200},
       {"%y-%m-%d", "69-01-01", -365 * 86400.0},
       {"%e.%h.%Y %H%%", "1.Mar.2024 12%", 1709294400},
+      {"%S %M %I %p %m/%d/%Y", "05 30 01 Pm 03/01/2024", 1709299805},
+      {"%Y %I %p", "2024 12 noon", NAN},
       {"%d-%b-%y", "1-Sept-24", NAN},
       {"%d-%b-%y", "01-Mar-2024", NAN},
       {"%Y-%m-%d", "2024-13-01", NAN},
