@@ -66,6 +66,8 @@ const DravrunRun kRuns[] = {
     {"Jsonl", {"--limit", "2", "--output", "jsonl", "--seek", "5"}, "/REWINDABLE /SEEKABLE", 0,
      "{\"i\":5,\"x\":5.25,\"d\":\"01-JAN-2024\",\"s\":\"c5\"}\n{\"i\":6,\"x\":null,\"d\":\"01-JAN-2024\",\"s\":\"c6\"}\n",
      "2 cases\n"},
+    {"JsonlExact", {"--limit", "1", "--output", "jsonl", "--exact", "--seek", "5"}, "/REWINDABLE /SEEKABLE", 0,
+     "{\"i\":5,\"x\":5.25,\"d\":\"2024-01-01T00:05:00\",\"s\":\"c5\"}\n", "1 cases\n"},
     {"ColumnsAndMissingText", {"--seek", "5", "--limit", "2", "--columns", "S,1-2", "--na", "NA"}, "/REWINDABLE /SEEKABLE", 0,
      "s,i,x\nc5,5,5.25\nc6,6,NA\n", "2 cases\n"},
     {"TableWithoutHeader", {"--output", "table", "--no-header", "--seek", "5", "--limit", "2"}, "/REWINDABLE /SEEKABLE", 0,
