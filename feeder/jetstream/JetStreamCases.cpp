@@ -426,6 +426,9 @@ void JetStreamCases::State::Follow() {
       Message last = client.Get(state.lastSequence, missing, problem);
       Batch batch;
       if (last && Check(last.get(), batch).empty() && batch.first + batch.count > total.load()) {
+        // A stream that was empty when the source opened has its first
+        // message only now.
+        firstSequence.store(state.firstSequence);
         lastSequence.store(state.lastSequence);
         total.store(batch.first + batch.count);
         posix::SignalEvent(changeFd);  // a full counter is still readable: nothing is lost

@@ -290,12 +290,14 @@ TEST_F(JetStream, AServerKilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
   EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
 }
 
+// The stream has no message yet when the feeder starts: it waits for them.
 TEST_F(JetStream, FollowSeesCasesPublishedAfterTheReaderStarted) {
-  Publish(server_, 700);
+  Publish(server_, 0);
   auto feed = Serve(server_, {"--follow"});
   {
     WireReader reader(feed.port);
     reader.Begin();
+    Publish(server_, 700);
     EXPECT_TRUE(reader.Read(700 * kRecordBytes) == Generated(0, 700));
     // Another producer's cases 0..299 are the stream's 700..999.
     Publish(server_, 300);
