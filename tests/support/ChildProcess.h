@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 struct ProcessResult {
   int exitCode = -1;  // 128 + the signal when a signal ended the child
@@ -26,8 +25,7 @@ class ChildProcess {
   // standard input, which is then closed unless `keepInputOpen`.
   explicit ChildProcess(const std::vector<std::string>& argv, const std::string& input = "",
                         bool keepInputOpen = false);
-  // Kills and reaps a child that is still running.
-  ~ChildProcess();
+  ~ChildProcess();  // kills and reaps a child that is still running
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -39,16 +37,12 @@ class ChildProcess {
   std::string LineAfter(const std::string& prefix, Stream stream = kErr, int timeoutMs = kWatchdogMs);
   // dravfeed's port, from "dravfeed: listening on port N, ..."; 0 if none.
   int DravfeedPort();
-  // Writes to the child's standard input (kept open), blocking.
-  void WriteInput(const std::string& text);
+  void WriteInput(const std::string& text);  // to the input kept open, blocking
   void CloseInput();
-  // Closes our end of the child's standard output, as `| head` does.
-  void CloseOutput();
+  void CloseOutput();  // our end of its standard output, as `| head` does
   void Signal(int signal);
-  // Waits for the child to exit, collecting its output.
-  ProcessResult Wait(int timeoutMs = kWatchdogMs);
-  // Ends the child (SIGTERM, then SIGKILL) and collects what it wrote.
-  ProcessResult Stop();
+  ProcessResult Wait(int timeoutMs = kWatchdogMs);  // for its exit, collecting its output
+  ProcessResult Stop();  // SIGTERM, then SIGKILL, collecting what it wrote
 
   bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
@@ -76,5 +70,4 @@ std::string BinaryPath(const std::string& tool);
 std::vector<std::string> Dravrun(std::vector<std::string> args);
 std::vector<std::string> Dravfeed(std::vector<std::string> args);
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

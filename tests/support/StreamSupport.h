@@ -28,8 +28,7 @@
 
 extern "C" bool ProcessDACSyntax(DACAdapterBase* adapter);
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 // The dictionary every stream test uses: 32-byte records, x at 0, s at 8
 // (padded with blanks), y at 24.
@@ -123,5 +122,4 @@ inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapt
 // SIGPIPE the code under test lets through ends the test program.
 inline void MakeSigpipeFatal() { signal(SIGPIPE, SIG_DFL); }
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

@@ -9,8 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -54,5 +53,4 @@ std::string TempDir::WriteFile(const std::string& name, const std::string& bytes
   return path;
 }
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 class TempDir {
  public:
@@ -30,5 +29,4 @@ class TempDir {
   std::string path_;
 };
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

@@ -9,8 +9,7 @@
 #include <cstring>
 #include <string>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 class Watchdog {
  public:
@@ -38,5 +37,4 @@ class Watchdog {
   char outerMessage_[sizeof message_];
 };
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

@@ -14,10 +14,8 @@
 #include <stdexcept>
 
 #include "dravfeed/GeneratedCases.h"
-#include "base/WireFormat.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 void AwaitReadable(int fd) {
@@ -105,10 +103,6 @@ void WireReader::Connect() {
   fd_ = ConnectTo(port_, ipv6_);
 }
 
-void WireReader::Rewind() { Ask(wire::kRewind); }
-
-void WireReader::Seek(std::int64_t caseNumber) { Ask(SeekMessage(caseNumber)); }
-
 void WireReader::Ask(const std::string& message) {
   if (port_ != 0) {
     Connect();
@@ -140,13 +134,7 @@ std::string WireReader::Read(std::size_t bytes) {
   return data;
 }
 
-std::string WireReader::ReadToEnd() { return Read(SIZE_MAX); }
-
 void WireReader::Send(const std::string& bytes) { SendAll(fd_, bytes); }
-
-void WireReader::End() { Close(true, false); }
-
-void WireReader::Abandon() { Close(false, true); }
 
 void WireReader::Close(bool stop, bool reset) {
   if (fd_ < 0) return;
@@ -159,5 +147,4 @@ void WireReader::Close(bool stop, bool reset) {
   fd_ = -1;
 }
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

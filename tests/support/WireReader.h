@@ -8,17 +8,15 @@
 #include <string>
 #include <utility>
 
+#include "base/WireFormat.h"
 #include "dravfeed/ByteOrder.h"
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 constexpr int kIoTimeoutMs = 15000;
 
-// "SEEK" and the case number in this host's byte order.
-std::string SeekMessage(std::int64_t caseNumber);
-// The probe a feeder of `order` sends first on a connection.
-std::string Probe(feed::ByteOrder order);
+std::string SeekMessage(std::int64_t caseNumber);  // "SEEK" and the number in this host's byte order
+std::string Probe(feed::ByteOrder order);          // what a feeder of `order` sends first on a connection
 // The records dravfeed --generate serves for cases first .. first + count - 1
 // of `variables` (its rule is GeneratedCases'), numbers in `order`.
 std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
@@ -37,28 +35,23 @@ class WireReader {
 
   // The first pass: opens the data pipe, or connects and returns the probe.
   std::string Begin();
-  // Connects without waiting for anything: a later connection (TCP only).
-  void Connect();
+  void Connect();  // without waiting for anything: a later connection (TCP only)
   // A later pass, asked for with "RWND" or "SEEK" n. The pass before stays
   // open until the new one has begun, as a reader that moves on mid-pass
   // does; over TCP it is ended with "STOP" first.
-  void Rewind();
-  void Seek(std::int64_t caseNumber);
+  void Rewind() { Ask(wire::kRewind); }
+  void Seek(std::int64_t caseNumber) { Ask(SeekMessage(caseNumber)); }
   // Later messages over the rewind pipe go one byte at a time, each read by
   // the feeder before the next is written, so every read it makes is short.
   void WriteControlBytewise() { bytewise_ = true; }
-  // Reads `bytes` bytes (fewer only at the end of the data).
-  std::string Read(std::size_t bytes);
-  std::string ReadToEnd();
-  // The last read ended with a reset (TCP), not an orderly end.
-  bool EndedByReset() const { return reset_; }
-  // Sends raw bytes on the connection (sockets only).
-  void Send(const std::string& bytes);
-  // Ends the pass: a socket reader says "STOP" and closes.
-  void End();
+  std::string Read(std::size_t bytes);  // fewer only at the end of the data
+  std::string ReadToEnd() { return Read(SIZE_MAX); }
+  bool EndedByReset() const { return reset_; }  // the last read met a reset (TCP), not an orderly end
+  void Send(const std::string& bytes);          // raw bytes on the connection (sockets only)
+  void End() { Close(true, false); }            // a socket reader says "STOP" and closes
   // Goes away mid-pass without a word; a socket closes with a reset, as a
   // crashed reader's does.
-  void Abandon();
+  void Abandon() { Close(false, true); }
 
  private:
   void Ask(const std::string& message);
@@ -72,5 +65,4 @@ class WireReader {
   int fd_ = -1;
 };
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test
