@@ -2,7 +2,9 @@
 // Shared pieces of the tests that read streams: the test records, a source
 // over a feeder with the test dictionary, passes read into byte strings,
 // and commands run through the plug-in's entry point as the host runs them.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -116,6 +118,21 @@ inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapt
   collected = nullptr;
   if (run.accepted) run.source = ServerDataManager::GetInstance().TakeLast();
   return run;
+}
+
+// The descriptors this process holds on `path` (also once it is unlinked)
+// whose flags, masked by `mask`, are `flags`: the plug-in's own writer, its
+// O_PATH descriptor, a reader left open.
+inline int HeldOpen(const std::string& path, int mask, int flags) {
+  int count = 0;
+  for (const std::string& name : TempDir::EntriesOf("/proc/self/fd")) {
+    char target[512];
+    const ssize_t n = readlink(("/proc/self/fd/" + name).c_str(), target, sizeof target);
+    if (n < 0 || std::string(target, static_cast<std::size_t>(n)).rfind(path, 0) != 0) continue;
+    const int held = fcntl(std::stoi(name), F_GETFL);
+    count += held >= 0 && (held & mask) == flags;
+  }
+  return count;
 }
 
 // SIGPIPE at its default action (a parent may have left it ignored): any
