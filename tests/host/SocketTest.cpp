@@ -1,30 +1,18 @@
-// The TCP client against real loopback listeners served by feeder
-// processes: its receive buffer, reconnects, options, addresses, signals
-// while connecting, and a peer that has gone.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+// The TCP client against real loopback listeners served by feeder processes: its
+// receive buffer, reconnects, options, addresses, signals while connecting, a gone peer.
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "host/SockAPIWrap.h"
-#include "host/Socket.h"
-#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
@@ -45,9 +33,8 @@ std::string PatternBytes(std::size_t bytes) {
   return out;
 }
 
-// Whatever way the bytes arrive and whatever sizes the reader asks for
-// (cycled), every request gets the next bytes of the stream, whole and in
-// order; a short count comes only at the end of the data.
+// However the bytes arrive and whatever sizes the reader asks for (cycled), every
+// request gets the next bytes, whole and in order; a short count only at the end.
 TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
   drav::test::Watchdog watchdog(60, "socket buffer");
   const struct {
@@ -85,9 +72,8 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
   }
 }
 
-// Over each family: the options asked for, a message sent whole, and what
-// the first connection left in the buffer never delivered after the socket
-// connected again (with Clear first, or at once).
+// Over each family: the options asked for, a message sent whole, and nothing the first
+// connection left in the buffer delivered after connecting again (Clear first, or not).
 TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
   drav::test::Watchdog watchdog(60, "socket connection");
   const std::string seek("SEEK\x01\x02\x03\x04\x05\x06\x07\x08", 12);
@@ -134,10 +120,9 @@ TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
   }
 }
 
-// A peer that closed: the first send after its end draws a reset, and a
-// later one fails with EPIPE, which must not raise SIGPIPE (its default
-// action would end this program). The host runs with its standard input
-// closed, so the socket is descriptor 0, a descriptor like any other.
+// A peer that closed: the first send after its end draws a reset, a later one fails
+// with EPIPE, which must not raise SIGPIPE (it would end this program). The host runs
+// with its standard input closed, so the socket is descriptor 0, like any other.
 TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   drav::test::Watchdog watchdog(60, "send to a gone peer");
   signal(SIGPIPE, SIG_DFL);
@@ -167,10 +152,9 @@ TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   close(savedStdin);
 }
 
-// The plug-in asks for one record a request and ends its pass at any short
-// count alike; the socket keeps how the data ended, so that a host can tell
-// a feeder that finished from one that broke off. A new connection starts
-// with no end.
+// The plug-in ends its pass at any short count alike; the socket keeps how the data
+// ended, so that a host can tell a feeder that finished from one that broke off. A new
+// connection starts with no end.
 TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
   drav::test::Watchdog watchdog(60, "socket ends");
   const struct {
@@ -212,9 +196,8 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
   }
 }
 
-// Refused before any system call: malformed addresses and ports outside
-// 1 to 65535; a well-formed address nobody listens at is refused by the
-// peer, with the reason.
+// Refused before any system call: malformed addresses and ports outside 1 to 65535; a
+// well-formed address nobody listens at is refused by the peer, with the reason.
 TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   int freePort = 0;
   close(drav::test::ListenOnLoopback(AF_INET, &freePort));  // free a moment ago, nobody listens now
@@ -245,11 +228,9 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   EXPECT_EQ(canonical, "");
 }
 
-// A name with two addresses, each with a listener at the same port: the
-// client takes the first that answers and stops there (another connection
-// would leak the first descriptor), and with one listener gone it still
-// reaches the other. The name lives in a hosts file of a private mount
-// namespace, in a child process.
+// A name with two addresses, a listener at the same port on each: the client stops at
+// the first that answers (another connection would leak the first descriptor), and with
+// it gone reaches the other. The name is in a hosts file of a child's mount namespace.
 TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
   drav::test::Watchdog watchdog(60, "two addresses");
   drav::test::TempDir dir;
@@ -280,9 +261,8 @@ TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
 
 std::atomic<long> g_signals{0};
 
-// The listener's queue is full, so the connect waits; a signal every
-// millisecond at the connecting thread (no SA_RESTART) interrupts that wait
-// again and again, and the connect must carry on until the peer takes it.
+// The listener's queue is full, so the connect waits; a signal every millisecond at the
+// thread (no SA_RESTART) interrupts it again and again, and it must go on until taken.
 TEST(SocketConnect, SignalsWhileConnectingDoNotFailTheConnect) {
   drav::test::Watchdog watchdog(60, "signals while connecting");
   LoopbackPort port;
