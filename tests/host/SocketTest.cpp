@@ -152,9 +152,8 @@ TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   close(savedStdin);
 }
 
-// The plug-in ends its pass at any short count alike; the socket keeps how the data
-// ended, so that a host can tell a feeder that finished from one that broke off. A new
-// connection starts with no end.
+// The plug-in ends its pass at any short count alike; the socket keeps how the data ended, so that a host can tell a
+// feeder that finished from one that broke off. A new connection starts with no end.
 TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
   drav::test::Watchdog watchdog(60, "socket ends");
   const struct {

@@ -1,6 +1,5 @@
-// The parser: whole commands as the entry rebuilds them, the corpus of
-// variable lists, path values, catalog messages and the public operations the
-// command itself does not use. Random and over-long texts: fuzz/corpus/parser.
+// The parser: whole commands as the entry rebuilds them, the corpus of variable lists, path values, catalog messages
+// and the public operations the command itself does not use. Random and over-long texts: fuzz/corpus/parser.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -156,9 +155,8 @@ TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
   EXPECT_EQ(parser.SearchUpperVarName(lower), static_cast<unsigned int>(-1));
 }
 
-// Every list of tests/data/variable-lists.tsv, as the last subcommand of a
-// command: the one refusal or the record's size, the warnings, and each
-// variable kept with its format and slot, as the corpus records them.
+// Every list of tests/data/variable-lists.tsv, as the last subcommand of a command: the one refusal or the record's
+// size, the warnings, and each variable kept with its format and slot, as the corpus records them.
 TEST(VariableList, GivesTheVerdictOfTheCorpus) {
   for (const drav::test::ListCase& c : drav::test::VariableListCorpus(DRAV_SOURCE_DIR)) {
     int result = -1;
@@ -198,8 +196,7 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   char next[StreamParser::kBufferSize];
   bare.ParseWord(next, sizeof next);
   EXPECT_STREQ(next, "F8");
-  // Seconds only when the column has room for them; the defaults of a
-  // format word are the corpus's.
+  // Seconds only when the column has room for them; the defaults of a format word are the corpus's.
   const struct {
     unsigned long column;
     unsigned int type;

@@ -28,9 +28,8 @@ struct Feed {
 };
 void PrintTo(const Feed& feed, std::ostream* out) { *out << feed.name; }
 
-// Each transport with a feeder of each byte order. Over a socket the probe
-// tells the reader to reverse the numbers; a pipe has no probe, so records
-// arrive exactly as written.
+// Each transport with a feeder of each byte order. Over a socket the probe tells the reader to reverse the numbers; a
+// pipe has no probe, so records arrive exactly as written.
 class PassTest : public testing::TestWithParam<Feed> {
  protected:
   bool Socket() const { return GetParam().socket; }
@@ -124,11 +123,9 @@ INSTANTIATE_TEST_SUITE_P(Feeders, PassTest,
 
 std::string Int32Bytes(std::int32_t value) { return std::string(reinterpret_cast<char*>(&value), 4); }
 
-// The feeder sends the probe and native records on its first connection,
-// and native records again after "RWND" on a second; each pass ends with
-// "STOP". The verdict of the probe decides whether the reader reverses them
-// on both; a probe cut short ends the first pass empty and still decides
-// the second.
+// The feeder sends the probe and native records on its first connection, and native records again after "RWND" on a
+// second; each pass ends with "STOP". The verdict of the probe decides whether the reader reverses them on both; a
+// probe cut short ends the first pass empty and still decides the second.
 TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
   Watchdog watchdog(60, "probe test");
   const struct {
@@ -196,8 +193,7 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
     EXPECT_STREQ(v->GetName(), "v");
   }
   EXPECT_EQ(OpenSource(empty, nullptr, false, false, "a F8.2 s A10 t A8 b F3.0")->GetObsAreaSize(), 5);
-  // A host's own parser may hand over decimals the command would refuse:
-  // they are held within the width.
+  // A host's own parser may hand over decimals the command would refuse: they are held within the width.
   StreamParser own;
   for (const auto& [type, width, decimals] : {std::tuple(kFmtDOLLAR, 5, 4), {kFmtF, 3, 3}, {kFmtCOMMA, 4, 1}}) {
     auto* variable = new DRAV_Variable(type);
@@ -265,8 +261,7 @@ TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
   close(holder);
 }
 
-// The pipe is replaced by a file while the open waits for its reader: the
-// file is never opened for writing.
+// The pipe is replaced by a file while the open waits for its reader: the file is never opened for writing.
 TEST(SafetyTest, AFileSwappedInWhileTheOpenWaitsIsNotOpened) {
   TempDir dir;
   const std::string path = dir.MakeFifo("rewind"), file = dir.WriteFile("file", "keep");

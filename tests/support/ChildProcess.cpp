@@ -43,8 +43,7 @@ void CloseFd(int& fd) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input, bool keepInputOpen) {
-  // Made before the fork: the child of a program with threads may only
-  // make system calls until it execs.
+  // Made before the fork: the child of a program with threads may only make system calls until it execs.
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -164,8 +163,7 @@ ProcessResult ChildProcess::Stop() {
   }
   Signal(SIGKILL);
   Reap(0);
-  // Collect what is left; a descendant holding the pipes open must not
-  // keep us here.
+  // Collect what is left; a descendant holding the pipes open must not keep us here.
   for (int i = 0; i < 50 && (outFd_ >= 0 || errFd_ >= 0); ++i) Pump(10);
   return result_;
 }

@@ -1,8 +1,7 @@
 #pragma once
-// Runs a real program as a child process for end-to-end tests: standard
-// input from a text (or kept open for a producer), standard output and error
-// captured, and a deadline on every wait that kills the child when it
-// overruns, so a hang fails the test instead of blocking the run.
+// Runs a real program as a child process for end-to-end tests: standard input from a text (or kept open for a
+// producer), standard output and error captured, and a deadline on every wait that kills the child when it overruns,
+// so a hang fails the test instead of blocking the run.
 #include <sys/types.h>
 
 #include <string>

@@ -1,7 +1,6 @@
 #pragma once
-// Loopback TCP for tests: listeners at a port the system picks (never a
-// fixed one), and a client connection whose receives and sends time out, so
-// a peer that goes quiet fails the test instead of hanging it.
+// Loopback TCP for tests: listeners at a port the system picks (never a fixed one), and a client connection whose
+// receives and sends time out, so a peer that goes quiet fails the test instead of hanging it.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>

@@ -1,10 +1,8 @@
 #pragma once
-// A feeder that misbehaves at the byte level, as a real process: a forked
-// child runs a short script of system calls against a named pipe or a
-// loopback listener, and may die by SIGKILL at a chosen byte, write one byte
-// at a time or stay silent. Feeders that behave are the feeder library's own
-// servers (TestFeeder.h). Each step either succeeds or ends the child with
-// status 7x, so a failing script shows in Wait().
+// A feeder that misbehaves at the byte level, as a real process: a forked child runs a short script of system calls
+// against a named pipe or a loopback listener, and may die by SIGKILL at a chosen byte, write one byte at a time or
+// stay silent. Feeders that behave are the feeder library's own servers (TestFeeder.h). Each step either succeeds or
+// ends the child with status 7x, so a failing script shows in Wait().
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -79,8 +77,7 @@ inline void Expect(int fd, const std::string& bytes) {
   }
 }
 
-// Writes `bytes` in pieces of the given sizes (cycled; none: all at once),
-// pausing `pauseMicros` after each.
+// Writes `bytes` in pieces of the given sizes (cycled; none: all at once), pausing `pauseMicros` after each.
 inline void Write(int fd, const std::string& bytes, const std::vector<std::size_t>& pieces, int pauseMicros = 0) {
   for (std::size_t i = 0, done = 0; done < bytes.size(); ++i) {
     const std::size_t piece = std::min(pieces.empty() ? bytes.size() : pieces[i % pieces.size()], bytes.size() - done);

@@ -1,7 +1,6 @@
 #pragma once
-// Shared pieces of the tests that read streams: the test records, a source
-// over a feeder with the test dictionary, passes read into byte strings,
-// and commands run through the plug-in's entry point as the host runs them.
+// Shared pieces of the tests that read streams: the test records, a source over a feeder with the test dictionary,
+// passes read into byte strings, and commands run through the plug-in's entry point as the host runs them.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -32,12 +31,10 @@ extern "C" bool ProcessDACSyntax(DACAdapterBase* adapter);
 
 namespace drav::test {
 
-// The dictionary every stream test uses: 32-byte records, x at 0, s at 8
-// (padded with blanks), y at 24.
+// The dictionary every stream test uses: 32-byte records, x at 0, s at 8 (padded with blanks), y at 24.
 constexpr const char* kTestVariables = "x F8.2 s A10 y F8.2";
 
-// Records whose every field differs from case to case, built by the feeder
-// library with numbers in `order`.
+// Records whose every field differs from case to case, built by the feeder library with numbers in `order`.
 inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = feed::ByteOrder::kNative) {
   static const feed::VariableList list = feed::VariableList::Parse(kTestVariables);
   const feed::RecordBuilder builder(list, order);
@@ -74,8 +71,7 @@ inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, c
   return source;
 }
 
-// Reads up to `limit` cases (all when negative) in one pass that starts
-// with a seek to `seekTo` (when >= 0).
+// Reads up to `limit` cases (all when negative) in one pass that starts with a seek to `seekTo` (when >= 0).
 inline std::vector<std::string> ReadPass(const DRAV_DataSource& source, int limit = -1, long long seekTo = -1) {
   OBS obs(source.GetObsAreaSize());
   std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
@@ -96,17 +92,15 @@ inline int ThrownBy(const std::function<void()>& action) {
   return 0;
 }
 
-// A command run through the entry point as the host runs it: whether it was
-// accepted, the messages the host's callback received (text, severity), and
-// the source taken back from the registry.
+// A command run through the entry point as the host runs it: whether it was accepted, the messages the host's
+// callback received (text, severity), and the source taken back from the registry.
 struct HostRun {
   bool accepted = false;
   std::vector<std::pair<std::string, int>> messages;
   std::unique_ptr<DRAV_DataSource> source;
 };
 
-// `entry` is the plug-in's entry point: the one linked in, or one a test
-// loaded with dlopen.
+// `entry` is the plug-in's entry point: the one linked in, or one a test loaded with dlopen.
 inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapterBase*) = ProcessDACSyntax) {
   static std::vector<std::pair<std::string, int>>* collected = nullptr;
   HostRun run;
@@ -120,9 +114,8 @@ inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapt
   return run;
 }
 
-// The descriptors this process holds on `path` (also once it is unlinked)
-// whose flags, masked by `mask`, are `flags`: the plug-in's own writer, its
-// O_PATH descriptor, a reader left open.
+// The descriptors this process holds on `path` (also once it is unlinked) whose flags, masked by `mask`, are `flags`:
+// the plug-in's own writer, its O_PATH descriptor, a reader left open.
 inline int HeldOpen(const std::string& path, int mask, int flags) {
   int count = 0;
   for (const std::string& name : TempDir::EntriesOf("/proc/self/fd")) {

@@ -1,6 +1,5 @@
 #pragma once
-// A private temporary directory for one test, removed with its files (and
-// empty directories).
+// A private temporary directory for one test, removed with its files (and empty directories).
 #include <string>
 #include <vector>
 

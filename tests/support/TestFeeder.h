@@ -1,9 +1,7 @@
 #pragma once
-// A feeder that behaves: the feeder library's own PipeServer or SocketServer
-// serving the test's records from a thread until the feeder is destroyed.
-// It answers "RWND" and "SEEK" as every feeder built on the library does,
-// and keeps the control messages as it understood them ("rewind", "seek to
-// case N"), so a test sees what the reader asked for.
+// A feeder that behaves: the feeder library's own PipeServer or SocketServer serving the test's records from a thread
+// until the feeder is destroyed. It answers "RWND" and "SEEK" as every feeder built on the library does, and keeps
+// the control messages as it understood them ("rewind", "seek to case N"), so a test sees what the reader asked for.
 #include <csignal>
 #include <cstring>
 #include <memory>

@@ -1,7 +1,6 @@
 #pragma once
-// The corpus of variable lists, tests/data/variable-lists.tsv: each case a
-// list and the plug-in's verdict on it. Each side's test writes its own
-// verdict in the corpus's words and compares.
+// The corpus of variable lists, tests/data/variable-lists.tsv: each case a list and the plug-in's verdict on it. Each
+// side's test writes its own verdict in the corpus's words and compares.
 #include <gtest/gtest.h>
 
 #include <fstream>

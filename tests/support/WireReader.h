@@ -1,9 +1,7 @@
 #pragma once
-// A reader written straight from the wire protocol (docs/PROTOCOL.md), not
-// the plug-in, for testing feeders: it opens passes over a named pipe pair
-// or loopback TCP, asks for rewinds and seeks, and reads the records. Every
-// wait ends after kIoTimeoutMs with an exception, so a silent feeder fails
-// the test instead of hanging it.
+// A reader written straight from the wire protocol (docs/PROTOCOL.md), not the plug-in, for testing feeders: it opens
+// passes over a named pipe pair or loopback TCP, asks for rewinds and seeks, and reads the records. Every wait ends
+// after kIoTimeoutMs with an exception, so a silent feeder fails the test instead of hanging it.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -24,8 +22,7 @@ std::string GeneratedRecords(const std::string& variables, std::int64_t first, s
 
 class WireReader {
  public:
-  // A reader of the data pipe at `data` that sends its messages through
-  // the named pipe at `rewind`.
+  // A reader of the data pipe at `data` that sends its messages through the named pipe at `rewind`.
   WireReader(std::string data, std::string rewind) : data_(std::move(data)), rewind_(std::move(rewind)) {}
   // A reader of a feeder listening on 127.0.0.1 (or ::1) at `port`.
   explicit WireReader(int port, bool ipv6 = false) : port_(port), ipv6_(ipv6) {}
@@ -36,9 +33,8 @@ class WireReader {
   // The first pass: opens the data pipe, or connects and returns the probe.
   std::string Begin();
   void Connect();  // without waiting for anything: a later connection (TCP only)
-  // A later pass, asked for with "RWND" or "SEEK" n. The pass before stays
-  // open until the new one has begun, as a reader that moves on mid-pass
-  // does; over TCP it is ended with "STOP" first.
+  // A later pass, asked for with "RWND" or "SEEK" n. The pass before stays open until the new one has begun, as a
+  // reader that moves on mid-pass does; over TCP it is ended with "STOP" first.
   void Rewind() { Ask(wire::kRewind); }
   void Seek(std::int64_t caseNumber) { Ask(SeekMessage(caseNumber)); }
   // Later messages over the rewind pipe go one byte at a time, each read by
@@ -49,8 +45,7 @@ class WireReader {
   bool EndedByReset() const { return reset_; }  // the last read met a reset (TCP), not an orderly end
   void Send(const std::string& bytes);          // raw bytes on the connection (sockets only)
   void End() { Close(true, false); }            // a socket reader says "STOP" and closes
-  // Goes away mid-pass without a word; a socket closes with a reset, as a
-  // crashed reader's does.
+  // Goes away mid-pass without a word; a socket closes with a reset, as a crashed reader's does.
   void Abandon() { Close(false, true); }
 
  private:
