@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "base/FormatRules.h"
 #include "base/WireFormat.h"
@@ -210,17 +211,12 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
     parser.ApplyFormatDefaults(c.column, c.type, width, decimals);
     EXPECT_EQ(std::to_string(width) + "." + std::to_string(decimals), c.format) << c.column << " " << c.type;
   }
-  DRAV_Variable::FormatType string = kFmtA, number = kFmtF, comma = kFmtCOMMA;
-  unsigned long wideString = 40000, wideNumber = 300, wideComma = 300, widest = 32767;
-  char name[] = "v";
-  parser.AdjustFormat(string, wideString, name);
-  parser.AdjustFormat(number, wideNumber, name);
-  parser.AdjustFormat(comma, wideComma, name);
-  parser.AdjustFormat(string, widest, name);  // fits: no warning
-  EXPECT_EQ(wideString, 32767u);
-  EXPECT_EQ(wideNumber, 40u);
-  EXPECT_EQ(wideComma, 300u);
-  EXPECT_EQ(widest, 32767u);
+  char name[] = "v";  // the last string fits: no warning
+  for (auto [type, wide, held] : {std::tuple(kFmtA, 40000ul, 32767ul), {kFmtF, 300ul, 40ul}, {kFmtCOMMA, 300ul, 300ul},
+                                  {kFmtA, 32767ul, 32767ul}}) {
+    parser.AdjustFormat(type, wide, name);
+    EXPECT_EQ(wide, held) << type;
+  }
   const ErrorTextList& warnings = *parser.GetWarningList();
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].Text().str(), CatalogMessage(2271, "v", true, "32767"));
@@ -231,7 +227,6 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   EXPECT_EQ(DRAV_Format(kFmtA, -3, -1).width, 0);
 }
 
-// A host adapter that shows what it was asked.
 class RecordingAdapter : public DACAdapterBase {
  public:
   DACTokenSource* GetTokenSource() override { return nullptr; }

@@ -1,6 +1,5 @@
-// Reading passes over real named pipes and loopback TCP: every record, the
-// row count, the byte order the probe announces, and the control protocol as
-// the feeder understood it. Hostile paths and dying feeders: tests/hostile, tests/fault.
+// Reading passes over real named pipes and loopback TCP: every record, the row count, the byte order the probe
+// announces, and the control protocol as the feeder understood it. Hostile paths, dying feeders: tests/hostile, fault.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -221,7 +220,6 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
   EXPECT_EQ(source.RowCount(), 0);
 }
 
-// A value's bytes reversed in place, whatever their count.
 TEST(SwapBytesTest, ReversesTheBytesInPlace) {
   for (std::string value : {"", "a", "ab", "abcde", "abcdefgh"}) {
     std::string swapped = value;

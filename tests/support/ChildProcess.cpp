@@ -23,21 +23,18 @@ int RemainingMs(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
 // Takes what `fd` holds without blocking; closes it at the end of file.
 void Drain(int& fd, std::string& into) {
   char buffer[65536];
   ssize_t n;
   while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
     if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
-  if (n == 0 || errno != EAGAIN) {
-    close(fd);
-    fd = -1;
-  }
-}
-
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
+  if (n == 0 || errno != EAGAIN) CloseFd(fd);
 }
 
 }  // namespace

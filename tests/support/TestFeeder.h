@@ -45,8 +45,6 @@ class TestFeeder {
     cancel_ = 1;
     if (thread_.joinable()) thread_.join();
   }
-  TestFeeder(const TestFeeder&) = delete;
-  TestFeeder& operator=(const TestFeeder&) = delete;
 
   // The data pipe's path or "inet:127.0.0.1:PORT"; the rewind pipe's path.
   const std::string& StreamName() const { return streamName_; }
