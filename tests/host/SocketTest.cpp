@@ -25,8 +25,7 @@ namespace child = drav::test::child;
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
 
-// Bytes with a period (251, prime) that no request or buffer size divides:
-// a byte delivered twice, skipped or out of place shows.
+// Bytes with a prime period (251) no request or buffer size divides: a byte repeated, skipped or moved shows.
 std::string PatternBytes(std::size_t bytes) {
   std::string out(bytes, '\0');
   for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
@@ -120,9 +119,8 @@ TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
   }
 }
 
-// A peer that closed: the first send after its end draws a reset, a later one fails
-// with EPIPE, which must not raise SIGPIPE (it would end this program). The host runs
-// with its standard input closed, so the socket is descriptor 0, like any other.
+// A peer that closed: the first send after its end draws a reset, a later one fails with EPIPE, which must not raise
+// SIGPIPE (it would end this program). With the host's standard input closed, the socket is descriptor 0.
 TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   drav::test::Watchdog watchdog(60, "send to a gone peer");
   signal(SIGPIPE, SIG_DFL);
@@ -227,9 +225,8 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   EXPECT_EQ(canonical, "");
 }
 
-// A name with two addresses, a listener at the same port on each: the client stops at
-// the first that answers (another connection would leak the first descriptor), and with
-// it gone reaches the other. The name is in a hosts file of a child's mount namespace.
+// A name with two addresses, a listener at the same port on each: the client stops at the first that answers (another
+// connection would leak its descriptor), and with it gone reaches the other. The name: a child's private hosts file.
 TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
   drav::test::Watchdog watchdog(60, "two addresses");
   drav::test::TempDir dir;

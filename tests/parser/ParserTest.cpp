@@ -142,8 +142,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
   }
 }
 
-// A reserved word that is already a variable is reported as the duplicate,
-// and the index is searched by exact upper-case names.
+// A reserved word that is already a variable is reported as the duplicate; the index holds exact upper-case names.
 TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
   StreamParser parser("TO F8\n.", nullptr);
   auto* existing = new DRAV_Variable(kFmtF);
@@ -272,8 +271,7 @@ TEST(PathValue, ReadsTheValueAsWrittenAndCutsItBetweenCharacters) {
   EXPECT_STREQ(out, "/tmp/p");
 }
 
-// The operations for column descriptions and file names, which the command
-// itself does not use: each call's result as text.
+// The operations for column descriptions and file names the command does not use: each call's result as text.
 TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
   RecordingAdapter adapter;
   const auto fileName = [&](const char* text, DACAdapterBase* a, std::size_t room) {
@@ -357,8 +355,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
   }
 }
 
-// The messages no refusal above posts, and tokens that must be taken as
-// they are: a "%" is no conversion, and no length overruns anything.
+// The messages no refusal above posts, and tokens taken as they are: a "%" is no conversion, no length overruns.
 TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
   const std::string huge(5000, 'k');
   const struct {

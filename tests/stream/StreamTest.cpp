@@ -1,10 +1,6 @@
 // Reading passes over real named pipes and loopback TCP: every record, the row count, the byte order the probe
 // announces, and the control protocol as the feeder understood it. Hostile paths, dying feeders: tests/hostile, fault.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <pthread.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -161,8 +157,7 @@ TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
   }
 }
 
-// Formats brought into the host's limits, unknown types replaced, string
-// widths kept; one slot per number and per 8 bytes of a string.
+// Formats brought into the host's limits, unknown types replaced, string widths kept; a slot per number and 8 bytes.
 TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
   Watchdog watchdog(60, "dictionary test");
   TempDir dir;

@@ -64,8 +64,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   fcntl(outFd_, F_SETFL, O_NONBLOCK);
   fcntl(errFd_, F_SETFL, O_NONBLOCK);
   signal(SIGPIPE, SIG_IGN);
-  // A child that never reads its input must not block the test: the first
-  // text goes in without waiting, later ones (WriteInput) wait.
+  // A child that never reads its input must not block the test: the first text goes in without waiting.
   fcntl(inFd_, F_SETFL, O_NONBLOCK);
   if (!input.empty()) (void)!write(inFd_, input.data(), input.size());  // a child gone already shows in its status
   fcntl(inFd_, F_SETFL, 0);

@@ -1,7 +1,6 @@
 #pragma once
-// Runs a real program as a child process for end-to-end tests: standard input from a text (or kept open for a
-// producer), standard output and error captured, and a deadline on every wait that kills the child when it overruns,
-// so a hang fails the test instead of blocking the run.
+// Runs a real program as a child process for end-to-end tests: standard input from a text (or kept open), standard
+// output and error captured, and a deadline on every wait that kills the child, so a hang fails the test.
 #include <sys/types.h>
 
 #include <string>
@@ -20,8 +19,7 @@ class ChildProcess {
  public:
   static constexpr int kWatchdogMs = 60000;
 
-  // Starts `argv` (argv[0] is the program's path). `input` is written to its
-  // standard input, which is then closed unless `keepInputOpen`.
+  // Starts `argv` (argv[0]: the program's path) with `input` on its standard input, closed unless `keepInputOpen`.
   explicit ChildProcess(const std::vector<std::string>& argv, const std::string& input = "",
                         bool keepInputOpen = false);
   ~ChildProcess();  // kills and reaps a child that is still running
@@ -63,8 +61,7 @@ class ChildProcess {
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
                          int timeoutMs = ChildProcess::kWatchdogMs);
 
-// The built programs, and their command lines as the tests run them:
-// dravrun never shows progress, dravfeed lingers briefly for a reader.
+// The built programs, and their command lines: dravrun never shows progress, dravfeed lingers briefly for a reader.
 std::string BinaryPath(const std::string& tool);
 std::vector<std::string> Dravrun(std::vector<std::string> args);
 std::vector<std::string> Dravfeed(std::vector<std::string> args);

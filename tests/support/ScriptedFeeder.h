@@ -1,8 +1,7 @@
 #pragma once
 // A feeder that misbehaves at the byte level, as a real process: a forked child runs a short script of system calls
-// against a named pipe or a loopback listener, and may die by SIGKILL at a chosen byte, write one byte at a time or
-// stay silent. Feeders that behave are the feeder library's own servers (TestFeeder.h). Each step either succeeds or
-// ends the child with status 7x, so a failing script shows in Wait().
+// against a named pipe or a loopback listener (dying by SIGKILL at a chosen byte, writing byte by byte, silent...).
+// Feeders that behave: TestFeeder.h. Each step succeeds or ends the child with status 7x, which Wait() shows.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -58,8 +58,7 @@ inline std::string Joined(const std::vector<std::string>& records) {
 // The probe a feeder of this host's byte order sends.
 inline std::string NativeProbe() { return Probe(feed::ByteOrder::kNative); }
 
-// Builds a source with the test dictionary from the parser's own reading of
-// a variable list. Throws what the source's constructor throws.
+// A source with the dictionary the parser reads from `variables`; throws what the source's constructor throws.
 inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, const char* rewind, bool seekable,
                                                       bool useSocket,
                                                       const std::string& variables = kTestVariables) {
@@ -128,8 +127,7 @@ inline int HeldOpen(const std::string& path, int mask, int flags) {
   return count;
 }
 
-// SIGPIPE at its default action (a parent may have left it ignored): any
-// SIGPIPE the code under test lets through ends the test program.
+// SIGPIPE at its default action (a parent may have left it ignored): any the code under test lets through is fatal.
 inline void MakeSigpipeFatal() { signal(SIGPIPE, SIG_DFL); }
 
 }  // namespace drav::test
