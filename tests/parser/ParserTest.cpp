@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "base/FormatRules.h"
 #include "base/WireFormat.h"
@@ -21,10 +22,11 @@ std::string Pipe(const std::string& variables) { return Command("PIPE = 'p' /VAR
 
 using drav::test::CatalogMessage;
 
-std::unique_ptr<StreamParser> Parsed(const std::string& text, int* result, DACAdapterBase* adapter = nullptr) {
+// The parser of `text`, and what its parse returned.
+std::pair<std::unique_ptr<StreamParser>, int> Parsed(const std::string& text, DACAdapterBase* adapter = nullptr) {
   auto parser = std::make_unique<StreamParser>(text.c_str(), adapter);
-  *result = parser->ParseToExecutor();
-  return parser;
+  const int result = parser->ParseToExecutor();
+  return {std::move(parser), result};
 }
 
 std::string PendingError(StreamParser& parser) {
@@ -81,8 +83,7 @@ TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    int result = -1;
-    auto parser = Parsed(c.text, &result);
+    auto [parser, result] = Parsed(c.text);
     ASSERT_EQ(result, 0) << PendingError(*parser);
     EXPECT_EQ(parser->GetErrorMesToken(), nullptr);
     EXPECT_EQ(std::string(parser->GetName()), c.name);
@@ -132,8 +133,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 120));
-    int result = -1;
-    auto parser = Parsed(c.text, &result);
+    auto [parser, result] = Parsed(c.text);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(PendingError(*parser), CatalogMessage(c.id, c.token));
     EXPECT_TRUE(parser->GetWarningList()->empty());
@@ -159,8 +159,7 @@ TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
 // size, the warnings, and each variable kept with its format and slot, as the corpus records them.
 TEST(VariableList, GivesTheVerdictOfTheCorpus) {
   for (const drav::test::ListCase& c : drav::test::VariableListCorpus(DRAV_SOURCE_DIR)) {
-    int result = -1;
-    auto parser = Parsed(Pipe(c.list), &result);
+    auto [parser, result] = Parsed(Pipe(c.list));
     std::string fields;
     for (const ErrorText& warning : *parser->GetWarningList())
       fields += "\twarning " + drav::test::MessageVerdict(warning.Text().str(), true);
@@ -261,8 +260,7 @@ TEST(PathValue, ReadsTheValueAsWrittenAndCutsItBetweenCharacters) {
     EXPECT_EQ(std::string(out + StreamParser::kBufferSize, 16), std::string(16, '#')) << "written past the buffer";
   }
   RecordingAdapter adapter;
-  int result = -1;
-  auto parser = Parsed(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"), &result, &adapter);
+  auto parser = Parsed(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"), &adapter).first;
   EXPECT_STREQ(parser->GetName(), "unquoted:/tmp/p");
   EXPECT_STREQ(parser->GetRewindName(), "quoted:/tmp/r");
   char out[StreamParser::kBufferSize];

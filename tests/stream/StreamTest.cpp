@@ -159,7 +159,6 @@ TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
 
 // Formats brought into the host's limits, unknown types replaced, string widths kept; a slot per number and 8 bytes.
 TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
-  Watchdog watchdog(60, "dictionary test");
   TempDir dir;
   const std::string empty = dir.WriteFile("data", "");
   const struct {
@@ -224,7 +223,6 @@ TEST(SwapBytesTest, ReversesTheBytesInPlace) {
 }
 
 TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
-  Watchdog watchdog(60, "sigpipe on fifo");
   MakeSigpipeFatal();
   TempDir dir;
   const std::string path = dir.MakeFifo("rewind");
