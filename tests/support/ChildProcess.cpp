@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace drav::test {
@@ -90,10 +89,6 @@ void ChildProcess::WriteInput(const std::string& text) {
 void ChildProcess::CloseInput() { CloseFd(inFd_); }
 void ChildProcess::CloseOutput() { CloseFd(outFd_); }
 
-void ChildProcess::Signal(int signal) {
-  if (pid_ > 0 && !exited_) kill(pid_, signal);
-}
-
 // Waits up to `timeoutMs` for output; false when nothing more can come.
 bool ChildProcess::Pump(int timeoutMs) {
   pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};  // poll skips a negative descriptor
@@ -117,15 +112,6 @@ bool ChildProcess::ReadLine(std::string& line, Stream stream, int timeoutMs) {
   start = newline + 1;
   return true;
 }
-
-std::string ChildProcess::LineAfter(const std::string& prefix, Stream stream, int timeoutMs) {
-  std::string line;
-  while (ReadLine(line, stream, timeoutMs))
-    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
-  return "";
-}
-
-int ChildProcess::DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
 
 void ChildProcess::Reap(int options) {
   int status = 0;
@@ -162,22 +148,6 @@ ProcessResult ChildProcess::Stop() {
   // Collect what is left; a descendant holding the pipes open must not keep us here.
   for (int i = 0; i < 50 && (outFd_ >= 0 || errFd_ >= 0); ++i) Pump(10);
   return result_;
-}
-
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input, int timeoutMs) {
-  return ChildProcess(argv, input).Wait(timeoutMs);
-}
-
-std::string BinaryPath(const std::string& tool) { return std::string(DRAV_BINARY_DIR "/bin/") + tool; }
-
-std::vector<std::string> Dravrun(std::vector<std::string> args) {
-  args.insert(args.begin(), {BinaryPath("dravrun"), "--no-progress"});
-  return args;
-}
-
-std::vector<std::string> Dravfeed(std::vector<std::string> args) {
-  args.insert(args.begin(), {BinaryPath("dravfeed"), "--linger", "0.3"});
-  return args;
 }
 
 }  // namespace drav::test
