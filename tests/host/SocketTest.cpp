@@ -35,7 +35,6 @@ std::string PatternBytes(std::size_t bytes) {
 // However the bytes arrive and whatever sizes the reader asks for (cycled), every
 // request gets the next bytes, whole and in order; a short count only at the end.
 TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
-  drav::test::Watchdog watchdog(60, "socket buffer");
   const struct {
     const char* name;
     std::vector<std::size_t> requests, pieces;
@@ -122,7 +121,6 @@ TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
 // A peer that closed: the first send after its end draws a reset, a later one fails with EPIPE, which must not raise
 // SIGPIPE (it would end this program). With the host's standard input closed, the socket is descriptor 0.
 TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
-  drav::test::Watchdog watchdog(60, "send to a gone peer");
   signal(SIGPIPE, SIG_DFL);
   LoopbackPort port;
   const int savedStdin = dup(0);
@@ -153,7 +151,6 @@ TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
 // The plug-in ends its pass at any short count alike; the socket keeps how the data ended, so that a host can tell a
 // feeder that finished from one that broke off. A new connection starts with no end.
 TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
-  drav::test::Watchdog watchdog(60, "socket ends");
   const struct {
     const char* name;
     std::size_t bytes;
@@ -228,7 +225,6 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
 // A name with two addresses, a listener at the same port on each: the client stops at the first that answers (another
 // connection would leak its descriptor), and with it gone reaches the other. The name: a child's private hosts file.
 TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
-  drav::test::Watchdog watchdog(60, "two addresses");
   drav::test::TempDir dir;
   const std::string hosts = dir.WriteFile("hosts", "::1 twohomes\n127.0.0.1 twohomes\n");
   int port = 0, v6 = drav::test::ListenOnLoopback(AF_INET6, &port), v4 = -1;
@@ -260,7 +256,6 @@ std::atomic<long> g_signals{0};
 // The listener's queue is full, so the connect waits; a signal every millisecond at the
 // thread (no SA_RESTART) interrupts it again and again, and it must go on until taken.
 TEST(SocketConnect, SignalsWhileConnectingDoNotFailTheConnect) {
-  drav::test::Watchdog watchdog(60, "signals while connecting");
   LoopbackPort port;
   ASSERT_EQ(listen(port.fd, 0), 0);
   Socket filler(3);

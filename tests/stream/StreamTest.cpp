@@ -28,14 +28,13 @@ void PrintTo(const Feed& feed, std::ostream* out) { *out << feed.name; }
 class PassTest : public testing::TestWithParam<Feed> {
  protected:
   bool Socket() const { return GetParam().socket; }
-  std::unique_ptr<TestFeeder> StartFeeder(int records, bool rewindable = true) {
+  // Starts feeder_ with `records` records and opens a source on it.
+  std::unique_ptr<DRAV_StreamDataSrc> Open(int records, bool seekable, bool rewindable = true) {
     const std::vector<std::string> written = TestRecords(records, GetParam().order);
-    if (Socket()) return TestFeeder::OverSocket(written, GetParam().order);
-    return TestFeeder::OverPipe(dir_, rewindable, written, GetParam().order);
-  }
-  std::unique_ptr<DRAV_StreamDataSrc> Open(const TestFeeder& feeder, bool seekable, bool rewindable = true) {
-    const std::string rewind = Socket() ? "rewindsupported" : feeder.RewindName();
-    return OpenSource(feeder.StreamName(), rewindable ? rewind.c_str() : nullptr, seekable, Socket());
+    feeder_ = Socket() ? TestFeeder::OverSocket(written, GetParam().order)
+                       : TestFeeder::OverPipe(dir_, rewindable, written, GetParam().order);
+    const std::string rewind = Socket() ? "rewindsupported" : feeder_->RewindName();
+    return OpenSource(feeder_->StreamName(), rewindable ? rewind.c_str() : nullptr, seekable, Socket());
   }
   std::vector<std::string> Expected(int records) const {
     return TestRecords(records, Socket() ? ByteOrder::kNative : GetParam().order);
@@ -44,11 +43,11 @@ class PassTest : public testing::TestWithParam<Feed> {
 
   Watchdog watchdog_{60, "stream pass test"};
   TempDir dir_;
+  std::unique_ptr<TestFeeder> feeder_;
 };
 
 TEST_P(PassTest, FirstPassDeliversEveryRecordAndFixesTheRowCount) {
-  auto feeder = StartFeeder(7, false);
-  auto source = Open(*feeder, false, false);
+  auto source = Open(7, false, false);
   const std::vector<std::string> expected = Expected(7);
   EXPECT_EQ(source->RowCount(), -1);
   OBS obs(source->GetObsAreaSize());
@@ -64,14 +63,13 @@ TEST_P(PassTest, FirstPassDeliversEveryRecordAndFixesTheRowCount) {
   EXPECT_EQ(it->Next(), 0);
   EXPECT_EQ(it->Next(), 0) << "the end stays the end";
   EXPECT_EQ(source->RowCount(), 7);
-  EXPECT_EQ(feeder->Heard(), "") << "the first pass asks for nothing";
+  EXPECT_EQ(feeder_->Heard(), "") << "the first pass asks for nothing";
 }
 
 // The case number travels in the reader's own byte order, whatever the
 // feeder's: a feeder of the other order turns it back and serves case 5.
 TEST_P(PassTest, SeekSendsTheCaseNumberAndDeliversThatCase) {
-  auto feeder = StartFeeder(10);
-  auto source = Open(*feeder, true);
+  auto source = Open(10, true);
   const std::vector<std::string> expected = Expected(10);
   OBS obs(source->GetObsAreaSize());
   std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
@@ -79,27 +77,25 @@ TEST_P(PassTest, SeekSendsTheCaseNumberAndDeliversThatCase) {
   ASSERT_TRUE(it->Next() == 1 && it->Next() == 1);
   EXPECT_EQ(it->Seek(2), 1);  // the current position: nothing is sent
   EXPECT_EQ(it->Seek(5), 1);
-  EXPECT_EQ(feeder->Heard(), "") << "Seek itself sends nothing";
+  EXPECT_EQ(feeder_->Heard(), "") << "Seek itself sends nothing";
   ASSERT_EQ(it->Next(), 1);
   EXPECT_EQ(Case(obs), expected[5]);
   EXPECT_EQ(it->Tell(), 6);
   ASSERT_EQ(it->Next(), 1);
   EXPECT_EQ(Case(obs), expected[6]);
-  EXPECT_EQ(feeder->Heard(), "seek to case 5");
+  EXPECT_EQ(feeder_->Heard(), "seek to case 5");
 }
 
 TEST_P(PassTest, LaterPassRewindsAndReadsFromCaseZero) {
-  auto feeder = StartFeeder(3);
-  auto source = Open(*feeder, false);
+  auto source = Open(3, false);
   const std::vector<std::string> expected = Expected(3);
   EXPECT_EQ(ReadPass(*source), expected);
   EXPECT_EQ(ReadPass(*source, 2), std::vector<std::string>(expected.begin(), expected.begin() + 2));
-  EXPECT_EQ(feeder->Heard(), "rewind");
+  EXPECT_EQ(feeder_->Heard(), "rewind");
 }
 
 TEST_P(PassTest, LaterPassWithoutRewindNameReadsOnOrNothing) {
-  auto feeder = StartFeeder(3, false);
-  auto source = Open(*feeder, false, false);
+  auto source = Open(3, false, false);
   EXPECT_EQ(ReadPass(*source, 1).size(), 1u);
   // Whatever descriptor now has the pipe's old number must not be read from.
   const int decoy = open(dir_.WriteFile("decoy", std::string(4096, 'x')).c_str(), O_RDONLY | O_CLOEXEC);
