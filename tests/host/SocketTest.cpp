@@ -16,12 +16,8 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
+namespace drav::test {
 namespace {
-
-using drav::test::Connected;
-using drav::test::ScriptedFeeder;
-using drav::test::LoopbackPort;
-namespace child = drav::test::child;
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
 
@@ -73,7 +69,7 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
 // Over each family: the options asked for, a message sent whole, and nothing the first
 // connection left in the buffer delivered after connecting again (Clear first, or not).
 TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
-  drav::test::Watchdog watchdog(60, "socket connection");
+  Watchdog watchdog(60, "socket connection");
   const std::string seek("SEEK\x01\x02\x03\x04\x05\x06\x07\x08", 12);
   for (const int family : {AF_INET, AF_INET6}) {
     for (const bool clearFirst : {true, false}) {
@@ -194,7 +190,7 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
 // well-formed address nobody listens at is refused by the peer, with the reason.
 TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   int freePort = 0;
-  close(drav::test::ListenOnLoopback(AF_INET, &freePort));  // free a moment ago, nobody listens now
+  close(ListenOnLoopback(AF_INET, &freePort));  // free a moment ago, nobody listens now
   const std::string closed = "inet:127.0.0.1:" + std::to_string(freePort);
   const struct {
     std::string address;
@@ -225,10 +221,10 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
 // A name with two addresses, a listener at the same port on each: the client stops at the first that answers (another
 // connection would leak its descriptor), and with it gone reaches the other. The name: a child's private hosts file.
 TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
-  drav::test::TempDir dir;
+  TempDir dir;
   const std::string hosts = dir.WriteFile("hosts", "::1 twohomes\n127.0.0.1 twohomes\n");
-  int port = 0, v6 = drav::test::ListenOnLoopback(AF_INET6, &port), v4 = -1;
-  if (v6 >= 0) v4 = drav::test::ListenOnLoopback(AF_INET, &port);
+  int port = 0, v6 = ListenOnLoopback(AF_INET6, &port), v4 = -1;
+  if (v6 >= 0) v4 = ListenOnLoopback(AF_INET, &port);
   if (v4 < 0) GTEST_SKIP() << "no IPv4 and IPv6 loopback listeners at one port";
   constexpr int kNoNamespace = 77;
   ScriptedFeeder client([&] {
@@ -283,3 +279,4 @@ TEST(SocketConnect, SignalsWhileConnectingDoNotFailTheConnect) {
 }
 
 }  // namespace
+}  // namespace drav::test
