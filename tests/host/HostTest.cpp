@@ -226,8 +226,7 @@ TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
   }
   const char quoted[] = "\"a\xC3\xA9\"b\"";
   EXPECT_EQ(DRAVMBstrrchr_A(quoted, '"'), quoted + 6);
-  char dst[8];
-  std::memset(dst, 'z', sizeof dst);
+  char dst[] = "zzzzzzzz";
   DRAVMBstrncpy_A(dst, "abcdef", 3);
   EXPECT_EQ(std::string(dst, 8), "abczzzzz");
   DRAVMBstrncpy_A(dst, "ab", 5);

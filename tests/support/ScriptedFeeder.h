@@ -8,13 +8,14 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace drav::test {
@@ -90,11 +91,7 @@ inline void Write(int fd, const std::string& bytes, const std::vector<std::size_
   }
 }
 
-inline void PauseMillis(int milliseconds) {
-  timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-  while (nanosleep(&pause, &pause) < 0 && errno == EINTR) {
-  }
-}
+inline void PauseMillis(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 [[noreturn]] inline void DieByKill() {
   raise(SIGKILL);

@@ -2,23 +2,42 @@
 // A reader written straight from the wire protocol (docs/PROTOCOL.md), not the plug-in, for testing feeders: it opens
 // passes over a named pipe pair or loopback TCP, asks for rewinds and seeks, and reads the records. Every wait ends
 // after kIoTimeoutMs with an exception, so a silent feeder fails the test instead of hanging it.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
 
 #include "base/WireFormat.h"
 #include "dravfeed/ByteOrder.h"
+#include "dravfeed/GeneratedCases.h"
 
 namespace drav::test {
 
 constexpr int kIoTimeoutMs = 15000;
 
-std::string SeekMessage(std::int64_t caseNumber);  // "SEEK" and the number in this host's byte order
-std::string Probe(feed::ByteOrder order);          // what a feeder of `order` sends first on a connection
-// The records dravfeed --generate serves for cases first .. first + count - 1
-// of `variables` (its rule is GeneratedCases'), numbers in `order`.
-std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
-                             feed::ByteOrder order = feed::ByteOrder::kNative);
+// "SEEK" and the case number in this host's byte order.
+inline std::string SeekMessage(std::int64_t caseNumber) {
+  return std::string(wire::kSeek, wire::kControlWordBytes) +
+         std::string(reinterpret_cast<const char*>(&caseNumber), sizeof caseNumber);
+}
+
+// The probe a feeder of `order` sends first on a connection.
+inline std::string Probe(feed::ByteOrder order) {
+  std::string bytes(reinterpret_cast<const char*>(&wire::kProbeValue), wire::kProbeBytes);
+  if (order == feed::ByteOrder::kSwapped) std::reverse(bytes.begin(), bytes.end());
+  return bytes;
+}
+
+// The records dravfeed --generate serves for cases first .. first + count - 1 of `variables` (its rule is
+// GeneratedCases'), numbers in `order`.
+inline std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
+                                    feed::ByteOrder order = feed::ByteOrder::kNative) {
+  const feed::VariableList list = feed::VariableList::Parse(variables);
+  const feed::RecordBuilder builder(list, order);  // keeps a reference to the list
+  std::string records(static_cast<std::size_t>(count) * list.RecordBytes(), '\0');
+  feed::GeneratedCases(builder, first + count).Render(first, count, &records[0]);
+  return records;
+}
 
 class WireReader {
  public:
