@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -50,9 +51,7 @@ inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = f
 }
 
 inline std::string Joined(const std::vector<std::string>& records) {
-  std::string bytes;
-  for (const std::string& record : records) bytes += record;
-  return bytes;
+  return std::accumulate(records.begin(), records.end(), std::string());
 }
 
 // The probe a feeder of this host's byte order sends.
