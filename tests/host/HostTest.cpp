@@ -1,6 +1,5 @@
-// The host runtime's services the plug-in calls: the command tokenizer and
-// token source, the name check, the message catalogs, the data-source
-// columns and registry, and the UTF-8 string functions.
+// The host runtime's services the plug-in calls: the command tokenizer and token source,
+// the name check, the message catalogs, the registry and the UTF-8 string functions.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,8 +21,7 @@ namespace {
 
 constexpr int W = DACTokenSource::kWord;
 
-// Tokens as "kind:text" words: w a word, q a quoted string, s a slash, e an
-// equals sign.
+// Tokens as "kind:text" words: w a word, q a quoted string, s a slash, e an equals sign.
 std::string Shown(const std::vector<CommandToken>& tokens) {
   std::string out;
   for (const CommandToken& t : tokens) {
@@ -109,8 +107,7 @@ TEST(CommandTokenSource, HandsOutEveryTokenOnceAndCutsOverlongOnesBetweenCharact
   EXPECT_EQ(adapter.ResolveFileSpec("~/p", true), home ? std::string(home) + "/p" : "~/p");
 }
 
-// 5 for a reserved word, another refusal for any other bad name; the names
-// a variable list can hold are in the corpus of lists (tests/data).
+// 5 for a reserved word, another refusal for any other bad name (the good ones: the corpus).
 TEST(DravName, ReservedWordsGiveFiveOtherRefusalsAnotherCode) {
   const std::string longest(64, 'a'), tooLong(65, 'a');
   EXPECT_EQ(ValidateDRAVName(longest.c_str()), kDravNameValid);
@@ -122,8 +119,6 @@ TEST(DravName, ReservedWordsGiveFiveOtherRefusalsAnotherCode) {
   }
   EXPECT_NE(ValidateDRAVName(nullptr), kDravNameValid);
 }
-
-// ---- Message catalogs -----------------------------------------------------------
 
 TEST(Catalog, TextsComeWithTheirNumberAndAMissingOneSaysSo) {
   drav::test::TempDir dir;
@@ -150,10 +145,7 @@ TEST(Catalog, TextsComeWithTheirNumberAndAMissingOneSaysSo) {
   EXPECT_EQ(DravServerErrorText("korvel.err", 2255).GetText(), real) << "the default comes back";
 }
 
-// ---- Registry ---------------------------------------------------------------------
-
-// Counts live instances: an ownership mistake shows as a wrong count (and a
-// leak fails the sanitizer build).
+// Counts live instances: an ownership mistake shows as a wrong count (a leak, in ASan).
 struct CountedSource : DRAV_DataSource {
   explicit CountedSource(int tag) : DRAV_DataSource(nullptr), tag(tag) { ++live; }
   ~CountedSource() override { --live; }
@@ -193,8 +185,6 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
   registry.ReleaseAll();
   EXPECT_EQ(CountedSource::live, 0);
 }
-
-// ---- UTF-8 string functions -------------------------------------------------------
 
 int Sign(int value) { return (value > 0) - (value < 0); }
 
@@ -236,8 +226,7 @@ TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
   }
   const char quoted[] = "\"a\xC3\xA9\"b\"";
   EXPECT_EQ(DRAVMBstrrchr_A(quoted, '"'), quoted + 6);
-  char dst[8];
-  std::memset(dst, 'z', sizeof dst);
+  char dst[] = "zzzzzzzz";
   DRAVMBstrncpy_A(dst, "abcdef", 3);
   EXPECT_EQ(std::string(dst, 8), "abczzzzz");
   DRAVMBstrncpy_A(dst, "ab", 5);

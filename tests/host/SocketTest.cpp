@@ -1,55 +1,36 @@
-// The TCP client against real loopback listeners served by feeder
-// processes: its receive buffer, reconnects, options, addresses, signals
-// while connecting, and a peer that has gone.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+// The TCP client against real loopback listeners served by feeder processes: its
+// receive buffer, reconnects, options, addresses, signals while connecting, a gone peer.
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "host/SockAPIWrap.h"
-#include "host/Socket.h"
-#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/ScriptedFeeder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 
+namespace drav::test {
 namespace {
-
-using drav::test::Connected;
-using drav::test::ScriptedFeeder;
-using drav::test::LoopbackPort;
-namespace child = drav::test::child;
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
 
-// Bytes with a period (251, prime) that no request or buffer size divides:
-// a byte delivered twice, skipped or out of place shows.
+// Bytes with a prime period (251) no request or buffer size divides: a byte repeated, skipped or moved shows.
 std::string PatternBytes(std::size_t bytes) {
   std::string out(bytes, '\0');
   for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
   return out;
 }
 
-// Whatever way the bytes arrive and whatever sizes the reader asks for
-// (cycled), every request gets the next bytes of the stream, whole and in
-// order; a short count comes only at the end of the data.
+// However the bytes arrive and whatever sizes the reader asks for (cycled), every
+// request gets the next bytes, whole and in order; a short count only at the end.
 TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
-  drav::test::Watchdog watchdog(60, "socket buffer");
   const struct {
     const char* name;
     std::vector<std::size_t> requests, pieces;
@@ -85,11 +66,10 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
   }
 }
 
-// Over each family: the options asked for, a message sent whole, and what
-// the first connection left in the buffer never delivered after the socket
-// connected again (with Clear first, or at once).
+// Over each family: the options asked for, a message sent whole, and nothing the first
+// connection left in the buffer delivered after connecting again (Clear first, or not).
 TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
-  drav::test::Watchdog watchdog(60, "socket connection");
+  Watchdog watchdog(60, "socket connection");
   const std::string seek("SEEK\x01\x02\x03\x04\x05\x06\x07\x08", 12);
   for (const int family : {AF_INET, AF_INET6}) {
     for (const bool clearFirst : {true, false}) {
@@ -134,12 +114,9 @@ TEST(SocketConnection, SendsReceivesAndConnectsAgainWithNothingStale) {
   }
 }
 
-// A peer that closed: the first send after its end draws a reset, and a
-// later one fails with EPIPE, which must not raise SIGPIPE (its default
-// action would end this program). The host runs with its standard input
-// closed, so the socket is descriptor 0, a descriptor like any other.
+// A peer that closed: the first send after its end draws a reset, a later one fails with EPIPE, which must not raise
+// SIGPIPE (it would end this program). With the host's standard input closed, the socket is descriptor 0.
 TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
-  drav::test::Watchdog watchdog(60, "send to a gone peer");
   signal(SIGPIPE, SIG_DFL);
   LoopbackPort port;
   const int savedStdin = dup(0);
@@ -167,12 +144,9 @@ TEST(SocketConnection, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
   close(savedStdin);
 }
 
-// The plug-in asks for one record a request and ends its pass at any short
-// count alike; the socket keeps how the data ended, so that a host can tell
-// a feeder that finished from one that broke off. A new connection starts
-// with no end.
+// The plug-in ends its pass at any short count alike; the socket keeps how the data ended, so that a host can tell a
+// feeder that finished from one that broke off. A new connection starts with no end.
 TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
-  drav::test::Watchdog watchdog(60, "socket ends");
   const struct {
     const char* name;
     std::size_t bytes;
@@ -212,12 +186,11 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
   }
 }
 
-// Refused before any system call: malformed addresses and ports outside
-// 1 to 65535; a well-formed address nobody listens at is refused by the
-// peer, with the reason.
+// Refused before any system call: malformed addresses and ports outside 1 to 65535; a
+// well-formed address nobody listens at is refused by the peer, with the reason.
 TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   int freePort = 0;
-  close(drav::test::ListenOnLoopback(AF_INET, &freePort));  // free a moment ago, nobody listens now
+  close(ListenOnLoopback(AF_INET, &freePort));  // free a moment ago, nobody listens now
   const std::string closed = "inet:127.0.0.1:" + std::to_string(freePort);
   const struct {
     std::string address;
@@ -245,17 +218,13 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
   EXPECT_EQ(canonical, "");
 }
 
-// A name with two addresses, each with a listener at the same port: the
-// client takes the first that answers and stops there (another connection
-// would leak the first descriptor), and with one listener gone it still
-// reaches the other. The name lives in a hosts file of a private mount
-// namespace, in a child process.
+// A name with two addresses, a listener at the same port on each: the client stops at the first that answers (another
+// connection would leak its descriptor), and with it gone reaches the other. The name: a child's private hosts file.
 TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
-  drav::test::Watchdog watchdog(60, "two addresses");
-  drav::test::TempDir dir;
+  TempDir dir;
   const std::string hosts = dir.WriteFile("hosts", "::1 twohomes\n127.0.0.1 twohomes\n");
-  int port = 0, v6 = drav::test::ListenOnLoopback(AF_INET6, &port), v4 = -1;
-  if (v6 >= 0) v4 = drav::test::ListenOnLoopback(AF_INET, &port);
+  int port = 0, v6 = ListenOnLoopback(AF_INET6, &port), v4 = -1;
+  if (v6 >= 0) v4 = ListenOnLoopback(AF_INET, &port);
   if (v4 < 0) GTEST_SKIP() << "no IPv4 and IPv6 loopback listeners at one port";
   constexpr int kNoNamespace = 77;
   ScriptedFeeder client([&] {
@@ -280,11 +249,9 @@ TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
 
 std::atomic<long> g_signals{0};
 
-// The listener's queue is full, so the connect waits; a signal every
-// millisecond at the connecting thread (no SA_RESTART) interrupts that wait
-// again and again, and the connect must carry on until the peer takes it.
+// The listener's queue is full, so the connect waits; a signal every millisecond at the
+// thread (no SA_RESTART) interrupts it again and again, and it must go on until taken.
 TEST(SocketConnect, SignalsWhileConnectingDoNotFailTheConnect) {
-  drav::test::Watchdog watchdog(60, "signals while connecting");
   LoopbackPort port;
   ASSERT_EQ(listen(port.fd, 0), 0);
   Socket filler(3);
@@ -312,3 +279,4 @@ TEST(SocketConnect, SignalsWhileConnectingDoNotFailTheConnect) {
 }
 
 }  // namespace
+}  // namespace drav::test

@@ -1,14 +1,12 @@
-// The parser: whole commands as the entry rebuilds them (what the host reads
-// after an acceptance, the one message of each refusal), the corpus of
-// variable lists, path values, messages from the catalogs, and the public
-// operations the command itself does not use. Random and over-long texts are the fuzz corpus's
-// (fuzz/corpus/parser, replayed by CTest).
+// The parser: whole commands as the entry rebuilds them, the corpus of variable lists, path values, catalog messages
+// and the public operations the command itself does not use. Random and over-long texts: fuzz/corpus/parser.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "base/FormatRules.h"
 #include "base/WireFormat.h"
@@ -24,10 +22,11 @@ std::string Pipe(const std::string& variables) { return Command("PIPE = 'p' /VAR
 
 using drav::test::CatalogMessage;
 
-std::unique_ptr<StreamParser> Parsed(const std::string& text, int* result, DACAdapterBase* adapter = nullptr) {
+// The parser of `text`, and what its parse returned.
+std::pair<std::unique_ptr<StreamParser>, int> Parsed(const std::string& text, DACAdapterBase* adapter = nullptr) {
   auto parser = std::make_unique<StreamParser>(text.c_str(), adapter);
-  *result = parser->ParseToExecutor();
-  return parser;
+  const int result = parser->ParseToExecutor();
+  return {std::move(parser), result};
 }
 
 std::string PendingError(StreamParser& parser) {
@@ -50,65 +49,53 @@ std::string Variables(StreamParser& parser) {
   return out;
 }
 
-// ---- Accepted commands ----------------------------------------------------------
-
-// What the host reads after an acceptance.
-struct Acceptance {
-  std::string name, rewind;
-  bool seek, socket;
-  std::string variables;  // as Variables() writes them
-  std::size_t warnings;
-};
-
 TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
   std::string local;  // the canonical name of the local host, as the host's lookup gives it
   SockAPIWrap(SockAPIWrap::kNoSsl).GetCanonicalHostByName("localhost", local);
   const std::string a = "a:5/8.0";
-  const struct {
-    std::string text;
-    Acceptance expected;
+  const struct {  // the command, and what the host reads after its acceptance
+    std::string text, name, rewind;
+    bool seek, socket;
+    std::string variables;  // as Variables() writes them
   } cases[] = {
       {Command("PIPE = '/tmp/p' /VARIABLES = id F8 amount COMMA10.2 stamp DATETIME"),
-       {"/tmp/p", "", false, false, "id:5/8.0 amount:3/10.2 stamp:22/23.2", 0}},
+       "/tmp/p", "", false, false, "id:5/8.0 amount:3/10.2 stamp:22/23.2"},
       {Command("PIPE = '/tmp/data pipe' /REWINDABLE = '/tmp/rw' /SEEKABLE /VARIABLES = city A24 pop N10"),
-       {"/tmp/data pipe", "/tmp/rw", true, false, "city:1/24.0 pop:16/10.0", 0}},
+       "/tmp/data pipe", "/tmp/rw", true, false, "city:1/24.0 pop:16/10.0"},
       {"get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' /seekable /variables = a f8\n.",
-       {"/tmp/x", "/tmp/r", true, false, a, 0}},
-      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), {"x", "r", true, false, a, 0}},
+       "/tmp/x", "/tmp/r", true, false, a},
+      {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), "x", "r", true, false, a},
       // Written alone, REWINDABLE keeps the value of the subcommand before it.
-      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), {"x", "STREAM", false, false, a, 0}},
+      {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), "x", "STREAM", false, false, a},
       {Command("SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t TIME x E"),
-       {"inet:" + local + ":6000", "rewindsupported", true, true, "t:21/11.2 x:17/13.5", 0}},
+       "inet:" + local + ":6000", "rewindsupported", true, true, "t:21/11.2 x:17/13.5"},
       {Command("SOCKET = 5 /REWINDABLE = '/tmp/r' /VARIABLES = a F8"),
-       {"inet:" + local + ":5", "rewindsupported", false, true, a, 0}},
+       "inet:" + local + ":5", "rewindsupported", false, true, a},
       {Command("SOCKET = 6000 /HOST = f.example /VARIABLES = w ADATE"),
-       {"inet:f.example:6000", "", false, true, "w:23/10.0", 0}},
+       "inet:f.example:6000", "", false, true, "w:23/10.0"},
       {Command("SOCKET = 5000 6000 /HOST = a.example /HOST = b.example /VARIABLES = a F8"),
-       {"inet:b.example:5000", "", false, true, a, 0}},
-      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), {"inet:" + local + ":1", "", false, true, a, 0}},
-      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), {"inet:LOCALHOST:1", "", false, true, a, 0}},
-      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), {"inet:feeder:9000", "", false, true, a, 0}},
-      {Command("PIPE = 'x' /VARIABLES = "), {"x", "", false, false, "", 0}},
-      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", {"p", "", false, false, "a:5/8.0 b:1/3.0", 0}},
+       "inet:b.example:5000", "", false, true, a},
+      {Command("SOCKET = 1 /HOST = localhost /VARIABLES = a F8"), "inet:" + local + ":1", "", false, true, a},
+      {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), "inet:LOCALHOST:1", "", false, true, a},
+      {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), "inet:feeder:9000", "", false, true, a},
+      {Command("PIPE = 'x' /VARIABLES = "), "x", "", false, false, ""},
+      {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", "p", "", false, false, "a:5/8.0 b:1/3.0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    int result = -1;
-    auto parser = Parsed(c.text, &result);
+    auto [parser, result] = Parsed(c.text);
     ASSERT_EQ(result, 0) << PendingError(*parser);
     EXPECT_EQ(parser->GetErrorMesToken(), nullptr);
-    EXPECT_EQ(std::string(parser->GetName()), c.expected.name);
-    EXPECT_EQ(std::string(parser->GetName()), c.expected.name) << "a second call must not prefix again";
-    EXPECT_EQ(std::string(parser->GetRewindName()), c.expected.rewind);
-    EXPECT_EQ(parser->GetRewSupport(), !c.expected.rewind.empty());
-    EXPECT_EQ(parser->GetSeekFlag(), c.expected.seek);
-    EXPECT_EQ(parser->GetSockUse(), c.expected.socket);
-    EXPECT_EQ(Variables(*parser), c.expected.variables);
-    EXPECT_EQ(parser->GetWarningList()->size(), c.expected.warnings);
+    EXPECT_EQ(std::string(parser->GetName()), c.name);
+    EXPECT_EQ(std::string(parser->GetName()), c.name) << "a second call must not prefix again";
+    EXPECT_EQ(std::string(parser->GetRewindName()), c.rewind);
+    EXPECT_EQ(parser->GetRewSupport(), !c.rewind.empty());
+    EXPECT_EQ(parser->GetSeekFlag(), c.seek);
+    EXPECT_EQ(parser->GetSockUse(), c.socket);
+    EXPECT_EQ(Variables(*parser), c.variables);
+    EXPECT_TRUE(parser->GetWarningList()->empty());
   }
 }
-
-// ---- Refused commands -----------------------------------------------------------
 
 TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
   const struct {
@@ -146,8 +133,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 120));
-    int result = -1;
-    auto parser = Parsed(c.text, &result);
+    auto [parser, result] = Parsed(c.text);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(PendingError(*parser), CatalogMessage(c.id, c.token));
     EXPECT_TRUE(parser->GetWarningList()->empty());
@@ -156,8 +142,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
   }
 }
 
-// A reserved word that is already a variable is reported as the duplicate,
-// and the index is searched by exact upper-case names.
+// A reserved word that is already a variable is reported as the duplicate; the index holds exact upper-case names.
 TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
   StreamParser parser("TO F8\n.", nullptr);
   auto* existing = new DRAV_Variable(kFmtF);
@@ -170,15 +155,11 @@ TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
   EXPECT_EQ(parser.SearchUpperVarName(lower), static_cast<unsigned int>(-1));
 }
 
-// ---- The corpus of variable lists -------------------------------------------------
-
-// Every list of tests/data/variable-lists.tsv, as the last subcommand of a
-// command: the one refusal or the record's size, the warnings, and each
-// variable kept with its format and slot, as the corpus records them.
+// Every list of tests/data/variable-lists.tsv, as the last subcommand of a command: the one refusal or the record's
+// size, the warnings, and each variable kept with its format and slot, as the corpus records them.
 TEST(VariableList, GivesTheVerdictOfTheCorpus) {
   for (const drav::test::ListCase& c : drav::test::VariableListCorpus(DRAV_SOURCE_DIR)) {
-    int result = -1;
-    auto parser = Parsed(Pipe(c.list), &result);
+    auto [parser, result] = Parsed(Pipe(c.list));
     std::string fields;
     for (const ErrorText& warning : *parser->GetWarningList())
       fields += "\twarning " + drav::test::MessageVerdict(warning.Text().str(), true);
@@ -197,8 +178,6 @@ TEST(VariableList, GivesTheVerdictOfTheCorpus) {
   }
 }
 
-// ---- Format words ---------------------------------------------------------------
-
 TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   DRAV_Variable::FormatType type;
   unsigned long width;
@@ -216,8 +195,7 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   char next[StreamParser::kBufferSize];
   bare.ParseWord(next, sizeof next);
   EXPECT_STREQ(next, "F8");
-  // Seconds only when the column has room for them; the defaults of a
-  // format word are the corpus's.
+  // Seconds only when the column has room for them; the defaults of a format word are the corpus's.
   const struct {
     unsigned long column;
     unsigned int type;
@@ -231,17 +209,12 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
     parser.ApplyFormatDefaults(c.column, c.type, width, decimals);
     EXPECT_EQ(std::to_string(width) + "." + std::to_string(decimals), c.format) << c.column << " " << c.type;
   }
-  DRAV_Variable::FormatType string = kFmtA, number = kFmtF, comma = kFmtCOMMA;
-  unsigned long wideString = 40000, wideNumber = 300, wideComma = 300, widest = 32767;
-  char name[] = "v";
-  parser.AdjustFormat(string, wideString, name);
-  parser.AdjustFormat(number, wideNumber, name);
-  parser.AdjustFormat(comma, wideComma, name);
-  parser.AdjustFormat(string, widest, name);  // fits: no warning
-  EXPECT_EQ(wideString, 32767u);
-  EXPECT_EQ(wideNumber, 40u);
-  EXPECT_EQ(wideComma, 300u);
-  EXPECT_EQ(widest, 32767u);
+  char name[] = "v";  // the last string fits: no warning
+  for (auto [type, wide, held] : {std::tuple(kFmtA, 40000ul, 32767ul), {kFmtF, 300ul, 40ul}, {kFmtCOMMA, 300ul, 300ul},
+                                  {kFmtA, 32767ul, 32767ul}}) {
+    parser.AdjustFormat(type, wide, name);
+    EXPECT_EQ(wide, held) << type;
+  }
   const ErrorTextList& warnings = *parser.GetWarningList();
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].Text().str(), CatalogMessage(2271, "v", true, "32767"));
@@ -252,9 +225,6 @@ TEST(FormatWord, ColumnWidthsDefaultsAndWarningsForOverwideFormats) {
   EXPECT_EQ(DRAV_Format(kFmtA, -3, -1).width, 0);
 }
 
-// ---- Path values and file names ---------------------------------------------
-
-// A host adapter that shows what it was asked.
 class RecordingAdapter : public DACAdapterBase {
  public:
   DACTokenSource* GetTokenSource() override { return nullptr; }
@@ -290,8 +260,7 @@ TEST(PathValue, ReadsTheValueAsWrittenAndCutsItBetweenCharacters) {
     EXPECT_EQ(std::string(out + StreamParser::kBufferSize, 16), std::string(16, '#')) << "written past the buffer";
   }
   RecordingAdapter adapter;
-  int result = -1;
-  auto parser = Parsed(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"), &result, &adapter);
+  auto parser = Parsed(Command("PIPE = /tmp/p /REWINDABLE = \"/tmp/r\" /VARIABLES = a F8"), &adapter).first;
   EXPECT_STREQ(parser->GetName(), "unquoted:/tmp/p");
   EXPECT_STREQ(parser->GetRewindName(), "quoted:/tmp/r");
   char out[StreamParser::kBufferSize];
@@ -300,8 +269,7 @@ TEST(PathValue, ReadsTheValueAsWrittenAndCutsItBetweenCharacters) {
   EXPECT_STREQ(out, "/tmp/p");
 }
 
-// The operations for column descriptions and file names, which the command
-// itself does not use: each call's result as text.
+// The operations for column descriptions and file names the command does not use: each call's result as text.
 TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
   RecordingAdapter adapter;
   const auto fileName = [&](const char* text, DACAdapterBase* a, std::size_t room) {
@@ -385,10 +353,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
   }
 }
 
-// ---- Messages ---------------------------------------------------------------------
-
-// The messages no refusal above posts, and tokens that must be taken as
-// they are: a "%" is no conversion, and no length overruns anything.
+// The messages no refusal above posts, and tokens taken as they are: a "%" is no conversion, no length overruns.
 TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
   const std::string huge(5000, 'k');
   const struct {

@@ -10,11 +10,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -24,28 +22,24 @@ int RemainingMs(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
 // Takes what `fd` holds without blocking; closes it at the end of file.
 void Drain(int& fd, std::string& into) {
   char buffer[65536];
   ssize_t n;
   while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
     if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
-  if (n == 0 || errno != EAGAIN) {
-    close(fd);
-    fd = -1;
-  }
-}
-
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
+  if (n == 0 || errno != EAGAIN) CloseFd(fd);
 }
 
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& input, bool keepInputOpen) {
-  // Made before the fork: the child of a program with threads may only
-  // make system calls until it execs.
+  // Made before the fork: the child of a program with threads may only make system calls until it execs.
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -69,12 +63,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   fcntl(outFd_, F_SETFL, O_NONBLOCK);
   fcntl(errFd_, F_SETFL, O_NONBLOCK);
   signal(SIGPIPE, SIG_IGN);
-  // A child that never reads its input must not block the test: the first
-  // text goes in without waiting, later ones (WriteInput) wait.
+  // A child that never reads its input must not block the test: the first text goes in without waiting.
   fcntl(inFd_, F_SETFL, O_NONBLOCK);
-  if (!input.empty() && write(inFd_, input.data(), input.size()) < 0) {
-    // The child has gone already; its status tells the test.
-  }
+  if (!input.empty()) (void)!write(inFd_, input.data(), input.size());  // a child gone already shows in its status
   fcntl(inFd_, F_SETFL, 0);
   if (!keepInputOpen) CloseInput();
 }
@@ -96,12 +87,7 @@ void ChildProcess::WriteInput(const std::string& text) {
 }
 
 void ChildProcess::CloseInput() { CloseFd(inFd_); }
-
 void ChildProcess::CloseOutput() { CloseFd(outFd_); }
-
-void ChildProcess::Signal(int signal) {
-  if (pid_ > 0 && !exited_) kill(pid_, signal);
-}
 
 // Waits up to `timeoutMs` for output; false when nothing more can come.
 bool ChildProcess::Pump(int timeoutMs) {
@@ -117,24 +103,15 @@ bool ChildProcess::ReadLine(std::string& line, Stream stream, int timeoutMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   const std::string& text = stream == kOut ? result_.out : result_.err;
   std::size_t& start = lineStart_[stream];
-  for (std::size_t newline; (newline = text.find('\n', start)) == std::string::npos;) {
+  std::size_t newline;
+  while ((newline = text.find('\n', start)) == std::string::npos) {
     if (RemainingMs(deadline) == 0 || (stream == kOut ? outFd_ : errFd_) < 0) return false;
     Pump(std::min(RemainingMs(deadline), 100));
   }
-  const std::size_t newline = text.find('\n', start);
   line = text.substr(start, newline - start);
   start = newline + 1;
   return true;
 }
-
-std::string ChildProcess::LineAfter(const std::string& prefix, Stream stream, int timeoutMs) {
-  std::string line;
-  while (ReadLine(line, stream, timeoutMs))
-    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
-  return "";
-}
-
-int ChildProcess::DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
 
 void ChildProcess::Reap(int options) {
   int status = 0;
@@ -168,28 +145,9 @@ ProcessResult ChildProcess::Stop() {
   }
   Signal(SIGKILL);
   Reap(0);
-  // Collect what is left; a descendant holding the pipes open must not
-  // keep us here.
+  // Collect what is left; a descendant holding the pipes open must not keep us here.
   for (int i = 0; i < 50 && (outFd_ >= 0 || errFd_ >= 0); ++i) Pump(10);
   return result_;
 }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input, int timeoutMs) {
-  ChildProcess child(argv, input);
-  return child.Wait(timeoutMs);
-}
-
-std::string BinaryPath(const std::string& tool) { return std::string(DRAV_BINARY_DIR "/bin/") + tool; }
-
-std::vector<std::string> Dravrun(std::vector<std::string> args) {
-  args.insert(args.begin(), {BinaryPath("dravrun"), "--no-progress"});
-  return args;
-}
-
-std::vector<std::string> Dravfeed(std::vector<std::string> args) {
-  args.insert(args.begin(), {BinaryPath("dravfeed"), "--linger", "0.3"});
-  return args;
-}
-
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

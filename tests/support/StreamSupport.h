@@ -1,12 +1,14 @@
 #pragma once
-// Shared pieces of the tests that read streams: the test records, a source
-// over a feeder with the test dictionary, passes read into byte strings,
-// and commands run through the plug-in's entry point as the host runs them.
+// Shared pieces of the tests that read streams: the test records, a source over a feeder with the test dictionary,
+// passes read into byte strings, and commands run through the plug-in's entry point as the host runs them.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -28,15 +30,12 @@
 
 extern "C" bool ProcessDACSyntax(DACAdapterBase* adapter);
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
-// The dictionary every stream test uses: 32-byte records, x at 0, s at 8
-// (padded with blanks), y at 24.
+// The dictionary every stream test uses: 32-byte records, x at 0, s at 8 (padded with blanks), y at 24.
 constexpr const char* kTestVariables = "x F8.2 s A10 y F8.2";
 
-// Records whose every field differs from case to case, built by the feeder
-// library with numbers in `order`.
+// Records whose every field differs from case to case, built by the feeder library with numbers in `order`.
 inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = feed::ByteOrder::kNative) {
   static const feed::VariableList list = feed::VariableList::Parse(kTestVariables);
   const feed::RecordBuilder builder(list, order);
@@ -52,16 +51,13 @@ inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = f
 }
 
 inline std::string Joined(const std::vector<std::string>& records) {
-  std::string bytes;
-  for (const std::string& record : records) bytes += record;
-  return bytes;
+  return std::accumulate(records.begin(), records.end(), std::string());
 }
 
 // The probe a feeder of this host's byte order sends.
 inline std::string NativeProbe() { return Probe(feed::ByteOrder::kNative); }
 
-// Builds a source with the test dictionary from the parser's own reading of
-// a variable list. Throws what the source's constructor throws.
+// A source with the dictionary the parser reads from `variables`; throws what the source's constructor throws.
 inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, const char* rewind, bool seekable,
                                                       bool useSocket,
                                                       const std::string& variables = kTestVariables) {
@@ -73,8 +69,7 @@ inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, c
   return source;
 }
 
-// Reads up to `limit` cases (all when negative) in one pass that starts
-// with a seek to `seekTo` (when >= 0).
+// Reads up to `limit` cases (all when negative) in one pass that starts with a seek to `seekTo` (when >= 0).
 inline std::vector<std::string> ReadPass(const DRAV_DataSource& source, int limit = -1, long long seekTo = -1) {
   OBS obs(source.GetObsAreaSize());
   std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
@@ -95,17 +90,15 @@ inline int ThrownBy(const std::function<void()>& action) {
   return 0;
 }
 
-// A command run through the entry point as the host runs it: whether it was
-// accepted, the messages the host's callback received (text, severity), and
-// the source taken back from the registry.
+// A command run through the entry point as the host runs it: whether it was accepted, the messages the host's
+// callback received (text, severity), and the source taken back from the registry.
 struct HostRun {
   bool accepted = false;
   std::vector<std::pair<std::string, int>> messages;
   std::unique_ptr<DRAV_DataSource> source;
 };
 
-// `entry` is the plug-in's entry point: the one linked in, or one a test
-// loaded with dlopen.
+// `entry` is the plug-in's entry point: the one linked in, or one a test loaded with dlopen.
 inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapterBase*) = ProcessDACSyntax) {
   static std::vector<std::pair<std::string, int>>* collected = nullptr;
   HostRun run;
@@ -119,9 +112,21 @@ inline HostRun RunHostCommand(const std::string& command, bool (*entry)(DACAdapt
   return run;
 }
 
-// SIGPIPE at its default action (a parent may have left it ignored): any
-// SIGPIPE the code under test lets through ends the test program.
+// The descriptors this process holds on `path` (also once it is unlinked) whose flags, masked by `mask`, are `flags`:
+// the plug-in's own writer, its O_PATH descriptor, a reader left open.
+inline int HeldOpen(const std::string& path, int mask, int flags) {
+  int count = 0;
+  for (const std::string& name : TempDir::EntriesOf("/proc/self/fd")) {
+    char target[512];
+    const ssize_t n = readlink(("/proc/self/fd/" + name).c_str(), target, sizeof target);
+    if (n < 0 || std::string(target, static_cast<std::size_t>(n)).rfind(path, 0) != 0) continue;
+    const int held = fcntl(std::stoi(name), F_GETFL);
+    count += held >= 0 && (held & mask) == flags;
+  }
+  return count;
+}
+
+// SIGPIPE at its default action (a parent may have left it ignored): any the code under test lets through is fatal.
 inline void MakeSigpipeFatal() { signal(SIGPIPE, SIG_DFL); }
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

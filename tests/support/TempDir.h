@@ -1,11 +1,14 @@
 #pragma once
-// A private temporary directory for one test, removed with its files (and
-// empty directories).
+// A private temporary directory for one test, removed with its files (and empty directories).
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 class TempDir {
  public:
@@ -18,17 +21,36 @@ class TempDir {
   // The path of `name` inside the directory (nothing is created).
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   // Creates a named pipe `name` inside the directory and returns its path.
-  std::string MakeFifo(const std::string& name) const;
+  std::string MakeFifo(const std::string& name) const {
+    std::string path = File(name);
+    if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed: " + path);
+    return path;
+  }
   // Creates a regular file holding `bytes` and returns its path.
-  std::string WriteFile(const std::string& name, const std::string& bytes) const;
+  std::string WriteFile(const std::string& name, const std::string& bytes) const {
+    std::string path = File(name);
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + path);
+    return path;
+  }
   // The names in the directory: what a program under test left behind.
   std::vector<std::string> Entries() const { return EntriesOf(path_); }
   // The names in any folder, without "." and "..".
-  static std::vector<std::string> EntriesOf(const std::string& folder);
+  static std::vector<std::string> EntriesOf(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+      while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      closedir(dir);
+    }
+    return names;
+  }
 
  private:
   std::string path_;
 };
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

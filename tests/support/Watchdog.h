@@ -1,7 +1,6 @@
 #pragma once
-// Ends the test program when a test hangs: a blocked open, read or accept
-// fails the test (exit status 124 with a message) instead of blocking the
-// run. It holds the process's alarm; an inner one puts the outer one back.
+// Ends the test program when a test hangs: a blocked open, read or accept fails the test (exit status 124 with a
+// message) instead of blocking the run. It holds the process's alarm; an inner one puts the outer one back.
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,8 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace drav {
-namespace test {
+namespace drav::test {
 
 class Watchdog {
  public:
@@ -38,5 +36,4 @@ class Watchdog {
   char outerMessage_[sizeof message_];
 };
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test

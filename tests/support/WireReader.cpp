@@ -13,11 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "dravfeed/GeneratedCases.h"
-#include "base/WireFormat.h"
-
-namespace drav {
-namespace test {
+namespace drav::test {
 namespace {
 
 void AwaitReadable(int fd) {
@@ -39,11 +35,6 @@ bool WriteControl(int fd, const std::string& message, bool bytewise) {
       if (ioctl(fd, FIONREAD, &unread) != 0 || ++waited > kIoTimeoutMs) return false;
   }
   return true;
-}
-
-void SendAll(int fd, const std::string& bytes) {
-  if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-    throw std::runtime_error(std::string("cannot send: ") + std::strerror(errno));
 }
 
 int ConnectTo(int port, bool ipv6) {
@@ -69,26 +60,6 @@ int ConnectTo(int port, bool ipv6) {
 
 }  // namespace
 
-std::string SeekMessage(std::int64_t caseNumber) {
-  return std::string(wire::kSeek, wire::kControlWordBytes) +
-         std::string(reinterpret_cast<const char*>(&caseNumber), sizeof caseNumber);
-}
-
-std::string Probe(feed::ByteOrder order) {
-  std::string bytes(reinterpret_cast<const char*>(&wire::kProbeValue), wire::kProbeBytes);
-  if (order == feed::ByteOrder::kSwapped) std::reverse(bytes.begin(), bytes.end());
-  return bytes;
-}
-
-std::string GeneratedRecords(const std::string& variables, std::int64_t first, std::int64_t count,
-                             feed::ByteOrder order) {
-  const feed::VariableList list = feed::VariableList::Parse(variables);
-  const feed::RecordBuilder builder(list, order);  // keeps a reference to the list
-  std::string records(static_cast<std::size_t>(count) * list.RecordBytes(), '\0');
-  feed::GeneratedCases(builder, first + count).Render(first, count, &records[0]);
-  return records;
-}
-
 std::string WireReader::Begin() {
   Close(true, false);
   if (port_ == 0) {
@@ -105,14 +76,10 @@ void WireReader::Connect() {
   fd_ = ConnectTo(port_, ipv6_);
 }
 
-void WireReader::Rewind() { Ask(wire::kRewind); }
-
-void WireReader::Seek(std::int64_t caseNumber) { Ask(SeekMessage(caseNumber)); }
-
 void WireReader::Ask(const std::string& message) {
   if (port_ != 0) {
     Connect();
-    SendAll(fd_, message);
+    Send(message);
     return;
   }
   // A blocking open: the feeder holds the rewind pipe's read end.
@@ -140,13 +107,10 @@ std::string WireReader::Read(std::size_t bytes) {
   return data;
 }
 
-std::string WireReader::ReadToEnd() { return Read(SIZE_MAX); }
-
-void WireReader::Send(const std::string& bytes) { SendAll(fd_, bytes); }
-
-void WireReader::End() { Close(true, false); }
-
-void WireReader::Abandon() { Close(false, true); }
+void WireReader::Send(const std::string& bytes) {
+  if (send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error(std::string("cannot send: ") + std::strerror(errno));
+}
 
 void WireReader::Close(bool stop, bool reset) {
   if (fd_ < 0) return;
@@ -159,5 +123,4 @@ void WireReader::Close(bool stop, bool reset) {
   fd_ = -1;
 }
 
-}  // namespace test
-}  // namespace drav
+}  // namespace drav::test
