@@ -165,7 +165,9 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
                {"TIME8", kFmtTIME, 5, 0},     {"DATETIME30", kFmtDATETIME, 23, 2}, {"DATETIME20", kFmtDATETIME, 17, 0},
                {"ADATE12", kFmtADATE, 10, 0}, {"JDATE5", kFmtJDATE, 5, 0},         {"WKDAY3", kFmtWKDAY, 9, 0},
                {"MOYR6", kFmtMOYR, 6, 0},     {"A12", kFmtA, 12, 0},               {"N5", kFmtF, 8, 2},
-               {"PCT6.1", kFmtF, 8, 2}};
+               {"PCT6.1", kFmtF, 8, 2},       {"TIME11", kFmtTIME, 11, 2},         {"DATETIME23", kFmtDATETIME, 23, 2},
+               {"ADATE10", kFmtADATE, 10, 0}, {"SDATE8", kFmtSDATE, 8, 0},         {"JDATE7", kFmtJDATE, 7, 0},
+               {"DTIME15", kFmtDTIME, 15, 2}, {"DTIME14", kFmtDTIME, 9, 0},        {"MOYR8", kFmtMOYR, 8, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.word);
     auto source = OpenSource(empty, nullptr, false, false, std::string("v ") + c.word);
