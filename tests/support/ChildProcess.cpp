@@ -87,7 +87,7 @@ void ChildProcess::WriteInput(const std::string& text) {
 }
 
 void ChildProcess::CloseInput() { CloseFd(inFd_); }
-void ChildProcess::CloseOutput() { CloseFd(outFd_); }
+void ChildProcess::CloseOutput(Stream stream) { CloseFd(stream == kOut ? outFd_ : errFd_); }
 
 // Waits up to `timeoutMs` for output; false when nothing more can come.
 bool ChildProcess::Pump(int timeoutMs) {

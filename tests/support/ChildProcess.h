@@ -42,7 +42,7 @@ class ChildProcess {
   int DravfeedPort() { return std::atoi(LineAfter("dravfeed: listening on port ").c_str()); }
   void WriteInput(const std::string& text);  // to the input kept open, blocking
   void CloseInput();
-  void CloseOutput();  // our end of its standard output, as `| head` does
+  void CloseOutput(Stream stream = kOut);  // our end of it, as `| head` does
   void Signal(int signal) {
     if (pid_ > 0 && !exited_) kill(pid_, signal);
   }
