@@ -1,8 +1,6 @@
-// dravfeed as a real process: its refusals and exit statuses, its named pipes
-// and signals, its CSV options (what they mean is FeederTest.cpp's business);
-// and serving a reader written from the protocol (WireReader) over both
-// transports and byte orders. The records expected are rendered by
-// GeneratedCases, which makes the same ones as the input lines "i,ci".
+// dravfeed as a real process: refusals and exit statuses, named pipes and signals, CSV
+// options, and serving a reader written from the protocol (WireReader) over both transports
+// and byte orders. GeneratedCases renders the records the input lines "i,ci" make.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -119,8 +117,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
   EXPECT_EQ(text, "kept") << "a regular file at the data path was replaced";
 }
 
-// What a socket dravfeed with `args` serves in its first pass, after which it
-// exits with 0 (`out`: what it wrote to its standard output).
+// What a socket dravfeed with `args` serves in its first pass, after which it exits with 0.
 std::string FirstPass(std::vector<std::string> args, const std::string& input = "", std::string* out = nullptr) {
   args.insert(args.begin(), {"--socket", "0"});
   ChildProcess feed(Dravfeed(args), input);
@@ -187,9 +184,8 @@ ino_t InodeAt(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) ? st.st_ino : 0;
 }
 
-// The gate: once the reader has opened the data pipe, a fresh FIFO stands
-// at the path for the next pass, and a reader that removes the path
-// whatever it names gets one too.
+// Once the reader has opened the data pipe, a fresh FIFO stands at the path for the next
+// pass, and a reader that removes the path whatever it names gets one too.
 TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
   PipeFeed f;
   WireReader reader(f.dir.File("data"), f.dir.File("rewind"));
@@ -218,9 +214,8 @@ TEST(DravfeedPipe, SignalsEndItAndItsPipesGoWithIt) {
   }
 }
 
-// Another file put at the rewind path while a pass is set up stops the
-// server with a message; the descriptor it opened to find out is closed, or
-// a program that serves stream after stream would run out of them.
+// Another file at the rewind path while a pass is set up stops the server with a message; the
+// descriptor it opened to find out is closed, or one serving stream after stream runs out.
 TEST(DravfeedPipe, ARewindPipeReplacedByAnotherFileIsNamedAndNotLeaked) {
   Watchdog watchdog(30, "a replaced rewind pipe");
   TempDir dir;
@@ -305,9 +300,8 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
   std::unique_ptr<WireReader> reader_;
 };
 
-// The feeder is blocked on a full pipe or socket when the reader moves on
-// (a seek) or vanishes; either costs only that pass, never the feeder (this
-// would be SIGPIPE for a feeder that let it through: exit 141).
+// The feeder is blocked on a full pipe or socket when the reader seeks or vanishes; either
+// costs only that pass, never the feeder (a SIGPIPE let through would exit 141).
 TEST_P(DravfeedServes, EveryPassGivesTheCasesFromTheOneAskedForWhereverTheLastOneWasLeft) {
   const std::int64_t total = 200000;
   Start({"--generate", std::to_string(total)});
@@ -362,8 +356,7 @@ TEST_P(DravfeedServes, LiveInputIsServedAsItComesAndRewindsAndSeeksWaitForIt) {
   Finish();
 }
 
-// The spill file has no name from the start, so not even a SIGKILL leaves
-// it behind.
+// The spill file has no name from the start, so not even a SIGKILL leaves it behind.
 TEST_P(DravfeedServes, SpilledCasesComeBackByteForByteAndLeaveNothingInTmpdir) {
   TempDir spill;
   setenv("TMPDIR", spill.Path().c_str(), 1);
@@ -474,8 +467,8 @@ TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
     EXPECT_EQ(silent.Begin(), Probe(feed::ByteOrder::kNative)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
     EXPECT_EQ(silent.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   }
-  // Started again on its port, a feeder binds it while the connections the
-  // last one had are still winding down.
+  // Started again on its port, a feeder binds it while the last one's connections wind down.
+
   feed.Stop();
   ChildProcess again(Dravfeed({"--socket", std::to_string(port), "--variables", kVariables, "--generate", "1"}));
   EXPECT_EQ(again.DravfeedPort(), port) << again.Stop().err;

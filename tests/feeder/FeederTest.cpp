@@ -1,9 +1,6 @@
-// The feeder library in the process. From text to records: variable lists (the
-// plug-in's verdict on every list of tests/data, word for word) and those inferred
-// from a file, the record builder, generated cases and CSV text. Then sources that
-// grow while they are served: the case log, its files and captures, live CSV input
-// and paced cases. (A last line without its end and bad values found late are seen
-// through dravfeed.)
+// The feeder library in the process: variable lists (the plug-in's verdict on every
+// list of tests/data) and inferred ones, the record builder, generated cases, CSV text;
+// then sources that grow while served: the case log, captures, live and paced input.
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -57,15 +54,13 @@ std::string InputErrorOf(const std::function<void()>& action) {
   return "accepted";
 }
 
-// The corpus's words for a variable; weekday and month numbers are written
-// as plain numbers.
+// The corpus's words for a variable (weekday and month numbers are plain numbers).
 std::string KindName(const FeedVariable& v) {
   if (v.kind == ValueKind::kNumber) return v.type == 26 ? "weekday" : v.type == 27 ? "month" : "number";
   return v.kind == ValueKind::kString ? "string" : v.kind == ValueKind::kDate ? "date" : "time";
 }
 
-// A refusal is one message: the feeder keeps no variables and gives no
-// warnings then, so only the corpus's first field is compared.
+// A refusal is one message (no variables, no warnings): only the corpus's first field is compared.
 std::string VerdictOf(const std::string& list) {
   try {
     const VariableList variables = VariableList::Parse(list);
@@ -97,9 +92,8 @@ TEST(VariableListTest, GivesThePluginsVerdictOnEveryListOfTheCorpus) {
   }
 }
 
-// One column's values, and the format proposed for them. What the Python
-// package proposes for the same values is checked against dravfeed end to
-// end (python/tests/test_roundtrip.py); these are the edges of each kind.
+// One column's values and the format proposed for them, at the edges of each kind
+// (the Python package's proposals meet dravfeed in python/tests/test_roundtrip.py).
 TEST(VariableInferenceTest, EachColumnGetsTheNarrowestFormatThatHoldsItsValues) {
   const struct {
     std::vector<std::string> values;
@@ -170,8 +164,7 @@ TEST(RecordBuilderTest, StringsArePaddedToTheirSlotsOrCutAtACharacter) {
   }
 }
 
-// Numbers as C decimal numbers, dates and times as ISO 8601 text (or
-// seconds); blank text is a missing value (NaN).
+// Numbers as C decimals, dates and times as ISO 8601 text (or seconds); blank text is missing (NaN).
 TEST(RecordBuilderTest, TextBecomesTheNumberOfItsKindOrIsRefused) {
   const VariableList list = VariableList::Parse("n F8.2 d DATETIME t TIME");
   const RecordBuilder builder(list, ByteOrder::kNative);
@@ -217,8 +210,7 @@ TEST(RecordBuilderTest, TextBecomesTheNumberOfItsKindOrIsRefused) {
   }
 }
 
-// A list inferred from a sample adapts nothing later: what the sample would
-// not have let through is refused, not cut or read as seconds.
+// An inferred list adapts nothing later: what its sample would not let through is refused, not cut.
 TEST(RecordBuilderTest, ExactFitRefusesWhatAdaptingWouldChange) {
   const VariableList list = VariableList::Parse("s A2 d DATETIME t TIME");
   const struct {
@@ -256,8 +248,7 @@ TEST(GeneratedCasesTest, NumbersFollowTheDocumentedRule) {
   }
 }
 
-// The records a feeder would build one value at a time with the builder,
-// from the rule as NumberAt states it.
+// The records built one value at a time with the builder, from the rule as NumberAt states it.
 std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t first, std::int64_t count) {
   const VariableList& list = builder.List();
   std::vector<char> records(static_cast<std::size_t>(count) * list.RecordBytes());
@@ -274,9 +265,8 @@ std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t fir
   return records;
 }
 
-// Runs of cases are rendered a record at a time with the missing-value and
-// day cycles carried along: from any first case, in both byte orders, for
-// any mix of kinds and adjacent or separated numeric columns.
+// Runs carry the missing-value and day cycles along from any first case, in both byte
+// orders, for any mix of kinds and adjacent or separated numeric columns.
 TEST(GeneratedCasesTest, RunsOfCasesMatchTheRuleValueByValue) {
   const char* lists[] = {
       "v1 F8 v2 F8 v3 F8 v4 F8 v5 F8 v6 F8 v7 F8 v8 F8 v9 F8 v10 F8",
@@ -308,8 +298,8 @@ TEST(GeneratedCasesTest, RunsOfCasesMatchTheRuleValueByValue) {
 
 using Records = std::vector<std::vector<std::string>>;
 
-// Hands out its text `chunk` bytes at a time and keeps nothing it has
-// handed out, so a reader that relies on putting bytes back fails here.
+// Hands out `chunk` bytes at a time and keeps none it handed out: a reader that puts bytes back fails.
+
 class ChunkedBuf : public std::streambuf {
  public:
   ChunkedBuf(std::string text, std::size_t chunk) : text_(std::move(text)), chunk_(chunk) {}
@@ -433,10 +423,9 @@ std::string CaseRecords(const std::string& text, const char* variables, const Cs
   return records;
 }
 
-// The files people have: exports with a preamble and comments, NULL and NA
-// for missing values, tabs, dates as a locale writes them, and headers with
-// more columns than the variables, in their own order. Each gives the cases
-// of the plain CSV text beside it.
+// The files people have (a preamble and comments, NULL and NA, tabs, dates as a locale writes
+// them, headers with more columns than the variables, in their own order): each gives the
+// cases of the plain CSV text beside it.
 TEST(CsvCasesTest, ReadsFilesAsTheyAreWritten) {
   const struct {
     const char* name;
@@ -559,9 +548,8 @@ TEST(DatePatternTest, ReadsEveryDirectiveAndRefusesWhatDoesNotMatch) {
   }
 }
 
-// A runaway line (a producer that lost its line ends, a binary file given
-// by mistake) is refused once it passes what the variables can need, and
-// is never held whole: 64 MB from a pipe leave the peak memory as it was.
+// A runaway line (lost line ends, a binary file) is refused once it passes what the variables
+// can need, and never held whole: 64 MB from a pipe leave the peak memory as it was.
 TEST(CsvCasesTest, ALineLongerThanTheVariablesCanNeedIsRefusedUnread) {
   std::ofstream clear("/proc/self/clear_refs");
   clear << "5";  // the peak resident size starts again from now
@@ -650,10 +638,8 @@ TEST_F(CaseLogTest, RendersEveryRunExactlyAcrossTheSpillBoundaryAndLeavesNoFile)
   }
 }
 
-// The cap holds for the address space as well: a feeder under a ulimit -v
-// sized for its --memory goes on when its cases reach the cap (here 36 MiB
-// filled 16,000 bytes at a time, which a vector left to grow by itself
-// would take to 66 MB, beside the 33 MB it moves out of).
+// A feeder under a ulimit -v sized for its --memory goes on when its cases reach the cap
+// (36 MiB filled 16,000 bytes at a time, which a vector left to grow would take to 66 MB).
 TEST_F(CaseLogTest, TheMemoryCapHoldsForTheAddressSpaceToo) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the sanitizer's shadow memory takes no address space limit";
@@ -670,8 +656,7 @@ TEST_F(CaseLogTest, TheMemoryCapHoldsForTheAddressSpaceToo) {
   });
 }
 
-// The mode of a file created without one is whatever the stack held: at
-// times unreadable to its owner, at times readable to all.
+// A file created without a mode gets what the stack held: unreadable to its owner, or to all.
 TEST_F(CaseLogTest, CapturesAndSpillFilesArePrivateWhateverTheUmask) {
   for (mode_t mask : {00, 022}) {
     const mode_t before = umask(mask);
@@ -698,9 +683,8 @@ TEST_F(CaseLogTest, CapturesAndSpillFilesArePrivateWhateverTheUmask) {
   }
 }
 
-// A disk that fills (here: the file size limit; a full disk gives ENOSPC the
-// same way): the capture holds exactly the cases the servers could see, and
-// reads as cut, since its end block is missing.
+// A disk that fills (the file size limit; ENOSPC alike): the capture holds exactly the
+// cases the servers could see, and reads as cut, its end block missing.
 TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
   signal(SIGXFSZ, SIG_IGN);
   struct Row {
@@ -710,8 +694,7 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
   };
   for (Row row : {Row{true, 97, 40000}, Row{false, 5000, 150000}}) {
     SCOPED_TRACE(row.spillFills ? "the spill file fills" : "the capture fills");
-    // When the spill file is to fill, the capture goes through a pipe, which
-    // the size limit does not reach, and is kept in a file afterwards.
+    // For the spill file to fill, the capture goes through a pipe, which the limit misses.
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
     std::string piped;
@@ -774,9 +757,8 @@ TEST_F(CaseLogTest, AnEndBlockThatCannotBeWrittenBreaksTheLog) {
   EXPECT_FALSE(log.MoreMayCome());
 }
 
-// 500 captures, each cut at a random byte or with one random bit flipped:
-// each is refused, or serves the cases of the whole blocks before its cut
-// and says where it was cut. None passes for whole, none serves a wrong case.
+// 500 captures cut at a random byte or with a bit flipped: each is refused, or serves the
+// whole blocks before its cut and says where. None passes for whole, none serves a wrong case.
 TEST_F(CaseLogTest, ACutOrDamagedCaptureNeverServesAWrongCase) {
   EXPECT_EQ(Crc32c("123456789", 9), 0xE3069283u);  // the checksum the format names
   const std::string path = tmp_.File("whole.cap");
@@ -841,8 +823,8 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
   }
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), drawn);
-  // A block of type 7 before the end block: whatever its length, it is
-  // refused as such, never read as an end block.
+  // A block of type 7 before the end block, of any length, is refused, never read as an end.
+
   for (std::string payload : {"", "\x01"}) {
     std::string block(9, '\0');
     block[4] = static_cast<char>(payload.size());

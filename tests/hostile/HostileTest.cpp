@@ -1,8 +1,7 @@
-// Hostile paths as the data or the rewind pipe (regular files, links, a directory,
-// a missing path, a FIFO nobody serves, a path swapped after the open) end with
-// the message naming the path (2279 data, 2280 rewind) or a clean end of the data,
-// never wait endlessly, and change nothing in the folder but the FIFO the plug-in
-// itself opened.
+// Hostile paths as the data or the rewind pipe (files, links, a directory, a missing path,
+// an unserved FIFO, a path swapped after the open) end with the message naming the path (2279
+// data, 2280 rewind) or a clean end of the data, never hang, and change nothing in the folder
+// but the FIFO the plug-in itself opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -137,9 +136,8 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
   }
 }
 
-// Someone puts a regular file at the data or the rewind path while the
-// stream is open: the open pipe still feeds the pass, the file is never
-// removed, and a later rewind never writes into it.
+// A regular file put at the data or the rewind path while the stream is open: the open pipe
+// still feeds the pass, the file is never removed, and a later rewind never writes into it.
 TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   for (const bool swapRewind : {false, true}) {
     SCOPED_TRACE(swapRewind ? "rewind pipe swapped" : "data pipe swapped");
@@ -162,9 +160,9 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   }
 }
 
-// The feeder took "RWND" or "SEEK" and went away: the FIFO standing at the
-// data path is never opened for writing. Each reopen gives up within the
-// allowance and leaves no descriptor and no thread behind.
+// The feeder took "RWND" or "SEEK" and went away: no one opens the FIFO at the data path for
+// writing. Each reopen gives up within the allowance, leaving no descriptor, no thread.
+
 TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");

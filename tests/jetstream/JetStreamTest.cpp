@@ -1,7 +1,6 @@
-// A JetStream stream as the case log, end to end: real nats-server and dravfeed processes
-// on loopback, a reader written from the wire protocol, a cluster of three that loses one
-// server at a time, credentials and TLS. Each server has its own store and port, and is
-// ready when its own log says so.
+// A JetStream stream as the case log, end to end: real nats-server and dravfeed processes on
+// loopback (each server with its own store and port), a reader written from the wire protocol,
+// a cluster of three that loses one server at a time, credentials and TLS.
 #include <nats/nats.h>
 #include <poll.h>
 #include <signal.h>
@@ -52,7 +51,6 @@ class NatsServer {
  public:
   // `config` is added to the configuration file (nats-server's own syntax).
   explicit NatsServer(const std::string& config = "") : config_(config) { Start("-1"); }
-  // "nats://127.0.0.1:PORT"
   std::string Address(const std::string& scheme = "nats://") const {
     return scheme + "127.0.0.1:" + std::to_string(port_);
   }
@@ -60,9 +58,8 @@ class NatsServer {
   void Kill() { process_->Signal(SIGKILL), process_->Wait(); }
   // Starts again with the same configuration, store and client port.
   void Restart() { Start(std::to_string(port_)); }
-  // Its monitoring port says it is healthy: in a cluster, its JetStream is
-  // current with the cluster's leader (a server that joins after the
-  // election need not log it).
+  // In a cluster: its JetStream is current with the leader (which a server that joins
+  // after the election need not log).
   bool Healthy() const {
     return RunProcess({"/usr/bin/python3", "-c",
                        "import sys, urllib.request\n"
@@ -348,8 +345,7 @@ TEST_F(JetStream, StartingAtTheEndOrBeforeItCountsCasesFromThere) {
 
 // ---- Three replicas --------------------------------------------------------
 
-// Three servers routed to one another on free loopback ports, ready once
-// each is healthy.
+// Three servers routed to one another on free loopback ports, ready once each is healthy.
 class NatsCluster {
  public:
   NatsCluster() {
@@ -452,9 +448,8 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
 
 // ---- Signing in ------------------------------------------------------------
 
-// Keys and tokens made with Python's cryptography, independently of ours: a user NKey
-// (seed, public key), and an operator setup as an account administrator makes it
-// (the server's configuration and a user's credentials file).
+// Made with Python's cryptography, independently of ours: a user NKey (seed, public key), and
+// an operator setup as an administrator makes it (server configuration, user credentials).
 struct Keys {
   std::string seed, user, operatorConfig, credentials;
 };
@@ -495,8 +490,8 @@ print("-----BEGIN NATS USER JWT-----\n%s\n------END NATS USER JWT------\n\n-----
   return keys;
 }
 
-// A certificate authority, a server certificate for 127.0.0.1 and a client one signed by it,
-// and a second authority that signed nothing of the server's.
+// An authority, server (127.0.0.1) and client certificates it signed, and an authority that signed none.
+
 void MakeCertificates(const TempDir& dir) {
   const ProcessResult made = RunProcess({"/bin/sh", "-ec", R"(cd "$0"
 for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -keyout $ca.key -out $ca.pem -days 1 -subj /CN=$ca; done

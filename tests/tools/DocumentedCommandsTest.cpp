@@ -1,7 +1,6 @@
-// Every command the README and both --help texts show, and every variable list
-// they give dravfeed, is one the parser accepts and dravrun does not refuse: a
-// user who copies an example never meets a refusal. The commands are found in the
-// texts themselves, so a new example is checked the day it is written.
+// Every command and dravfeed variable list the README and both --help texts show is one the
+// parser accepts and dravrun does not refuse. They are found in the texts themselves, so a
+// new example is checked the day it is written.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -37,9 +36,8 @@ std::vector<Documented> DocumentTexts() {
   return texts;
 }
 
-// The commands in `text`: from a head that subcommands follow to the first
-// full stop that ends a line or a quoted shell argument. A mention of the
-// head alone ("a GET DATA /TYPE = STREAM command") is no command.
+// The commands in `text`: from a head that subcommands follow (not the head alone) to the
+// first full stop that ends a line or a quoted shell argument.
 std::vector<std::string> CommandsIn(const std::string& text) {
   const std::string head = "GET DATA /TYPE = STREAM";
   std::vector<std::string> commands;
@@ -96,8 +94,7 @@ TEST(DocumentedCommands, EveryCommandAndVariableListShownIsAccepted) {
       ++lists;
     }
   }
-  // The README's tour alone shows more than ten of each; finding fewer
-  // would mean the search, not the documents, is broken.
+  // The README's tour alone shows more than ten of each: fewer means a broken search.
   EXPECT_GE(commands, 10);
   EXPECT_GE(lists, 5);
 }
@@ -112,10 +109,9 @@ TEST(DocumentedCommands, TheReadmeShowsTheHelpOfBothToolsWordForWord) {
   }
 }
 
-// One grammar for both tools: the same misuse gets the same one-line answer and
-// status 2 from each, and "--opt=value" means exactly what "--opt value" means.
-// $V: an option of the tool's with a value; $G, $B: a value it takes, one it
-// refuses; $F: a flag of the tool's.
+// One grammar for both tools: the same misuse gets the same one-line answer and status 2,
+// and "--opt=value" means "--opt value". $V: an option with a value; $G, $B: a value it
+// takes, one it refuses; $F: a flag.
 struct Tool {
   std::string name;
   std::vector<std::pair<std::string, std::string>> marks;
@@ -123,8 +119,8 @@ struct Tool {
 const Tool kTools[] = {{"dravrun", {{"$V", "--limit"}, {"$G", "3"}, {"$B", "5k"}, {"$F", "--exact"}}},
                        {"dravfeed", {{"$V", "--linger"}, {"$G", "1"}, {"$B", "soon"}, {"$F", "--verbose"}}}};
 
-// `err` is the problem as both tools word it; with `sameAs` instead, the
-// arguments must give what those give.
+// `err`: the problem as both tools word it; or the arguments must give what `sameAs` give.
+
 const struct {
   std::vector<std::string> args;
   int status;

@@ -1,6 +1,5 @@
-// dravrun's command line: how the command's words are taken, each bad
-// option's message, which must name it, and --columns against a dictionary.
-// (That each option does what it says is seen where dravrun runs end to end.)
+// dravrun's command line: how the command's words are taken, each bad option's message,
+// and --columns against a dictionary (what each option does is seen end to end).
 #include <gtest/gtest.h>
 
 #include "tools/dravrun/ColumnSelection.h"
@@ -9,14 +8,12 @@
 namespace dravrun {
 namespace {
 
-ParsedOptions Parse(std::vector<std::string> args) { return ParseOptions(args); }
-
 TEST(DravrunOptions, CommandWordsAreJoinedAndMayLookLikeOptions) {
-  ParsedOptions p = Parse({"--limit", "2", "GET", "DATA", "/TYPE=STREAM", "/VARIABLES", "=", "a", "-5"});
+  ParsedOptions p = ParseOptions({"--limit", "2", "GET", "DATA", "/TYPE=STREAM", "/VARIABLES", "=", "a", "-5"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_TRUE(p.options.haveCommand);
   EXPECT_EQ(p.options.command, "GET DATA /TYPE=STREAM /VARIABLES = a -5");
-  p = Parse({"--", "--not-an-option"});
+  p = ParseOptions({"--", "--not-an-option"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.options.command, "--not-an-option");
 }
@@ -57,7 +54,7 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--dictionary-file="}, "--dictionary-file: needs a file name"},
   };
   for (const auto& c : cases) {
-    const ParsedOptions p = Parse(c.args);
+    const ParsedOptions p = ParseOptions(c.args);
     EXPECT_FALSE(p.ok) << c.message;
     EXPECT_EQ(p.error, c.message);
   }
