@@ -1,6 +1,5 @@
-// The entry point: the command text rebuilt from the host's tokens; whole commands through
-// the host's tokenizer, adapter, parser, a real feeder, the registry and the messages the
-// host's callback receives; the plug-in's unloading. Pipe paths are in tests/hostile.
+// The entry point: command text rebuilt from the host's tokens; whole commands through the host's
+// parts and a real feeder to the messages its callback receives; the plug-in unloaded.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -168,7 +167,6 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
 
 // The same in the host program, where no other library defines the plug-in's unique symbols
 // first (here the feeder library does): the loader destroys the plug-in's link map at dlclose.
-
 TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
   auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));
   const ProcessResult run = RunProcess(

@@ -1,7 +1,6 @@
-// Feeders that are real processes and misbehave (killed at a chosen byte, gone before a
-// rewind or a seek, silent, half a probe, nobody listening) and a storm of signals: the host
-// delivers exactly the whole records written before the fault, ends the pass with a message
-// or an empty stream, and never hangs or dies of SIGPIPE.
+// Real feeder processes that misbehave (killed at a chosen byte, gone before a rewind or seek,
+// silent, half a probe, nobody listening) and a signal storm: the host delivers exactly the whole
+// records written before the fault, ends with a message or empty, never hangs or dies of SIGPIPE.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -137,7 +136,6 @@ std::atomic<long> g_signals{0};
 
 // SIGUSR1 every millisecond at the reading thread, without SA_RESTART, through a stream of a
 // second or more: every blocked read and connect is interrupted again and again.
-
 TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
   Watchdog watchdog(100, "signal storm");
   const std::vector<std::string> records = TestRecords(60000);

@@ -150,9 +150,8 @@ TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   }
 }
 
-// An inferred list is read as the file will be served: after its preamble
-// and comments, with its null texts and date pattern; and its header, whose
-// labels became other names (AND is reserved), is taken column by column.
+// An inferred list reads the file as it is served (after preamble and comments, with null texts
+// and date pattern), its header taken column by column though labels became names (AND_).
 TEST(DravfeedCsv, AnInferredListReadsTheFileAsItIsServed) {
   Watchdog watchdog(60, "dravfeed's inference with CSV options");
   TempDir dir;
@@ -468,7 +467,6 @@ TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
     EXPECT_EQ(silent.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   }
   // Started again on its port, a feeder binds it while the last one's connections wind down.
-
   feed.Stop();
   ChildProcess again(Dravfeed({"--socket", std::to_string(port), "--variables", kVariables, "--generate", "1"}));
   EXPECT_EQ(again.DravfeedPort(), port) << again.Stop().err;

@@ -1,7 +1,6 @@
 // The shared libraries export their API, and the standard templates the toolchain emits: for
 // libdravfeed.so what the installed headers mark DRAV_FEED_API, with their own members (not a
 // nested class's, such as a private implementation); for the plug-in, its entry point and four classes.
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -27,8 +26,7 @@ std::set<std::string> NamesMarkedForExport() {
   return names;
 }
 
-// "void drav::feed::X::F<true>(long) const" -> "drav::feed::X::F<true>": no
-// parameters, and no return type (a template function's comes first).
+// "void drav::feed::X::F<true>(long) const" -> "drav::feed::X::F<true>"
 std::string QualifiedName(const std::string& name) {
   int depth = 0;
   std::size_t start = 0;
@@ -40,8 +38,7 @@ std::string QualifiedName(const std::string& name) {
   return name.substr(start);
 }
 
-// "drav::feed::PipeServer::Serve" -> whether it is an API name or one of its
-// members; anything else of ours is an internal symbol.
+// Whether "drav::feed::PipeServer::Serve" and the like is an API name or one of its own members.
 bool IsApi(std::string name, const std::set<std::string>& api) {
   const std::string ours = "drav::feed::";
   if (name.rfind(ours, 0) != 0) return false;

@@ -299,7 +299,6 @@ TEST(GeneratedCasesTest, RunsOfCasesMatchTheRuleValueByValue) {
 using Records = std::vector<std::vector<std::string>>;
 
 // Hands out `chunk` bytes at a time and keeps none it handed out: a reader that puts bytes back fails.
-
 class ChunkedBuf : public std::streambuf {
  public:
   ChunkedBuf(std::string text, std::size_t chunk) : text_(std::move(text)), chunk_(chunk) {}
@@ -824,7 +823,6 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), drawn);
   // A block of type 7 before the end block, of any length, is refused, never read as an end.
-
   for (std::string payload : {"", "\x01"}) {
     std::string block(9, '\0');
     block[4] = static_cast<char>(payload.size());

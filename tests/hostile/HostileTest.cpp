@@ -1,7 +1,6 @@
-// Hostile paths as the data or the rewind pipe (files, links, a directory, a missing path,
-// an unserved FIFO, a path swapped after the open) end with the message naming the path (2279
-// data, 2280 rewind) or a clean end of the data, never hang, and change nothing in the folder
-// but the FIFO the plug-in itself opened.
+// Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a
+// path swapped after the open) end with the message naming the path (2279 data, 2280 rewind) or
+// a clean end of the data, never hang, and change nothing but the FIFO the plug-in opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -162,7 +161,6 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
 
 // The feeder took "RWND" or "SEEK" and went away: no one opens the FIFO at the data path for
 // writing. Each reopen gives up within the allowance, leaving no descriptor, no thread.
-
 TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");

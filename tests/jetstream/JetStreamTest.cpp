@@ -1,6 +1,5 @@
-// A JetStream stream as the case log, end to end: real nats-server and dravfeed processes on
-// loopback (each server with its own store and port), a reader written from the wire protocol,
-// a cluster of three that loses one server at a time, credentials and TLS.
+// A JetStream stream as the case log: real nats-server and dravfeed processes on loopback, a
+// reader written from the wire protocol, a cluster losing one server at a time, credentials, TLS.
 #include <nats/nats.h>
 #include <poll.h>
 #include <signal.h>
@@ -491,7 +490,6 @@ print("-----BEGIN NATS USER JWT-----\n%s\n------END NATS USER JWT------\n\n-----
 }
 
 // An authority, server (127.0.0.1) and client certificates it signed, and an authority that signed none.
-
 void MakeCertificates(const TempDir& dir) {
   const ProcessResult made = RunProcess({"/bin/sh", "-ec", R"(cd "$0"
 for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -keyout $ca.key -out $ca.pem -days 1 -subj /CN=$ca; done

@@ -1,6 +1,5 @@
-// Every command and dravfeed variable list the README and both --help texts show is one the
-// parser accepts and dravrun does not refuse. They are found in the texts themselves, so a
-// new example is checked the day it is written.
+// Every command and dravfeed variable list the README and both --help texts show is accepted by
+// the parser and dravrun; found in the texts themselves, a new example is checked at once.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -109,9 +108,8 @@ TEST(DocumentedCommands, TheReadmeShowsTheHelpOfBothToolsWordForWord) {
   }
 }
 
-// One grammar for both tools: the same misuse gets the same one-line answer and status 2,
-// and "--opt=value" means "--opt value". $V: an option with a value; $G, $B: a value it
-// takes, one it refuses; $F: a flag.
+// One grammar for both tools: the same misuse gets the same answer and status 2; "--opt=value"
+// means "--opt value". $V: an option with a value; $G, $B: a value it takes, one it refuses; $F: a flag.
 struct Tool {
   std::string name;
   std::vector<std::pair<std::string, std::string>> marks;
@@ -120,7 +118,6 @@ const Tool kTools[] = {{"dravrun", {{"$V", "--limit"}, {"$G", "3"}, {"$B", "5k"}
                        {"dravfeed", {{"$V", "--linger"}, {"$G", "1"}, {"$B", "soon"}, {"$F", "--verbose"}}}};
 
 // `err`: the problem as both tools word it; or the arguments must give what `sameAs` give.
-
 const struct {
   std::vector<std::string> args;
   int status;

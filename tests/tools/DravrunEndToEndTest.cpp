@@ -1,6 +1,5 @@
-// dravrun as a user runs it: the real binary, loading the real plug-in, against
-// dravfeed (or the README's Python pipe feeder) over real named pipes and
-// loopback TCP. One table holds the runs that share a feeder of generated cases.
+// dravrun as a user runs it: the real binary and plug-in against dravfeed (or the README's
+// Python pipe feeder) over real named pipes and loopback TCP.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -343,7 +342,6 @@ TEST(DravrunWithPythonFeeders, TheDemoShowsTheTableAndTheSummary) {
 }
 
 // Each record of a raw file as numpy reads it with the dtype the JSON dictionary describes.
-
 const char kNumpyReader[] = R"(
 import json, sys
 import numpy as np

@@ -1,6 +1,5 @@
-// dravrun's value rendering: numeric formats against printf over a generated table of values,
-// widths and decimals (the oracle states ValueFormat.h's fitting rules, printf does the
-// digits); the calendar against gmtime over 400 years; clocks, durations, text by hand.
+// dravrun's value rendering: numeric formats against printf (the oracle states ValueFormat.h's
+// fitting rules), the calendar against gmtime over 400 years; clocks, durations, text by hand.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -42,8 +41,7 @@ std::string Printf(const char* pattern, int decimals, double value) {
   return text;
 }
 
-// printf's digits of |value|, grouped by `group` (0: none), with `point`,
-// the prefix and suffix, and a minus sign only when a digit is not zero.
+// printf's digits of |value| grouped by `group` (0: none), `point`, affixes; no minus before zeros.
 std::string Styled(double value, int decimals, char group, char point, const char* prefix, const char* suffix) {
   const std::string digits = Printf("%.*f", decimals, std::fabs(value));
   const std::size_t integer = std::min(digits.find('.'), digits.size());
@@ -288,7 +286,6 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
 
 // The first moment of year 1 and the last of 9999 show, with four- or two-digit years; the
 // moment before, the moment after, a year long before are asterisks.
-
 TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
   const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
   const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59

@@ -58,7 +58,6 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
 
 // The vector loop gives, bit for bit, what the value-by-value Welford update gives, in any
 // block, with missing values, and beside a variable the loop cannot take.
-
 TEST(Summary, BlocksGiveTheFiguresOfTheUpdateValueByValue) {
   const std::size_t variables = 11, cases = 1000;
   std::vector<double> values(variables * cases);
