@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -31,9 +32,7 @@ Snapshot Take(const TempDir& dir) {
     std::ostringstream state;
     state << (info.st_mode & S_IFMT) << " inode " << info.st_ino;
     if (S_ISREG(info.st_mode)) state << " holding " << std::ifstream(path, std::ios::binary).rdbuf();
-    char target[256];
-    const ssize_t length = S_ISLNK(info.st_mode) ? readlink(path.c_str(), target, sizeof target) : 0;
-    if (length > 0) state << " to " << std::string(target, static_cast<std::size_t>(length));
+    if (S_ISLNK(info.st_mode)) state << " to " << std::filesystem::read_symlink(path).string();
     out[name] = state.str();
   }
   return out;
