@@ -165,8 +165,7 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
   EXPECT_FALSE(Mapped(library)) << "dlclose left the plug-in mapped";
 }
 
-// The same in the host program, where no other library defines the plug-in's unique symbols
-// first (here the feeder library does): the loader destroys the plug-in's link map at dlclose.
+// The same in dravrun, where no other library defines the plug-in's unique symbols first (here one does).
 TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
   auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));
   const ProcessResult run = RunProcess(

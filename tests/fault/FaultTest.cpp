@@ -19,8 +19,7 @@
 namespace drav::test {
 namespace {
 
-// Cut at both sides of a record boundary, the ends, random bytes in random pieces; the
-// whole stream goes one byte at a time.
+// Cut at both sides of a record boundary, the ends, random bytes in random pieces; whole: byte by byte.
 TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
   Watchdog watchdog(100, "feeder kill test");
   const std::vector<std::string> records = TestRecords(60);

@@ -144,9 +144,7 @@ TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   for (const std::string& source : {dir.WriteFile("cases.tsv", text), std::string("-")}) {
     SCOPED_TRACE(source);
     EXPECT_EQ(FirstPass({"--variables", kVariables, "--csv", source, "--tsv", "--skip", "1", "--comment", "#",
-                         "--header", "--null", "NA", "--null", "NULL", "--date-format", "%d-%b-%y"},
-                        text),
-              plain);
+                         "--header", "--null", "NA", "--null", "NULL", "--date-format", "%d-%b-%y"}, text), plain);
   }
 }
 
@@ -183,8 +181,7 @@ ino_t InodeAt(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) ? st.st_ino : 0;
 }
 
-// Once the reader has opened the data pipe, a fresh FIFO stands at the path for the next
-// pass, and a reader that removes the path whatever it names gets one too.
+// Once the reader opened the data pipe, a fresh FIFO stands at the path, even if the reader removes it.
 TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
   PipeFeed f;
   WireReader reader(f.dir.File("data"), f.dir.File("rewind"));
@@ -398,8 +395,7 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   EXPECT_NE(Finish(3).err.find("is cut at byte"), std::string::npos);
 }
 
-// No reader can get a case: dravfeed must not wait for one, and one that
-// comes must not find an empty stream that looks whole.
+// No reader can get a case: dravfeed must not wait for one, nor look whole to one that comes.
 TEST_P(DravfeedServes, BadDataBeforeAnyCaseEndsDravfeedAndRemovesItsPipes) {
   std::vector<std::string> args = Serving();
   args.insert(args.end(), {"--variables", kVariables, "--csv", "-"});

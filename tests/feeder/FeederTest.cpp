@@ -92,8 +92,7 @@ TEST(VariableListTest, GivesThePluginsVerdictOnEveryListOfTheCorpus) {
   }
 }
 
-// One column's values and the format proposed for them, at the edges of each kind
-// (the Python package's proposals meet dravfeed in python/tests/test_roundtrip.py).
+// The edges of each kind (python/tests/test_roundtrip.py matches the Python package's proposals).
 TEST(VariableInferenceTest, EachColumnGetsTheNarrowestFormatThatHoldsItsValues) {
   const struct {
     std::vector<std::string> values;
@@ -265,8 +264,7 @@ std::vector<char> OneValueAtATime(const RecordBuilder& builder, std::int64_t fir
   return records;
 }
 
-// Runs carry the missing-value and day cycles along from any first case, in both byte
-// orders, for any mix of kinds and adjacent or separated numeric columns.
+// Runs carry the missing-value and day cycles from any first case, in both byte orders, for any list.
 TEST(GeneratedCasesTest, RunsOfCasesMatchTheRuleValueByValue) {
   const char* lists[] = {
       "v1 F8 v2 F8 v3 F8 v4 F8 v5 F8 v6 F8 v7 F8 v8 F8 v9 F8 v10 F8",
@@ -439,8 +437,7 @@ TEST(CsvCasesTest, ReadsFilesAsTheyAreWritten) {
        "San Jos\xC3\xA9,1013240\nWashington,689545\n"},
       {"preamble and comments", "t DATETIME20 temp F5.1", Header(With(',', '#', 2)),
        "Sensor export\nStation 4, \"north\n# units: C\nt,temp\n2026-12-07T10:00:00,3.5\n# recalibrated\n"
-       "2026-12-07 11:00,-1\n",
-       "2026-12-07T10:00:00,3.5\n2026-12-07T11:00:00,-1\n"},
+       "2026-12-07 11:00,-1\n", "2026-12-07T10:00:00,3.5\n2026-12-07T11:00:00,-1\n"},
       {"day-month-year", "day DATE11 n F4", Dates("%d-%b-%y"), "07-Dec-26,1\n29-feb-24,2\n01-JAN-70,3\n 5-Sep-68 ,\n,5\n",
        "2026-12-07,1\n2024-02-29,2\n1970-01-01,3\n2068-09-05,\n,5\n"},
       {"twelve-hour clock", "at DATETIME20", Dates("%m/%d/%Y %I:%M %p"), "12/07/2026 12:05 AM\n12/7/2026 1:30  pm\n",
@@ -469,8 +466,7 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
     std::string message;
     CsvOptions options = CsvOptions();
   } bad[] = {
-      {"1,a,2024-03-01\n2,b,2024-02-30\n",
-       "line 2, column 3 (day): \"2024-02-30\" is not a day of the calendar"},
+      {"1,a,2024-03-01\n2,b,2024-02-30\n", "line 2, column 3 (day): \"2024-02-30\" is not a day of the calendar"},
       {"1,\"a\nb\",x\n", "line 2, column 3 (day): \"x\" is not a date (YYYY-MM-DD)"},
       {"one,a,\n", "line 1, column 1 (id): \"one\" is not a number"},
       {"1,a,2024-03-01T12:30:00+01:00\n", "line 1, column 3 (day): \"2024-03-01T12:30:00+01:00\" has a time zone "
@@ -501,8 +497,7 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
   }
 }
 
-// A live input can end mid-line (its writer killed): the reader says so,
-// and where the case began, so a caller can tell a cut case from a whole one.
+// A live input can end mid-line (its writer killed): the reader says so, and where the case began.
 TEST(CsvCasesTest, TheReaderSaysWhereEachCaseBeganAndWhetherTheEndCutIt) {
   VariableList list = VariableList::Parse("a A8");
   RecordBuilder builder(list, ByteOrder::kNative);
@@ -735,8 +730,7 @@ TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
   }
 }
 
-// The end block is the capture's last write; when it fails, the log breaks
-// as for any failed write, so that a socket pass ends at a reset.
+// The end block is the capture's last write; failing, it breaks the log, so a socket pass ends at a reset.
 TEST_F(CaseLogTest, AnEndBlockThatCannotBeWrittenBreaksTheLog) {
   const std::string path = tmp_.File("end.cap");
   CaptureWriter capture(path, "x F8 s A3", ByteOrder::kNative);
@@ -797,8 +791,7 @@ TEST_F(CaseLogTest, ACutOrDamagedCaptureNeverServesAWrongCase) {
   EXPECT_GT(servedCut, 0);
 }
 
-// The example drawn in docs/PROTOCOL.md, which other programs read and write
-// captures by: one case (x = 1, s = "ab") of "x F8 s A3", little-endian.
+// The example drawn in docs/PROTOCOL.md: one case (x = 1, s = "ab") of "x F8 s A3", little-endian.
 TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
   const char kDrawn[] =
       "DRAVCAP2"
@@ -829,8 +822,7 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
   }
 }
 
-// errno may hold EINTR from an earlier call; a write that worked is not
-// taken for an interrupted one (which would send its bytes again).
+// errno may hold a stale EINTR: a write that worked is not taken for an interrupted one (sent again).
 TEST(PosixIoTest, WriteAllIsNotMisledByAStaleEintr) {
   test::Watchdog watchdog(10, "a write after a stale EINTR");  // a write repeated for ever fills the pipe
   int ends[2];

@@ -15,8 +15,7 @@ namespace drav::test {
 namespace {
 
 const std::string kExamples = DRAV_SOURCE_DIR "/examples/";
-// dravfeed --generate makes case i: i, i + 0.25 (missing when i % 7 == 6),
-// 2024-01-01 plus i minutes, "ci".
+// dravfeed --generate makes case i: i, i + 0.25 (missing when i % 7 == 6), 2024-01-01 + i minutes, "ci".
 const char kGenerated[] = "i F4 x F8.2 d DATE11 s A4";
 
 std::string Command(const std::string& source, const std::string& variables, const std::string& more = "") {
@@ -78,12 +77,10 @@ const DravrunRun kRuns[] = {
      "variable  valid         mean           sd          min          max\n"
      "x             6       2.7500       1.8708         0.25         5.25\n"
      "d             7  01-JAN-2024  00 00:02:09  01-JAN-2024  01-JAN-2024\n"
-     "s             7\n",
-     "7 cases\n"},
+     "s             7\n", "7 cases\n"},
     {"ASummaryForEachPass", {"--output", "none", "--summary", "--passes", "2", "--limit", "2", "--columns", "i"},
      "/REWINDABLE", 0, "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n"
-     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n",
-     "2 cases\n2 cases\n"},
+     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n", "2 cases\n2 cases\n"},
     {"PassesOverAStreamThatCannotRewind", {"--output", "none", "--passes", "2"}, "", 0, "",
      "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first finds it ended\n"
      "50 cases\n0 cases\n"},
@@ -234,8 +231,7 @@ class DravrunLive : public testing::TestWithParam<bool> {
   std::vector<std::string> Start(std::vector<std::string> options) {
     feed_ = std::make_unique<ChildProcess>(Dravfeed({"--csv", "-", "--variables", "i F4 x F8.2",
                                                      GetParam() ? "--socket" : "--pipe",
-                                                     GetParam() ? "0" : dir_.File("data")}),
-                                           "", true);
+                                                     GetParam() ? "0" : dir_.File("data")}), "", true);
     const std::string source =
         GetParam() ? Socket(*feed_) : (feed_->LineAfter("dravfeed: serving "), PipeSource(dir_.File("data")));
     options.push_back(Command(source, "i F4 x F8.2"));
@@ -376,8 +372,7 @@ TEST(DravrunRaw, RefusesATerminalForItsRecords) {
   EXPECT_EQ(r.out, "dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\r\n");
 }
 
-// The plug-in ends a pass alike at every end of a socket's data; the host's socket
-// tells a feeder that broke off (bad data after three cases) from one that finished.
+// The host's socket tells a feeder that broke off (bad data after three cases) from one that finished.
 TEST(Dravrun, AFeederThatBreaksOffTheStreamExitsThree) {
   ChildProcess feed(Dravfeed({"--socket", "0", "--variables", "a F8", "--csv", "-"}), "1\n2\n3\nnot a number\n");
   const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command(Socket(feed), "a F8")}));

@@ -284,8 +284,7 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
         << FormatName(PrintFormat{c.type, c.width, c.decimals}) << " of " << c.value;
 }
 
-// The first moment of year 1 and the last of 9999 show, with four- or two-digit years; the
-// moment before, the moment after, a year long before are asterisks.
+// Year 1's first moment and 9999's last show (four- or two-digit years); moments outside are asterisks.
 TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
   const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
   const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59

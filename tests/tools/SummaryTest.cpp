@@ -56,8 +56,7 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   }
 }
 
-// The vector loop gives, bit for bit, what the value-by-value Welford update gives, in any
-// block, with missing values, and beside a variable the loop cannot take.
+// The vector loop matches the value-by-value Welford update bit for bit: any block, missing values, scaled.
 TEST(Summary, BlocksGiveTheFiguresOfTheUpdateValueByValue) {
   const std::size_t variables = 11, cases = 1000;
   std::vector<double> values(variables * cases);
