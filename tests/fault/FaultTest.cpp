@@ -1,6 +1,5 @@
-// Real feeder processes that misbehave (killed at a chosen byte, gone before a rewind or seek,
-// silent, half a probe, nobody listening) and a signal storm: the host delivers exactly the whole
-// records written before the fault, ends with a message or empty, never hangs or dies of SIGPIPE.
+// Misbehaving feeder processes (killed at a chosen byte, gone, silent, half a probe, nobody there) and a
+// signal storm: the whole records sent before the fault, then a message or an empty end; no hang, no SIGPIPE.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>

@@ -1,6 +1,5 @@
-// dravfeed as a real process: refusals and exit statuses, named pipes and signals, CSV
-// options, and serving a reader written from the protocol (WireReader) over both transports
-// and byte orders. GeneratedCases renders the records the input lines "i,ci" make.
+// dravfeed as a real process: refusals, pipes and signals, CSV options, and serving a protocol reader
+// (WireReader) over both transports and byte orders; GeneratedCases renders what lines "i,ci" make.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -385,9 +385,7 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   reader_->Seek(250);
   EXPECT_EQ(reader_->ReadToEnd(), Expected(250, 50));
   Finish();
-  struct stat st {};
-  ASSERT_EQ(stat(capture.c_str(), &st), 0);
-  ASSERT_EQ(truncate(capture.c_str(), st.st_size - 5), 0);  // cut in its end block
+  std::filesystem::resize_file(capture, std::filesystem::file_size(capture) - 5);  // cut in its end block
   Start({"--replay", capture});
   Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));

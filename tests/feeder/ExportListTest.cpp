@@ -1,6 +1,5 @@
-// The shared libraries export their API, and the standard templates the toolchain emits: for
-// libdravfeed.so what the installed headers mark DRAV_FEED_API, with their own members (not a
-// nested class's, such as a private implementation); for the plug-in, its entry point and four classes.
+// The libraries export only their API and the toolchain's template instances: libdravfeed.so what its
+// headers mark DRAV_FEED_API with its own members (not a nested class's); the plug-in, five names.
 #include <gtest/gtest.h>
 
 #include <cstdio>

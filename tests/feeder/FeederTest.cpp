@@ -1,6 +1,5 @@
-// The feeder library in the process: variable lists (the plug-in's verdict on every
-// list of tests/data) and inferred ones, the record builder, generated cases, CSV text;
-// then sources that grow while served: the case log, captures, live and paced input.
+// The feeder library in the process: variable lists (the plug-in's verdict on tests/data) and inferred
+// ones, records, generated cases, CSV; then growing sources: the case log, captures, live and paced input.
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -16,6 +15,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -419,9 +419,8 @@ std::string CaseRecords(const std::string& text, const char* variables, const Cs
   return records;
 }
 
-// The files people have (a preamble and comments, NULL and NA, tabs, dates as a locale writes
-// them, headers with more columns than the variables, in their own order): each gives the
-// cases of the plain CSV text beside it.
+// The files people have (preamble, comments, NULL and NA, tabs, locale dates, extra columns in their own
+// order) give the cases of the plain CSV text beside them.
 TEST(CsvCasesTest, ReadsFilesAsTheyAreWritten) {
   const struct {
     const char* name;
@@ -738,9 +737,7 @@ TEST_F(CaseLogTest, AnEndBlockThatCannotBeWrittenBreaksTheLog) {
   log.CopyTo(&capture);
   log.AddRendered(generated_, 0, 10);
   log.Publish();
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  WithLimit(RLIMIT_FSIZE, static_cast<rlim_t>(st.st_size), [&] { EXPECT_THROW(log.EndInput(), FeederError); });
+  WithLimit(RLIMIT_FSIZE, std::filesystem::file_size(path), [&] { EXPECT_THROW(log.EndInput(), FeederError); });
   EXPECT_TRUE(log.Broken());
   EXPECT_FALSE(log.MoreMayCome());
 }

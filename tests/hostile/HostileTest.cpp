@@ -1,6 +1,5 @@
-// Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a
-// path swapped after the open) end with the message naming the path (2279 data, 2280 rewind) or
-// a clean end of the data, never hang, and change nothing but the FIFO the plug-in opened.
+// Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a swapped
+// path) end with their message (2279, 2280) or a clean end, never hang, change nothing but the own FIFO.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -148,6 +148,17 @@ std::string Pass(int port, const std::string& control = std::string()) {
   return reader.ReadToEnd();
 }
 
+// One pass during which `server` is killed once the first bytes came; `reset`: how it ended.
+std::string PassKillingMidway(int port, NatsServer& server, bool* reset = nullptr) {
+  WireReader reader(port);
+  reader.Begin();
+  std::string records = reader.Read(4096);
+  server.Kill();
+  records += reader.ReadToEnd();
+  if (reset) *reset = reader.EndedByReset();
+  return records;
+}
+
 class JetStream : public ::testing::Test {
  protected:
   Watchdog watchdog_{90, "a JetStream test"};
@@ -261,16 +272,8 @@ TEST_F(JetStream, AServerKilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
   const std::int64_t total = 400000;
   Publish(server_, total);
   auto feed = Serve(server_, {"--linger", "30"});
-  std::string first;
   bool reset = false;
-  {
-    WireReader reader(feed.port);
-    reader.Begin();
-    first = reader.Read(4096);
-    server_.Kill();
-    first += reader.ReadToEnd();
-    reset = reader.EndedByReset();
-  }
+  const std::string first = PassKillingMidway(feed.port, server_, &reset);
   // Whatever came is whole cases, each the right one.
   ASSERT_EQ(first.size() % kRecordBytes, 0u);
   const std::int64_t got = static_cast<std::int64_t>(first.size() / kRecordBytes);
@@ -423,14 +426,7 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   ChildProcess feed(
       Dravfeed({"--socket", "0", "--linger", "60", "--from", cluster.Url("ids", second), "--variables", "id F8"}));
   const int port = feed.DravfeedPort();
-  std::string records;
-  {
-    WireReader reader(port);
-    reader.Begin();
-    records = reader.Read(4096);
-    cluster.Server(second).Kill();
-    records += reader.ReadToEnd();
-  }
+  std::string records = PassKillingMidway(port, cluster.Server(second));
   EXPECT_TRUE(CountsUp(records));
   if (records.size() < total * 8u) {
     EXPECT_THAT(LineWith(feed, "breaks at case"), HasSubstr("the pass ends"));

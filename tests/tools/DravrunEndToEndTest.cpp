@@ -148,9 +148,8 @@ TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   }
 }
 
-// Separators, quotes, line breaks, wide and combining characters and --na text, from CSV with
-// CRLF ends: each output escapes them its own way; the table keeps its columns in line as a
-// terminal shows them (CJK and fullwidth two columns each), widened for the missing text.
+// Separators, quotes, line breaks, wide and combining characters, --na text, from CRLF CSV: each output
+// escapes them its way; the table aligns them as a terminal shows them (CJK two columns), widened for --na.
 TEST(Dravrun, StringsAndMissingValuesComeOutRightInEveryFormat) {
   TempDir dir;
   const std::string csv = dir.WriteFile("in.csv",

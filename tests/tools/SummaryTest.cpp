@@ -15,9 +15,8 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Values far from zero with a small spread (a naive sum of squares loses it), squares or
-// differences that overflow or underflow, constant columns: the standard deviation is the true
-// one; only a spread beyond the largest double is infinite. Missing values are not counted.
+// Large values with a small spread (a naive sum of squares loses it), squares that overflow or underflow,
+// constant columns: the true deviation, infinite only past the largest double; missing values skipped.
 TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   const double kMax = std::numeric_limits<double>::max();
   const struct {
