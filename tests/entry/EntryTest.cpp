@@ -143,8 +143,7 @@ bool Mapped(const std::string& file) {
   return false;
 }
 
-// Loaded, used and unloaded as a server does with its plug-ins: after dlclose nothing of
-// the plug-in stays mapped (no helper thread, no unique symbol, nothing else that pins it).
+// Loaded, used, unloaded as a server does: after dlclose nothing pins the plug-in (thread, unique symbol).
 TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
   const std::string library = std::filesystem::canonical(DRAV_BINARY_DIR "/lib/libdravstream.so");
   ASSERT_FALSE(Mapped(library));

@@ -60,10 +60,8 @@ class NatsServer {
   // In a cluster: its JetStream is current with the leader (which a server that joins
   // after the election need not log).
   bool Healthy() const {
-    return RunProcess({"/usr/bin/python3", "-c",
-                       "import sys, urllib.request\n"
-                       "sys.exit(b'\"ok\"' not in urllib.request.urlopen(sys.argv[1]).read())",
-                       "http://127.0.0.1:" + std::to_string(monitor_) + "/healthz"})
+    const char kOk[] = "import sys, urllib.request as u; sys.exit(b'\"ok\"' not in u.urlopen(sys.argv[1]).read())";
+    return RunProcess({"/usr/bin/python3", "-c", kOk, "http://127.0.0.1:" + std::to_string(monitor_) + "/healthz"})
                .exitCode == 0;
   }
 
