@@ -10,6 +10,7 @@
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav::test {
@@ -111,11 +112,7 @@ TEST_F(EntryTest, AcceptedCommandRegistersTheSourceAndReportsItsWarnings) {
 
 // A refusal, from the parser or the open, reaches the host as one error, no warning, no source.
 TEST_F(EntryTest, RefusedCommandReportsExactlyOneError) {
-  std::string closedPort;
-  {
-    auto feeder = TestFeeder::OverSocket({});
-    closedPort = feeder->StreamName().substr(feeder->StreamName().rfind(':') + 1);
-  }
+  const std::string closedPort = std::to_string(LoopbackPort().port);  // listened on, and closed again
   const std::string longName(70, 'v');
   const struct {
     std::string command, id, mentions;

@@ -133,8 +133,7 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
   }
 }
 
-// A regular file put at the data or the rewind path while the stream is open: the open pipe
-// still feeds the pass, the file is never removed, and a later rewind never writes into it.
+// A file put at the data or rewind path while the stream is open is never removed nor written by a rewind.
 TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   for (const bool swapRewind : {false, true}) {
     SCOPED_TRACE(swapRewind ? "rewind pipe swapped" : "data pipe swapped");

@@ -441,8 +441,7 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
 
 // ---- Signing in ------------------------------------------------------------
 
-// Made with Python's cryptography, independently of ours: a user NKey (seed, public key), and
-// an operator setup as an administrator makes it (server configuration, user credentials).
+// Made with Python's cryptography, not ours: a user NKey, and an operator setup (server configuration, credentials).
 struct Keys {
   std::string seed, user, operatorConfig, credentials;
 };

@@ -35,8 +35,7 @@ std::vector<Documented> DocumentTexts() {
   return texts;
 }
 
-// The commands in `text`: from a head that subcommands follow (not the head alone) to the
-// first full stop that ends a line or a quoted shell argument.
+// The commands in `text`: a head with subcommands up to the first full stop ending a line or a quoted argument.
 std::vector<std::string> CommandsIn(const std::string& text) {
   const std::string head = "GET DATA /TYPE = STREAM";
   std::vector<std::string> commands;

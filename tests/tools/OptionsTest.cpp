@@ -60,13 +60,6 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
   }
 }
 
-std::vector<Column> Dictionary() {
-  std::vector<Column> columns;
-  for (const char* name : {"id", "name", "a", "b", "c", "d"})
-    columns.push_back({name, {}, 0, static_cast<int>(columns.size())});
-  return columns;
-}
-
 TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsNotThere) {
   const struct {
     const char *list, *chosen;  // chosen: the names joined by blanks, or the message
@@ -83,10 +76,13 @@ TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsN
       {"c-a", "--columns: the range 'c-a' runs backwards"},
       {"a-zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
   };
+  std::vector<Column> dictionary;
+  for (const char* name : {"id", "name", "a", "b", "c", "d"})
+    dictionary.push_back({name, {}, 0, static_cast<int>(dictionary.size())});
   for (const auto& c : cases) {
     std::vector<Column> chosen;
     std::string names;
-    if (SelectColumns(c.list, Dictionary(), chosen, names))
+    if (SelectColumns(c.list, dictionary, chosen, names))
       for (const Column& column : chosen) names += (names.empty() ? "" : " ") + column.name;
     EXPECT_EQ(names, c.chosen) << c.list;
   }

@@ -157,8 +157,7 @@ TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
     }
 }
 
-// Instants to the microsecond (as pandas keeps them) read back as the same microsecond over
-// the centuries where a double tells them apart: the fraction, no digit more or less.
+// Microsecond instants (as pandas keeps them) read back as the same microsecond wherever a double holds it.
 TEST(Rendering, ExactInstantsCarryTheFractionThatReadsBack) {
   std::uint64_t state = 88172645463325252ull;
   for (int i = 0; i < 20000; ++i) {
