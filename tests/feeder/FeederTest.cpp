@@ -540,8 +540,7 @@ TEST(DatePatternTest, ReadsEveryDirectiveAndRefusesWhatDoesNotMatch) {
   }
 }
 
-// A runaway line (lost line ends, a binary file) is refused once it passes what the variables
-// can need, and never held whole: 64 MB from a pipe leave the peak memory as it was.
+// A runaway line is refused once past what the variables can need, never held whole: 64 MB leave the peak.
 TEST(CsvCasesTest, ALineLongerThanTheVariablesCanNeedIsRefusedUnread) {
   std::ofstream clear("/proc/self/clear_refs");
   clear << "5";  // the peak resident size starts again from now
@@ -675,8 +674,7 @@ TEST_F(CaseLogTest, CapturesAndSpillFilesArePrivateWhateverTheUmask) {
   }
 }
 
-// A disk that fills (the file size limit; ENOSPC alike): the capture holds exactly the
-// cases the servers could see, and reads as cut, its end block missing.
+// A disk that fills (here the size limit): the capture holds exactly the cases served, and reads as cut.
 TEST_F(CaseLogTest, AFullDiskNeverPutsABatchInTheCaptureTwice) {
   struct Row {
     bool spillFills;

@@ -220,8 +220,7 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
       << r.err;
 }
 
-// A live stream: dravfeed reads CSV from a standard input the test holds open while it looks
-// for what dravrun printed. Only each wait's deadline is timing: what never shows up fails.
+// A live stream from a dravfeed whose standard input the test holds open; only wait deadlines are timing.
 class DravrunLive : public testing::TestWithParam<bool> {
  protected:
   std::vector<std::string> Start(std::vector<std::string> options) {

@@ -135,8 +135,7 @@ std::string Exact(double value, int type) {
   return std::string(text, RenderExact(value, type, text));
 }
 
-// Exact numbers are std::to_chars's shortest text, whatever the format: over the printf table,
-// bit patterns over the whole range, and numbers with a few decimals (a faster path).
+// Exact numbers are std::to_chars's shortest text in any format; few-decimal numbers take a faster path.
 TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
   std::vector<double> values = NumberTable();
   for (std::uint64_t bits = 1; bits < (std::uint64_t{0x7FF} << 52); bits += 0x0003F1A2B3C4D5E7ull) {
