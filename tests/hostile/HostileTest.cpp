@@ -1,5 +1,5 @@
 // Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a swapped
-// path) end with their message (2279, 2280) or a clean end, never hang, change nothing but the own FIFO.
+// path) end with their message (2279, 2280) or a clean end, never hang, and touch only the plug-in's FIFO.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
