@@ -19,10 +19,7 @@ int main(int argc, char** argv) {
     const char* names[] = {"first", "second", "third-and-cut"};
     for (int i = 0; i < 3; ++i) {
       char* record = cases.AddRecord();
-      if (i < 2)
-        builder.SetNumber(record, 0, i + 1);
-      else
-        builder.SetMissing(record, 0);
+      i < 2 ? builder.SetNumber(record, 0, i + 1) : builder.SetMissing(record, 0);
       builder.SetString(record, 1, names[i]);
     }
     PipeServer(cases, ByteOrder::kNative, argv[1], "", ServeOptions()).Serve();

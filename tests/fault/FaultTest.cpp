@@ -1,8 +1,5 @@
-// Feeders that are real processes and misbehave: killed at a chosen byte, gone
-// before a rewind or a seek, silent, half a probe, nobody listening, and a storm
-// of signals at the reading thread. The host delivers exactly the whole records
-// written before the fault, ends the pass with a message or an empty stream,
-// and never hangs or dies of SIGPIPE.
+// Misbehaving feeder processes (killed at a chosen byte, gone, silent, half a probe, nobody there) and a
+// signal storm: the whole records sent before the fault, then a message or an empty end; no hang, no SIGPIPE.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -21,8 +18,7 @@
 namespace drav::test {
 namespace {
 
-// Cut points: both sides of a record boundary, the ends, and random bytes
-// written in random pieces; the whole stream goes one byte at a time.
+// Cut at both sides of a record boundary, the ends, random bytes in random pieces; whole: byte by byte.
 TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
   Watchdog watchdog(100, "feeder kill test");
   const std::vector<std::string> records = TestRecords(60);
@@ -82,9 +78,8 @@ void RunPeer(Peer peer, int listenFd, const std::string& wire) {
   if (peer == Peer::kSilentThenKilled) child::DieByKill();
 }
 
-// A silent peer is waited for, as a live stream may pause; the wait ends
-// the moment it closes or dies. Rewinds and seeks after the feeder has
-// gone find nobody and end their passes empty.
+// A silent peer is waited for, as a live stream may pause, until it closes or dies. Rewinds
+// and seeks after the feeder has gone find nobody and end their passes empty.
 TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
   Watchdog watchdog(60, "socket peers");
   MakeSigpipeFatal();
@@ -137,9 +132,8 @@ TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
 
 std::atomic<long> g_signals{0};
 
-// SIGUSR1 every millisecond at the reading thread, handled without
-// SA_RESTART, through a stream that lasts a second or more: every blocked
-// read and every connect is interrupted again and again.
+// SIGUSR1 every millisecond at the reading thread, without SA_RESTART, through a stream of a
+// second or more: every blocked read and connect is interrupted again and again.
 TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
   Watchdog watchdog(100, "signal storm");
   const std::vector<std::string> records = TestRecords(60000);

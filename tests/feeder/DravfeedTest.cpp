@@ -1,8 +1,5 @@
-// dravfeed as a real process: its refusals and exit statuses, its named pipes
-// and signals, its CSV options (what they mean is FeederTest.cpp's business);
-// and serving a reader written from the protocol (WireReader) over both
-// transports and byte orders. The records expected are rendered by
-// GeneratedCases, which makes the same ones as the input lines "i,ci".
+// dravfeed as a real process: refusals, pipes and signals, CSV options, and serving a protocol reader
+// (WireReader) over both transports and byte orders; GeneratedCases renders what lines "i,ci" make.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -119,8 +117,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
   EXPECT_EQ(text, "kept") << "a regular file at the data path was replaced";
 }
 
-// What a socket dravfeed with `args` serves in its first pass, after which it
-// exits with 0 (`out`: what it wrote to its standard output).
+// What a socket dravfeed with `args` serves in its first pass, after which it exits with 0.
 std::string FirstPass(std::vector<std::string> args, const std::string& input = "", std::string* out = nullptr) {
   args.insert(args.begin(), {"--socket", "0"});
   ChildProcess feed(Dravfeed(args), input);
@@ -147,15 +144,12 @@ TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
   for (const std::string& source : {dir.WriteFile("cases.tsv", text), std::string("-")}) {
     SCOPED_TRACE(source);
     EXPECT_EQ(FirstPass({"--variables", kVariables, "--csv", source, "--tsv", "--skip", "1", "--comment", "#",
-                         "--header", "--null", "NA", "--null", "NULL", "--date-format", "%d-%b-%y"},
-                        text),
-              plain);
+                         "--header", "--null", "NA", "--null", "NULL", "--date-format", "%d-%b-%y"}, text), plain);
   }
 }
 
-// An inferred list is read as the file will be served: after its preamble
-// and comments, with its null texts and date pattern; and its header, whose
-// labels became other names (AND is reserved), is taken column by column.
+// An inferred list reads the file as it is served (after preamble and comments, with null texts
+// and date pattern), its header taken column by column though labels became names (AND_).
 TEST(DravfeedCsv, AnInferredListReadsTheFileAsItIsServed) {
   Watchdog watchdog(60, "dravfeed's inference with CSV options");
   TempDir dir;
@@ -187,9 +181,7 @@ ino_t InodeAt(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) ? st.st_ino : 0;
 }
 
-// The gate: once the reader has opened the data pipe, a fresh FIFO stands
-// at the path for the next pass, and a reader that removes the path
-// whatever it names gets one too.
+// Once the reader opened the data pipe, a fresh FIFO stands at the path, even if the reader removes it.
 TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
   PipeFeed f;
   WireReader reader(f.dir.File("data"), f.dir.File("rewind"));
@@ -218,9 +210,8 @@ TEST(DravfeedPipe, SignalsEndItAndItsPipesGoWithIt) {
   }
 }
 
-// Another file put at the rewind path while a pass is set up stops the
-// server with a message; the descriptor it opened to find out is closed, or
-// a program that serves stream after stream would run out of them.
+// Another file at the rewind path while a pass is set up stops the server with a message; the
+// descriptor it opened to find out is closed, or one serving stream after stream runs out.
 TEST(DravfeedPipe, ARewindPipeReplacedByAnotherFileIsNamedAndNotLeaked) {
   Watchdog watchdog(30, "a replaced rewind pipe");
   TempDir dir;
@@ -305,9 +296,8 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
   std::unique_ptr<WireReader> reader_;
 };
 
-// The feeder is blocked on a full pipe or socket when the reader moves on
-// (a seek) or vanishes; either costs only that pass, never the feeder (this
-// would be SIGPIPE for a feeder that let it through: exit 141).
+// The feeder is blocked on a full pipe or socket when the reader seeks or vanishes; either
+// costs only that pass, never the feeder (a SIGPIPE let through would exit 141).
 TEST_P(DravfeedServes, EveryPassGivesTheCasesFromTheOneAskedForWhereverTheLastOneWasLeft) {
   const std::int64_t total = 200000;
   Start({"--generate", std::to_string(total)});
@@ -362,8 +352,7 @@ TEST_P(DravfeedServes, LiveInputIsServedAsItComesAndRewindsAndSeeksWaitForIt) {
   Finish();
 }
 
-// The spill file has no name from the start, so not even a SIGKILL leaves
-// it behind.
+// The spill file has no name from the start, so not even a SIGKILL leaves it behind.
 TEST_P(DravfeedServes, SpilledCasesComeBackByteForByteAndLeaveNothingInTmpdir) {
   TempDir spill;
   setenv("TMPDIR", spill.Path().c_str(), 1);
@@ -396,9 +385,7 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   reader_->Seek(250);
   EXPECT_EQ(reader_->ReadToEnd(), Expected(250, 50));
   Finish();
-  struct stat st {};
-  ASSERT_EQ(stat(capture.c_str(), &st), 0);
-  ASSERT_EQ(truncate(capture.c_str(), st.st_size - 5), 0);  // cut in its end block
+  std::filesystem::resize_file(capture, std::filesystem::file_size(capture) - 5);  // cut in its end block
   Start({"--replay", capture});
   Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));
@@ -406,8 +393,7 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
   EXPECT_NE(Finish(3).err.find("is cut at byte"), std::string::npos);
 }
 
-// No reader can get a case: dravfeed must not wait for one, and one that
-// comes must not find an empty stream that looks whole.
+// No reader can get a case: dravfeed must not wait for one, nor look whole to one that comes.
 TEST_P(DravfeedServes, BadDataBeforeAnyCaseEndsDravfeedAndRemovesItsPipes) {
   std::vector<std::string> args = Serving();
   args.insert(args.end(), {"--variables", kVariables, "--csv", "-"});
@@ -474,8 +460,7 @@ TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
     EXPECT_EQ(silent.Begin(), Probe(feed::ByteOrder::kNative)) << (ipv6 ? "over ::1" : "over 127.0.0.1");
     EXPECT_EQ(silent.Read(2 * kRecordBytes), GeneratedRecords(kVariables, 0, 2));
   }
-  // Started again on its port, a feeder binds it while the connections the
-  // last one had are still winding down.
+  // Started again on its port, a feeder binds it while the last one's connections wind down.
   feed.Stop();
   ChildProcess again(Dravfeed({"--socket", std::to_string(port), "--variables", kVariables, "--generate", "1"}));
   EXPECT_EQ(again.DravfeedPort(), port) << again.Stop().err;

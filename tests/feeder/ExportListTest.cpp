@@ -1,7 +1,5 @@
-// libdravfeed.so exports its API and nothing else: the classes and functions
-// the installed headers mark DRAV_FEED_API, with their own members (not those
-// of a class nested in them, such as a private implementation), and the
-// instances of standard templates the toolchain emits.
+// The libraries export only their API and the toolchain's template instances: libdravfeed.so what its
+// headers mark DRAV_FEED_API with its own members (not a nested class's); the plug-in, five names.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,8 +25,7 @@ std::set<std::string> NamesMarkedForExport() {
   return names;
 }
 
-// "void drav::feed::X::F<true>(long) const" -> "drav::feed::X::F<true>": no
-// parameters, and no return type (a template function's comes first).
+// "void drav::feed::X::F<true>(long) const" -> "drav::feed::X::F<true>"
 std::string QualifiedName(const std::string& name) {
   int depth = 0;
   std::size_t start = 0;
@@ -39,8 +37,7 @@ std::string QualifiedName(const std::string& name) {
   return name.substr(start);
 }
 
-// "drav::feed::PipeServer::Serve" -> whether it is an API name or one of its
-// members; anything else of ours is an internal symbol.
+// Whether "drav::feed::PipeServer::Serve" and the like is an API name or one of its own members.
 bool IsApi(std::string name, const std::set<std::string>& api) {
   const std::string ours = "drav::feed::";
   if (name.rfind(ours, 0) != 0) return false;
@@ -51,29 +48,57 @@ bool IsApi(std::string name, const std::set<std::string>& api) {
          (colon == std::string::npos || name.find("::", colon + 2) == std::string::npos);
 }
 
+struct Symbol {
+  char type;               // nm's letter: 'u' is a unique symbol
+  std::string name, line;  // the qualified name of the thing itself; nm's line
+  bool toolchains;         // an instance of a standard template, a coverage build's runtime
+};
+
+std::vector<Symbol> Exported(const std::string& library) {
+  std::vector<Symbol> symbols;
+  FILE* pipe = popen(("nm -D --defined-only --demangle '" + library + "' 2>/dev/null").c_str(), "r");
+  EXPECT_NE(pipe, nullptr);
+  for (char line[8192]; pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;) {
+    Symbol symbol{' ', line, line, false};  // "VALUE TYPE NAME"
+    symbol.line.erase(symbol.line.find_last_not_of('\n') + 1);
+    const std::size_t type = symbol.line.find(' ') + 1;
+    symbol.type = symbol.line[type];
+    std::string& name = symbol.name = symbol.line.substr(type + 2);
+    for (const char* prefix : {"typeinfo name for ", "typeinfo for ", "vtable for ", "VTT for ", "guard variable for "})
+      if (name.rfind(prefix, 0) == 0) name.erase(0, std::string(prefix).size());
+    name = QualifiedName(name);
+    symbol.toolchains = name.rfind("std::", 0) == 0 || name.rfind("__gnu_cxx::", 0) == 0 ||
+                        name.rfind("__gcov", 0) == 0 || name == "mangle_path";
+    symbols.push_back(symbol);
+  }
+  if (pipe != nullptr) pclose(pipe);
+  return symbols;
+}
+
 TEST(ExportListTest, OnlyTheMarkedApiIsExported) {
   const std::set<std::string> api = NamesMarkedForExport();
   ASSERT_GT(api.count("PipeServer"), 0u) << "no DRAV_FEED_API marks read from the headers";
-  const std::string library = DRAV_BINARY_DIR "/lib/libdravfeed.so";
-  FILE* pipe = popen(("nm -D --defined-only --demangle '" + library + "' 2>/dev/null").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   int ours = 0;
-  for (char line[8192]; std::fgets(line, sizeof line, pipe) != nullptr;) {
-    std::string name = line;  // "VALUE TYPE NAME"
-    name.erase(name.find_last_not_of('\n') + 1);
-    name.erase(0, name.find(' ', name.find(' ') + 1) + 1);
-    const std::string symbol = name;
-    for (const char* prefix : {"typeinfo name for ", "typeinfo for ", "vtable for ", "guard variable for "})
-      if (name.rfind(prefix, 0) == 0) name.erase(0, std::string(prefix).size());
-    name = QualifiedName(name);
-    if (name.rfind("std::", 0) == 0 || name.rfind("__gnu_cxx::", 0) == 0 || name.rfind("__gcov", 0) == 0 ||
-        name == "mangle_path")  // a coverage build's runtime
-      continue;
-    EXPECT_TRUE(IsApi(name, api)) << "internal symbol exported: " << symbol;
+  for (const Symbol& symbol : Exported(DRAV_BINARY_DIR "/lib/libdravfeed.so")) {
+    if (symbol.toolchains) continue;
+    EXPECT_TRUE(IsApi(symbol.name, api)) << "internal symbol exported: " << symbol.line;
     ++ours;
   }
-  pclose(pipe);
-  EXPECT_GT(ours, 0) << "nm (binutils) gave no symbols for " << library;
+  EXPECT_GT(ours, 0) << "nm (binutils) gave no symbols for libdravfeed.so";
+}
+
+// No unique symbol either: the loader never unloads a library that has one.
+TEST(ExportListTest, OnlyTheEntryPointAndTheFourClassesAreExported) {
+  bool entry = false;
+  for (const Symbol& symbol : Exported(DRAV_BINARY_DIR "/lib/libdravstream.so")) {
+    EXPECT_NE(symbol.type, 'u') << "unique symbol (keeps the plug-in loaded): " << symbol.line;
+    entry = entry || symbol.name == "ProcessDACSyntax";
+    bool allowed = symbol.toolchains || symbol.name == "ProcessDACSyntax";
+    for (const std::string cls : {"StreamParser", "DRAV_StreamDataSrc", "DRAV_StreamIterator", "DRAV_Format"})
+      allowed = allowed || symbol.name == cls || symbol.name.rfind(cls + "::", 0) == 0;
+    EXPECT_TRUE(allowed) << "unexpected export: " << symbol.line;
+  }
+  EXPECT_TRUE(entry) << "ProcessDACSyntax is not exported, or nm (binutils) listed nothing of the plug-in";
 }
 
 }  // namespace

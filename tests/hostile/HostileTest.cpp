@@ -1,14 +1,12 @@
-// Hostile paths as the data or the rewind pipe (regular files, links, a directory,
-// a missing path, a FIFO nobody serves, a path swapped after the open) end with
-// the message naming the path (2279 data, 2280 rewind) or a clean end of the data,
-// never wait endlessly, and change nothing in the folder but the FIFO the plug-in
-// itself opened.
+// Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a swapped
+// path) end with their message (2279, 2280) or a clean end, never hang, and touch only the plug-in's FIFO.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -33,9 +31,7 @@ Snapshot Take(const TempDir& dir) {
     std::ostringstream state;
     state << (info.st_mode & S_IFMT) << " inode " << info.st_ino;
     if (S_ISREG(info.st_mode)) state << " holding " << std::ifstream(path, std::ios::binary).rdbuf();
-    char target[256];
-    const ssize_t length = S_ISLNK(info.st_mode) ? readlink(path.c_str(), target, sizeof target) : 0;
-    if (length > 0) state << " to " << std::string(target, static_cast<std::size_t>(length));
+    if (S_ISLNK(info.st_mode)) state << " to " << std::filesystem::read_symlink(path).string();
     out[name] = state.str();
   }
   return out;
@@ -137,9 +133,7 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
   }
 }
 
-// Someone puts a regular file at the data or the rewind path while the
-// stream is open: the open pipe still feeds the pass, the file is never
-// removed, and a later rewind never writes into it.
+// A file put at the data or rewind path while the stream is open is never removed nor written by a rewind.
 TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   for (const bool swapRewind : {false, true}) {
     SCOPED_TRACE(swapRewind ? "rewind pipe swapped" : "data pipe swapped");
@@ -162,9 +156,8 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   }
 }
 
-// The feeder took "RWND" or "SEEK" and went away: the FIFO standing at the
-// data path is never opened for writing. Each reopen gives up within the
-// allowance and leaves no descriptor and no thread behind.
+// The feeder took "RWND" or "SEEK" and went away: no one opens the FIFO at the data path for
+// writing. Each reopen gives up within the allowance, leaving no descriptor, no thread.
 TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");

@@ -1,7 +1,5 @@
-// A JetStream stream as the case log, end to end: real nats-server and dravfeed processes
-// on loopback, a reader written from the wire protocol, a cluster of three that loses one
-// server at a time, credentials and TLS. Each server has its own store and port, and is
-// ready when its own log says so.
+// A JetStream stream as the case log: real nats-server and dravfeed processes on loopback, a
+// reader written from the wire protocol, a cluster losing one server at a time, credentials, TLS.
 #include <nats/nats.h>
 #include <poll.h>
 #include <signal.h>
@@ -52,7 +50,6 @@ class NatsServer {
  public:
   // `config` is added to the configuration file (nats-server's own syntax).
   explicit NatsServer(const std::string& config = "") : config_(config) { Start("-1"); }
-  // "nats://127.0.0.1:PORT"
   std::string Address(const std::string& scheme = "nats://") const {
     return scheme + "127.0.0.1:" + std::to_string(port_);
   }
@@ -60,14 +57,11 @@ class NatsServer {
   void Kill() { process_->Signal(SIGKILL), process_->Wait(); }
   // Starts again with the same configuration, store and client port.
   void Restart() { Start(std::to_string(port_)); }
-  // Its monitoring port says it is healthy: in a cluster, its JetStream is
-  // current with the cluster's leader (a server that joins after the
-  // election need not log it).
+  // In a cluster: its JetStream is current with the leader (which a server that joins
+  // after the election need not log).
   bool Healthy() const {
-    return RunProcess({"/usr/bin/python3", "-c",
-                       "import sys, urllib.request\n"
-                       "sys.exit(b'\"ok\"' not in urllib.request.urlopen(sys.argv[1]).read())",
-                       "http://127.0.0.1:" + std::to_string(monitor_) + "/healthz"})
+    const char kOk[] = "import sys, urllib.request as u; sys.exit(b'\"ok\"' not in u.urlopen(sys.argv[1]).read())";
+    return RunProcess({"/usr/bin/python3", "-c", kOk, "http://127.0.0.1:" + std::to_string(monitor_) + "/healthz"})
                .exitCode == 0;
   }
 
@@ -150,6 +144,17 @@ std::string Pass(int port, const std::string& control = std::string()) {
     reader.Send(control);
   }
   return reader.ReadToEnd();
+}
+
+// One pass during which `server` is killed once the first bytes came; `reset`: how it ended.
+std::string PassKillingMidway(int port, NatsServer& server, bool* reset = nullptr) {
+  WireReader reader(port);
+  reader.Begin();
+  std::string records = reader.Read(4096);
+  server.Kill();
+  records += reader.ReadToEnd();
+  if (reset) *reset = reader.EndedByReset();
+  return records;
 }
 
 class JetStream : public ::testing::Test {
@@ -265,16 +270,8 @@ TEST_F(JetStream, AServerKilledMidPassEndsThePassCleanlyAndALaterPassWorks) {
   const std::int64_t total = 400000;
   Publish(server_, total);
   auto feed = Serve(server_, {"--linger", "30"});
-  std::string first;
   bool reset = false;
-  {
-    WireReader reader(feed.port);
-    reader.Begin();
-    first = reader.Read(4096);
-    server_.Kill();
-    first += reader.ReadToEnd();
-    reset = reader.EndedByReset();
-  }
+  const std::string first = PassKillingMidway(feed.port, server_, &reset);
   // Whatever came is whole cases, each the right one.
   ASSERT_EQ(first.size() % kRecordBytes, 0u);
   const std::int64_t got = static_cast<std::int64_t>(first.size() / kRecordBytes);
@@ -348,8 +345,7 @@ TEST_F(JetStream, StartingAtTheEndOrBeforeItCountsCasesFromThere) {
 
 // ---- Three replicas --------------------------------------------------------
 
-// Three servers routed to one another on free loopback ports, ready once
-// each is healthy.
+// Three servers routed to one another on free loopback ports, ready once each is healthy.
 class NatsCluster {
  public:
   NatsCluster() {
@@ -428,14 +424,7 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   ChildProcess feed(
       Dravfeed({"--socket", "0", "--linger", "60", "--from", cluster.Url("ids", second), "--variables", "id F8"}));
   const int port = feed.DravfeedPort();
-  std::string records;
-  {
-    WireReader reader(port);
-    reader.Begin();
-    records = reader.Read(4096);
-    cluster.Server(second).Kill();
-    records += reader.ReadToEnd();
-  }
+  std::string records = PassKillingMidway(port, cluster.Server(second));
   EXPECT_TRUE(CountsUp(records));
   if (records.size() < total * 8u) {
     EXPECT_THAT(LineWith(feed, "breaks at case"), HasSubstr("the pass ends"));
@@ -452,9 +441,7 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
 
 // ---- Signing in ------------------------------------------------------------
 
-// Keys and tokens made with Python's cryptography, independently of ours: a user NKey
-// (seed, public key), and an operator setup as an account administrator makes it
-// (the server's configuration and a user's credentials file).
+// Made with Python's cryptography, not ours: a user NKey, and an operator setup (server configuration, credentials).
 struct Keys {
   std::string seed, user, operatorConfig, credentials;
 };
@@ -495,8 +482,7 @@ print("-----BEGIN NATS USER JWT-----\n%s\n------END NATS USER JWT------\n\n-----
   return keys;
 }
 
-// A certificate authority, a server certificate for 127.0.0.1 and a client one signed by it,
-// and a second authority that signed nothing of the server's.
+// An authority, server (127.0.0.1) and client certificates it signed, and an authority that signed none.
 void MakeCertificates(const TempDir& dir) {
   const ProcessResult made = RunProcess({"/bin/sh", "-ec", R"(cd "$0"
 for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -keyout $ca.key -out $ca.pem -days 1 -subj /CN=$ca; done

@@ -1,7 +1,5 @@
-// Every command the README and both --help texts show, and every variable list
-// they give dravfeed, is one the parser accepts and dravrun does not refuse: a
-// user who copies an example never meets a refusal. The commands are found in the
-// texts themselves, so a new example is checked the day it is written.
+// Every command and dravfeed variable list the README and both --help texts show is accepted by
+// the parser and dravrun; found in the texts themselves, a new example is checked at once.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -37,9 +35,7 @@ std::vector<Documented> DocumentTexts() {
   return texts;
 }
 
-// The commands in `text`: from a head that subcommands follow to the first
-// full stop that ends a line or a quoted shell argument. A mention of the
-// head alone ("a GET DATA /TYPE = STREAM command") is no command.
+// The commands in `text`: a head with subcommands up to the first full stop ending a line or a quoted argument.
 std::vector<std::string> CommandsIn(const std::string& text) {
   const std::string head = "GET DATA /TYPE = STREAM";
   std::vector<std::string> commands;
@@ -96,8 +92,7 @@ TEST(DocumentedCommands, EveryCommandAndVariableListShownIsAccepted) {
       ++lists;
     }
   }
-  // The README's tour alone shows more than ten of each; finding fewer
-  // would mean the search, not the documents, is broken.
+  // The README's tour alone shows more than ten of each: fewer means a broken search.
   EXPECT_GE(commands, 10);
   EXPECT_GE(lists, 5);
 }
@@ -112,10 +107,8 @@ TEST(DocumentedCommands, TheReadmeShowsTheHelpOfBothToolsWordForWord) {
   }
 }
 
-// One grammar for both tools: the same misuse gets the same one-line answer and
-// status 2 from each, and "--opt=value" means exactly what "--opt value" means.
-// $V: an option of the tool's with a value; $G, $B: a value it takes, one it
-// refuses; $F: a flag of the tool's.
+// One grammar for both tools: the same misuse gets the same answer and status 2; "--opt=value"
+// means "--opt value". $V: an option with a value; $G, $B: a value it takes, one it refuses; $F: a flag.
 struct Tool {
   std::string name;
   std::vector<std::pair<std::string, std::string>> marks;
@@ -123,8 +116,7 @@ struct Tool {
 const Tool kTools[] = {{"dravrun", {{"$V", "--limit"}, {"$G", "3"}, {"$B", "5k"}, {"$F", "--exact"}}},
                        {"dravfeed", {{"$V", "--linger"}, {"$G", "1"}, {"$B", "soon"}, {"$F", "--verbose"}}}};
 
-// `err` is the problem as both tools word it; with `sameAs` instead, the
-// arguments must give what those give.
+// `err`: the problem as both tools word it; or the arguments must give what `sameAs` give.
 const struct {
   std::vector<std::string> args;
   int status;
@@ -149,32 +141,28 @@ std::string Expand(std::string text, const Tool& tool) {
   return text;
 }
 
-ProcessResult RunTool(const Tool& tool, const std::vector<std::string>& args, std::string& shown) {
+ProcessResult RunTool(const Tool& tool, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {BinaryPath(tool.name)};
-  shown = tool.name;
-  for (const std::string& arg : args) {
-    argv.push_back(Expand(arg, tool));
-    shown += " '" + argv.back() + "'";
-  }
+  for (const std::string& arg : args) argv.push_back(Expand(arg, tool));
   return RunProcess(argv);
 }
 
 TEST(OptionGrammar, BothToolsAnswerTheSameMisuseTheSameWay) {
   for (const Tool& tool : kTools) {
     for (const auto& row : kRows) {
-      std::string shown, spacedShown;
-      const ProcessResult r = RunTool(tool, row.args, shown);
-      EXPECT_EQ(r.exitCode, row.status) << shown << "\n" << r.err;
+      SCOPED_TRACE(tool.name + " " + Expand(testing::PrintToString(row.args), tool));
+      const ProcessResult r = RunTool(tool, row.args);
+      EXPECT_EQ(r.exitCode, row.status) << r.err;
       if (row.status == 0) {
-        EXPECT_EQ(r.err, "") << shown;
-        EXPECT_EQ(r.out.rfind(tool.name + " ", 0), 0u) << shown << ": " << r.out;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.rfind(tool.name + " ", 0), 0u) << r.out;
       } else if (row.sameAs.empty()) {
-        EXPECT_EQ(r.err, tool.name + ": " + Expand(row.err, tool) + "; see " + tool.name + " --help\n") << shown;
-        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_EQ(r.err, tool.name + ": " + Expand(row.err, tool) + "; see " + tool.name + " --help\n");
+        EXPECT_EQ(r.out, "");
       } else {
-        const ProcessResult spaced = RunTool(tool, row.sameAs, spacedShown);
-        EXPECT_EQ(spaced.exitCode, row.status) << spacedShown << "\n" << spaced.err;
-        EXPECT_EQ(r.err, spaced.err) << shown << " and " << spacedShown;
+        const ProcessResult spaced = RunTool(tool, row.sameAs);
+        EXPECT_EQ(spaced.exitCode, row.status) << "spaced: " << spaced.err;
+        EXPECT_EQ(r.err, spaced.err);
       }
     }
   }

@@ -1,12 +1,10 @@
-// dravrun as a user runs it: the real binary, loading the real plug-in, against
-// dravfeed (or the README's Python pipe feeder) over real named pipes and
-// loopback TCP. One table holds the runs that share a feeder of generated cases.
+// dravrun as a user runs it: the real binary and plug-in against dravfeed (or the README's
+// Python pipe feeder) over real named pipes and loopback TCP.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <memory>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedFeeder.h"
@@ -16,8 +14,7 @@ namespace drav::test {
 namespace {
 
 const std::string kExamples = DRAV_SOURCE_DIR "/examples/";
-// dravfeed --generate makes case i: i, i + 0.25 (missing when i % 7 == 6),
-// 2024-01-01 plus i minutes, "ci".
+// dravfeed --generate makes case i: i, i + 0.25 (missing when i % 7 == 6), 2024-01-01 + i minutes, "ci".
 const char kGenerated[] = "i F4 x F8.2 d DATE11 s A4";
 
 std::string Command(const std::string& source, const std::string& variables, const std::string& more = "") {
@@ -47,46 +44,42 @@ struct DravrunRun {
   const char* after = "";        // text after the command's full stop
 };
 
+const char kBoth[] = "/REWINDABLE /SEEKABLE";
 const char kTsvFromFive[] = "i\tx\td\ts\n5\t5.25\t01-JAN-2024\tc5\n6\t\t01-JAN-2024\tc6\n7\t7.25\t01-JAN-2024\tc7\n";
 
 const DravrunRun kRuns[] = {
-    {"CountingOnly", {"--output", "none"}, "/REWINDABLE /SEEKABLE", 0, "", "50 cases\n"},
+    {"CountingOnly", {"--output", "none"}, kBoth, 0, "", "50 cases\n"},
     {"Limit0", {"--output", "none", "--limit", "0"}, "", 0, "", "0 cases\n"},
     {"LimitPerPass", {"--output", "none", "--limit", "50", "--passes", "2"}, "/REWINDABLE", 0, "",
      "50 cases\n50 cases\n"},
-    {"SeekToTheFirstCase", {"--output", "none", "--seek", "0", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, "",
-     "3 cases\n"},
+    {"SeekToTheFirstCase", {"--output", "none", "--seek", "0", "--limit", "3"}, kBoth, 0, "", "3 cases\n"},
     {"LimitBeyondTheEndAfterASeek", {"--output", "none", "--limit", "7", "--seek", "45", "--passes", "2"},
-     "/REWINDABLE /SEEKABLE", 0, "", "5 cases\n5 cases\n"},
-    {"CsvOfEveryPassAfterASeek", {"--limit", "2", "--seek", "10", "--passes", "2"}, "/REWINDABLE /SEEKABLE", 0,
+     kBoth, 0, "", "5 cases\n5 cases\n"},
+    {"CsvOfEveryPassAfterASeek", {"--limit", "2", "--seek", "10", "--passes", "2"}, kBoth, 0,
      "i,x,d,s\n10,10.25,01-JAN-2024,c10\n11,11.25,01-JAN-2024,c11\n10,10.25,01-JAN-2024,c10\n11,11.25,01-JAN-2024,c11\n",
      "2 cases\n2 cases\n"},
-    {"TsvFromASwappedFeeder", {"--output", "tsv", "--seek", "5", "--limit", "3"}, "/REWINDABLE /SEEKABLE", 0, kTsvFromFive,
+    {"TsvFromASwappedFeeder", {"--output", "tsv", "--seek", "5", "--limit", "3"}, kBoth, 0, kTsvFromFive,
      "3 cases\n", {"--byte-order", "swapped"}},
-    {"Jsonl", {"--limit", "2", "--output", "jsonl", "--seek", "5"}, "/REWINDABLE /SEEKABLE", 0,
+    {"Jsonl", {"--limit", "2", "--output", "jsonl", "--seek", "5"}, kBoth, 0,
      "{\"i\":5,\"x\":5.25,\"d\":\"01-JAN-2024\",\"s\":\"c5\"}\n{\"i\":6,\"x\":null,\"d\":\"01-JAN-2024\",\"s\":\"c6\"}\n",
      "2 cases\n"},
-    {"JsonlExact", {"--limit", "1", "--output", "jsonl", "--exact", "--seek", "5"}, "/REWINDABLE /SEEKABLE", 0,
+    {"JsonlExact", {"--limit", "1", "--output", "jsonl", "--exact", "--seek", "5"}, kBoth, 0,
      "{\"i\":5,\"x\":5.25,\"d\":\"2024-01-01T00:05:00\",\"s\":\"c5\"}\n", "1 cases\n"},
-    {"ColumnsAndMissingText", {"--seek", "5", "--limit", "2", "--columns", "S,1-2", "--na", "NA"}, "/REWINDABLE /SEEKABLE", 0,
+    {"ColumnsAndMissingText", {"--seek", "5", "--limit", "2", "--columns", "S,1-2", "--na", "NA"}, kBoth, 0,
      "s,i,x\nc5,5,5.25\nc6,6,NA\n", "2 cases\n"},
-    {"TableWithoutHeader", {"--output", "table", "--no-header", "--seek", "5", "--limit", "2"}, "/REWINDABLE /SEEKABLE", 0,
+    {"TableWithoutHeader", {"--output", "table", "--no-header", "--seek", "5", "--limit", "2"}, kBoth, 0,
      "   5      5.25  01-JAN-2024  c5\n   6         .  01-JAN-2024  c6\n", "2 cases\n"},
     {"Markdown", {"--output", "markdown", "--limit", "1", "--columns", "s,x"}, "", 0,
      "| s | x |\n| --- | ---: |\n| c0 | 0.25 |\n", "1 cases\n"},
     {"SummaryAndDictionary", {"--output", "none", "--summary", "--dictionary", "--limit", "7", "--columns", "x-s"}, "",
-     0,
-     "variable  format\nx         F8.2\nd         DATE11\ns         A4\n"
+     0, "variable  format\nx         F8.2\nd         DATE11\ns         A4\n"
      "variable  valid         mean           sd          min          max\n"
      "x             6       2.7500       1.8708         0.25         5.25\n"
      "d             7  01-JAN-2024  00 00:02:09  01-JAN-2024  01-JAN-2024\n"
-     "s             7\n",
-     "7 cases\n"},
+     "s             7\n", "7 cases\n"},
     {"ASummaryForEachPass", {"--output", "none", "--summary", "--passes", "2", "--limit", "2", "--columns", "i"},
-     "/REWINDABLE", 0,
-     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n"
-     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n",
-     "2 cases\n2 cases\n"},
+     "/REWINDABLE", 0, "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n"
+     "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n", "2 cases\n2 cases\n"},
     {"PassesOverAStreamThatCannotRewind", {"--output", "none", "--passes", "2"}, "", 0, "",
      "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first finds it ended\n"
      "50 cases\n0 cases\n"},
@@ -116,8 +109,7 @@ TEST_P(DravrunRuns, GiveTheCasesAndMessagesAsked) {
 INSTANTIATE_TEST_SUITE_P(OverTcp, DravrunRuns, testing::ValuesIn(kRuns),
                          [](const auto& info) { return std::string(info.param.what); });
 
-// A reader of dravrun's output that goes away (dravrun ... | head) ends the
-// run quietly, as other filters do: status 0 and no error.
+// A reader that goes away (dravrun ... | head) ends the run quietly, as other filters do.
 TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
   ChildProcess feed(Generated("10000000"));
   ChildProcess reader(Dravrun({Command(Socket(feed), kGenerated)}));
@@ -129,9 +121,7 @@ TEST(Dravrun, EndsQuietlyWhenTheReaderOfItsOutputGoesAway) {
   EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
 }
 
-// A reader gone before any output: the pass's rows or summary wait in the
-// buffer, and the write that fails at the end of the pass ends the run there,
-// quietly, with no second pass. A full disk is no reader gone: it fails the run.
+// A reader gone before any output ends the run quietly at the end of the pass; a full disk fails it.
 TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   const struct {
     const char* output;
@@ -156,10 +146,8 @@ TEST(Dravrun, AnOutputThatCannotBeWrittenEndsTheRunAtTheEndOfThePass) {
   }
 }
 
-// Strings with separators, quotes, line breaks, wide and combining characters,
-// and missing values spelled by --na, from CSV with CRLF line ends: each output
-// escapes them its own way; the table keeps its columns in line as a terminal
-// shows them (CJK and fullwidth two columns each), widened for the missing text.
+// Separators, quotes, line breaks, wide and combining characters, --na text, from CRLF CSV: each output
+// escapes them its way; the table aligns them as a terminal shows them (CJK two columns), widened for --na.
 TEST(Dravrun, StringsAndMissingValuesComeOutRightInEveryFormat) {
   TempDir dir;
   const std::string csv = dir.WriteFile("in.csv",
@@ -209,9 +197,7 @@ TEST(Dravrun, PipePassesRewindAndSeekThroughTheRewindPipe) {
   EXPECT_EQ(feed.Wait().exitCode, 0);
 }
 
-// The rewind pipe is read (so "RWND" is delivered) but no feeder answers: a
-// one-shot feeder has served its pass and taken the data pipe away with it.
-// (dravfeed would leave a fresh pipe at the path, which the reader waits for.)
+// "RWND" goes out, no one answers: a one-shot feeder took the data pipe along (dravfeed leaves a fresh one).
 TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data");
@@ -234,16 +220,13 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
       << r.err;
 }
 
-// A live stream: dravfeed reads CSV from its standard input, which the test
-// holds open while it looks for what dravrun has printed. Only the deadline
-// of each wait is timing: a case or a summary that never shows up fails.
+// A live stream from a dravfeed whose standard input the test holds open; only wait deadlines are timing.
 class DravrunLive : public testing::TestWithParam<bool> {
  protected:
   std::vector<std::string> Start(std::vector<std::string> options) {
     feed_ = std::make_unique<ChildProcess>(Dravfeed({"--csv", "-", "--variables", "i F4 x F8.2",
                                                      GetParam() ? "--socket" : "--pipe",
-                                                     GetParam() ? "0" : dir_.File("data")}),
-                                           "", true);
+                                                     GetParam() ? "0" : dir_.File("data")}), "", true);
     const std::string source =
         GetParam() ? Socket(*feed_) : (feed_->LineAfter("dravfeed: serving "), PipeSource(dir_.File("data")));
     options.push_back(Command(source, "i F4 x F8.2"));
@@ -287,29 +270,21 @@ TEST_P(DravrunLive, SummaryEveryAndProgressShowTheRunDuringThePass) {
 INSTANTIATE_TEST_SUITE_P(Transports, DravrunLive, testing::Bool(),
                          [](const auto& info) { return info.param ? "Socket" : "Pipe"; });
 
-// On a terminal (script(1) gives dravrun one) progress is on by default while
-// the rows go elsewhere, redrawn on one line that is cleared at the end of the
-// pass. Rows on the same terminal would land after it, so there it stays off.
+// On a terminal (script(1) gives one) progress is on by default while the rows go elsewhere,
+// redrawn on one line cleared at the end of the pass; rows on the same terminal keep it off.
 TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
   for (const bool rowsToFile : {true, false}) {
     TempDir dir;
     ChildProcess feed(Dravfeed({"--socket", "0", "--csv", "-", "--variables", "i F4 x F8.2"}), "1,1\n", true);
     const std::string command = BinaryPath("dravrun") + " 'GET DATA /TYPE = STREAM /SOCKET = " +
                                 std::to_string(feed.DravfeedPort()) + " /VARIABLES = i F4 x F8.2 .'" +
-                                (rowsToFile ? " > " + dir.File("rows") : "");
+                                (rowsToFile ? " > " + dir.MakeFifo("rows") : "");
     ChildProcess terminal({"/usr/bin/script", "-qec", command, "/dev/null"});
-    // The first case has been read once its row is out.
-    if (rowsToFile) {
-      std::string rows;
-      for (int tries = 0; tries < 2000 && rows.find("1,1.00") == std::string::npos; ++tries) {
-        usleep(10000);
-        std::ifstream file(dir.File("rows"));
-        rows.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-      }
-      ASSERT_NE(rows.find("1,1.00"), std::string::npos) << terminal.Stop().out;
-    } else {
-      ASSERT_NE(terminal.LineAfter("1,1.00", ChildProcess::kOut), "") << terminal.Stop().out;
-    }
+    std::unique_ptr<ChildProcess> rows;  // elsewhere: read from a FIFO
+    if (rowsToFile) rows = std::make_unique<ChildProcess>(std::vector<std::string>{"/bin/cat", dir.File("rows")});
+    // The first case has been read once its row is out (the terminal ends lines "\r\n").
+    ASSERT_EQ((rows ? *rows : terminal).LineAfter("1,", ChildProcess::kOut), rowsToFile ? "1.00" : "1.00\r")
+        << terminal.Stop().out;
     usleep(150000);  // more than the meter's interval after the first case
     feed.WriteInput("2,2\n");
     feed.CloseInput();
@@ -350,8 +325,7 @@ TEST(DravrunWithPythonFeeders, TheDemoShowsTheTableAndTheSummary) {
   EXPECT_NE(r.err.find("3000 cases\n"), std::string::npos);
 }
 
-// Prints each record of a raw file as numpy reads it with the dtype the JSON
-// dictionary describes: numbers with repr, strings decoded.
+// Each record of a raw file as numpy reads it with the dtype the JSON dictionary describes.
 const char kNumpyReader[] = R"(
 import json, sys
 import numpy as np
@@ -386,8 +360,7 @@ TEST(DravrunRaw, RefusesATerminalForItsRecords) {
   EXPECT_EQ(r.out, "dravrun: --output raw: standard output is a terminal; send the records to a file or a pipe\r\n");
 }
 
-// The plug-in ends a pass alike at every end of a socket's data; the host's socket
-// tells a feeder that broke off (bad data after three cases) from one that finished.
+// The host's socket tells a feeder that broke off (bad data after three cases) from one that finished.
 TEST(Dravrun, AFeederThatBreaksOffTheStreamExitsThree) {
   ChildProcess feed(Dravfeed({"--socket", "0", "--variables", "a F8", "--csv", "-"}), "1\n2\n3\nnot a number\n");
   const ProcessResult r = RunProcess(Dravrun({"--output", "none", Command(Socket(feed), "a F8")}));

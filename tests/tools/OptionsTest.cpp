@@ -1,6 +1,5 @@
-// dravrun's command line: how the command's words are taken, each bad
-// option's message, which must name it, and --columns against a dictionary.
-// (That each option does what it says is seen where dravrun runs end to end.)
+// dravrun's command line: how the command's words are taken, each bad option's message,
+// and --columns against a dictionary (what each option does is seen end to end).
 #include <gtest/gtest.h>
 
 #include "tools/dravrun/ColumnSelection.h"
@@ -9,14 +8,12 @@
 namespace dravrun {
 namespace {
 
-ParsedOptions Parse(std::vector<std::string> args) { return ParseOptions(args); }
-
 TEST(DravrunOptions, CommandWordsAreJoinedAndMayLookLikeOptions) {
-  ParsedOptions p = Parse({"--limit", "2", "GET", "DATA", "/TYPE=STREAM", "/VARIABLES", "=", "a", "-5"});
+  ParsedOptions p = ParseOptions({"--limit", "2", "GET", "DATA", "/TYPE=STREAM", "/VARIABLES", "=", "a", "-5"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_TRUE(p.options.haveCommand);
   EXPECT_EQ(p.options.command, "GET DATA /TYPE=STREAM /VARIABLES = a -5");
-  p = Parse({"--", "--not-an-option"});
+  p = ParseOptions({"--", "--not-an-option"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.options.command, "--not-an-option");
 }
@@ -57,17 +54,10 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--dictionary-file="}, "--dictionary-file: needs a file name"},
   };
   for (const auto& c : cases) {
-    const ParsedOptions p = Parse(c.args);
+    const ParsedOptions p = ParseOptions(c.args);
     EXPECT_FALSE(p.ok) << c.message;
     EXPECT_EQ(p.error, c.message);
   }
-}
-
-std::vector<Column> Dictionary() {
-  std::vector<Column> columns;
-  for (const char* name : {"id", "name", "a", "b", "c", "d"})
-    columns.push_back({name, {}, 0, static_cast<int>(columns.size())});
-  return columns;
 }
 
 TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsNotThere) {
@@ -86,10 +76,13 @@ TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsN
       {"c-a", "--columns: the range 'c-a' runs backwards"},
       {"a-zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
   };
+  std::vector<Column> dictionary;
+  for (const char* name : {"id", "name", "a", "b", "c", "d"})
+    dictionary.push_back({name, {}, 0, static_cast<int>(dictionary.size())});
   for (const auto& c : cases) {
     std::vector<Column> chosen;
     std::string names;
-    if (SelectColumns(c.list, Dictionary(), chosen, names))
+    if (SelectColumns(c.list, dictionary, chosen, names))
       for (const Column& column : chosen) names += (names.empty() ? "" : " ") + column.name;
     EXPECT_EQ(names, c.chosen) << c.list;
   }

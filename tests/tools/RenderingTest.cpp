@@ -1,8 +1,5 @@
-// dravrun's value rendering. The numeric formats are checked against the C
-// library's printf over a generated table of values, widths and decimals
-// (the oracle below states the fitting rules of ValueFormat.h with printf
-// doing the digits); the calendar against gmtime over four hundred years of
-// days; clocks, durations, the edges of the calendar and text cells by hand.
+// dravrun's value rendering: numeric formats against printf (the oracle states ValueFormat.h's
+// fitting rules), the calendar against gmtime over 400 years; clocks, durations, text by hand.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -44,8 +41,7 @@ std::string Printf(const char* pattern, int decimals, double value) {
   return text;
 }
 
-// printf's digits of |value|, grouped by `group` (0: none), with `point`,
-// the prefix and suffix, and a minus sign only when a digit is not zero.
+// printf's digits of |value| grouped by `group` (0: none), `point`, affixes; no minus before zeros.
 std::string Styled(double value, int decimals, char group, char point, const char* prefix, const char* suffix) {
   const std::string digits = Printf("%.*f", decimals, std::fabs(value));
   const std::size_t integer = std::min(digits.find('.'), digits.size());
@@ -89,9 +85,8 @@ std::string Expected(double value, int type, int width, int decimals) {
   return std::string(width, '*');
 }
 
-// Rounding ties as written (most are not ties in binary), values that round to
-// zero, digit counts where grouping and widths change, the ends of the range, and
-// a seeded sweep of few-digit values at every magnitude, half of them halfway.
+// Ties as written (most are not in binary), values that round to zero, digit counts where
+// grouping and widths change, the ends of the range, and a seeded sweep at every magnitude.
 std::vector<double> NumberTable() {
   std::vector<double> values = {
       0.125, 2.675, 0.5, 2.5, -2.5, 0.045, 1.005, 9.995, -99.995, 999999.995, 0.0, -0.0, -0.004, -0.005,
@@ -140,9 +135,7 @@ std::string Exact(double value, int type) {
   return std::string(text, RenderExact(value, type, text));
 }
 
-// Exact numbers are std::to_chars's shortest round-trip text, whatever the
-// format: over the printf table, bit patterns spread over the whole range,
-// and numbers with a few decimals (which take a faster path of their own).
+// Exact numbers are std::to_chars's shortest text in any format; few-decimal numbers take a faster path.
 TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
   std::vector<double> values = NumberTable();
   for (std::uint64_t bits = 1; bits < (std::uint64_t{0x7FF} << 52); bits += 0x0003F1A2B3C4D5E7ull) {
@@ -163,9 +156,7 @@ TEST(Rendering, ExactNumbersAreTheShortestTextThatReadsBack) {
     }
 }
 
-// Instants to the microsecond (what pandas and most clocks keep) come back as the
-// same microsecond over the centuries either side of 1970 where a double still
-// tells microseconds apart: the text carries the fraction, no digit more or less.
+// Microsecond instants (as pandas keeps them) read back as the same microsecond wherever a double holds it.
 TEST(Rendering, ExactInstantsCarryTheFractionThatReadsBack) {
   std::uint64_t state = 88172645463325252ull;
   for (int i = 0; i < 20000; ++i) {
@@ -219,8 +210,7 @@ std::string Strftime(const char* pattern, const std::tm& tm) {
 }
 
 TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
-  // A day and a bit apart, so that every day of the Gregorian cycle, both
-  // sides of 1970, and every clock reading drift past.
+  // A day and a bit apart: every day of the Gregorian cycle and every clock reading drift past.
   for (double t = -6307200000.0; t < 6307200000.0; t += 86400.0 * 1.00417 + 0.37) {
     const std::time_t whole = static_cast<std::time_t>(std::floor(t));
     std::tm tm{};
@@ -292,8 +282,7 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
         << FormatName(PrintFormat{c.type, c.width, c.decimals}) << " of " << c.value;
 }
 
-// The first moment of year 1 and the last of year 9999 show, in four- and two-digit
-// year forms; the moment before, the moment after, a year long before are asterisks.
+// Year 1's first moment and 9999's last show (four- or two-digit years); moments outside are asterisks.
 TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
   const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
   const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59

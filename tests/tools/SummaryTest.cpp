@@ -1,5 +1,4 @@
-// The summary's arithmetic at the ends of the double range, where the
-// end-to-end runs never go. (What it prints is seen there.)
+// The summary's arithmetic at the ends of the double range, where the end-to-end runs never go.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,11 +15,8 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Values far from zero with a small spread (a naive sum of squares loses it),
-// finite values whose squares or differences overflow a double or underflow, and
-// constant columns: the standard deviation is the true one, never Inf or 0 by
-// accident; only a spread beyond the largest double is infinite. Missing values
-// are not counted. The plain and the scaled update meet in one pass.
+// Large values with a small spread (a naive sum of squares loses it), squares that overflow or underflow,
+// constant columns: the true deviation, infinite only past the largest double; missing values skipped.
 TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   const double kMax = std::numeric_limits<double>::max();
   const struct {
@@ -41,8 +37,7 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
       {{0x1p479, -0x1p479, 0x1p481}, 0x1p481 / 3, std::sqrt(19.0 / 3) * 0x1p479},
       {{0x1p-401, -0x1p-401, 0x1p-399}, 0x1p-399 / 3, std::sqrt(19.0 / 3) * 0x1p-401},
   };
-  // One variable per row of the table, all in one block: the variables that
-  // need the scaled update and those the vector loop takes share it.
+  // One variable per row, all in one block: the scaled update and the vector loop share it.
   const std::size_t variables = std::size(cases);
   RunningStats stats(variables);
   std::vector<double> rows(5 * stats.RowWidth(), kNaN);
@@ -60,9 +55,7 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
   }
 }
 
-// The vector loop gives, bit for bit, what the one-value-at-a-time Welford
-// update gives, whatever block a case falls in, with missing values, and
-// with a variable the loop cannot take beside those it takes.
+// The vector loop matches the value-by-value Welford update bit for bit: any block, missing values, scaled.
 TEST(Summary, BlocksGiveTheFiguresOfTheUpdateValueByValue) {
   const std::size_t variables = 11, cases = 1000;
   std::vector<double> values(variables * cases);
