@@ -434,6 +434,18 @@ INSTANTIATE_TEST_SUITE_P(Transports, DravfeedServes,
 
 // ---- What only one transport has ------------------------------------------
 
+// `dravfeed --verbose 2>&1 | head -2`: the log's reader goes away, the feeder serves on.
+TEST(DravfeedSocket, ServesOnWhenTheReaderOfItsLogGoesAway) {
+  ChildProcess feed(Dravfeed({"--socket", "0", "--verbose", "--variables", kVariables, "--generate", "3"}));
+  const int port = feed.DravfeedPort();
+  feed.CloseOutput(ChildProcess::kErr);
+  for (int pass = 0; pass < 2; ++pass) {
+    WireReader reader(port);
+    EXPECT_EQ(reader.Begin(), Probe(feed::ByteOrder::kNative));
+    EXPECT_EQ(reader.ReadToEnd(), GeneratedRecords(kVariables, 0, 3)) << "pass " << pass;
+  }
+}
+
 TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
   Watchdog watchdog{30, "a dravfeed socket test"};
   // 32 MB: far more than the socket buffers hold, so a pass is never sent whole at once.

@@ -26,6 +26,7 @@ TEST(DravrunOptions, EachBadOptionIsNamedInItsMessage) {
       {{"--output", "xml"}, "--output: expects csv, tsv, jsonl, table, markdown, raw or none, not 'xml'"},
       {{"--passes", "0"}, "--passes: expects a whole number of 1 or more, not '0'"},
       {{"--seek", "x"}, "--seek: expects a case number of 0 or more, not 'x'"},
+      {{"--summary-every", "0"}, "--summary-every: expects a number of seconds above 0, not '0'"},
       {{"--seek", "-1"}, "--seek: expects a case number of 0 or more, not '-1'"},
       {{"--limit", "5k"}, "--limit: expects a whole number of 0 or more, not '5k'"},
       {{"--limit", "99999999999999999999999"}, "--limit: expects a whole number of 0 or more, not '99999999999999999999999'"},
