@@ -53,7 +53,7 @@ def survivor_lines(results):
     return lines
 
 
-def render(results, command, threshold=90.0):
+def render(results, command, threshold=95.0):
     table, totals = rate_table(results)
     parts = [table, ""]
     survivors = survivor_lines(results)
