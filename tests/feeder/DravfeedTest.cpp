@@ -235,8 +235,6 @@ TEST(DravfeedPipe, ARewindPipeReplacedByAnotherFileIsNamedAndNotLeaked) {
   EXPECT_EQ(TempDir::EntriesOf("/proc/self/fd").size(), before);
 }
 
-// ---- Serving ---------------------------------------------------------------
-
 const char kVariables[] = "x F8 s A3";
 constexpr std::size_t kRecordBytes = 16;
 
@@ -431,8 +429,6 @@ INSTANTIATE_TEST_SUITE_P(Transports, DravfeedServes,
                          testing::Values(Transport{"Socket", true, false}, Transport{"SocketSwapped", true, true},
                                          Transport{"Pipe", false, false}),
                          [](const testing::TestParamInfo<Transport>& info) { return info.param.name; });
-
-// ---- What only one transport has ------------------------------------------
 
 // `dravfeed --verbose 2>&1 | head -2`: the log's reader goes away, the feeder serves on.
 TEST(DravfeedSocket, ServesOnWhenTheReaderOfItsLogGoesAway) {

@@ -577,8 +577,6 @@ TEST(CsvCasesTest, ALineLongerThanTheVariablesCanNeedIsRefusedUnread) {
   EXPECT_LT(kilobytes("VmHWM:") - before, 16 << 10) << "kB more at the peak";
 }
 
-// ---- Sources that grow while they are served ---------------------------------
-
 constexpr std::size_t kRecordBytes = 16;  // "x F8 s A3"
 
 class CaseLogTest : public ::testing::Test {

@@ -343,8 +343,6 @@ TEST_F(JetStream, StartingAtTheEndOrBeforeItCountsCasesFromThere) {
   EXPECT_EQ(feed.process->Wait().exitCode, 128 + SIGTERM);
 }
 
-// ---- Three replicas --------------------------------------------------------
-
 // Three servers routed to one another on free loopback ports, ready once each is healthy.
 class NatsCluster {
  public:
@@ -438,8 +436,6 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   EXPECT_EQ(records.size(), total * 8u) << end.err;
   EXPECT_TRUE(CountsUp(records));
 }
-
-// ---- Signing in ------------------------------------------------------------
 
 // Made with Python's cryptography, not ours: a user NKey, and an operator setup (server configuration, credentials).
 struct Keys {

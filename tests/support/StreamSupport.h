@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <numeric>

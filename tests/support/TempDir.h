@@ -2,7 +2,9 @@
 // A private temporary directory for one test, removed with its files (and empty directories).
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -12,8 +14,16 @@ namespace drav::test {
 
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    path_ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/dravtest.XXXXXX";
+    if (mkdtemp(&path_[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempDir() {  // an entry a test made a directory (empty) is not unlinkable
+    for (const std::string& name : Entries())
+      if (unlink(File(name).c_str()) != 0) rmdir(File(name).c_str());
+    rmdir(path_.c_str());
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
