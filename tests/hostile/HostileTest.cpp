@@ -45,7 +45,6 @@ std::string Command(const std::string& pipe, const std::string& rewind = "") {
   return text + " /VARIABLES = " + kTestVariables + ".";
 }
 
-// The feeder's side: the records, then the end of the data.
 void WriteAndClose(const std::string& path, const std::string& bytes) {
   const int fd = child::OpenForWriting(path.c_str());
   child::Write(fd, bytes, {});
@@ -81,9 +80,8 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     const char* label;
     Role role;
     Kind kind;
-    const char* refusal;  // null: accepted, and the records are read (none from a directory)
-    const char* removed;  // what the end of the pass removes
-  } cases[] = {
+    const char *refusal, *removed;  // refusal null: accepted, the records read (none from a directory)
+  } cases[] = {  // removed: what the end of the pass removes
       {"data: the feeder's FIFO", Role::kData, Kind::kFifo, nullptr, "data.pipe"},
       {"data: regular file", Role::kData, Kind::kRegularFile, nullptr, ""},
       {"data: link to a regular file", Role::kData, Kind::kLinkToFile, nullptr, ""},
