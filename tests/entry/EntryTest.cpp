@@ -44,11 +44,6 @@ class WholeTokens : public DACTokenSource {
   std::size_t next_ = 0;
 };
 
-std::string Rebuild(std::vector<CommandToken> tokens) {
-  WholeTokens source(std::move(tokens));
-  return entry::RebuildCommandText(source);
-}
-
 TEST(RebuildTest, PutsBackBlanksAndQuotesAndCutsLongTokens) {
   const std::string cut = std::string(1022, 'a') + "\xC3\xA9tail";  // é would straddle byte 1023
   const struct {
@@ -74,7 +69,10 @@ TEST(RebuildTest, PutsBackBlanksAndQuotesAndCutsLongTokens) {
       {"cut at 1023 bytes", {{std::string(1500, 'b'), W}}, std::string(1023, 'b')},
       {"no character to cut at", {{std::string(1500, '\x80'), W}, {"x", W}}, " x"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Rebuild(c.tokens), kHead + c.body + "\n.") << c.name;
+  for (const auto& c : cases) {
+    WholeTokens source(c.tokens);
+    EXPECT_EQ(entry::RebuildCommandText(source), kHead + c.body + "\n.") << c.name;
+  }
   // The host's own source cuts a token at 1023 bytes with no NUL behind: the stray
   // continuation byte there takes no byte of the token along.
   CommandTokenSource host(TokenizeStreamCommand(kHead + std::string(1023, 'b') + "\x80.").tokens);

@@ -69,15 +69,6 @@ const struct {
               {"closes in the middle of the probe", Peer::kHalfAProbe},
               {"nobody listens", Peer::kNobody}};
 
-void RunPeer(Peer peer, int listenFd, const std::string& wire) {
-  if (peer == Peer::kNeverAccepts) return child::PauseMillis(300);
-  const int fd = child::AcceptOne(listenFd);
-  if (peer == Peer::kServesThenExits) return child::Write(fd, wire, {});
-  if (peer == Peer::kHalfAProbe) return child::Write(fd, wire.substr(0, 2), {1});
-  child::PauseMillis(300);
-  if (peer == Peer::kSilentThenKilled) child::DieByKill();
-}
-
 // A silent peer is waited for, as a live stream may pause, until it closes or dies. Rewinds
 // and seeks after the feeder has gone find nobody and end their passes empty.
 TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
@@ -90,7 +81,14 @@ TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
     LoopbackPort port;
     const std::string name = port.StreamName();
     std::unique_ptr<ScriptedFeeder> feeder;
-    if (c.peer != Peer::kNobody) feeder.reset(new ScriptedFeeder([&] { RunPeer(c.peer, port.fd, wire); }));
+    if (c.peer != Peer::kNobody) feeder.reset(new ScriptedFeeder([&] {
+      if (c.peer == Peer::kNeverAccepts) return child::PauseMillis(300);
+      const int fd = child::AcceptOne(port.fd);
+      if (c.peer == Peer::kServesThenExits) return child::Write(fd, wire, {});
+      if (c.peer == Peer::kHalfAProbe) return child::Write(fd, wire.substr(0, 2), {1});
+      child::PauseMillis(300);
+      if (c.peer == Peer::kSilentThenKilled) child::DieByKill();
+    }));
     port.Close();  // the feeder's copy is the only one left
     std::unique_ptr<DRAV_StreamDataSrc> source;
     const int thrown = ThrownBy([&] { source = OpenSource(name, "rewindsupported", true, true); });

@@ -150,9 +150,8 @@ struct CountedSource : DRAV_DataSource {
   explicit CountedSource(int tag) : DRAV_DataSource(nullptr), tag(tag) { ++live; }
   ~CountedSource() override { --live; }
   const int tag;
-  static int live;
+  static inline int live = 0;
 };
-int CountedSource::live = 0;
 
 TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
   ServerDataManager& registry = ServerDataManager::GetInstance();
@@ -215,8 +214,7 @@ TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
 #undef CALL
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.call;
   const struct {
-    const char* in;
-    const char* out;
+    const char *in, *out;
   } upper[] = {{"pipe", "PIPE"}, {"caf\xC3\xA9_1", "CAF\xC3\x89_1"}, {"\xCE\xB1\xCE\xB2", "\xCE\x91\xCE\x92"},
                {"stra\xC3\x9F" "e", "STRA\xC3\x9F" "E"}, {"\xC4\xB1x", "\xC4\xB1X"}, {"a\xFF" "b", "A\xFF" "B"}};
   for (const auto& c : upper) {  // in place: a character that would change its length stays

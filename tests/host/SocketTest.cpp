@@ -21,13 +21,6 @@ namespace {
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
 
-// Bytes with a prime period (251) no request or buffer size divides: a byte repeated, skipped or moved shows.
-std::string PatternBytes(std::size_t bytes) {
-  std::string out(bytes, '\0');
-  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<char>(i % 251);
-  return out;
-}
-
 // However the bytes arrive and whatever sizes the reader asks for (cycled), every
 // request gets the next bytes, whole and in order; a short count only at the end.
 TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
@@ -46,7 +39,9 @@ TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string stream = PatternBytes(c.streamBytes);
+    // Bytes with a prime period (251) no request or buffer size divides: a byte repeated, skipped or moved shows.
+    std::string stream(c.streamBytes, '\0');
+    for (std::size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<char>(i % 251);
     LoopbackPort port;
     ScriptedFeeder feeder([&] { child::Write(child::AcceptOne(port.fd), stream, c.pieces, c.pieces.empty() ? 0 : 1000); });
     Socket socket(Socket::kKeepAlive | Socket::kNoDelay);
@@ -204,11 +199,10 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
     EXPECT_EQ(socket.Connect(VUString(c.address.c_str())), c.result) << c.address << ": " << socket.LastError();
     EXPECT_FALSE(socket.IsConnected()) << c.address;
     EXPECT_NE(socket.LastError(), "") << c.address;
+    if (c.address == closed) EXPECT_NE(socket.LastError().find("refused"), std::string::npos) << socket.LastError();
     EXPECT_EQ(socket.Send("STOP", 4), -1) << c.address;
   }
   Socket socket(3);
-  socket.Connect(VUString(closed.c_str()));
-  EXPECT_NE(socket.LastError().find("refused"), std::string::npos) << socket.LastError();
   SockAPIWrap wrap(SockAPIWrap::kNoSsl);
   std::string canonical = "previous";
   EXPECT_EQ(wrap.GetCanonicalHostByName("localhost", canonical), 0);

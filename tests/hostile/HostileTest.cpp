@@ -45,7 +45,6 @@ std::string Command(const std::string& pipe, const std::string& rewind = "") {
   return text + " /VARIABLES = " + kTestVariables + ".";
 }
 
-// The feeder's side: the records, then the end of the data.
 void WriteAndClose(const std::string& path, const std::string& bytes) {
   const int fd = child::OpenForWriting(path.c_str());
   child::Write(fd, bytes, {});
@@ -54,18 +53,6 @@ void WriteAndClose(const std::string& path, const std::string& bytes) {
 
 enum class Kind { kFifo, kRegularFile, kLinkToFile, kLinkToFifo, kDirectory, kMissing, kUnservedFifo };
 enum class Role { kData, kRewind };
-
-// What stands at "target", the path the command is given.
-void MakeTarget(const TempDir& dir, Kind kind, const std::string& fifo, const std::string& records) {
-  const std::string target = dir.File("target");
-  int made = 0;
-  if (kind == Kind::kRegularFile) dir.WriteFile("target", records);
-  if (kind == Kind::kLinkToFile) made = symlink(dir.WriteFile("file", records).c_str(), target.c_str());
-  if (kind == Kind::kLinkToFifo) made = symlink(fifo.c_str(), target.c_str());
-  if (kind == Kind::kDirectory) made = mkdir(target.c_str(), 0700);  // empty: a careless remove() takes it
-  if (kind == Kind::kUnservedFifo) dir.MakeFifo("target");
-  ASSERT_EQ(made, 0);
-}
 
 class HostileTest : public ::testing::Test {
  protected:
@@ -81,9 +68,8 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     const char* label;
     Role role;
     Kind kind;
-    const char* refusal;  // null: accepted, and the records are read (none from a directory)
-    const char* removed;  // what the end of the pass removes
-  } cases[] = {
+    const char *refusal, *removed;  // refusal null: accepted, the records read (none from a directory)
+  } cases[] = {  // removed: what the end of the pass removes
       {"data: the feeder's FIFO", Role::kData, Kind::kFifo, nullptr, "data.pipe"},
       {"data: regular file", Role::kData, Kind::kRegularFile, nullptr, ""},
       {"data: link to a regular file", Role::kData, Kind::kLinkToFile, nullptr, ""},
@@ -102,7 +88,15 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     SCOPED_TRACE(c.label);
     TempDir dir;
     const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
-    MakeTarget(dir, c.kind, c.role == Role::kData ? data : rewind, Joined(records_));
+    // What stands at "target", the path the command is given (but the feeder's FIFO itself).
+    const std::string target = c.kind == Kind::kFifo ? data : dir.File("target"), records = Joined(records_);
+    int made = 0;
+    if (c.kind == Kind::kRegularFile) dir.WriteFile("target", records);
+    if (c.kind == Kind::kLinkToFile) made = symlink(dir.WriteFile("file", records).c_str(), target.c_str());
+    if (c.kind == Kind::kLinkToFifo) made = symlink((c.role == Role::kData ? data : rewind).c_str(), target.c_str());
+    if (c.kind == Kind::kDirectory) made = mkdir(target.c_str(), 0700);  // empty: a careless remove() takes it
+    if (c.kind == Kind::kUnservedFifo) dir.MakeFifo("target");
+    ASSERT_EQ(made, 0);
     const bool feederWrites = c.role == Role::kRewind || c.kind == Kind::kFifo || c.kind == Kind::kLinkToFifo;
     ScriptedFeeder feeder([&] {
       if (c.role == Role::kRewind && c.kind == Kind::kLinkToFifo) child::OpenForReading(rewind.c_str());
@@ -111,7 +105,6 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     });
     const Snapshot before = Take(dir);
     const std::size_t descriptors = Entries("/proc/self/fd");
-    const std::string target = c.kind == Kind::kFifo ? data : dir.File("target");
     HostRun run = RunHostCommand(c.role == Role::kData ? Command(target) : Command(data, target));
     if (c.refusal == nullptr) {
       ASSERT_NE(run.source, nullptr);

@@ -22,7 +22,6 @@ std::string Pipe(const std::string& variables) { return Command("PIPE = 'p' /VAR
 
 using drav::test::CatalogMessage;
 
-// The parser of `text`, and what its parse returned.
 std::pair<std::unique_ptr<StreamParser>, int> Parsed(const std::string& text, DACAdapterBase* adapter = nullptr) {
   auto parser = std::make_unique<StreamParser>(text.c_str(), adapter);
   const int result = parser->ParseToExecutor();
@@ -359,8 +358,7 @@ TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
   const struct {
     unsigned int id;
     bool warning;
-    const char* token;
-    const char* limits;  // what the integer conversions become, in order
+    const char *token, *limits;  // limits: what the integer conversions become, in order
   } cases[] = {{2279, false, "/tmp/p", ""},    {2280, false, "/tmp/r", ""},         {2281, false, "inet:h:1", ""},
                {2263, false, "", ""},          {2256, false, "100%", ""},           {2272, false, "%d%s%n", "64 64"},
                {2273, true, huge.c_str(), "64"}, {4242, false, "tok", ""}};

@@ -28,7 +28,6 @@ void PrintTo(const Feed& feed, std::ostream* out) { *out << feed.name; }
 class PassTest : public testing::TestWithParam<Feed> {
  protected:
   bool Socket() const { return GetParam().socket; }
-  // Starts feeder_ with `records` records and opens a source on it.
   std::unique_ptr<DRAV_StreamDataSrc> Open(int records, bool seekable, bool rewindable = true) {
     const std::vector<std::string> written = TestRecords(records, GetParam().order);
     feeder_ = Socket() ? TestFeeder::OverSocket(written, GetParam().order)
@@ -48,14 +47,13 @@ class PassTest : public testing::TestWithParam<Feed> {
 
 TEST_P(PassTest, FirstPassDeliversEveryRecordAndFixesTheRowCount) {
   auto source = Open(7, false, false);
-  const std::vector<std::string> expected = Expected(7);
   EXPECT_EQ(source->RowCount(), -1);
   OBS obs(source->GetObsAreaSize());
   std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
   EXPECT_EQ(it->IsSeekOK(), 0);
   for (int i = 0; i < 7; ++i) {
     ASSERT_EQ(it->Next(), 1) << "case " << i;
-    EXPECT_EQ(Case(obs), expected[i]);
+    EXPECT_EQ(Case(obs), Expected(7)[i]);
     EXPECT_EQ(it->Tell(), i + 1);
     EXPECT_EQ(it->Seek(0), 0) << "a stream without SEEKABLE reads on";
     it->Commit();
@@ -66,11 +64,9 @@ TEST_P(PassTest, FirstPassDeliversEveryRecordAndFixesTheRowCount) {
   EXPECT_EQ(feeder_->Heard(), "") << "the first pass asks for nothing";
 }
 
-// The case number travels in the reader's own byte order, whatever the
-// feeder's: a feeder of the other order turns it back and serves case 5.
+// The case number travels in the reader's own byte order: a feeder of the other order turns it back, serves case 5.
 TEST_P(PassTest, SeekSendsTheCaseNumberAndDeliversThatCase) {
   auto source = Open(10, true);
-  const std::vector<std::string> expected = Expected(10);
   OBS obs(source->GetObsAreaSize());
   std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
   EXPECT_EQ(it->IsSeekOK(), 1);
@@ -79,10 +75,10 @@ TEST_P(PassTest, SeekSendsTheCaseNumberAndDeliversThatCase) {
   EXPECT_EQ(it->Seek(5), 1);
   EXPECT_EQ(feeder_->Heard(), "") << "Seek itself sends nothing";
   ASSERT_EQ(it->Next(), 1);
-  EXPECT_EQ(Case(obs), expected[5]);
+  EXPECT_EQ(Case(obs), Expected(10)[5]);
   EXPECT_EQ(it->Tell(), 6);
   ASSERT_EQ(it->Next(), 1);
-  EXPECT_EQ(Case(obs), expected[6]);
+  EXPECT_EQ(Case(obs), Expected(10)[6]);
   EXPECT_EQ(feeder_->Heard(), "seek to case 5");
 }
 
@@ -120,8 +116,7 @@ std::string Int32Bytes(std::int32_t value) { return std::string(reinterpret_cast
 TEST(ProbeTest, VerdictDecidesWhetherNumbersAreReversed) {
   Watchdog watchdog(60, "probe test");
   const struct {
-    const char* name;
-    std::string probe;
+    std::string name, probe;
     bool matches;
   } cases[] = {{"one", Int32Bytes(1), true},        {"255", Int32Bytes(255), true},
                {"zero", Int32Bytes(0), false},      {"256", Int32Bytes(256), false},

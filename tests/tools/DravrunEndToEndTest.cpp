@@ -216,8 +216,7 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
   EXPECT_EQ(r.exitCode, 3) << r.err;
   EXPECT_EQ(r.out, "s\ncase0\ncase1\ncase2\n");
   EXPECT_NE(r.err.find("3 cases\n0 cases\nerror: pass 2 failed: the rewind could not reach the feeder"),
-            std::string::npos)
-      << r.err;
+            std::string::npos) << r.err;
 }
 
 // A live stream from a dravfeed whose standard input the test holds open; only wait deadlines are timing.
@@ -276,8 +275,7 @@ TEST(Dravrun, ProgressOnATerminalIsRedrawnAndClearedUnlessTheRowsShareIt) {
   for (const bool rowsToFile : {true, false}) {
     TempDir dir;
     ChildProcess feed(Dravfeed({"--socket", "0", "--csv", "-", "--variables", "i F4 x F8.2"}), "1,1\n", true);
-    const std::string command = BinaryPath("dravrun") + " 'GET DATA /TYPE = STREAM /SOCKET = " +
-                                std::to_string(feed.DravfeedPort()) + " /VARIABLES = i F4 x F8.2 .'" +
+    const std::string command = BinaryPath("dravrun") + " '" + Command(Socket(feed), "i F4 x F8.2") + "'" +
                                 (rowsToFile ? " > " + dir.MakeFifo("rows") : "");
     ChildProcess terminal({"/usr/bin/script", "-qec", command, "/dev/null"});
     std::unique_ptr<ChildProcess> rows;  // elsewhere: read from a FIFO

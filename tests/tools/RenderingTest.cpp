@@ -364,7 +364,6 @@ TEST(FormatCorpus, DravrunNamesRendersAndPlacesEveryAcceptedVariable) {
   }
 }
 
-// Text cells: UTF-8 widths, and the escapes and cuts that keep rows aligned.
 TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
   const struct {
     const char* text;
@@ -388,14 +387,6 @@ TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
       {"\xe6\x97", 2},                          // a wide character cut short
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.columns) << c.text;
-}
-
-std::string TableCellText(const std::string& text, std::size_t maxColumns, std::size_t& columns) {
-  std::string out(4 * text.size() + 3, '?');
-  const TableCell cell = AppendTableCell(text.data(), text.size(), maxColumns, &out[0]);
-  columns = cell.columns;
-  out.resize(static_cast<std::size_t>(cell.end - out.data()));
-  return out;
 }
 
 TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
@@ -423,9 +414,11 @@ TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
       {"e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81", 3, "e\xcc\x81" "e\xcc\x81\xe2\x80\xa6", 3},
   };
   for (const auto& c : cases) {
-    std::size_t columns = 0;
-    EXPECT_EQ(TableCellText(c.text, c.maxColumns, columns), c.shown) << c.text;
-    EXPECT_EQ(columns, c.columns) << c.text;
+    std::string out(4 * std::strlen(c.text) + 3, '?');
+    const TableCell cell = AppendTableCell(c.text, std::strlen(c.text), c.maxColumns, &out[0]);
+    out.resize(static_cast<std::size_t>(cell.end - out.data()));
+    EXPECT_EQ(out, c.shown) << c.text;
+    EXPECT_EQ(cell.columns, c.columns) << c.text;
   }
 }
 
@@ -438,8 +431,7 @@ TEST(TableCell, MarkdownCellsEscapeControlsAndPipesAndAreNeverCut) {
 
 TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
   const struct {
-    std::string in;
-    const char* out;
+    std::string in, out;
   } cases[] = {
       {"plain", "\"plain\""},
       {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
