@@ -199,7 +199,9 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
     EXPECT_EQ(socket.Connect(VUString(c.address.c_str())), c.result) << c.address << ": " << socket.LastError();
     EXPECT_FALSE(socket.IsConnected()) << c.address;
     EXPECT_NE(socket.LastError(), "") << c.address;
-    if (c.address == closed) EXPECT_NE(socket.LastError().find("refused"), std::string::npos) << socket.LastError();
+    if (c.address == closed) {
+      EXPECT_NE(socket.LastError().find("refused"), std::string::npos) << socket.LastError();
+    }
     EXPECT_EQ(socket.Send("STOP", 4), -1) << c.address;
   }
   Socket socket(3);

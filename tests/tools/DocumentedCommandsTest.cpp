@@ -86,9 +86,10 @@ TEST(DocumentedCommands, EveryCommandAndVariableListShownIsAcceptedAndTheHelpIsI
   const std::vector<Documented> texts = DocumentTexts();
   for (const Documented& doc : texts) {
     ASSERT_FALSE(doc.text.empty()) << doc.where;
-    if (doc.where.find(" --help") != std::string::npos)
+    if (doc.where.find(" --help") != std::string::npos) {
       EXPECT_NE(texts[0].text.find("### " + doc.where + "\n\n```\n" + doc.text + "```\n"), std::string::npos)
           << "README.md does not show the current " << doc.where;
+    }
     for (const std::string& command : CommandsIn(doc.text)) {
       EXPECT_EQ(WhyRefused(command), "") << doc.where << ": " << command;
       ++commands;
