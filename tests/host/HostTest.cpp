@@ -10,6 +10,7 @@
 
 #include "host/CommandAdapter.h"
 #include "host/CommandTokenizer.h"
+#include "host/DravCaseIterator.h"
 #include "host/DravDataSource.h"
 #include "host/DravName.h"
 #include "host/DravServerErrorText.h"
@@ -170,10 +171,20 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
   std::unique_ptr<DRAV_DataSource> middle = registry.Take(1), last = registry.TakeLast();
   EXPECT_EQ(static_cast<CountedSource&>(*middle).tag, 2);
   EXPECT_EQ(static_cast<CountedSource&>(*last).tag, 5);
-  // A source that splits nothing says so to a host that asks.
+  // What a host asks of any source first: the base splits nothing, has no data and no parent.
   EXPECT_EQ(middle->GetNSplitVars(), 0);
   EXPECT_EQ(middle->GetSplitVarIndex(0), -1);
   EXPECT_EQ(middle->GetSplitVarID(0), -1);
+  EXPECT_FALSE(middle->GetSplitqSeparate());
+  EXPECT_EQ(middle->MakeIterator(nullptr), nullptr);
+  EXPECT_EQ(middle->RowCount(), -1);
+  EXPECT_FALSE(middle->IsLoaded());
+  EXPECT_EQ(middle->NParents(), 0);
+  DRAV_InputCaseIterator none(*middle, nullptr);  // the base iterator: no seeking, no cases
+  EXPECT_EQ(none.IsSeekOK(), 0);
+  EXPECT_EQ(none.Seek(5), 0);
+  EXPECT_EQ(none.Tell(), 0);
+  EXPECT_EQ(none.Next(), 0);
   EXPECT_EQ(registry.Take(5), nullptr);
   registry.Release(0);
   registry.Release(9);  // out of range: nothing happens
