@@ -171,6 +171,7 @@ struct PipeFeed {
     args.insert(args.end(), more.begin(), more.end());
     feed = std::make_unique<ChildProcess>(Dravfeed(args));
     EXPECT_NE(feed->LineAfter("dravfeed: serving "), "") << feed->Stop().err;
+    EXPECT_NE(feed->LineAfter("dravfeed: command: ").find("/REWINDABLE = '" + dir.File("rewind") + "'"), std::string::npos);
   }
   Watchdog watchdog{30, "a dravfeed pipe test"};
   TempDir dir;

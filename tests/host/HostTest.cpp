@@ -180,6 +180,7 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
   EXPECT_EQ(middle->RowCount(), -1);
   EXPECT_FALSE(middle->IsLoaded());
   EXPECT_EQ(middle->NParents(), 0);
+  EXPECT_EQ(DRAV_DataSource(middle.get()).NParents(), 1);
   DRAV_InputCaseIterator none(*middle, nullptr);  // the base iterator: no seeking, no cases
   EXPECT_EQ(none.IsSeekOK(), 0);
   EXPECT_EQ(none.Seek(5), 0);
