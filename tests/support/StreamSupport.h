@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -49,8 +48,11 @@ inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = f
   return records;
 }
 
+// One append a record: std::accumulate would copy the growing string each time.
 inline std::string Joined(const std::vector<std::string>& records) {
-  return std::accumulate(records.begin(), records.end(), std::string());
+  std::string bytes;
+  for (const std::string& record : records) bytes += record;
+  return bytes;
 }
 
 // The probe a feeder of this host's byte order sends.
