@@ -46,6 +46,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
+    signal(SIGPIPE, SIG_DFL);  // as a shell starts it: an ignored signal stays ignored across exec
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);

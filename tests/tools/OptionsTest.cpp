@@ -70,15 +70,15 @@ TEST(ColumnSelection, ChoosesNamesPositionsAndRangesInTheOrderGivenOrSaysWhatIsN
       {"a-d,2", "a b c d name"},
       {"b-5", "b c"},  // a range may mix a name and a position
       {"c,c", "c c"},
-      {"6", "d"},
-      {"id,zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
-      {"7", "--columns: position 7 is beyond the last variable (there are 6)"},
-      {"99999999999999999999999", "--columns: position 99999999999999999999999 is beyond the last variable (there are 6)"},
+      {"10", "h"},  // ten variables: a position of two digits, read in base 10
+      {"id,zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d, e, f, g, h"},
+      {"11", "--columns: position 11 is beyond the last variable (there are 10)"},
+      {"99999999999999999999999", "--columns: position 99999999999999999999999 is beyond the last variable (there are 10)"},
       {"c-a", "--columns: the range 'c-a' runs backwards"},
-      {"a-zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d"},
+      {"a-zz", "--columns: no variable is named 'zz'; the variables are id, name, a, b, c, d, e, f, g, h"},
   };
   std::vector<Column> dictionary;
-  for (const char* name : {"id", "name", "a", "b", "c", "d"})
+  for (const char* name : {"id", "name", "a", "b", "c", "d", "e", "f", "g", "h"})
     dictionary.push_back({name, {}, 0, static_cast<int>(dictionary.size())});
   for (const auto& c : cases) {
     std::vector<Column> chosen;
