@@ -305,8 +305,9 @@ TEST_F(JetStream, FollowSeesCasesPublishedAfterTheReaderStarted) {
 }
 
 TEST_F(JetStream, AStreamItsLimitsTrimmedAtTheFrontIsServedFromItsFirstCaseOnly) {
-  Publish(server_, 4 * 512, "native", {"--max-bytes", "40K"});  // room for two messages of 16 KiB
-  EXPECT_THAT(Info(server_.Url("cases")), HasSubstr("first case: 1024\nlast case: 2047\n"));
+  Publish(server_, 4 * 512, "native", {"--max-bytes", "40K", "--max-age", "2d"});  // room for two messages of 16 KiB
+  EXPECT_THAT(Info(server_.Url("cases")), AllOf(HasSubstr("first case: 1024\nlast case: 2047\n"),
+                                                HasSubstr("max age: 172800 s\nmax bytes: 40960\n")));
   auto feed = Serve(server_);
   EXPECT_TRUE(Pass(feed.port).empty());
   const ProcessResult end = feed.process->Wait();
@@ -399,10 +400,10 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   NatsCluster cluster;
   const std::string url = cluster.Url("ids");
   const int total = 200000, before = 5000;
-  const ProcessResult made = RunProcess(
-      Dravfeed({"--publish", url, "--create", "--replicas", "3", "--variables", "id F8", "--generate", "0"}));
+  const ProcessResult made = RunProcess(Dravfeed(
+      {"--publish", url, "--create", "--replicas", "3", "--max-age", "90s", "--variables", "id F8", "--generate", "0"}));
   ASSERT_EQ(made.exitCode, 0) << made.err;
-  EXPECT_THAT(Info(url), HasSubstr("replicas: 3\n"));
+  EXPECT_THAT(Info(url), AllOf(HasSubstr("replicas: 3\n"), HasSubstr("max age: 90 s\n")));
   // A producer on the stream's leader, its first cases stored; then the leader dies.
   const std::string leader = InfoField(url, "leader");
   ChildProcess producer(Dravfeed({"--publish", cluster.Url("ids", leader), "--variables", "id F8", "--csv", "-"}),

@@ -24,13 +24,15 @@ class CoverageMap:
 
     def programs_for(self, file, line):
         """The programs that execute the line. For a line gcov does not list
-        (a constant, a table entry, the second line of a statement), those
-        that execute any line of the file; None when gcov knows nothing of
-        the file at all (a header of constants, say): any program may see it."""
+        (a constant, a table entry, the second line of a statement), or lists
+        as run by none, those that execute any line of the file: a test's
+        forked child ends with _exit, which never writes its counts, so a
+        line only such a child runs looks unrun. None when gcov knows nothing
+        of the file at all (a header of constants, say): any program may see it."""
         known = self.lines.get(file)
         if not known:
             return None
-        if str(line) in known:
+        if known.get(str(line)):
             return set(known[str(line)])
         return {name for names in known.values() for name in names}
 
