@@ -60,8 +60,10 @@ struct DRAV_FEED_HIDDEN JetStreamCases::State {
   std::string Check(natsMsg* message, Batch& batch) const;
   // Reads the stream's extent; false with `problem` set when it cannot.
   bool Refresh(std::string& problem);
-  // One look at it; `shrunk` set when it holds fewer cases than before.
-  bool Measure(std::string& problem);
+  // One look at it: read, or holding fewer cases than before, or failed;
+  // `problem` set unless read.
+  enum class Look { kRead, kShorter, kFailed };
+  Look Measure(std::string& problem);
   // The first of our messages at or after `sequence`, up to `limit`:
   // `sequence` becomes its sequence (0 when there is none), `batch` its
   // headers; false with `problem` when one is not ours or the server failed.
@@ -100,7 +102,6 @@ struct DRAV_FEED_HIDDEN JetStreamCases::State {
   std::int64_t base = 0;
   std::int64_t mostCases = 0;
   bool foreign = false;  // Refresh found a message that is not ours
-  bool shrunk = false;   // Measure found fewer cases than before
   // The stream's first message as last found: for the first sequence the
   // stream reported, the first of our messages from there and its first case.
   struct {
@@ -153,20 +154,19 @@ bool JetStreamCases::State::Refresh(std::string& problem) {
   // A leader just elected may not have applied all it holds yet and look
   // shorter than before: only one that stays so has lost cases.
   const auto deadline = std::chrono::steady_clock::now() + kShrinkWait;
-  while (!Measure(problem) && shrunk && std::chrono::steady_clock::now() < deadline) {
-    shrunk = false;
+  Look look;
+  while ((look = Measure(problem)) == Look::kShorter && std::chrono::steady_clock::now() < deadline)
     poll(nullptr, 0, 250);
-  }
-  return problem.empty();
+  return look == Look::kRead;
 }
 
-bool JetStreamCases::State::Measure(std::string& problem) {
+JetStreamCases::State::Look JetStreamCases::State::Measure(std::string& problem) {
   problem.clear();
   jetstream::StreamState state;
-  if (!client.Describe(state, problem)) return false;
+  if (!client.Describe(state, problem)) return Look::kFailed;
   if (state.subject.empty()) {
     problem = "the stream " + client.Address().stream + " has no subject";
-    return false;
+    return Look::kFailed;
   }
   subject = state.subject;
   std::int64_t cases = 0;
@@ -175,7 +175,7 @@ bool JetStreamCases::State::Measure(std::string& problem) {
     Message last = client.Get(state.lastSequence, missing, problem);
     if (!last) {
       if (missing) problem = "message " + std::to_string(state.lastSequence) + " went missing";
-      return false;
+      return Look::kFailed;
     }
     Batch batch;
     std::string wrong = Check(last.get(), batch);
@@ -183,22 +183,21 @@ bool JetStreamCases::State::Measure(std::string& problem) {
       foreign = true;
       problem = "the stream " + client.Address().stream + " cannot be served: its message " +
                 std::to_string(state.lastSequence) + " is not ours (" + wrong + ")";
-      return false;
+      return Look::kFailed;
     }
     cases = batch.first + batch.count;
   }
   if (cases < mostCases) {
-    shrunk = true;
     problem = "the stream " + client.Address().stream + " now holds cases up to " + std::to_string(cases) +
               " only, where it held " + std::to_string(mostCases) +
               ": cases it acknowledged are gone (a server lost them or someone purged the stream)";
-    return false;
+    return Look::kShorter;
   }
   mostCases = cases;
   firstSequence.store(state.firstSequence);
   lastSequence.store(state.lastSequence);
   total.store(cases);
-  return true;
+  return Look::kRead;
 }
 
 bool JetStreamCases::State::FirstAtOrAfter(std::uint64_t& sequence, std::uint64_t limit,
