@@ -531,6 +531,8 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
       {&tls, "tls://", {"--nats-ca", dir.File("ca.pem")}, nullptr, 3, "give --nats-cert and --nats-key"},
       {&tls, "tls://", {"--nats-ca", dir.File("other.pem"), "--nats-cert", dir.File("client.pem"), "--nats-key",
                          dir.File("client.key")}, nullptr, 3, "unable to get local issuer certificate"},
+      {&tls, "tls://", {"--nats-ca", dir.File("client.key"), "--nats-cert", dir.File("client.pem"), "--nats-key",
+                         dir.File("client.key")}, nullptr, 3, "Error loading trusted certificates"},
   };
   for (const auto& row : rows) {
     std::vector<std::string> arguments = {"--publish", row.address + row.server->Address("") + "/cases", "--create",
