@@ -1,11 +1,8 @@
 // The entry point: command text rebuilt from the host's tokens; whole commands through the host's
 // parts and a real feeder to the messages its callback receives; the plug-in unloaded.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"

@@ -1,15 +1,9 @@
 // Misbehaving feeder processes (killed at a chosen byte, gone, silent, half a probe, nobody there) and a
 // signal storm: the whole records sent before the fault, then a message or an empty end; no hang, no SIGPIPE.
-#include <gtest/gtest.h>
 #include <pthread.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <random>
-#include <thread>
 
 #include "tests/support/ScriptedFeeder.h"
 #include "tests/support/Loopback.h"

@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "host/CommandAdapter.h"
-#include "host/CommandTokenizer.h"
 #include "host/DravCaseIterator.h"
 #include "host/DravDataSource.h"
 #include "host/DravName.h"

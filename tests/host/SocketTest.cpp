@@ -7,8 +7,6 @@
 #include <sys/mount.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "host/SockAPIWrap.h"
 #include "tests/support/Loopback.h"

@@ -1,16 +1,10 @@
 // Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a swapped
 // path) end with their message (2279, 2280) or a clean end, never hang, and touch only the plug-in's FIFO.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "stream/BoundedFifoOpen.h"
 #include "tests/support/ScriptedFeeder.h"

@@ -1,27 +1,17 @@
 #pragma once
 // Shared pieces of the tests that read streams: the test records, a source over a feeder with the test dictionary,
 // passes read into byte strings, and commands run through the plug-in's entry point as the host runs them.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <functional>
-#include <memory>
 #include <stdexcept>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "dravfeed/RecordBuilder.h"
 #include "host/CommandAdapter.h"
-#include "host/CommandTokenizer.h"
-#include "host/DravCaseIterator.h"
 #include "host/OBS.h"
 #include "host/ServerDataManager.h"
 #include "parser/StreamParser.h"
 #include "stream/DRAV_StreamDataSrc.h"
 #include "stream/DRAV_StreamIterator.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/TestFeeder.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WireReader.h"

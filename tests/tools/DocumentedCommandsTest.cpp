@@ -7,7 +7,6 @@
 
 #include "entry/CommandTextBuilder.h"
 #include "host/CommandAdapter.h"
-#include "host/CommandTokenizer.h"
 #include "parser/StreamParser.h"
 #include "tests/support/ChildProcess.h"
 #include "tools/dravrun/CommandFacts.h"
