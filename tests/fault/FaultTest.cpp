@@ -21,7 +21,7 @@ TEST(FeederKillTest, HostGetsExactlyTheWholeRecordsBeforeTheCut) {
   std::mt19937 random(seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
   for (const bool socket : {false, true}) {
-    const std::string probe = socket ? NativeProbe() : "";
+    const std::string probe = socket ? Probe(feed::ByteOrder::kNative) : "";
     const std::string wire = probe + Joined(records);
     std::vector<std::size_t> cuts = {wire.size(), 0, 1, record - 1, record, record + 1, wire.size() - 1};
     while (cuts.size() < 120) cuts.push_back(random() % (wire.size() + 1));
@@ -69,7 +69,7 @@ TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
   Watchdog watchdog(60, "socket peers");
   MakeSigpipeFatal();
   const std::vector<std::string> records = TestRecords(5);
-  const std::string wire = NativeProbe() + Joined(records);
+  const std::string wire = Probe(feed::ByteOrder::kNative) + Joined(records);
   for (const auto& c : kPeers) {
     SCOPED_TRACE(c.name);
     LoopbackPort port;
@@ -137,7 +137,7 @@ TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
     TempDir dir;
     LoopbackPort port;
     const std::string path = socket ? "" : dir.MakeFifo("data.pipe");
-    const std::string wire = (socket ? NativeProbe() : "") + Joined(records);
+    const std::string wire = (socket ? Probe(feed::ByteOrder::kNative) : "") + Joined(records);
     ScriptedFeeder feeder([&] {
       const int fd = socket ? child::AcceptOne(port.fd) : child::OpenForWriting(path.c_str());
       child::Write(fd, wire, {2048, 1000, 3333}, 1000);

@@ -45,9 +45,6 @@ inline std::string Joined(const std::vector<std::string>& records) {
   return bytes;
 }
 
-// The probe a feeder of this host's byte order sends.
-inline std::string NativeProbe() { return Probe(feed::ByteOrder::kNative); }
-
 // A source with the dictionary the parser reads from `variables`; throws what the source's constructor throws.
 inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, const char* rewind, bool seekable,
                                                       bool useSocket,
