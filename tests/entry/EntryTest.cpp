@@ -146,8 +146,7 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
   const std::vector<std::string> records = TestRecords(3);
   {
     auto feeder = TestFeeder::OverPipe(dir_, false, records);
-    HostRun run = RunHostCommand(
-        "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + ".", entry);
+    HostRun run = RunHostCommand(PipeCommand(feeder->StreamName()), entry);
     ASSERT_NE(run.source, nullptr);
     EXPECT_EQ(ReadPass(*run.source), records);
   }
@@ -159,9 +158,8 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
 // The same in dravrun, where no other library defines the plug-in's unique symbols first (here one does).
 TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
   auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));
-  const ProcessResult run = RunProcess(
-      {"/usr/bin/env", "LD_DEBUG=files", BinaryPath("dravrun"), "--no-progress", "--output", "none",
-       "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + "."});
+  const ProcessResult run = RunProcess({"/usr/bin/env", "LD_DEBUG=files", BinaryPath("dravrun"), "--no-progress",
+                                        "--output", "none", PipeCommand(feeder->StreamName())});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("libdravstream.so [0];  destroying link map"), std::string::npos) << run.err;
 }

@@ -33,12 +33,6 @@ Snapshot Take(const TempDir& dir) {
 
 std::size_t Entries(const char* folder) { return TempDir::EntriesOf(folder).size(); }
 
-std::string Command(const std::string& pipe, const std::string& rewind = "") {
-  std::string text = "GET DATA /TYPE = STREAM /PIPE = '" + pipe + "'";
-  if (!rewind.empty()) text += " /REWINDABLE = '" + rewind + "'";
-  return text + " /VARIABLES = " + kTestVariables + ".";
-}
-
 void WriteAndClose(const std::string& path, const std::string& bytes) {
   const int fd = child::OpenForWriting(path.c_str());
   child::Write(fd, bytes, {});
@@ -99,7 +93,7 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     });
     const Snapshot before = Take(dir);
     const std::size_t descriptors = Entries("/proc/self/fd");
-    HostRun run = RunHostCommand(c.role == Role::kData ? Command(target) : Command(data, target));
+    HostRun run = RunHostCommand(c.role == Role::kData ? PipeCommand(target) : PipeCommand(data, target));
     if (c.refusal == nullptr) {
       ASSERT_NE(run.source, nullptr);
       const std::size_t count = c.kind == Kind::kDirectory ? 0 : 3;
@@ -131,7 +125,7 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
       WriteAndClose(data, Joined(records_));
       child::PauseMillis(60000);
     });
-    HostRun run = RunHostCommand(Command(data, rewind));
+    HostRun run = RunHostCommand(PipeCommand(data, rewind));
     ASSERT_NE(run.source, nullptr);
     ASSERT_EQ(rename(dir.WriteFile("precious", "not a pipe\n").c_str(), (swapRewind ? rewind : data).c_str()), 0);
     Snapshot swapped = Take(dir);

@@ -23,6 +23,13 @@ namespace drav::test {
 // The dictionary every stream test uses: 32-byte records, x at 0, s at 8 (padded with blanks), y at 24.
 constexpr const char* kTestVariables = "x F8.2 s A10 y F8.2";
 
+// The command that reads `pipe` with the test dictionary, rewound through `rewind` when one is named.
+inline std::string PipeCommand(const std::string& pipe, const std::string& rewind = "") {
+  std::string text = "GET DATA /TYPE = STREAM /PIPE = '" + pipe + "'";
+  if (!rewind.empty()) text += " /REWINDABLE = '" + rewind + "'";
+  return text + " /VARIABLES = " + kTestVariables + ".";
+}
+
 // Records whose every field differs from case to case, built by the feeder library with numbers in `order`.
 inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = feed::ByteOrder::kNative) {
   static const feed::VariableList list = feed::VariableList::Parse(kTestVariables);
