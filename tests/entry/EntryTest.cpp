@@ -87,7 +87,6 @@ class EntryTest : public testing::Test {
   TempDir dir_;
 };
 
-// Every warning, in the order posted, after the source was registered.
 TEST_F(EntryTest, AcceptedCommandRegistersTheSourceAndReportsItsWarnings) {
   const std::vector<std::string> records = TestRecords(2);
   auto feeder = TestFeeder::OverSocket(records);

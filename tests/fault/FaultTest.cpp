@@ -124,8 +124,7 @@ TEST(GoneFeederTest, PipeRewindAndSeekAfterTheFeederExitedEndThePassEmpty) {
 
 std::atomic<long> g_signals{0};
 
-// SIGUSR1 every millisecond at the reading thread, without SA_RESTART, through a stream of a
-// second or more: every blocked read and connect is interrupted again and again.
+// SIGUSR1 (no SA_RESTART) at the reading thread every millisecond of a stream that lasts a second or more.
 TEST(SignalStormTest, EveryCaseArrivesIdenticalOverBothTransports) {
   Watchdog watchdog(100, "signal storm");
   const std::vector<std::string> records = TestRecords(60000);

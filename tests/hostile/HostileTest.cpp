@@ -137,8 +137,7 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   }
 }
 
-// The feeder took "RWND" or "SEEK" and went away: no one opens the FIFO at the data path for
-// writing. Each reopen gives up within the allowance, leaving no descriptor, no thread.
+// The feeder took "RWND" and "SEEK" and went away: nobody opens the FIFO at the data path for writing again.
 TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");
