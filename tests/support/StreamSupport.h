@@ -2,8 +2,6 @@
 // Shared pieces of the tests that read streams: the test records, a source over a feeder with the test dictionary,
 // passes read into byte strings, and commands run through the plug-in's entry point as the host runs them.
 #include <functional>
-#include <stdexcept>
-#include <utility>
 
 #include "dravfeed/RecordBuilder.h"
 #include "host/CommandAdapter.h"
