@@ -86,11 +86,8 @@ TEST(GoneFeederTest, SocketPeersEndWithTheirCasesOrTheConnectMessage) {
     port.Close();  // the feeder's copy is the only one left
     std::unique_ptr<DRAV_StreamDataSrc> source;
     const int thrown = ThrownBy([&] { source = OpenSource(name, "rewindsupported", true, true); });
-    if (c.peer == Peer::kNobody) {
-      EXPECT_EQ(thrown, 2281);
-      continue;
-    }
-    ASSERT_EQ(thrown, 0);
+    ASSERT_EQ(thrown, c.peer == Peer::kNobody ? 2281 : 0);
+    if (c.peer == Peer::kNobody) continue;
     const std::size_t served = c.peer == Peer::kServesThenExits ? 5 : 0;
     EXPECT_EQ(ReadPass(*source).size(), served);  // ends with "STOP" to a peer that may have gone
     EXPECT_EQ(source->RowCount(), static_cast<long long>(served));
