@@ -1,11 +1,8 @@
 // The entry point: command text rebuilt from the host's tokens; whole commands through the host's
 // parts and a real feeder to the messages its callback receives; the plug-in unloaded.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"
@@ -90,7 +87,6 @@ class EntryTest : public testing::Test {
   TempDir dir_;
 };
 
-// Every warning, in the order posted, after the source was registered.
 TEST_F(EntryTest, AcceptedCommandRegistersTheSourceAndReportsItsWarnings) {
   const std::vector<std::string> records = TestRecords(2);
   auto feeder = TestFeeder::OverSocket(records);
@@ -149,8 +145,7 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
   const std::vector<std::string> records = TestRecords(3);
   {
     auto feeder = TestFeeder::OverPipe(dir_, false, records);
-    HostRun run = RunHostCommand(
-        "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + ".", entry);
+    HostRun run = RunHostCommand(PipeCommand(feeder->StreamName()), entry);
     ASSERT_NE(run.source, nullptr);
     EXPECT_EQ(ReadPass(*run.source), records);
   }
@@ -162,9 +157,8 @@ TEST_F(EntryTest, PluginIsUnmappedAfterItsCommandAndDlclose) {
 // The same in dravrun, where no other library defines the plug-in's unique symbols first (here one does).
 TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
   auto feeder = TestFeeder::OverPipe(dir_, false, TestRecords(3));
-  const ProcessResult run = RunProcess(
-      {"/usr/bin/env", "LD_DEBUG=files", BinaryPath("dravrun"), "--no-progress", "--output", "none",
-       "GET DATA /TYPE = STREAM /PIPE = '" + feeder->StreamName() + "' /VARIABLES = " + kTestVariables + "."});
+  const ProcessResult run = RunProcess({"/usr/bin/env", "LD_DEBUG=files", BinaryPath("dravrun"), "--no-progress",
+                                        "--output", "none", PipeCommand(feeder->StreamName())});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("libdravstream.so [0];  destroying link map"), std::string::npos) << run.err;
 }

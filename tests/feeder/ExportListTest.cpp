@@ -4,12 +4,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -17,8 +17,7 @@ std::set<std::string> NamesMarkedForExport() {
   std::set<std::string> names;
   const std::regex marked(R"(class DRAV_FEED_API (\w+)|DRAV_FEED_API [^(;]* (\w+)\()");
   for (const auto& entry : std::filesystem::directory_iterator(DRAV_SOURCE_DIR "/feeder/include/dravfeed")) {
-    std::ifstream in(entry.path());
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string text = drav::test::TempDir::Read(entry.path());
     for (std::sregex_iterator it(text.begin(), text.end(), marked), end; it != end; ++it)
       names.insert((*it)[1].matched ? (*it)[1].str() : (*it)[2].str());
   }

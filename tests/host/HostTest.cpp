@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "host/CommandAdapter.h"
-#include "host/CommandTokenizer.h"
 #include "host/DravCaseIterator.h"
 #include "host/DravDataSource.h"
 #include "host/DravName.h"
@@ -108,7 +104,6 @@ TEST(CommandTokenSource, HandsOutEveryTokenOnceAndCutsOverlongOnesBetweenCharact
   EXPECT_EQ(adapter.ResolveFileSpec("~/p", true), home ? std::string(home) + "/p" : "~/p");
 }
 
-// 5 for a reserved word, another refusal for any other bad name (the good ones: the corpus).
 TEST(DravName, ReservedWordsGiveFiveOtherRefusalsAnotherCode) {
   const std::string longest(64, 'a'), tooLong(65, 'a');
   EXPECT_EQ(ValidateDRAVName(longest.c_str()), kDravNameValid);

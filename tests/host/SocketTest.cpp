@@ -7,8 +7,6 @@
 #include <sys/mount.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "host/SockAPIWrap.h"
 #include "tests/support/Loopback.h"
@@ -21,8 +19,7 @@ namespace {
 
 constexpr std::size_t kBuffer = Socket::kReceiveBufferBytes;
 
-// However the bytes arrive and whatever sizes the reader asks for (cycled), every
-// request gets the next bytes, whole and in order; a short count only at the end.
+// The request sizes of a row are cycled; only the end of the stream may give a short count.
 TEST(SocketBuffer, EveryRequestGetsTheNextBytesHoweverTheyArrive) {
   const struct {
     const char* name;
@@ -245,8 +242,7 @@ TEST(SocketAddress, TriesEveryAddressOfANameAndStopsAtTheFirstThatAnswers) {
 
 std::atomic<long> g_signals{0};
 
-// The listener's queue is full, so the connect waits; a signal every millisecond at the
-// thread (no SA_RESTART) interrupts it again and again, and it must go on until taken.
+// A full listen queue holds the connect while a signal (no SA_RESTART) hits the thread every millisecond.
 TEST(SocketConnect, SignalsWhileConnectingDoNotFailTheConnect) {
   LoopbackPort port;
   ASSERT_EQ(listen(port.fd, 0), 0);

@@ -1,16 +1,10 @@
 // Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a swapped
 // path) end with their message (2279, 2280) or a clean end, never hang, and touch only the plug-in's FIFO.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "stream/BoundedFifoOpen.h"
 #include "tests/support/ScriptedFeeder.h"
@@ -38,12 +32,6 @@ Snapshot Take(const TempDir& dir) {
 }
 
 std::size_t Entries(const char* folder) { return TempDir::EntriesOf(folder).size(); }
-
-std::string Command(const std::string& pipe, const std::string& rewind = "") {
-  std::string text = "GET DATA /TYPE = STREAM /PIPE = '" + pipe + "'";
-  if (!rewind.empty()) text += " /REWINDABLE = '" + rewind + "'";
-  return text + " /VARIABLES = " + kTestVariables + ".";
-}
 
 void WriteAndClose(const std::string& path, const std::string& bytes) {
   const int fd = child::OpenForWriting(path.c_str());
@@ -105,7 +93,7 @@ TEST_F(HostileTest, PathsEndWithTheirMessageOrTheirCasesAndRemoveOnlyTheOwnFifo)
     });
     const Snapshot before = Take(dir);
     const std::size_t descriptors = Entries("/proc/self/fd");
-    HostRun run = RunHostCommand(c.role == Role::kData ? Command(target) : Command(data, target));
+    HostRun run = RunHostCommand(c.role == Role::kData ? PipeCommand(target) : PipeCommand(data, target));
     if (c.refusal == nullptr) {
       ASSERT_NE(run.source, nullptr);
       const std::size_t count = c.kind == Kind::kDirectory ? 0 : 3;
@@ -137,7 +125,7 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
       WriteAndClose(data, Joined(records_));
       child::PauseMillis(60000);
     });
-    HostRun run = RunHostCommand(Command(data, rewind));
+    HostRun run = RunHostCommand(PipeCommand(data, rewind));
     ASSERT_NE(run.source, nullptr);
     ASSERT_EQ(rename(dir.WriteFile("precious", "not a pipe\n").c_str(), (swapRewind ? rewind : data).c_str()), 0);
     Snapshot swapped = Take(dir);
@@ -149,8 +137,7 @@ TEST_F(HostileTest, PathSwappedForAFileAfterTheOpenIsNeverTouched) {
   }
 }
 
-// The feeder took "RWND" or "SEEK" and went away: no one opens the FIFO at the data path for
-// writing. Each reopen gives up within the allowance, leaving no descriptor, no thread.
+// The feeder took "RWND" and "SEEK" and went away: nobody opens the FIFO at the data path for writing again.
 TEST_F(HostileTest, ReopenAfterRewindOrSeekGivesUpAndLeavesNothingBehind) {
   TempDir dir;
   const std::string data = dir.MakeFifo("data.pipe"), rewind = dir.MakeFifo("rewind.pipe");

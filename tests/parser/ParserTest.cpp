@@ -1,16 +1,12 @@
 // The parser: whole commands as the entry rebuilds them, the corpus of variable lists, path values, catalog messages
 // and the public operations the command itself does not use. Random and over-long texts: fuzz/corpus/parser.
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <memory>
-#include <string>
 #include <tuple>
 #include <utility>
 
 #include "base/FormatRules.h"
 #include "base/WireFormat.h"
-#include "host/DravServerErrorText.h"
 #include "host/SockAPIWrap.h"
 #include "parser/StreamParser.h"
 #include "tests/support/VariableListCorpus.h"

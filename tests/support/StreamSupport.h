@@ -1,27 +1,15 @@
 #pragma once
 // Shared pieces of the tests that read streams: the test records, a source over a feeder with the test dictionary,
 // passes read into byte strings, and commands run through the plug-in's entry point as the host runs them.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <functional>
-#include <memory>
-#include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "dravfeed/RecordBuilder.h"
 #include "host/CommandAdapter.h"
-#include "host/CommandTokenizer.h"
-#include "host/DravCaseIterator.h"
 #include "host/OBS.h"
 #include "host/ServerDataManager.h"
 #include "parser/StreamParser.h"
 #include "stream/DRAV_StreamDataSrc.h"
 #include "stream/DRAV_StreamIterator.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/TestFeeder.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WireReader.h"
@@ -32,6 +20,13 @@ namespace drav::test {
 
 // The dictionary every stream test uses: 32-byte records, x at 0, s at 8 (padded with blanks), y at 24.
 constexpr const char* kTestVariables = "x F8.2 s A10 y F8.2";
+
+// The command that reads `pipe` with the test dictionary, rewound through `rewind` when one is named.
+inline std::string PipeCommand(const std::string& pipe, const std::string& rewind = "") {
+  std::string text = "GET DATA /TYPE = STREAM /PIPE = '" + pipe + "'";
+  if (!rewind.empty()) text += " /REWINDABLE = '" + rewind + "'";
+  return text + " /VARIABLES = " + kTestVariables + ".";
+}
 
 // Records whose every field differs from case to case, built by the feeder library with numbers in `order`.
 inline std::vector<std::string> TestRecords(int count, feed::ByteOrder order = feed::ByteOrder::kNative) {
@@ -54,9 +49,6 @@ inline std::string Joined(const std::vector<std::string>& records) {
   for (const std::string& record : records) bytes += record;
   return bytes;
 }
-
-// The probe a feeder of this host's byte order sends.
-inline std::string NativeProbe() { return Probe(feed::ByteOrder::kNative); }
 
 // A source with the dictionary the parser reads from `variables`; throws what the source's constructor throws.
 inline std::unique_ptr<DRAV_StreamDataSrc> OpenSource(const std::string& name, const char* rewind, bool seekable,

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +44,11 @@ class TempDir {
     out << bytes;
     if (!out) throw std::runtime_error("cannot write " + path);
     return path;
+  }
+  // The bytes of the file at any `path`; empty when it cannot be read.
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   // The names in the directory: what a program under test left behind.
   std::vector<std::string> Entries() const { return EntriesOf(path_); }

@@ -2,23 +2,15 @@
 // the parser and dravrun; found in the texts themselves, a new example is checked at once.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "entry/CommandTextBuilder.h"
 #include "host/CommandAdapter.h"
-#include "host/CommandTokenizer.h"
 #include "parser/StreamParser.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 #include "tools/dravrun/CommandFacts.h"
 
 namespace drav::test {
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct Documented {
   std::string where, text;
@@ -26,9 +18,9 @@ struct Documented {
 
 std::vector<Documented> DocumentTexts() {
   std::vector<Documented> texts = {
-      {"README.md", ReadText(DRAV_SOURCE_DIR "/README.md")},
+      {"README.md", TempDir::Read(DRAV_SOURCE_DIR "/README.md")},
       // The README and the help run it with -f.
-      {"examples/weather.cmd", ReadText(DRAV_SOURCE_DIR "/examples/weather.cmd")},
+      {"examples/weather.cmd", TempDir::Read(DRAV_SOURCE_DIR "/examples/weather.cmd")},
   };
   for (const char* tool : {"dravrun", "dravfeed"}) {
     const ProcessResult r = RunProcess({BinaryPath(tool), "--help"});

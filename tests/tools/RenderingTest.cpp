@@ -1,15 +1,11 @@
 // dravrun's value rendering: numeric formats against printf (the oracle states ValueFormat.h's
 // fitting rules), the calendar against gmtime over 400 years; clocks, durations, text by hand.
-#include <gtest/gtest.h>
-
 #include <cfloat>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <sstream>
 
 #include "base/CivilCalendar.h"
 #include "base/FormatRules.h"

@@ -1,12 +1,7 @@
 // The summary's arithmetic at the ends of the double range, where the end-to-end runs never go.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <iterator>
-#include <limits>
-#include <vector>
 
 #include "tools/dravrun/Summary.h"
 
