@@ -1,5 +1,6 @@
 #include "feeder/jetstream/JetStreamClient.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -259,15 +260,19 @@ StreamReport Client::Report() const {
   jsStreamInfo* info = nullptr;
   std::string problem;
   if (!Info(info, problem)) throw FeederError(problem);
+  const jsStreamConfig* config = info->Config;
+  if (!config) {  // the client fills it for every answer a server gives
+    jsStreamInfo_Destroy(info);
+    throw FeederError("the server described the stream " + address_.stream + " without its settings");
+  }
   StreamReport report;
   report.name = address_.stream;
-  const jsStreamConfig* config = info->Config;
-  report.subject = config && config->SubjectsLen > 0 ? config->Subjects[0] : "";
-  report.storage = config && config->Storage == js_MemoryStorage ? "memory" : "file";
-  report.replicas = config ? static_cast<int>(config->Replicas) : 1;
-  report.maxAgeSeconds = config ? config->MaxAge / 1000000000 : 0;
-  report.maxBytes = config && config->MaxBytes > 0 ? config->MaxBytes : 0;
-  report.maxMessages = config && config->MaxMsgs > 0 ? config->MaxMsgs : 0;
+  report.subject = config->SubjectsLen > 0 ? config->Subjects[0] : "";
+  report.storage = config->Storage == js_MemoryStorage ? "memory" : "file";
+  report.replicas = static_cast<int>(config->Replicas);
+  report.maxAgeSeconds = config->MaxAge / 1000000000;
+  report.maxBytes = std::max<std::int64_t>(0, config->MaxBytes);
+  report.maxMessages = std::max<std::int64_t>(0, config->MaxMsgs);
   report.messages = info->State.Msgs;
   report.bytes = info->State.Bytes;
   report.firstSequence = info->State.FirstSeq;

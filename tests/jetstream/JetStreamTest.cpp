@@ -403,7 +403,7 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   const ProcessResult made = RunProcess(Dravfeed(
       {"--publish", url, "--create", "--replicas", "3", "--max-age", "90s", "--variables", "id F8", "--generate", "0"}));
   ASSERT_EQ(made.exitCode, 0) << made.err;
-  EXPECT_THAT(Info(url), AllOf(HasSubstr("replicas: 3\n"), HasSubstr("max age: 90 s\n")));
+  EXPECT_THAT(Info(url), AllOf(HasSubstr("replicas: 3\ncluster: drav\n"), HasSubstr("max age: 90 s\n")));
   // A producer on the stream's leader, its first cases stored; then the leader dies.
   const std::string leader = InfoField(url, "leader");
   ChildProcess producer(Dravfeed({"--publish", cluster.Url("ids", leader), "--variables", "id F8", "--csv", "-"}),
