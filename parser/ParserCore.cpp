@@ -43,7 +43,6 @@ StreamParser::StreamParser(const char* text, DACAdapterBase* adapterIn)
       syntaxText(CopyText(text)),
       adapter(adapterIn) {
   scanPos = syntaxText;
-  EmptyErrorTextList();
 }
 
 // A parser without a command reads an empty text, so that no operation
