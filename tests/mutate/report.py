@@ -68,6 +68,13 @@ def render(results, command, threshold=95.0):
         parts.append(f"equivalent ({len(equivalent)}), left out of the rates:")
         parts += [f"  {r['id']} {r['file']}:{r['line']} {r['operator']}: {r['reason']}"
                   for r in equivalent]
+    gone = [r for r in results if r["status"] == "gone"]
+    if gone:
+        parts.append(f"gone ({len(gone)}): their line changed since the earlier run, left out of the rates")
+        parts += [f"  {r['id']} {r['file']}:{r['line']} {r['operator']}: {r['before']}" for r in gone]
+    carried = sum(bool(r.get("carried")) for r in results)
+    if carried:
+        parts.append(f"carried: {carried} verdicts caught in the earlier run, not run again")
     below = [s for s, (c, v) in totals.items() if c + v and 100.0 * c / (c + v) < threshold]
     parts.append(f"below {threshold:.0f}%: {' '.join(below) if below else 'none'}")
     parts.append(f"reproduce: {command}")
