@@ -1,5 +1,8 @@
 // The parser: whole commands as the entry rebuilds them, the corpus of variable lists, path values, catalog messages
 // and the public operations the command itself does not use. Random and over-long texts: fuzz/corpus/parser.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 #include <tuple>
@@ -305,9 +308,25 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
     parser.ParseDataType(&variable);
     return std::string(variable.GetName()) + " " + Format(variable);
   };
+  // The word ends where the process may not read: a byte read past its end faults.
+  const auto format = [](const char* word) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    char* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(pages + page, page, PROT_NONE);
+    char* cut = std::strcpy(pages + page - std::strlen(word) - 1, word);
+    unsigned long width = 0;
+    unsigned int decimals = 0;
+    StreamParser().ParseFormat(cut, width, decimals);
+    const std::string got = std::string(cut) + " " + std::to_string(width) + "." + std::to_string(decimals);
+    munmap(pages, 2 * page);
+    return got;
+  };
   const struct {
     std::string got, expected;
   } cases[] = {
+      {format("F8.2"), "F 8.2"},
+      {format("12X"), "X 12.0"},
+      {format("DATETIME"), "DATETIME 0.0"},
       {fileName("  FILE='/data/x.txt'\nnext", nullptr, 64), "/data/x.txt"},
       {fileName("file=/data/with blank.txt\r\n", nullptr, 64), "/data/with blank.txt"},
       {fileName("/plain/name", nullptr, 64), "/plain/name"},
