@@ -198,9 +198,10 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
     EXPECT_EQ(width, kept[i][0]);
     EXPECT_EQ(decimals, kept[i][1]);
   }
-  DRAV_StreamDataSrc source(empty.c_str(), nullptr, false, false);
+  const std::string eightBytes = dir.WriteFile("record", std::string(8, 'r'));
+  DRAV_StreamDataSrc source(eightBytes.c_str(), nullptr, false, false);
   EXPECT_EQ(ThrownBy([&] { source.SetDictionary(nullptr); }), 2270);
-  // No dictionary: a record of no bytes, and the stream ends at once.
+  // No dictionary: a record of no bytes, and the stream ends at once, whatever bytes stand in it.
   OBS obs(1);
   std::unique_ptr<DRAV_InputCaseIterator> it(source.MakeIterator(&obs));
   EXPECT_EQ(it->Next(), 0);
