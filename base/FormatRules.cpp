@@ -154,16 +154,11 @@ void WidenTime(int code, unsigned long& width, unsigned int decimals) {
   if (code == kCodeTime && decimals >= 2 && width < 11) width = 11;
 }
 
-bool ApplyDefaults(int code, unsigned long& width, unsigned int& decimals) {
+void ApplyDefaults(int code, unsigned long& width, unsigned int& decimals) {
   const Keyword* keyword = KeywordOfCode(code);
-  decimals = 0;
-  if (keyword == nullptr || !keyword->hasDefault) {
-    width = 0;
-    return false;
-  }
-  width = keyword->defaultWidth;
-  decimals = keyword->defaultDecimals;
-  return true;
+  const bool known = keyword != nullptr && keyword->hasDefault;
+  width = known ? keyword->defaultWidth : 0;
+  decimals = known ? keyword->defaultDecimals : 0;
 }
 
 bool CheckLimits(int code, unsigned long& width, unsigned int decimals) {

@@ -79,9 +79,9 @@ bool IsBareWidth(const char* word, std::size_t length);
 // TIME with seconds' decimals needs room for a whole time of day: a smaller
 // width becomes 11.
 void WidenTime(int code, unsigned long& width, unsigned int decimals);
-// The width and decimals of a format word that gives neither. False (width
-// 0) for a code without a default.
-bool ApplyDefaults(int code, unsigned long& width, unsigned int& decimals);
+// The width and decimals of a format word that gives neither; width 0 for a
+// code without a default, which the limits then refuse.
+void ApplyDefaults(int code, unsigned long& width, unsigned int& decimals);
 // True when `width` and `decimals` are within the limits of `code`. An E
 // format too narrow for its decimals is widened instead of refused.
 bool CheckLimits(int code, unsigned long& width, unsigned int decimals);

@@ -138,6 +138,7 @@ TEST(RefusedCommand, PostsExactlyItsMessageAndStops) {
     EXPECT_EQ(parser->GetErrorMesID(), 2251u);
     EXPECT_EQ(parser->GetVarIndex(), 0);
   }
+  EXPECT_EQ(StreamParser().GetErrorMesID(), 0u) << "a parser made without a command";
 }
 
 // A reserved word that is already a variable is reported as the duplicate; the index holds exact upper-case names.

@@ -259,6 +259,7 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
       {kFmtYMDHMS, 12, 0, kSaturdayAfternoon, "2026-12-05"},
       {kFmtTIME, 11, 2, 45015.25, "12:30:15.25"},
       {kFmtTIME, 15, 6, 45015.123456, "12:30:15.123456"},  // the sixth decimal
+      {kFmtTIME, 17, 8, 45015.123456, "12:30:15.12345600"},  // zeros beyond the sixth
       {kFmtTIME, 5, 0, 45015.25, "12:30"},
       {kFmtTIME, 11, 2, 0.29, "00:00:00.29"},
       {kFmtTIME, 13, 3, -3723.5, "-01:02:03.500"},
