@@ -177,7 +177,6 @@ bool CheckLimits(int code, unsigned long& width, unsigned int decimals) {
 }
 
 bool ReadFormatWord(const char* word, Format& format) {
-  format = Format{};
   if (IsBareWidth(word, std::strlen(word))) return false;
   const SplitWord split = Split(word);
   std::string name(word + split.keywordStart, split.keywordLength);

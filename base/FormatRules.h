@@ -91,7 +91,8 @@ struct Format {
   unsigned long width = 0;
   unsigned int decimals = 0;
 };
-// Reads one whole format word by all the rules above; false when refused.
+// Reads one whole format word by all the rules above; false when refused,
+// and `format` then holds nothing meaningful.
 bool ReadFormatWord(const char* word, Format& format);
 
 }  // namespace format

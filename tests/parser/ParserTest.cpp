@@ -77,6 +77,8 @@ TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
       {Command("SOCKET = 1 /HOST = LOCALHOST /VARIABLES = a F8"), "inet:LOCALHOST:1", "", false, true, a},
       {Command("SOCKET = inet:feeder:9000 /HOST = other /VARIABLES = a F8"), "inet:feeder:9000", "", false, true, a},
       {Command("PIPE = 'x' /VARIABLES = "), "x", "", false, false, ""},
+      // Read in pieces of 1022 bytes: blanks begin the piece after the first, then the next "/".
+      {Command("PIPE = 'x' /HOST = h" + std::string(1100, ' ') + "/VARIABLES = a F8"), "x", "", false, false, a},
       {"GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a F8 b A3", "p", "", false, false, "a:5/8.0 b:1/3.0"},
   };
   for (const auto& c : cases) {
