@@ -9,8 +9,10 @@
 #include <utility>
 
 #include "base/FormatRules.h"
+#include "base/VariableName.h"
 #include "base/WireFormat.h"
 #include "host/SockAPIWrap.h"
+#include "parser/FormatTables.h"
 #include "parser/StreamParser.h"
 #include "tests/support/VariableListCorpus.h"
 
@@ -355,6 +357,12 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {columnName("x\nComma"), "x 3/0.0"}, {columnName("x\nymdhms"), "x 86/0.0"}, {columnName("x\nbogus"), "x 0/0.0"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected);
+  // A column description's type word gives the code its keyword gives in a variable list.
+  for (const DataTypeRow& row : dataTypeTable) {
+    const auto* keyword = drav::format::FindKeyword(drav::name::UpperCase(row.keyword).c_str());
+    if (!keyword) continue;  // "skip" has none: it reads a column as F
+    EXPECT_EQ(columnName(("x\n" + std::string(row.keyword)).c_str()), "x " + std::to_string(keyword->code) + "/0.0");
+  }
   const struct {
     const char* text;
     bool ok;

@@ -20,6 +20,7 @@ struct Feed {
   const char* name;
   bool socket;
   ByteOrder order;
+  bool stdinClosed = false;  // the host's: its pipes and socket then take descriptor 0
 };
 void PrintTo(const Feed& feed, std::ostream* out) { *out << feed.name; }
 
@@ -33,13 +34,24 @@ class PassTest : public testing::TestWithParam<Feed> {
     feeder_ = Socket() ? TestFeeder::OverSocket(written, GetParam().order)
                        : TestFeeder::OverPipe(dir_, rewindable, written, GetParam().order);
     const std::string rewind = Socket() ? "rewindsupported" : feeder_->RewindName();
+    if (GetParam().stdinClosed && savedStdin_ < 0) {
+      savedStdin_ = dup(0);
+      close(0);
+    }
     return OpenSource(feeder_->StreamName(), rewindable ? rewind.c_str() : nullptr, seekable, Socket());
   }
   std::vector<std::string> Expected(int records) const {
     return TestRecords(records, Socket() ? ByteOrder::kNative : GetParam().order);
   }
   static std::string Case(const OBS& obs) { return std::string(obs.Data(), obs.Bytes()); }
+  void TearDown() override {
+    feeder_.reset();
+    if (savedStdin_ < 0) return;
+    dup2(savedStdin_, 0);
+    close(savedStdin_);
+  }
 
+  int savedStdin_ = -1;
   Watchdog watchdog_{60, "stream pass test"};
   TempDir dir_;
   std::unique_ptr<TestFeeder> feeder_;
@@ -104,8 +116,10 @@ TEST_P(PassTest, LaterPassWithoutRewindNameReadsOnOrNothing) {
 INSTANTIATE_TEST_SUITE_P(Feeders, PassTest,
                          testing::Values(Feed{"Pipe", false, ByteOrder::kNative},
                                          Feed{"PipeOtherOrder", false, ByteOrder::kSwapped},
+                                         Feed{"PipeStdinClosed", false, ByteOrder::kNative, true},
                                          Feed{"Socket", true, ByteOrder::kNative},
-                                         Feed{"SocketOtherOrder", true, ByteOrder::kSwapped}),
+                                         Feed{"SocketOtherOrder", true, ByteOrder::kSwapped},
+                                         Feed{"SocketStdinClosed", true, ByteOrder::kNative, true}),
                          [](const testing::TestParamInfo<Feed>& info) { return std::string(info.param.name); });
 
 std::string Int32Bytes(std::int32_t value) { return std::string(reinterpret_cast<char*>(&value), 4); }
