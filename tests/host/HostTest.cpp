@@ -1,8 +1,11 @@
 // The host runtime's services the plug-in calls: the command tokenizer and token source,
 // the name check, the message catalogs, the registry and the UTF-8 string functions.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <csignal>
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 #include "host/CommandAdapter.h"
@@ -10,6 +13,7 @@
 #include "host/DravDataSource.h"
 #include "host/DravName.h"
 #include "host/DravServerErrorText.h"
+#include "host/DravSleep.h"
 #include "host/MultiByte.h"
 #include "host/ServerDataManager.h"
 #include "tests/support/TempDir.h"
@@ -253,6 +257,21 @@ TEST(MultiByte, StepsWholeCharactersAndNeverPastTheNul) {
     for (int guard = 0; *at != '\0' && guard < 16; ++guard) at = DRAVMBstrinc_A(at);
     EXPECT_EQ(at, cut + std::strlen(cut));
   }
+}
+
+// A sleep lasts at least what was asked, also when a signal cuts it short partway.
+TEST(DravSleep, SleepsAtLeastTheTimeAskedThroughASignal) {
+  signal(SIGUSR1, [](int) {});
+  const pthread_t sleeper = pthread_self();
+  std::thread interrupter([sleeper] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pthread_kill(sleeper, SIGUSR1);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  DRAV_msleep(60);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+  interrupter.join();
+  signal(SIGUSR1, SIG_DFL);
 }
 
 }  // namespace

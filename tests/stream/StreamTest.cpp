@@ -273,6 +273,19 @@ TEST(SafetyTest, AFileSwappedInWhileTheOpenWaitsIsNotOpened) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"rewind"});
 }
 
+// A second close finds nothing to close, not the file that took the pipe's descriptor number meanwhile.
+TEST(SafetyTest, ClosingThePipeTwiceClosesNothingTheSecondTime) {
+  TempDir dir;
+  auto feeder = TestFeeder::OverPipe(dir, false, TestRecords(1));
+  auto source = OpenSource(feeder->StreamName(), nullptr, false, false);
+  source->ClosePipeStream();
+  std::vector<int> decoys;  // they take the lowest free numbers, the pipe's old one among them
+  for (int i = 0; i < 8; ++i) decoys.push_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  source->ClosePipeStream();
+  for (int decoy : decoys) EXPECT_NE(fcntl(decoy, F_GETFD), -1) << "the second close closed descriptor " << decoy;
+  for (int decoy : decoys) close(decoy);
+}
+
 TEST(SafetyTest, ManyPassesWithSeeksLeakNoDescriptor) {
   Watchdog watchdog(90, "descriptor growth");
   TempDir dir;
