@@ -65,6 +65,8 @@ TEST(AcceptedCommand, GettersGiveWhatTheHostNeeds) {
       {"get data /type = stream  /pipe = '/tmp/x' /Rewindable = '/tmp/r' /seekable /variables = a f8\n.",
        "/tmp/x", "/tmp/r", true, false, a},
       {Command("PIPE = 'x' /REWINDABLE = 'r' /SEEKABLE = yes /VARIABLES = a F8"), "x", "r", true, false, a},
+      {Command("PIPE='x'/REWINDABLE='r'/VARIABLES=a F8"), "x", "r", false, false, a},
+      {Command("SOCKET=6000/HOST=f.example/VARIABLES=a F8"), "inet:f.example:6000", "", false, true, a},
       // Written alone, REWINDABLE keeps the value of the subcommand before it.
       {Command("REWINDABLE /PIPE = 'x' /VARIABLES = a F8"), "x", "STREAM", false, false, a},
       {Command("SOCKET = 6000 /REWINDABLE /SEEKABLE /VARIABLES = t TIME x E"),
@@ -150,6 +152,7 @@ TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
   StreamParser parser("TO F8\n.", nullptr);
   auto* existing = new DRAV_Variable(kFmtF);
   existing->SetName("to");
+  EXPECT_EQ(Format(*existing), "5/8.0") << "a new variable's format";
   parser.AddVariable(existing);
   EXPECT_EQ(parser.ParseVariable(0), 2);
   EXPECT_EQ(PendingError(parser), CatalogMessage(2272, "TO", false, "64 64"));
