@@ -238,6 +238,8 @@ TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
   char dst[] = "zzzzzzzz";
   DRAVMBstrncpy_A(dst, "abcdef", 3);
   EXPECT_EQ(std::string(dst, 8), "abczzzzz");
+  EXPECT_EQ(DRAVMBstrcpy_A(dst, "xy"), dst);
+  EXPECT_EQ(std::string(dst, 4), std::string("xy\0z", 4));
   DRAVMBstrncpy_A(dst, "ab", 5);
   EXPECT_EQ(std::string(dst, 4), std::string("ab\0z", 4)) << "nothing is written after the NUL";
 }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/FormatRules.h"
+#include "base/ListMessages.h"
 #include "base/VariableName.h"
 #include "base/WireFormat.h"
 #include "host/SockAPIWrap.h"
@@ -379,6 +380,22 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
     EXPECT_EQ(start, c.start) << c.text;
     EXPECT_EQ(width, c.width) << c.text;
   }
+}
+
+// A catalog text's integer conversions take the limits in order; anything else stays as written.
+TEST(Messages, OnlyIntegerConversionsAreFilled) {
+  const struct {
+    const char* text;
+    std::vector<long> limits;
+    const char* filled;
+  } rows[] = {
+      {"%d of %i", {64, 7}, "64 of 7"},
+      {"%5ld|%-3d|", {42, 1}, "   42|1  |"},
+      {"100%% %d", {5}, "100% 5"},
+      {"%s %d %d", {3}, "%s 3 %d"},
+      {"50%", {}, "50%"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(drav::messages::FillIntegers(row.text, row.limits), row.filled) << row.text;
 }
 
 // The messages no refusal above posts, and tokens taken as they are: a "%" is no conversion, no length overruns.

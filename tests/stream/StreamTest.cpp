@@ -190,6 +190,7 @@ TEST(DictionaryTest, FormatsAreNormalisedForTheHost) {
     EXPECT_EQ(width, c.width);
     EXPECT_EQ(decimals, c.decimals);
     EXPECT_EQ(writeWidth, c.width);
+    EXPECT_EQ(v->GetDisplayWidth(), c.type == kFmtA ? 8 : std::max(8, c.width)) << "numbers widen the column";
     EXPECT_STREQ(v->GetName(), "v");
   }
   EXPECT_EQ(OpenSource(empty, nullptr, false, false, "a F8.2 s A10 t A8 b F3.0")->GetObsAreaSize(), 5);
