@@ -163,5 +163,19 @@ TEST_F(EntryTest, DravrunUnloadsThePluginAfterItsCommand) {
   EXPECT_NE(run.err.find("libdravstream.so [0];  destroying link map"), std::string::npos) << run.err;
 }
 
+// The libraries where a package puts them, the catalogs missing: a message names the folder that should hold them.
+TEST_F(EntryTest, MessagesWithoutCatalogsNameWhereTheCatalogsBelong) {
+  const std::string lib = dir_.File("lib/dravstream");
+  std::filesystem::create_directories(lib);
+  for (const std::string library : {"/libdravhost.so", "/libdravstream.so"})
+    std::filesystem::copy_file(DRAV_BINARY_DIR "/lib" + library, lib + library);
+  const ProcessResult run = RunProcess({"/usr/bin/env", "-u", "DRAVSTREAM_CATALOGS", "LD_LIBRARY_PATH=" + lib,
+                                        BinaryPath("dravrun"), "--plugin", lib + "/libdravstream.so",
+                                        PipeCommand(dir_.File("absent/p"))});
+  EXPECT_EQ(run.exitCode, 1);
+  const std::string catalogs = dir_.Path() + "/share/dravstream/catalogs";
+  EXPECT_NE(run.err.find("korvel.err could not be read from " + catalogs), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace drav::test
