@@ -265,7 +265,7 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
     if (Socket()) return {"--socket", "0"};
     return {"--pipe", dir_.File("data"), "--rewind-pipe", dir_.File("rewind")};
   }
-  // The reader is then ready for its first pass.
+  // The reader then begins its first pass.
   void Start(std::vector<std::string> more, const std::string& input = "", bool keepInputOpen = false) {
     std::vector<std::string> args = Serving();
     if (std::find(more.begin(), more.end(), "--replay") == more.end())
@@ -278,8 +278,8 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
       ASSERT_NE(feed_->LineAfter("dravfeed: serving "), "") << feed_->Stop().err;
       reader_ = std::make_unique<WireReader>(dir_.File("data"), dir_.File("rewind"));
     }
+    EXPECT_EQ(reader_->Begin(), Socket() ? Probe(Order()) : "");
   }
-  void Begin() { EXPECT_EQ(reader_->Begin(), Socket() ? Probe(Order()) : ""); }
   std::string Read(std::int64_t cases) { return reader_->Read(static_cast<std::size_t>(cases) * kRecordBytes); }
   ProcessResult Finish(int status = 0) {
     reader_->End();
@@ -301,7 +301,6 @@ class DravfeedServes : public testing::TestWithParam<Transport> {
 TEST_P(DravfeedServes, EveryPassGivesTheCasesFromTheOneAskedForWhereverTheLastOneWasLeft) {
   const std::int64_t total = 200000;
   Start({"--generate", std::to_string(total)});
-  Begin();
   EXPECT_EQ(Read(1), Expected(0, 1));
   reader_->Seek(123456);
   EXPECT_EQ(reader_->ReadToEnd(), Expected(123456, total - 123456));
@@ -325,7 +324,6 @@ TEST_P(DravfeedServes, EveryPassGivesTheCasesFromTheOneAskedForWhereverTheLastOn
 
 TEST_P(DravfeedServes, LiveInputIsServedAsItComesAndRewindsAndSeeksWaitForIt) {
   Start({"--csv", "-", "--header"}, "x,s\n", true);
-  Begin();
   for (int i = 0; i < 3; ++i) {
     feed_->WriteInput(Lines(i, 1));
     EXPECT_EQ(Read(1), Expected(i, 1)) << "case " << i << " waited for more input";
@@ -358,7 +356,6 @@ TEST_P(DravfeedServes, SpilledCasesComeBackByteForByteAndLeaveNothingInTmpdir) {
   setenv("TMPDIR", spill.Path().c_str(), 1);
   Start({"--csv", "-", "--memory", "0.001"}, "", true);  // about 65 cases in memory
   unsetenv("TMPDIR");
-  Begin();
   const std::int64_t total = 20000;
   const std::string lines = Lines(0, total);
   for (std::size_t at = 0; at < lines.size(); at += 50000) feed_->WriteInput(lines.substr(at, 50000));
@@ -380,14 +377,12 @@ TEST_P(DravfeedServes, ACaptureReplaysTheSameCasesInTheCapturedByteOrder) {
                                         Swapped() ? "swapped" : "native"}, Swapped() ? "" : input);
   ASSERT_EQ(served.size(), 300 * kRecordBytes);
   Start({"--replay", capture});
-  Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));
   reader_->Seek(250);
   EXPECT_EQ(reader_->ReadToEnd(), Expected(250, 50));
   Finish();
   std::filesystem::resize_file(capture, std::filesystem::file_size(capture) - 5);  // cut in its end block
   Start({"--replay", capture});
-  Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, 300));
   EXPECT_EQ(reader_->EndedByReset(), Socket());
   const std::string err = Finish(3).err;  // said before the pass and after it, since the reader cannot tell
@@ -409,7 +404,6 @@ TEST_P(DravfeedServes, ABadValueFoundLateIsNamedAfterEveryCaseBeforeItIsServed) 
   const std::int64_t good = 100000;
   std::ofstream(files_.File("big.csv")) << Lines(0, good) << "abc,late\n" << Lines(good + 1, 5);
   Start({"--csv", files_.File("big.csv")});
-  Begin();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, good));
   EXPECT_EQ(reader_->EndedByReset(), Socket()) << "a socket pass that cannot be finished is broken off";
   EXPECT_NE(Finish(1).err.find("big.csv, line 100001, column 1 (x): \"abc\" is not a number"), std::string::npos);
@@ -419,7 +413,6 @@ TEST_P(DravfeedServes, AFollowedFileIsServedAsItGrowsUntilASignal) {
   std::ofstream file(files_.File("growing.csv"));
   file << Lines(0, 2) << std::flush;
   Start({"--csv", files_.File("growing.csv"), "--follow"});
-  Begin();
   EXPECT_EQ(Read(2), Expected(0, 2));
   file << Lines(2, 3) << std::flush;
   EXPECT_EQ(Read(3), Expected(2, 3));
