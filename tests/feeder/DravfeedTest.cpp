@@ -113,9 +113,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
     EXPECT_EQ(r.exitCode, c.status) << c.message << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
-  std::string text;
-  std::ifstream(precious) >> text;
-  EXPECT_EQ(text, "kept") << "a regular file at the data path was replaced";
+  EXPECT_EQ(TempDir::Read(precious), "kept") << "a regular file at the data path was replaced";
 }
 
 // What a socket dravfeed with `args` serves in its first pass, after which it exits with 0.

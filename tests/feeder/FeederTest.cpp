@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <streambuf>
@@ -755,8 +754,7 @@ TEST_F(CaseLogTest, ACutOrDamagedCaptureNeverServesAWrongCase) {
     }
     capture.End();
   }
-  std::ifstream in(path, std::ios::binary);
-  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string whole = test::TempDir::Read(path);
   std::mt19937 random(11);
   int refused = 0, servedCut = 0;
   for (int variant = 0; variant < 500; ++variant) {
@@ -799,8 +797,7 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
     capture.Add(drawn.data() + 40, kRecordBytes);
     capture.End();
   }
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), drawn);
+  EXPECT_EQ(test::TempDir::Read(path), drawn);
   // A block of type 7 before the end block, of any length, is refused, never read as an end.
   for (std::string payload : {"", "\x01"}) {
     std::string block(9, '\0');
