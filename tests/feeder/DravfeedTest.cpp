@@ -131,7 +131,6 @@ std::string FirstPass(std::vector<std::string> args, const std::string& input = 
 }
 
 TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
-  Watchdog watchdog(60, "dravfeed's CSV options");
   TempDir dir;
   const char kVariables[] = "seen DATE11 name A6 n F4";
   const std::string text =
@@ -150,7 +149,6 @@ TEST(DravfeedCsv, OptionsReachTheReaderOfAFileAndOfLiveInput) {
 // An inferred list reads the file as it is served (after preamble and comments, with null texts
 // and date pattern), its header taken column by column though labels became names (AND_).
 TEST(DravfeedCsv, AnInferredListReadsTheFileAsItIsServed) {
-  Watchdog watchdog(60, "dravfeed's inference with CSV options");
   TempDir dir;
   const std::string path =
       dir.WriteFile("cases.csv", "made by hand\n# note\nAND,when,x y\n1,07-Dec-26,ab\nNA,08-Dec-26,c\n");
@@ -438,7 +436,6 @@ TEST(DravfeedSocket, ServesOnWhenTheReaderOfItsLogGoesAway) {
 }
 
 TEST(DravfeedSocket, ALaterConnectionIsToldByItsFirstBytes) {
-  Watchdog watchdog{30, "a dravfeed socket test"};
   // 32 MB: far more than the socket buffers hold, so a pass is never sent whole at once.
   ChildProcess feed(Dravfeed({"--socket", "0", "--variables", kVariables, "--generate", "2000000"}));
   const int port = feed.DravfeedPort();
