@@ -208,9 +208,8 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
     unlink(data.c_str());
     close(fd);
   });
-  const ProcessResult r = RunProcess(Dravrun(
-      {"--passes", "2", "--columns", "s",
-       Command(PipeSource(data) + " /REWINDABLE = '" + dir.File("rewind") + "'", kTestVariables)}));
+  const ProcessResult r =
+      RunProcess(Dravrun({"--passes", "2", "--columns", "s", PipeCommand(data, dir.File("rewind"))}));
   close(rewindReader);
   EXPECT_TRUE(feeder.RanToTheEnd());
   EXPECT_EQ(r.exitCode, 3) << r.err;
