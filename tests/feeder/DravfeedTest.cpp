@@ -302,13 +302,10 @@ TEST_P(DravfeedServes, EveryPassGivesTheCasesFromTheOneAskedForWhereverTheLastOn
   EXPECT_EQ(reader_->ReadToEnd(), Expected(123456, total - 123456));
   reader_->Rewind();
   EXPECT_EQ(reader_->ReadToEnd(), Expected(0, total));
-  for (std::int64_t target : {std::int64_t{1}, std::int64_t{2500}, total - 1}) {
+  for (std::int64_t target : {std::int64_t{1}, std::int64_t{2500}, total - 1, total, total + 7, std::int64_t{-1}}) {
     reader_->Seek(target);
-    EXPECT_EQ(reader_->ReadToEnd(), Expected(target, total - target)) << "seek " << target;
-  }
-  for (std::int64_t target : {total, total + 7, std::int64_t{-1}}) {
-    reader_->Seek(target);
-    EXPECT_EQ(reader_->ReadToEnd(), "") << "seek " << target << " is past the cases";
+    const bool past = target < 0 || target >= total;  // no case to give: the pass is empty
+    EXPECT_EQ(reader_->ReadToEnd(), past ? "" : Expected(target, total - target)) << "seek " << target;
   }
   reader_->Rewind();
   EXPECT_EQ(Read(3), Expected(0, 3));
