@@ -2,9 +2,7 @@
 // A reader written straight from the wire protocol (docs/PROTOCOL.md), not the plug-in, for testing feeders: it opens
 // passes over a named pipe pair or loopback TCP, asks for rewinds and seeks, and reads the records. Every wait ends
 // after kIoTimeoutMs with an exception, so a silent feeder fails the test instead of hanging it.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -21,6 +19,7 @@
 #include "base/WireFormat.h"
 #include "dravfeed/ByteOrder.h"
 #include "dravfeed/GeneratedCases.h"
+#include "tests/support/Loopback.h"
 
 namespace drav::test {
 
@@ -152,20 +151,10 @@ class WireReader {
     return true;
   }
   static int ConnectTo(int port, bool ipv6) {
-    sockaddr_storage address{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (ipv6) {
-      v6->sin6_family = AF_INET6;
-      v6->sin6_addr = in6addr_loopback;
-      v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-    } else {
-      v4->sin_family = AF_INET;
-      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      v4->sin_port = htons(static_cast<std::uint16_t>(port));
-    }
+    sockaddr_storage address;
+    const socklen_t length = LoopbackAddress(ipv6 ? AF_INET6 : AF_INET, port, address);
     const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), ipv6 ? sizeof *v6 : sizeof *v4) != 0) {
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
       if (fd >= 0) close(fd);
       throw std::runtime_error(std::string("cannot connect: ") + std::strerror(errno));
     }
