@@ -103,7 +103,6 @@ TEST_P(DravrunRuns, GiveTheCasesAndMessagesAsked) {
   EXPECT_EQ(r.exitCode, run.exitCode) << r.err;
   EXPECT_EQ(r.out, run.out);
   EXPECT_EQ(r.err, run.err);
-  feed.Stop();
 }
 
 INSTANTIATE_TEST_SUITE_P(OverTcp, DravrunRuns, testing::ValuesIn(kRuns),
