@@ -62,13 +62,8 @@ class WireReader {
   // The first pass: opens the data pipe, or connects and returns the probe.
   std::string Begin() {
     Close(true, false);
-    if (port_ == 0) {
-      fd_ = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd_ < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
-      return "";
-    }
-    fd_ = ConnectTo(port_, ipv6_);
-    return Read(wire::kProbeBytes);
+    fd_ = port_ == 0 ? OpenData() : ConnectTo(port_, ipv6_);
+    return port_ == 0 ? "" : Read(wire::kProbeBytes);
   }
   void Connect() {  // without waiting for anything: a later connection (TCP only)
     Close(true, false);
@@ -116,10 +111,14 @@ class WireReader {
     if (rewind < 0 || !WriteControl(rewind, message, bytewise_))
       throw std::runtime_error("cannot write to the rewind pipe " + rewind_);
     close(rewind);
-    const int fd = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
+    const int fd = OpenData();
     Close(false, false);
     fd_ = fd;
+  }
+  int OpenData() const {  // blocks until the feeder opens its end
+    const int fd = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
+    return fd;
   }
   void Close(bool stop, bool reset) {
     if (fd_ < 0) return;
