@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <streambuf>
@@ -407,6 +406,12 @@ CsvOptions Dates(const char* pattern, CsvOptions options = CsvOptions()) {
   return options;
 }
 
+std::string Rendered(CaseSource& source, std::int64_t first, std::int64_t count) {
+  std::string bytes(static_cast<std::size_t>(count) * source.RecordBytes(), '\0');
+  source.Render(first, count, &bytes[0]);
+  return bytes;
+}
+
 // In chunks of 3 bytes.
 std::string CaseRecords(const std::string& text, const char* variables, const CsvOptions& options) {
   VariableList list = VariableList::Parse(variables);
@@ -414,9 +419,7 @@ std::string CaseRecords(const std::string& text, const char* variables, const Cs
   ChunkedBuf buffer(text, 3);
   std::istream in(&buffer);
   MemoryCases cases = LoadCsvCases(in, builder, options);
-  std::string records(static_cast<std::size_t>(cases.CaseCount()) * list.RecordBytes(), '\0');
-  cases.Render(0, cases.CaseCount(), records.data());
-  return records;
+  return Rendered(cases, 0, cases.CaseCount());
 }
 
 // The files people have (preamble, comments, NULL and NA, tabs, locale dates, extra columns in their own
@@ -487,12 +490,9 @@ TEST(CsvCasesTest, NamesTheLineColumnAndVariableOfABadValue) {
       {"day,id,name,x\n2024-03-01,1\n", "line 2: 2 fields, but variable name is column 3 of the header", Header()},
       {"id,name,day\n1,a,,\n", "line 2: 4 fields, but the header names 3 columns", Header()},
   };
-  VariableList list = VariableList::Parse("id F8 name A4 day DATE");
-  RecordBuilder builder(list, ByteOrder::kNative);
   for (const auto& b : bad) {
     SCOPED_TRACE(b.text.substr(0, 80));
-    std::istringstream in(b.text);
-    EXPECT_EQ(InputErrorOf([&] { LoadCsvCases(in, builder, b.options); }), b.message);
+    EXPECT_EQ(InputErrorOf([&] { CaseRecords(b.text, "id F8 name A4 day DATE", b.options); }), b.message);
   }
 }
 
@@ -584,11 +584,6 @@ class CaseLogTest : public ::testing::Test {
   // Spill files go where the test can look for them; a write past the size limit fails, not kills.
   CaseLogTest() { setenv("TMPDIR", tmp_.Path().c_str(), 1); signal(SIGXFSZ, SIG_IGN); }
   ~CaseLogTest() override { unsetenv("TMPDIR"); signal(SIGXFSZ, SIG_DFL); }
-  std::string Rendered(CaseSource& source, std::int64_t first, std::int64_t count) const {
-    std::string bytes(static_cast<std::size_t>(count) * kRecordBytes, '\0');
-    source.Render(first, count, &bytes[0]);
-    return bytes;
-  }
   std::string Expected(std::int64_t first, std::int64_t count) { return Rendered(generated_, first, count); }
 
   test::Watchdog watchdog_{60, "a case log test"};
@@ -755,8 +750,7 @@ TEST_F(CaseLogTest, ACutOrDamagedCaptureNeverServesAWrongCase) {
     }
     capture.End();
   }
-  std::ifstream in(path, std::ios::binary);
-  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string whole = test::TempDir::Read(path);
   std::mt19937 random(11);
   int refused = 0, servedCut = 0;
   for (int variant = 0; variant < 500; ++variant) {
@@ -799,8 +793,7 @@ TEST_F(CaseLogTest, ACaptureHasTheDrawnBytesAndABlockOfAnUnknownTypeIsCorrupt) {
     capture.Add(drawn.data() + 40, kRecordBytes);
     capture.End();
   }
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), drawn);
+  EXPECT_EQ(test::TempDir::Read(path), drawn);
   // A block of type 7 before the end block, of any length, is refused, never read as an end.
   for (std::string payload : {"", "\x01"}) {
     std::string block(9, '\0');

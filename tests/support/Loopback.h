@@ -13,27 +13,35 @@
 
 namespace drav::test {
 
+// The loopback address of `family` (AF_INET or AF_INET6) at `port`, put in `address`; its length.
+inline socklen_t LoopbackAddress(int family, int port, sockaddr_storage& address) {
+  address = sockaddr_storage{};
+  address.ss_family = static_cast<sa_family_t>(family);
+  if (family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6&>(address).sin6_addr = in6addr_loopback;
+    reinterpret_cast<sockaddr_in6&>(address).sin6_port = htons(static_cast<uint16_t>(port));
+    return sizeof(sockaddr_in6);
+  }
+  reinterpret_cast<sockaddr_in&>(address).sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  reinterpret_cast<sockaddr_in&>(address).sin_port = htons(static_cast<uint16_t>(port));
+  return sizeof(sockaddr_in);
+}
+
 // A listening TCP socket (close-on-exec) on the loopback address of `family`
 // at `*port` (0: the system picks one, stored back); -1 when none can be had.
 inline int ListenOnLoopback(int family, int* port) {
   const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
-  sockaddr_in in{};
-  sockaddr_in6 in6{};
-  in.sin_family = AF_INET;
-  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  in.sin_port = htons(static_cast<uint16_t>(*port));
-  in6.sin6_family = AF_INET6;
-  in6.sin6_addr = in6addr_loopback;
-  in6.sin6_port = in.sin_port;
-  sockaddr* address = family == AF_INET ? reinterpret_cast<sockaddr*>(&in) : reinterpret_cast<sockaddr*>(&in6);
-  socklen_t length = family == AF_INET ? sizeof in : sizeof in6;
+  sockaddr_storage storage;
+  socklen_t length = LoopbackAddress(family, *port, storage);
+  sockaddr* address = reinterpret_cast<sockaddr*>(&storage);
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
   if (fd < 0 || bind(fd, address, length) != 0 || listen(fd, 8) != 0 || getsockname(fd, address, &length) != 0) {
     if (fd >= 0) close(fd);
     return -1;
   }
-  *port = ntohs(family == AF_INET ? in.sin_port : in6.sin6_port);
+  *port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in&>(storage).sin_port
+                                  : reinterpret_cast<sockaddr_in6&>(storage).sin6_port);
   return fd;
 }
 

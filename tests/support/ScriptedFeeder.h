@@ -22,7 +22,6 @@ namespace drav::test {
 
 class ScriptedFeeder {
  public:
-  // Forks; the child runs `script` and exits with status 0 when it returns.
   explicit ScriptedFeeder(const std::function<void()>& script) : pid_(fork()) {
     if (pid_ == 0) {
       script();

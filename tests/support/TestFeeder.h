@@ -32,7 +32,6 @@ class TestFeeder {
     f->Start(std::make_shared<feed::PipeServer>(*f->cases_, order, f->streamName_, f->rewindName_, f->Options()));
     return f;
   }
-  // Serves them over TCP on 127.0.0.1, port 0.
   static std::unique_ptr<TestFeeder> OverSocket(const std::vector<std::string>& records,
                                                 feed::ByteOrder order = feed::ByteOrder::kNative) {
     std::unique_ptr<TestFeeder> f(new TestFeeder(records));

@@ -2,9 +2,7 @@
 // A reader written straight from the wire protocol (docs/PROTOCOL.md), not the plug-in, for testing feeders: it opens
 // passes over a named pipe pair or loopback TCP, asks for rewinds and seeks, and reads the records. Every wait ends
 // after kIoTimeoutMs with an exception, so a silent feeder fails the test instead of hanging it.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -21,6 +19,7 @@
 #include "base/WireFormat.h"
 #include "dravfeed/ByteOrder.h"
 #include "dravfeed/GeneratedCases.h"
+#include "tests/support/Loopback.h"
 
 namespace drav::test {
 
@@ -63,13 +62,8 @@ class WireReader {
   // The first pass: opens the data pipe, or connects and returns the probe.
   std::string Begin() {
     Close(true, false);
-    if (port_ == 0) {
-      fd_ = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd_ < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
-      return "";
-    }
-    fd_ = ConnectTo(port_, ipv6_);
-    return Read(wire::kProbeBytes);
+    fd_ = port_ == 0 ? OpenData() : ConnectTo(port_, ipv6_);
+    return port_ == 0 ? "" : Read(wire::kProbeBytes);
   }
   void Connect() {  // without waiting for anything: a later connection (TCP only)
     Close(true, false);
@@ -117,10 +111,14 @@ class WireReader {
     if (rewind < 0 || !WriteControl(rewind, message, bytewise_))
       throw std::runtime_error("cannot write to the rewind pipe " + rewind_);
     close(rewind);
-    const int fd = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
+    const int fd = OpenData();
     Close(false, false);
     fd_ = fd;
+  }
+  int OpenData() const {  // blocks until the feeder opens its end
+    const int fd = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + data_ + ": " + std::strerror(errno));
+    return fd;
   }
   void Close(bool stop, bool reset) {
     if (fd_ < 0) return;
@@ -152,20 +150,10 @@ class WireReader {
     return true;
   }
   static int ConnectTo(int port, bool ipv6) {
-    sockaddr_storage address{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (ipv6) {
-      v6->sin6_family = AF_INET6;
-      v6->sin6_addr = in6addr_loopback;
-      v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-    } else {
-      v4->sin_family = AF_INET;
-      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      v4->sin_port = htons(static_cast<std::uint16_t>(port));
-    }
+    sockaddr_storage address;
+    const socklen_t length = LoopbackAddress(ipv6 ? AF_INET6 : AF_INET, port, address);
     const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), ipv6 ? sizeof *v6 : sizeof *v4) != 0) {
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
       if (fd >= 0) close(fd);
       throw std::runtime_error(std::string("cannot connect: ") + std::strerror(errno));
     }

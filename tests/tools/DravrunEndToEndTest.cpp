@@ -103,7 +103,6 @@ TEST_P(DravrunRuns, GiveTheCasesAndMessagesAsked) {
   EXPECT_EQ(r.exitCode, run.exitCode) << r.err;
   EXPECT_EQ(r.out, run.out);
   EXPECT_EQ(r.err, run.err);
-  feed.Stop();
 }
 
 INSTANTIATE_TEST_SUITE_P(OverTcp, DravrunRuns, testing::ValuesIn(kRuns),
@@ -208,9 +207,8 @@ TEST(Dravrun, ARewindThatDeliversNothingExitsThree) {
     unlink(data.c_str());
     close(fd);
   });
-  const ProcessResult r = RunProcess(Dravrun(
-      {"--passes", "2", "--columns", "s",
-       Command(PipeSource(data) + " /REWINDABLE = '" + dir.File("rewind") + "'", kTestVariables)}));
+  const ProcessResult r =
+      RunProcess(Dravrun({"--passes", "2", "--columns", "s", PipeCommand(data, dir.File("rewind"))}));
   close(rewindReader);
   EXPECT_TRUE(feeder.RanToTheEnd());
   EXPECT_EQ(r.exitCode, 3) << r.err;
