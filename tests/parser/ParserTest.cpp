@@ -357,6 +357,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {std::to_string(StreamParser("  3.5e2 next", nullptr).ParseNumber()), "350.000000"},
       {std::to_string(StreamParser((std::string(127, '0') + "7").c_str(), nullptr).ParseNumber()), "0.000000"},
       {std::to_string(StreamParser("  42x7", nullptr).ParseInt()), "42"},
+      {std::to_string(StreamParser((std::string(255, '0') + "7").c_str(), nullptr).ParseInt()), "0"},  // 255 read
       {columnName("   Income per year\r\nskip"), "Income per year 5/0.0"},
       {columnName("x\nComma"), "x 3/0.0"}, {columnName("x\nymdhms"), "x 86/0.0"}, {columnName("x\nbogus"), "x 0/0.0"},
   };
@@ -384,11 +385,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
 
 // A catalog text's integer conversions take the limits in order; anything else stays as written.
 TEST(Messages, OnlyIntegerConversionsAreFilled) {
-  const struct {
-    const char* text;
-    std::vector<long> limits;
-    const char* filled;
-  } rows[] = {
+  const struct { const char* text; std::vector<long> limits; const char* filled; } rows[] = {
       {"%d of %i", {64, 7}, "64 of 7"},
       {"%5ld|%-3d|", {42, 1}, "   42|1  |"},
       {"100%% %d", {5}, "100% 5"},
