@@ -184,6 +184,7 @@ TEST(Registry, KeepsOrderReplacesByNameAndHandsOwnershipBack) {
   EXPECT_FALSE(middle->IsLoaded());
   EXPECT_EQ(middle->NParents(), 0);
   EXPECT_EQ(DRAV_DataSource(middle.get()).NParents(), 1);
+  EXPECT_EQ(OBS(1).Bytes(), 8u) << "a case buffer of one slot";
   DRAV_InputCaseIterator none(*middle, nullptr);  // the base iterator: no seeking, no cases
   EXPECT_EQ(none.IsSeekOK(), 0);
   EXPECT_EQ(none.Seek(5), 0);
