@@ -16,6 +16,7 @@
 #include "host/DravServerErrorText.h"
 #include "host/DravSleep.h"
 #include "host/MultiByte.h"
+#include "host/OBS.h"
 #include "host/ServerDataManager.h"
 #include "tests/support/TempDir.h"
 
