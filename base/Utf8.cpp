@@ -109,11 +109,6 @@ unsigned int ToUpper(unsigned int cp) {
   return static_cast<unsigned int>(towupper_l(static_cast<wint_t>(cp), Utf8Locale()));
 }
 
-unsigned int ToLower(unsigned int cp) {
-  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
-  return static_cast<unsigned int>(towlower_l(static_cast<wint_t>(cp), Utf8Locale()));
-}
-
 int CompareIgnoringCase(const char* a, const char* b, std::size_t maxChars) {
   for (std::size_t n = 0; n < maxChars; ++n) {
     const std::size_t la = CharLength(a), lb = CharLength(b);

@@ -18,7 +18,6 @@ std::size_t Encode(unsigned int codePoint, char* out);
 bool IsLetter(unsigned int codePoint);
 bool IsDigit(unsigned int codePoint);
 unsigned int ToUpper(unsigned int codePoint);
-unsigned int ToLower(unsigned int codePoint);
 // Compares at most `maxChars` characters of two texts by their upper case:
 // -1, 0 or 1.
 int CompareIgnoringCase(const char* a, const char* b, std::size_t maxChars);

@@ -272,6 +272,16 @@ TEST(MultiByte, StepsWholeCharactersAndNeverPastTheNul) {
   }
 }
 
+// Each encoded length at its edges, and a character whose lead and continuation bits differ (U+4E2D).
+TEST(Utf8, EncodingAndDecodingGiveBackEachCodePoint) {
+  for (unsigned int cp : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0x4E2Du, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
+    char bytes[5] = {};
+    const std::size_t length = drav::utf8::Encode(cp, bytes);
+    EXPECT_EQ(drav::utf8::CharLength(bytes), length) << std::hex << cp;
+    EXPECT_EQ(drav::utf8::Decode(bytes, length), cp) << std::hex << cp;
+  }
+}
+
 // A sleep lasts at least what was asked, also when a signal cuts it short partway.
 TEST(DravSleep, SleepsAtLeastTheTimeAskedThroughASignal) {
   signal(SIGUSR1, [](int) {});

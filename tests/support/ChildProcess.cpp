@@ -47,6 +47,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   pid_ = fork();
   if (pid_ == 0) {
     signal(SIGPIPE, SIG_DFL);  // as a shell starts it: an ignored signal stays ignored across exec
+    (void)!chdir("/");  // what a tool finds must not depend on the folder it was started in
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);

@@ -80,6 +80,8 @@ const DravrunRun kRuns[] = {
     {"ASummaryForEachPass", {"--output", "none", "--summary", "--passes", "2", "--limit", "2", "--columns", "i"},
      "/REWINDABLE", 0, "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n"
      "variable  valid  mean    sd  min  max\ni             2  0.50  0.71    0    1\n", "2 cases\n2 cases\n"},
+    {"ASummaryOfStringsOnly", {"--output", "none", "--summary", "--limit", "2", "--columns", "s"}, "", 0,
+     "variable  valid  mean  sd  min  max\ns             2\n", "2 cases\n"},
     {"PassesOverAStreamThatCannotRewind", {"--output", "none", "--passes", "2"}, "", 0, "",
      "warning: --passes 2: the stream is not REWINDABLE, so every pass after the first finds it ended\n"
      "50 cases\n0 cases\n"},

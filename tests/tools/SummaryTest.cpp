@@ -31,6 +31,7 @@ TEST(Summary, StandardDeviationOfFiniteValuesIsFiniteAtBothEndsOfTheRange) {
       // Squares gathered on one side of a change of units, a value from the other.
       {{0x1p479, -0x1p479, 0x1p481}, 0x1p481 / 3, std::sqrt(19.0 / 3) * 0x1p479},
       {{0x1p-401, -0x1p-401, 0x1p-399}, 0x1p-399 / 3, std::sqrt(19.0 / 3) * 0x1p-401},
+      {{0x1p-990, 0x1p100}, 0x1p99, std::sqrt(0.5) * 0x1p100},  // from the smallest units to none
   };
   // One variable per row, all in one block: the scaled update and the vector loop share it.
   const std::size_t variables = std::size(cases);
