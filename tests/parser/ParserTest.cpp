@@ -279,12 +279,14 @@ TEST(PathValue, ReadsTheValueAsWrittenAndCutsItBetweenCharacters) {
 // The operations for column descriptions and file names the command does not use: each call's result as text.
 TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
   RecordingAdapter adapter;
-  const auto fileName = [&](const char* text, DACAdapterBase* a, std::size_t room) {
+  const auto fileName = [&](const char* text, DACAdapterBase* a, std::size_t room) {  // and the next line's, after "|"
     StreamParser parser(text, a);
     char out[StreamParser::kBufferSize] = "";
     std::memset(out + room, '#', 4);
     parser.ParseFileName(out, room);
-    return std::string(out) + (out[room] == '#' ? "" : " (written past its room)");
+    const std::string first = std::string(out) + (out[room] == '#' ? "" : " (written past its room)");
+    parser.ParseFileName(out, room);
+    return first + "|" + out;
   };
   const auto lines = [](const char* text) {  // each line number (0: refused) and the word after it
     StreamParser parser(text, nullptr);
@@ -336,13 +338,13 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       {format("F8.2"), "F 8.2"},
       {format("12X"), "X 12.0"},
       {format("DATETIME"), "DATETIME 0.0"},
-      {fileName("  FILE='/data/x.txt'\nnext", nullptr, 64), "/data/x.txt"},
-      {fileName("file=/data/with blank.txt\r\n", nullptr, 64), "/data/with blank.txt"},
-      {fileName("/plain/name", nullptr, 64), "/plain/name"},
-      {fileName("''\n", nullptr, 64), ""},
-      {fileName("file='~/x'\n", &adapter, 64), "quoted:~/x"},
-      {fileName("~/x\n", &adapter, 64), "unquoted:~/x"},
-      {fileName("/a/rather/long/name\n", nullptr, 8), "/a/rath"},
+      {fileName("  FILE='/data/x.txt'\nnext", nullptr, 64), "/data/x.txt|next"},
+      {fileName("file=/data/with blank.txt\r\n", nullptr, 64), "/data/with blank.txt|"},
+      {fileName("/plain/name", nullptr, 64), "/plain/name|"},
+      {fileName("''\n", nullptr, 64), "|"},
+      {fileName("file='~/x'\n", &adapter, 64), "quoted:~/x|"},
+      {fileName("~/x\n", &adapter, 64), "unquoted:~/x|"},
+      {fileName("/a/rather/long/name\n", nullptr, 8), "/a/rath|"},
       // No "/": the current record; going back is refused; a bare "/" is the next.
       {lines("name /3 x /2 y / z /"), "1 name;3 x;0 /2;3 y;4 z;5 ;"},
       {lines("/ a /0"), "1 a;0 /0;1 ;1 ;1 ;1 ;"},
