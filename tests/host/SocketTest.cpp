@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <atomic>
 
@@ -191,6 +192,7 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
                {"inet:host:", -1}, {"inet:host:abc", -1}, {"inet:host:65536", -1}, {"inet:host:0", -1},
                {"inet:[]:5000", -1}, {"inet:host:-1", -1}, {"inet:host:5 0", -1}, {"inet:no.such.host.invalid:1", -2},
                {closed, -3}, {"inet:127.0.0.1:65535", -3}, {"inet:[::1]:65535", -3}};
+  const std::size_t descriptors = TempDir::EntriesOf("/proc/self/fd").size();
   for (const auto& c : cases) {
     Socket socket(3);
     EXPECT_EQ(socket.Connect(VUString(c.address.c_str())), c.result) << c.address << ": " << socket.LastError();
@@ -201,6 +203,15 @@ TEST(SocketAddress, RefusesMalformedAddressesAndSaysWhyAConnectFailed) {
     }
     EXPECT_EQ(socket.Send("STOP", 4), -1) << c.address;
   }
+  EXPECT_EQ(TempDir::EntriesOf("/proc/self/fd").size(), descriptors) << "a failed connect kept its descriptor";
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit none{0, limit.rlim_max};  // not one descriptor more: the socket itself cannot be made
+  setrlimit(RLIMIT_NOFILE, &none);
+  Socket starved(3);
+  EXPECT_EQ(starved.Connect(VUString(closed.c_str())), -3);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_NE(starved.LastError().find("Too many open files"), std::string::npos) << starved.LastError();
   Socket socket(3);
   SockAPIWrap wrap(SockAPIWrap::kNoSsl);
   std::string canonical = "previous";
