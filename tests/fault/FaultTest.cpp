@@ -6,7 +6,6 @@
 #include <random>
 
 #include "tests/support/ScriptedFeeder.h"
-#include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav::test {

@@ -1,23 +1,14 @@
 // A JetStream stream as the case log: real nats-server and dravfeed processes on loopback, a
 // reader written from the wire protocol, a cluster losing one server at a time, credentials, TLS.
 #include <nats/nats.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <cstring>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include "base/WireFormat.h"
 #include "dravfeed/JetStreamCases.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WireReader.h"

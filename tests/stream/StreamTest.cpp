@@ -2,13 +2,10 @@
 // announces, and the control protocol as the feeder understood it. Hostile paths, dying feeders: tests/hostile, fault.
 #include <pthread.h>
 
-#include <chrono>
-#include <thread>
 #include <tuple>
 
 #include "stream/FifoFiles.h"
 #include "tests/support/ScriptedFeeder.h"
-#include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav::test {
