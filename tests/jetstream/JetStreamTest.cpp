@@ -405,7 +405,6 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   producer.CloseInput();
   const ProcessResult published = producer.Wait();
   ASSERT_EQ(published.exitCode, 0) << published.err;
-  // It comes back and catches up.
   cluster.Server(leader).Restart();
   ASSERT_TRUE(Eventually([&] { return Info(url).find(leader + " (current)") != std::string::npos; }, 60));
   // A replay through the new leader, which dies during the pass: every case it
