@@ -7,7 +7,6 @@
 #include "entry/CommandTextBuilder.h"
 #include "host/DravServerErrorText.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Loopback.h"
 #include "tests/support/StreamSupport.h"
 
 namespace drav::test {

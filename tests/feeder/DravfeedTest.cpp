@@ -1,18 +1,7 @@
 // dravfeed as a real process: refusals, pipes and signals, CSV options, and serving a protocol reader
 // (WireReader) over both transports and byte orders; GeneratedCases renders what lines "i,ci" make.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 
-#include "base/WireFormat.h"
 #include "dravfeed/FeederError.h"
 #include "dravfeed/PipeServer.h"
 #include "tests/support/ChildProcess.h"

@@ -6,8 +6,6 @@
 #include <filesystem>
 #include <regex>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "tests/support/TempDir.h"
 

@@ -4,22 +4,14 @@
 #include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <streambuf>
 #include <thread>
 

@@ -1,7 +1,5 @@
 // Hostile data or rewind paths (files, links, a directory, a missing path, an unserved FIFO, a swapped
 // path) end with their message (2279, 2280) or a clean end, never hang, and touch only the plug-in's FIFO.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <map>
 #include <sstream>

@@ -1,23 +1,14 @@
 // A JetStream stream as the case log: real nats-server and dravfeed processes on loopback, a
 // reader written from the wire protocol, a cluster losing one server at a time, credentials, TLS.
 #include <nats/nats.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <cstring>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include "base/WireFormat.h"
 #include "dravfeed/JetStreamCases.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WireReader.h"
@@ -414,7 +405,6 @@ TEST(JetStreamCluster, ThreeReplicasKeepEveryCaseOnceWhenTheLeaderDiesDuringAPub
   producer.CloseInput();
   const ProcessResult published = producer.Wait();
   ASSERT_EQ(published.exitCode, 0) << published.err;
-  // It comes back and catches up.
   cluster.Server(leader).Restart();
   ASSERT_TRUE(Eventually([&] { return Info(url).find(leader + " (current)") != std::string::npos; }, 60));
   // A replay through the new leader, which dies during the pass: every case it

@@ -10,7 +10,6 @@
 
 #include "base/FormatRules.h"
 #include "base/ListMessages.h"
-#include "base/VariableName.h"
 #include "base/WireFormat.h"
 #include "host/SockAPIWrap.h"
 #include "parser/FormatTables.h"

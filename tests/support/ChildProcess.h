@@ -63,7 +63,6 @@ class ChildProcess {
   std::size_t lineStart_[2] = {0, 0};
 };
 
-// Starts, waits and returns the result in one call.
 inline ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
                                 int timeoutMs = ChildProcess::kWatchdogMs) {
   return ChildProcess(argv, input).Wait(timeoutMs);

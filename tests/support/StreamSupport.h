@@ -119,7 +119,4 @@ inline int HeldOpen(const std::string& path, int mask, int flags) {
   return count;
 }
 
-// SIGPIPE at its default action (a parent may have left it ignored): any the code under test lets through is fatal.
-inline void MakeSigpipeFatal() { signal(SIGPIPE, SIG_DFL); }
-
 }  // namespace drav::test

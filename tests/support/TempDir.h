@@ -31,13 +31,11 @@ class TempDir {
   const std::string& Path() const { return path_; }
   // The path of `name` inside the directory (nothing is created).
   std::string File(const std::string& name) const { return path_ + "/" + name; }
-  // Creates a named pipe `name` inside the directory and returns its path.
   std::string MakeFifo(const std::string& name) const {
     std::string path = File(name);
     if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed: " + path);
     return path;
   }
-  // Creates a regular file holding `bytes` and returns its path.
   std::string WriteFile(const std::string& name, const std::string& bytes) const {
     std::string path = File(name);
     std::ofstream out(path, std::ios::binary);

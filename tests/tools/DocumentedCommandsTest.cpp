@@ -12,24 +12,6 @@
 namespace drav::test {
 namespace {
 
-struct Documented {
-  std::string where, text;
-};
-
-std::vector<Documented> DocumentTexts() {
-  std::vector<Documented> texts = {
-      {"README.md", TempDir::Read(DRAV_SOURCE_DIR "/README.md")},
-      // The README and the help run it with -f.
-      {"examples/weather.cmd", TempDir::Read(DRAV_SOURCE_DIR "/examples/weather.cmd")},
-  };
-  for (const char* tool : {"dravrun", "dravfeed"}) {
-    const ProcessResult r = RunProcess({BinaryPath(tool), "--help"});
-    EXPECT_EQ(r.exitCode, 0) << tool << ": " << r.err;
-    texts.push_back({std::string(tool) + " --help", r.out});
-  }
-  return texts;
-}
-
 // The commands in `text`: a head with subcommands up to the first full stop ending a line or a quoted argument.
 std::vector<std::string> CommandsIn(const std::string& text) {
   const std::string head = "GET DATA /TYPE = STREAM";
@@ -73,9 +55,22 @@ std::string WhyRefused(const std::string& command) {
   return "";
 }
 
+struct Documented {
+  std::string where, text;
+};
+
 TEST(DocumentedCommands, EveryCommandAndVariableListShownIsAcceptedAndTheHelpIsInTheReadme) {
+  std::vector<Documented> texts = {
+      {"README.md", TempDir::Read(DRAV_SOURCE_DIR "/README.md")},
+      // The README and the help run it with -f.
+      {"examples/weather.cmd", TempDir::Read(DRAV_SOURCE_DIR "/examples/weather.cmd")},
+  };
+  for (const char* tool : {"dravrun", "dravfeed"}) {
+    const ProcessResult r = RunProcess({BinaryPath(tool), "--help"});
+    EXPECT_EQ(r.exitCode, 0) << tool << ": " << r.err;
+    texts.push_back({std::string(tool) + " --help", r.out});
+  }
   int commands = 0, lists = 0;
-  const std::vector<Documented> texts = DocumentTexts();
   for (const Documented& doc : texts) {
     ASSERT_FALSE(doc.text.empty()) << doc.where;
     if (doc.where.find(" --help") != std::string::npos) {

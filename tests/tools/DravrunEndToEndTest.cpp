@@ -1,11 +1,5 @@
 // dravrun as a user runs it: the real binary and plug-in against dravfeed (or the README's
 // Python pipe feeder) over real named pipes and loopback TCP.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <memory>
-
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedFeeder.h"
 #include "tests/support/StreamSupport.h"

@@ -1,8 +1,6 @@
 // The summary's arithmetic at the ends of the double range, where the end-to-end runs never go.
 #include <gtest/gtest.h>
 
-#include <iterator>
-
 #include "tools/dravrun/Summary.h"
 
 namespace dravrun {
