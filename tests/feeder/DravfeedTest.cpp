@@ -104,7 +104,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
   }
   EXPECT_EQ(TempDir::Read(precious), "kept") << "a regular file at the data path was replaced";
   // Room for one socket of the two: never "listening" on standard input instead of the other.
-  const std::vector<std::string> args = {"/bin/sh", "-c", "ulimit -n 4; exec \"$@\" 3>&-", "sh", BinaryPath("dravfeed"),
+  const std::vector<std::string> args = {"/bin/sh", "-c", "exec 3>&-; ulimit -n 4; exec \"$@\"", "sh", BinaryPath("dravfeed"),
                                           "--linger", "0", "--socket", "0", "--generate", "1", "--variables", "x F8"};
   const ProcessResult starved = RunProcess(args, "", 10000);
   EXPECT_EQ(starved.exitCode, 3) << starved.err;
