@@ -95,11 +95,6 @@ bool MakeBlocking(int fd) {
 
 }  // namespace
 
-int OpenForReading(const char* path) {
-  if (path == nullptr || *path == '\0') return -1;
-  return OpenRetryingInterrupts(path, O_RDONLY);
-}
-
 int OpenFifoForWriting(const char* path, int waitMs) {
   // Checked before the open so that nothing but a FIFO is ever opened for
   // writing, and after it on the descriptor in case the path was replaced.

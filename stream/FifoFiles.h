@@ -8,9 +8,6 @@
 namespace drav {
 namespace fifo {
 
-// Plain blocking read-only open (close-on-exec); -1 when it fails.
-int OpenForReading(const char* path);
-
 // Opens `path` for writing only when it is a named pipe (checked before the
 // open and again on the descriptor); -1 otherwise. Waits until a reader has
 // the pipe open, but at most `waitMs` milliseconds: -1 when none came.

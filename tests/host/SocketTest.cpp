@@ -146,11 +146,12 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
     bool reset;
     long lastCount;
     Socket::End end;
+    const char* error;
   } cases[] = {
-      {"orderly, between records", 160, false, 0, Socket::End::kOrderly},
-      {"orderly, inside a record", 120, false, 40, Socket::End::kInsideRequest},
-      {"reset after whole records", 160, true, -1, Socket::End::kReset},
-      {"reset inside a record", 120, true, 40, Socket::End::kReset},
+      {"orderly, between records", 160, false, 0, Socket::End::kOrderly, "the peer closed the connection"},
+      {"orderly, inside a record", 120, false, 40, Socket::End::kInsideRequest, "the peer closed the connection"},
+      {"reset after whole records", 160, true, -1, Socket::End::kReset, "receive failed: Connection reset by peer"},
+      {"reset inside a record", 120, true, 40, Socket::End::kReset, "receive failed: Connection reset by peer"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -169,6 +170,7 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
     long count;
     while ((count = socket.Receive(&record[0], 80)) == 80) EXPECT_EQ(socket.LastEnd(), Socket::End::kNone);
     EXPECT_EQ(count, c.lastCount);
+    EXPECT_EQ(socket.LastError(), c.error);
     EXPECT_LE(socket.Receive(&record[0], 80), 0);
     EXPECT_EQ(socket.LastEnd(), c.end) << "a receive after the end changed how it ended";
     EXPECT_EQ(Socket::LastEndInProcess(), c.end);
@@ -177,6 +179,10 @@ TEST(SocketEnd, TellsAnOrderlyEndFromACutRecordAndFromAReset) {
     ASSERT_TRUE(Connected(socket, next.StreamName()));
     EXPECT_EQ(Socket::LastEndInProcess(), Socket::End::kNone);
   }
+  Socket unconnected(3);
+  char byte;
+  EXPECT_EQ(unconnected.Receive(&byte, 1), -1);
+  EXPECT_EQ(unconnected.LastError(), "receive on a socket that is not connected");
 }
 
 // Refused before any system call: malformed addresses and ports outside 1 to 65535; a

@@ -153,7 +153,10 @@ TEST(VariableList, DuplicateCheckComesFirstAndSearchesUpperCaseNames) {
   auto* existing = new DRAV_Variable(kFmtF);
   existing->SetName("to");
   EXPECT_EQ(Format(*existing), "5/8.0") << "a new variable's format";
-  parser.AddVariable(existing);
+  EXPECT_TRUE(parser.AddVariable(existing));
+  char name[StreamParser::kBufferSize];
+  EXPECT_TRUE(StreamParser("  abc d", nullptr).GetVarName(name));
+  EXPECT_STREQ(name, "abc");
   EXPECT_EQ(parser.ParseVariable(0), 2);
   EXPECT_EQ(PendingError(parser), CatalogMessage(2272, "TO", false, "64 64"));
   char to[] = "TO", lower[] = "to";
@@ -347,6 +350,7 @@ TEST(PublicOperations, ColumnDescriptionsFileNamesAndTextEdits) {
       // No "/": the current record; going back is refused; a bare "/" is the next.
       {lines("name /3 x /2 y / z /"), "1 name;3 x;0 /2;3 y;4 z;5 ;"},
       {lines("/ a /0"), "1 a;0 /0;1 ;1 ;1 ;1 ;"},
+      {lines("/0 a"), "0 /0;1 a;1 ;1 ;1 ;1 ;"},
       {edit(&StreamParser::StripQuotes, "'abc'"), "abc"}, {edit(&StreamParser::StripQuotes, "\"a b\"c"), "a b"},
       {edit(&StreamParser::StripQuotes, "'open"), "open"}, {edit(&StreamParser::StripQuotes, "plain"), "plain"},
       {edit(&StreamParser::StripQuotes, ""), ""}, {edit(&StreamParser::StripQuotes, "'a\"b'"), "a\"b"},

@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "stream/BoundedFifoOpen.h"
 #include "stream/FifoFiles.h"
 #include "tests/support/ScriptedFeeder.h"
 #include "tests/support/StreamSupport.h"
@@ -251,17 +252,27 @@ TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   close(writer);
   const int holder = open(path.c_str(), O_RDWR | O_CLOEXEC);  // a writer, so the open returns
-  const int data = fifo::OpenForReading(path.c_str());
+  const int data = fifo::OpenForReadingWithin(path.c_str(), 5000).fd;
   ASSERT_GE(data, 0);
   EXPECT_NE(fcntl(data, F_GETFD) & FD_CLOEXEC, 0) << "a host's children must not inherit the pipe";
   close(data);
   close(holder);
 }
 
-// The pipe is replaced by a file while the open waits for its reader: the file is never opened for writing.
+// The open waits for a reader that comes late; a file that replaces the pipe meanwhile is never opened for writing.
 TEST(SafetyTest, AFileSwappedInWhileTheOpenWaitsIsNotOpened) {
   TempDir dir;
   const std::string path = dir.MakeFifo("rewind"), file = dir.WriteFile("file", "keep");
+  int lateReader = -1;
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    lateReader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  });
+  const int writer = fifo::OpenFifoForWriting(path.c_str(), 5000);
+  late.join();
+  EXPECT_GE(writer, 0) << "gave up before the reader came";
+  close(writer);
+  close(lateReader);
   std::thread swapper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the open is waiting by then
     rename(file.c_str(), path.c_str());
