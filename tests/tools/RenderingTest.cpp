@@ -431,7 +431,7 @@ TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
     std::string in, out;
   } cases[] = {
       {"plain", "\"plain\""},
-      {"tab\tnew\nline\\", "\"tab\\tnew\\nline\\\\\""},
+      {"tab\tnew\r\nline\\", "\"tab\\tnew\\r\\nline\\\\\""},
       {std::string("nul\0x", 5), "\"nul\\u0000x\""},
       {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
       {"bad\xff", "\"bad\\ufffd\""},
