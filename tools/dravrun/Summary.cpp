@@ -139,7 +139,7 @@ void Summary::Clear() {
 }
 
 void Summary::Add(const CaseValues& values) {
-  double* const row = &block_[blockCases_ * numeric_.RowWidth()];
+  double* const row = block_.data() + blockCases_ * numeric_.RowWidth();  // no block without numbers
   const std::size_t* const columns = numericColumns_.data();
   const char* const* const addresses = values.data();
   const std::size_t n = numericColumns_.size();
