@@ -232,6 +232,10 @@ TEST_F(JetStream, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   auto feed = Serve(server_);
   const std::string before = Generated(0, 2 * 512);
   EXPECT_TRUE(Pass(feed.port) == before);
+  jsStreamInfo* info = nullptr;
+  ASSERT_EQ(js_GetStreamInfo(&info, context, "cases", nullptr, nullptr), NATS_OK);
+  EXPECT_EQ(info->State.Consumers, 0) << "the break left its consumer open";
+  jsStreamInfo_Destroy(info);
   EXPECT_TRUE(Pass(feed.port, kRewind) == before);
   // A seek before the gap still works; one past it finds the gap at once.
   EXPECT_TRUE(Pass(feed.port, SeekMessage(600)) == before.substr(600 * kRecordBytes));
