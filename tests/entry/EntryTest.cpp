@@ -170,7 +170,7 @@ TEST_F(EntryTest, MessagesWithoutCatalogsNameWhereTheCatalogsBelong) {
     std::filesystem::copy_file(DRAV_BINARY_DIR "/lib" + library, lib + library);
   const ProcessResult run = RunProcess({"/usr/bin/env", "-u", "DRAVSTREAM_CATALOGS", "LD_LIBRARY_PATH=" + lib,
                                         BinaryPath("dravrun"), "--plugin", lib + "/libdravstream.so",
-                                        PipeCommand(dir_.File("absent/p"))});
+                                        "GET DATA /TYPE = STREAM /PIPE = 'p' /VARIABLES = a Q8 ."});
   EXPECT_EQ(run.exitCode, 1);
   const std::string catalogs = dir_.Path() + "/share/dravstream/catalogs";
   EXPECT_NE(run.err.find("korvel.err could not be read from " + catalogs), std::string::npos) << run.err;
