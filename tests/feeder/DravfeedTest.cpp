@@ -103,8 +103,7 @@ TEST(DravfeedTool, EachRefusalExitsWithItsStatusAndNamesTheProblem) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
   EXPECT_EQ(TempDir::Read(precious), "kept") << "a regular file at the data path was replaced";
-#ifndef __SANITIZE_ADDRESS__  // the sanitizers' checks need descriptors of their own
-  // Room for one socket of the two: never "listening" on standard input instead of the other.
+#ifndef __SANITIZE_ADDRESS__  // whose checks need descriptors: room for one socket of two, and no listening on stdin
   const std::vector<std::string> args = {"/bin/sh", "-c", "exec 3>&-; ulimit -n 4; exec \"$@\"", "sh", BinaryPath("dravfeed"),
                                           "--linger", "0", "--socket", "0", "--generate", "1", "--variables", "x F8"};
   const ProcessResult starved = RunProcess(args, "", 10000);

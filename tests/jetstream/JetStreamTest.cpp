@@ -520,7 +520,9 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
       {&tls, "tls://", client, nullptr, 0, "published 600 cases"},
       {&users, "nats://alice:pw-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
       {&token, "nats://tok-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
-      {&users, "nats://bob:pw-bob-7@", {}, nullptr, 3, "Permissions Violation for Publish to \"drav.cases\""},
+      {&users, "nats://bob:pw-bob-7@", {}, nullptr, 3, "Permissions Violation for Publish to \"drav.cases\" (the "
+       "user needs to publish to $JS.API.> and the stream's subject, and to subscribe to _INBOX.>); the stream "
+       "acknowledged none"},
       {&users, "nats://carol:pw-carol-7@", {}, nullptr, 3, "Permissions Violation for Subscription to \"_INBOX."},
       {&tls, "tls://", {"--nats-ca", dir.File("ca.pem")}, nullptr, 3, "give --nats-cert and --nats-key"},
       {&tls, "tls://", {"--nats-ca", dir.File("other.pem"), "--nats-cert", dir.File("client.pem"), "--nats-key",
