@@ -1,7 +1,6 @@
 // serve_cases PIPE: serves three cases of "id F8 name A6" over a named pipe with the installed feeder library:
 // (1, "first"), (2, "second"), (missing, "third-and-cut"), the last name cut to its width of 6 bytes.
 #include <cstdio>
-#include <string>
 
 #include "dravfeed/Feeder.h"
 
