@@ -48,8 +48,7 @@ class NatsServer {
   void Kill() { process_->Signal(SIGKILL), process_->Wait(); }
   // Starts again with the same configuration, store and client port.
   void Restart() { Start(std::to_string(port_)); }
-  // In a cluster: its JetStream is current with the leader (which a server that joins
-  // after the election need not log).
+  // In a cluster: its JetStream is current with the leader (which a server that joins after the election need not log).
   bool Healthy() const {
     const char kOk[] = "import sys, urllib.request as u; sys.exit(b'\"ok\"' not in u.urlopen(sys.argv[1]).read())";
     return RunProcess({"/usr/bin/python3", "-c", kOk, "http://127.0.0.1:" + std::to_string(monitor_) + "/healthz"})

@@ -45,6 +45,7 @@ class PassTest : public testing::TestWithParam<Feed> {
   void TearDown() override {
     feeder_.reset();
     if (savedStdin_ < 0) return;
+    EXPECT_EQ(fcntl(0, F_GETFD), -1) << "the source left descriptor 0 open";
     dup2(savedStdin_, 0);
     close(savedStdin_);
   }
