@@ -247,12 +247,19 @@ TEST_F(JetStream, DeletedMessageEndsThePassAtTheLastWholeCaseBeforeIt) {
   std::string problem;
   feed::JetStreamReadOptions read;
   read.onProblem = [&](const std::string& text) { problem = text; };
-  feed::JetStreamCases cases(server_.Url("cases"), feed::VariableList::Parse(kVariables), ByteOrder::kNative, read);
+  auto open = [&] {
+    return feed::JetStreamCases(server_.Url("cases"), feed::VariableList::Parse(kVariables), ByteOrder::kNative, read);
+  };
+  feed::JetStreamCases cases = open(), measured = open();
   std::string rendered(4 * 512 * kRecordBytes, 'x');
   cases.Render(0, 4 * 512, &rendered[0]);
   EXPECT_TRUE(rendered == before + std::string(2 * 512 * kRecordBytes, '\0'));
   // A stream that lost cases it had counted serves none of it, and says why.
   EXPECT_EQ(js_PurgeStream(context, "cases", nullptr, nullptr), NATS_OK);
+  measured.Render(0, 1, &rendered[0]);
+  EXPECT_THAT(problem, HasSubstr("case 0: the stream holds none of its messages any more;"));
+  open().Render(0, 1, &rendered[0]);
+  EXPECT_THAT(problem, HasSubstr("case 0: the stream is empty;"));
   cases.PassStarts();
   EXPECT_EQ(cases.CaseCount(), 0);
   EXPECT_THAT(problem, HasSubstr("where it held 2048: cases it acknowledged are gone"));
