@@ -1,6 +1,7 @@
 // dravfeed as a real process: refusals, pipes and signals, CSV options, and serving a protocol reader
 // (WireReader) over both transports and byte orders; GeneratedCases renders what lines "i,ci" make.
 #include <filesystem>
+#include <thread>
 
 #include "dravfeed/FeederError.h"
 #include "dravfeed/PipeServer.h"
@@ -180,8 +181,13 @@ TEST(DravfeedPipe, AFreshPipeStandsAtThePathOnceTheReaderHasOpenedIt) {
   PipeFeed f;
   WireReader reader(f.dir.File("data"), f.dir.File("rewind"));
   const ino_t before = InodeAt(f.dir.File("data"));
+  // A reader still writing its message to the rewind pipe is waited for, whoever opens the data pipe.
+  const int gate = open(f.dir.File("rewind").c_str(), O_WRONLY | O_CLOEXEC);
+  const std::string seek = SeekMessage(1);
+  std::thread late([&] { usleep(300000), write(gate, seek.data(), seek.size()), close(gate); });
   reader.Begin();
-  EXPECT_EQ(reader.ReadToEnd().size(), 5 * 8u);
+  EXPECT_EQ(reader.ReadToEnd().size(), 4 * 8u);
+  late.join();
   EXPECT_NE(InodeAt(f.dir.File("data")), 0u);
   EXPECT_NE(InodeAt(f.dir.File("data")), before);
   ASSERT_EQ(unlink(f.dir.File("data").c_str()), 0);
