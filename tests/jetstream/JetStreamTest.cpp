@@ -46,6 +46,13 @@ class NatsServer {
   }
   std::string Url(const std::string& stream) const { return Address() + "/" + stream; }
   void Kill() { process_->Signal(SIGKILL), process_->Wait(); }
+  // How many of the log lines written since the last look hold `text`.
+  int LogLines(const std::string& text) {
+    int count = 0;
+    for (std::string line; process_->ReadLine(line, ChildProcess::kErr, 500);)
+      count += line.find(text) != std::string::npos;
+    return count;
+  }
   // Starts again with the same configuration, store and client port.
   void Restart() { Start(std::to_string(port_)); }
   // In a cluster: its JetStream is current with the leader (which a server that joins after the election need not log).
@@ -526,6 +533,7 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
       {&tls, "tls://", client, nullptr, 0, "published 600 cases"},
       {&users, "nats://alice:pw-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
       {&token, "nats://tok-wrong-7@", {}, nullptr, 3, "Authorization Violation"},
+      {&token, "nats://", {"--nats-nkey", seedFile}, nullptr, 3, "Authorization Violation"},  // tried twice
       {&users, "nats://bob:pw-bob-7@", {}, nullptr, 3, "Permissions Violation for Publish to \"drav.cases\" (the "
        "user needs to publish to $JS.API.> and the stream's subject, and to subscribe to _INBOX.>); the stream "
        "acknowledged none"},
@@ -548,6 +556,7 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
     EXPECT_THAT(run.err, Not(HasSubstr("pw-"))) << row.address;
     EXPECT_THAT(run.err, Not(HasSubstr("tok-"))) << row.address;
   }
+  EXPECT_EQ(token.LogLines("authentication error"), 3) << "a refused NKey is tried once more, a wrong token is not";
   // The reading side signs in the same way, and the command line others see hides the password.
   ChildProcess feed(Dravfeed({"--socket", "0", "--from=tls://alice:pw-alice-7@" + tls.Address("") + "/cases",
                               "--variables", "x F8", client[0], client[1], client[2], client[3], client[4], client[5]}));
