@@ -813,6 +813,30 @@ TEST(PosixIoTest, WriteAllIsNotMisledByAStaleEintr) {
   close(ends[1]);
 }
 
+// Garbage where the next call's locals go: a signal set used uncleared then holds every signal.
+__attribute__((noinline)) void Scribble() {
+  volatile char junk[4096];
+  for (volatile char& c : junk) c = '\xff';
+}
+
+// A write to a pipe its reader left takes back its own SIGPIPE, and no other signal waiting.
+TEST(PosixIoTest, AWriteToAPipeWithoutReaderTakesBackOnlyItsOwnSigpipe) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  close(ends[0]);
+  sigset_t usr1;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+  pthread_kill(pthread_self(), SIGUSR1);
+  Scribble();
+  EXPECT_EQ(posix::WriteNoSignal(ends[1], "x", 1).error, EPIPE);
+  const timespec now{};
+  EXPECT_EQ(sigtimedwait(&usr1, nullptr, &now), SIGUSR1);
+  pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
+  close(ends[1]);
+}
+
 TEST_F(CaseLogTest, PacedCasesArriveInOrderAndEndTheInput) {
   CaseLog paced(kRecordBytes, 0);
   EXPECT_EQ(FeedPaced(generated_, 0, paced), 10000);
