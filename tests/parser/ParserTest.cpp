@@ -400,7 +400,7 @@ TEST(Messages, OnlyIntegerConversionsAreFilled) {
 }
 
 // The messages no refusal above posts, and tokens taken as they are: a "%" is no conversion, no length overruns.
-TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
+TEST(Messages, EachHasItsCatalogTextLimitsAndTokenAndALaterErrorReplacesThePendingOne) {
   const std::string huge(5000, 'k');
   const struct {
     unsigned int id;
@@ -418,9 +418,7 @@ TEST(Messages, EachHasItsCatalogTextLimitsAndToken) {
     EXPECT_EQ(text, CatalogMessage(c.id, c.token, c.warning, c.limits));
     EXPECT_EQ(text.find("has no text") == std::string::npos, c.id != 4242) << text;
   }
-}
-
-TEST(Messages, LaterErrorReplacesThePendingOneAndWarningsKeepTheirOrder) {
+  // A later error replaces the pending one; warnings keep their order.
   StreamParser parser("", nullptr);
   parser.PostErrorMsg(2254, "/", false);
   parser.PostErrorMsg(2274, "first", true);

@@ -104,13 +104,12 @@ std::vector<double> NumberTable() {
 
 TEST(Rendering, NumericFormatsMatchPrintfAtEveryWidthAndDecimals) {
   const std::vector<double> values = NumberTable();
-  for (int type : {int{kFmtF}, int{kFmtN}, int{kFmtE}, int{kFmtCOMMA}, int{kFmtDOT}, int{kFmtDOLLAR}, int{kFmtPCT}, 99}) {
+  for (int type : {int{kFmtF}, int{kFmtN}, int{kFmtE}, int{kFmtCOMMA}, int{kFmtDOT}, int{kFmtDOLLAR}, int{kFmtPCT}, 99})
     for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 20, 40, 70, 255})
       for (int d : {0, 1, 2, 3, 6, 16})
         for (double v : values)
           ASSERT_EQ(Render(v, type, width, d), Expected(v, type == 99 ? kFmtF : type, width, d))
               << FormatName(PrintFormat{type, width, d}) << " of " << v;
-  }
 }
 
 TEST(Rendering, JsonNumbersArePrintfsWithoutANegativeZero) {
@@ -386,7 +385,7 @@ TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
   for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.columns) << c.text;
 }
 
-TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
+TEST(TableCell, ControlsAreEscapedAndLongTextIsCutBetweenCharactersButNotInMarkdown) {
   const struct {
     const char* text;
     std::size_t maxColumns;
@@ -417,9 +416,7 @@ TEST(TableCell, ControlCharactersAreEscapedAndLongTextIsCutBetweenCharacters) {
     EXPECT_EQ(out, c.shown) << c.text;
     EXPECT_EQ(cell.columns, c.columns) << c.text;
   }
-}
-
-TEST(TableCell, MarkdownCellsEscapeControlsAndPipesAndAreNeverCut) {
+  // Markdown cells escape controls and pipes and are never cut.
   const std::string text = "a|b\r\n\\\x1b " + std::string(40, 'x');
   std::string out(4 * text.size(), '?');
   out.resize(static_cast<std::size_t>(AppendMarkdownCell(text.data(), text.size(), &out[0]) - out.data()));
