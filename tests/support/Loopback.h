@@ -7,8 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "host/Socket.h"
 
 namespace drav::test {

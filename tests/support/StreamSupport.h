@@ -3,7 +3,6 @@
 // passes read into byte strings, and commands run through the plug-in's entry point as the host runs them.
 #include <functional>
 
-#include "dravfeed/RecordBuilder.h"
 #include "host/CommandAdapter.h"
 #include "host/OBS.h"
 #include "host/ServerDataManager.h"

@@ -4,13 +4,9 @@
 // the control messages as it understood them ("rewind", "seek to case N"), so a test sees what the reader asked for.
 #include <csignal>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "dravfeed/ByteOrder.h"
 #include "dravfeed/CaseSource.h"
 #include "dravfeed/PipeServer.h"
 #include "dravfeed/SocketServer.h"

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "host/DravServerErrorText.h"

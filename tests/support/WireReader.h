@@ -5,19 +5,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 #include <utility>
 
 #include "base/WireFormat.h"
-#include "dravfeed/ByteOrder.h"
 #include "dravfeed/GeneratedCases.h"
 #include "tests/support/Loopback.h"
 
