@@ -231,10 +231,12 @@ TEST(SwapBytesTest, ReversesTheBytesInPlace) {
   }
 }
 
-TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
+// A write into a pipe without reader raises no SIGPIPE. The open for writing waits for a reader that comes late; a
+// file that replaces the pipe meanwhile is never opened for writing.
+TEST(SafetyTest, RewindPipeWriteRaisesNoSigpipeAndNeverOpensAFileSwappedIn) {
   signal(SIGPIPE, SIG_DFL);  // not left ignored: a SIGPIPE let through ends the test program
   TempDir dir;
-  const std::string path = dir.MakeFifo("rewind");
+  const std::string path = dir.MakeFifo("rewind"), file = dir.WriteFile("file", "keep");
   const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   const int writer = fifo::OpenFifoForWriting(path.c_str(), 0);
   ASSERT_GE(writer, 0);
@@ -259,21 +261,15 @@ TEST(SafetyTest, WriteIntoAPipeWithoutReaderRaisesNoSigpipe) {
   EXPECT_NE(fcntl(data, F_GETFD) & FD_CLOEXEC, 0) << "a host's children must not inherit the pipe";
   close(data);
   close(holder);
-}
-
-// The open waits for a reader that comes late; a file that replaces the pipe meanwhile is never opened for writing.
-TEST(SafetyTest, AFileSwappedInWhileTheOpenWaitsIsNotOpened) {
-  TempDir dir;
-  const std::string path = dir.MakeFifo("rewind"), file = dir.WriteFile("file", "keep");
   int lateReader = -1;
   std::thread late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     lateReader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   });
-  const int writer = fifo::OpenFifoForWriting(path.c_str(), 5000);
+  const int lateWriter = fifo::OpenFifoForWriting(path.c_str(), 5000);
   late.join();
-  EXPECT_GE(writer, 0) << "gave up before the reader came";
-  close(writer);
+  EXPECT_GE(lateWriter, 0) << "gave up before the reader came";
+  close(lateWriter);
   close(lateReader);
   std::thread swapper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the open is waiting by then
@@ -293,8 +289,7 @@ TEST(SafetyTest, ClosingThePipeTwiceClosesNothingTheSecondTime) {
   std::vector<int> decoys;  // they take the lowest free numbers, the pipe's old one among them
   for (int i = 0; i < 8; ++i) decoys.push_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
   source->ClosePipeStream();
-  for (int decoy : decoys) EXPECT_NE(fcntl(decoy, F_GETFD), -1) << "the second close closed descriptor " << decoy;
-  for (int decoy : decoys) close(decoy);
+  for (int decoy : decoys) EXPECT_EQ(close(decoy), 0) << "the second close closed descriptor " << decoy;
 }
 
 TEST(SafetyTest, ManyPassesWithSeeksLeakNoDescriptor) {
