@@ -252,7 +252,7 @@ TEST(MultiByte, ComparesCountsAndFoldsCaseByCharacters) {
   EXPECT_EQ(std::string(dst, 4), std::string("ab\0z", 4)) << "nothing is written after the NUL";
 }
 
-TEST(MultiByte, StepsWholeCharactersAndNeverPastTheNul) {
+TEST(Utf8, StepsWholeCharactersNeverPastTheNulAndDecodesWhatItEncodes) {
   const char text[] = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
   const char* p = text;
   for (std::size_t step : {1, 2, 3, 4}) {
@@ -267,10 +267,7 @@ TEST(MultiByte, StepsWholeCharactersAndNeverPastTheNul) {
     for (int guard = 0; *at != '\0' && guard < 16; ++guard) at = DRAVMBstrinc_A(at);
     EXPECT_EQ(at, cut + std::strlen(cut));
   }
-}
-
-// Each encoded length at its edges, and a character whose lead and continuation bits differ (U+4E2D).
-TEST(Utf8, EncodingAndDecodingGiveBackEachCodePoint) {
+  // Each encoded length at its edges, and a character whose lead and continuation bits differ (U+4E2D).
   for (unsigned int cp : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0x4E2Du, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
     char bytes[5] = {};
     const std::size_t length = drav::utf8::Encode(cp, bytes);
