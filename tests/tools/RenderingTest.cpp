@@ -170,11 +170,7 @@ TEST(Rendering, ExactInstantsCarryTheFractionThatReadsBack) {
 }
 
 TEST(Rendering, ExactDatesAndDurationsAreIso8601) {
-  const struct {
-    double value;
-    int type;
-    const char* text;
-  } cases[] = {
+  const struct { double value; int type; const char* text; } cases[] = {
       {kSaturdayAfternoon, kFmtDATETIME, "2026-12-05T14:30:15.25"},
       {kSaturdayAfternoon, kFmtADATE, "2026-12-05T14:30:15.25"},  // a date with a time keeps it
       {1796428800, kFmtDATE, "2026-12-05"},
@@ -224,11 +220,7 @@ TEST(Rendering, CalendarFormatsMatchGmtimeOnEveryDayOfFourHundredYears) {
 }
 
 TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
-  const struct {
-    int type, width, decimals;
-    double value;
-    const char* expected;
-  } cases[] = {
+  const struct { int type, width, decimals; double value; const char* expected; } cases[] = {
       {kFmtDATE, 9, 0, kSaturdayAfternoon, "05-DEC-26"},
       {kFmtADATE, 10, 0, kSaturdayAfternoon, "12/05/2026"},
       {kFmtADATE, 8, 0, kSaturdayAfternoon, "12/05/26"},
@@ -282,10 +274,7 @@ TEST(Rendering, DatesClocksAndDurationsCutWhatTheWidthCannotShow) {
 TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsterisks) {
   const double kFirstMoment = -62135596800.0;  // 0001-01-01 00:00:00
   const double kLastMoment = 253402300799.0;   // 9999-12-31 23:59:59
-  const struct {
-    int type, width;
-    const char *first, *last;
-  } formats[] = {
+  const struct { int type, width; const char *first, *last; } formats[] = {
       {kFmtDATE, 11, "01-JAN-0001", "31-DEC-9999"},
       {kFmtDATE, 9, "01-JAN-01", "31-DEC-99"},
       {kFmtADATE, 10, "01/01/0001", "12/31/9999"},  {kFmtEDATE, 8, "01.01.01", "31.12.99"},
@@ -304,11 +293,7 @@ TEST(Rendering, DatesOutsideYearsOneToNineThousandNineHundredNinetyNineAreAsteri
 }
 
 TEST(Rendering, StringsDropTrailingPaddingOnlyAndUnknownFormatsAreNamedByCode) {
-  const struct {
-    std::string bytes;
-    int type;
-    const char* expected;
-  } cases[] = {
+  const struct { std::string bytes; int type; const char* expected; } cases[] = {
       {"KRV01   ", kFmtA, "KRV01"},          {"  left  ", kFmtA, "  left"},
       {std::string("nul\0\0\0\0\0", 8), kFmtA, "nul"},
       {"        ", kFmtA, ""},
@@ -361,10 +346,7 @@ TEST(FormatCorpus, DravrunNamesRendersAndPlacesEveryAcceptedVariable) {
 }
 
 TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
-  const struct {
-    const char* text;
-    std::size_t columns;
-  } cases[] = {
+  const struct { const char* text; std::size_t columns; } cases[] = {
       {"", 0},
       {"abc", 3},
       {"\xc3\xa9", 1},                          // é, precomposed
@@ -386,12 +368,7 @@ TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
 }
 
 TEST(TableCell, ControlsAreEscapedAndLongTextIsCutBetweenCharactersButNotInMarkdown) {
-  const struct {
-    const char* text;
-    std::size_t maxColumns;
-    const char* shown;
-    std::size_t columns;
-  } cases[] = {
+  const struct { const char* text; std::size_t maxColumns; const char* shown; std::size_t columns; } cases[] = {
       {"a\tb", 32, "a\\tb", 4},
       {"two\nlines\r", 32, "two\\nlines\\r", 12},
       {"C:\\temp", 32, "C:\\\\temp", 8},
@@ -424,9 +401,7 @@ TEST(TableCell, ControlsAreEscapedAndLongTextIsCutBetweenCharactersButNotInMarkd
 }
 
 TEST(TextEscape, JsonStringsAreAlwaysValidUtf8) {
-  const struct {
-    std::string in, out;
-  } cases[] = {
+  const struct { std::string in, out; } cases[] = {
       {"plain", "\"plain\""},
       {"tab\tnew\r\nline\\", "\"tab\\tnew\\r\\nline\\\\\""},
       {std::string("nul\0x", 5), "\"nul\\u0000x\""},
