@@ -58,7 +58,7 @@ class PassTest : public testing::TestWithParam<Feed> {
 
 TEST_P(PassTest, FirstPassDeliversEveryRecordAndFixesTheRowCount) {
   auto source = Open(7, false, false);
-  if (Socket()) EXPECT_TRUE(source->OpenSocketStream()) << "opened again, it connects again";
+  if (Socket()) { EXPECT_TRUE(source->OpenSocketStream()) << "opened again, it connects again"; }
   EXPECT_EQ(source->RowCount(), -1);
   OBS obs(source->GetObsAreaSize());
   std::unique_ptr<DRAV_InputCaseIterator> it(source->MakeIterator(&obs));
