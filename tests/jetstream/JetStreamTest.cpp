@@ -53,8 +53,11 @@ class NatsServer {
       count += line.find(text) != std::string::npos;
     return count;
   }
-  // Starts again with the same configuration, store and client port.
-  void Restart() { Start(std::to_string(port_)); }
+  // Starts again with the same store and client port, and with `config` instead if given.
+  void Restart(const char* config = nullptr) {
+    if (config) config_ = config;
+    Start(std::to_string(port_));
+  }
   // In a cluster: its JetStream is current with the leader (which a server that joins after the election need not log).
   bool Healthy() const {
     const char kOk[] = "import sys, urllib.request as u; sys.exit(b'\"ok\"' not in u.urlopen(sys.argv[1]).read())";
@@ -572,6 +575,16 @@ TEST(JetStreamSecurity, EachWayOfSigningInWorksAndEachRefusalNamesItsCause) {
     EXPECT_THAT(line, HasSubstr("alice:**********@"));
   }
   EXPECT_EQ(seen, 1);
+  // A server that stops taking the reader's token closes the connection: no permission is said to be missing.
+  ChildProcess tokenFeed(Dravfeed({"--socket", "0", "--from", "nats://tok-4711@" + token.Address("") + "/cases",
+                                   "--variables", "x F8"}));
+  const int port = tokenFeed.DravfeedPort();
+  token.Kill();
+  token.Restart("authorization { token: tok-4712 }");
+  int refused = 0;  // the client gives up on a server that refused it twice in a row
+  ASSERT_TRUE(Eventually([&] { return (refused += token.LogLines("authentication error")) >= 2; }, 20));
+  EXPECT_TRUE(Pass(port).empty());
+  EXPECT_THAT(LineWith(tokenFeed, "breaks at case 0"), AllOf(HasSubstr("Connection Closed;"), Not(HasSubstr("permission"))));
 }
 
 }  // namespace
