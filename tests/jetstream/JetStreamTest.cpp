@@ -205,24 +205,34 @@ TEST(JetStreamRefusal, AnUnreachableServerIsNamedWithTheClientsReason) {
   EXPECT_EQ(run.err, "dravfeed: cannot connect to the NATS server nats://127.0.0.1:1: No server available for connection\n");
 }
 
+// The value after "KEY: " in `dravfeed --info` of the stream.
+std::string InfoField(const std::string& url, const std::string& key) {
+  const std::string info = "\n" + Info(url), prefix = "\n" + key + ": ";
+  const std::size_t at = info.find(prefix);
+  if (at == std::string::npos) return "";
+  const std::size_t start = at + prefix.size();
+  return info.substr(start, info.find('\n', start) - start);
+}
+
+// The live producer's next batch finds its place taken by a third producer: it goes after the third's cases.
 TEST_F(JetStream, TwoProducersAtOnceNeitherInterleaveNorLoseCases) {
   TempDir dir;
-  const int perProducer = 20000;
-  std::vector<std::unique_ptr<ChildProcess>> producers;
-  for (int producer = 0; producer < 2; ++producer) {
-    const int first = producer * 1000000;
-    const std::string file = dir.WriteFile(std::to_string(producer), Lines(first, first + perProducer));
-    producers.push_back(std::make_unique<ChildProcess>(
-        Dravfeed({"--publish", server_.Url("ids"), "--create", "--variables", "id F8", "--csv", file})));
-  }
-  for (auto& producer : producers) {
-    const ProcessResult run = producer->Wait();
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-  }
-  ChildProcess feed(Dravfeed({"--socket", "0", "--from", server_.Url("ids"), "--variables", "id F8"}));
+  const int perProducer = 20000, half = perProducer / 2;
+  const std::string url = server_.Url("ids");
+  auto publish = [&](const std::string& csv) {
+    return Dravfeed({"--publish", url, "--create", "--variables", "id F8", "--csv", csv});
+  };
+  ChildProcess live(publish("-"), Lines(0, half), true);
+  ASSERT_EQ(RunProcess(publish(dir.WriteFile("1", Lines(1000000, 1000000 + perProducer)))).exitCode, 0);
+  ASSERT_TRUE(Eventually([&] { return InfoField(url, "cases") == std::to_string(perProducer + half); }, 30));
+  ASSERT_EQ(RunProcess(publish(dir.WriteFile("2", Lines(2000000, 2000005)))).exitCode, 0);
+  live.WriteInput(Lines(half, perProducer));
+  live.CloseInput();
+  ASSERT_EQ(live.Wait().exitCode, 0);
+  ChildProcess feed(Dravfeed({"--socket", "0", "--from", url, "--variables", "id F8"}));
   const std::string records = Pass(feed.DravfeedPort());
-  ASSERT_EQ(records.size(), 2u * perProducer * 8);
-  // Each producer's cases all there in its order; the other's only between batches.
+  ASSERT_EQ(records.size(), (2u * perProducer + 5) * 8);
+  // Each producer's cases all there in its order; the others' only between batches.
   std::map<int, int> next;
   for (std::size_t i = 0; i < records.size() / 8; ++i) {
     const int whole = static_cast<int>(NumberAt(records, 8, i));
@@ -387,15 +397,6 @@ class NatsCluster {
  private:
   std::vector<std::unique_ptr<NatsServer>> servers_;
 };
-
-// The value after "KEY: " in `dravfeed --info` of the stream.
-std::string InfoField(const std::string& url, const std::string& key) {
-  const std::string info = "\n" + Info(url), prefix = "\n" + key + ": ";
-  const std::size_t at = info.find(prefix);
-  if (at == std::string::npos) return "";
-  const std::size_t start = at + prefix.size();
-  return info.substr(start, info.find('\n', start) - start);
-}
 
 // The ids in `records` are 0, 1, 2, ... : none missing, doubled or out of place.
 ::testing::AssertionResult CountsUp(const std::string& records) {
